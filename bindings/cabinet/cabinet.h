@@ -1,0 +1,47 @@
+// The local index of the files held in the remote cache, kept in an SQLite
+// database (WAL journal) whose path the configuration file names. Both
+// programs may use it at the same time: a write waits for the other
+// program's write instead of failing, and every operation is one
+// transaction, so a crash leaves the index as it was before the call.
+//
+// Operations return 0 on success and a non-zero code on failure; a failure
+// is also logged and kept in lastError(). Safe from several threads.
+#pragma once
+
+#include <cstdint>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "bindings/cabinet/file_entry.h"
+
+namespace ZR {
+
+enum CCabinetResult { kCabinetOk = 0, kCabinetOpenFailed = 1, kCabinetWriteFailed = 2, kCabinetBusy = 3 };
+
+class CCabinet {
+ public:
+  // Replaces the whole index by the given entries, atomically.
+  static int refresh(const std::set<CFileEntry>& entries);
+  // The same for entries kept in a sorted vector.
+  static int refresh(const std::vector<CFileEntry>& entries);
+  // Records an uploaded file as held by the cache.
+  static int addFileItem(const std::string& path);
+  // Forgets a path; not an error when it was not indexed.
+  static int removeFileItem(const std::string& path);
+
+  // The index file in use: the one set here, else the configured one, else
+  // cabinet.db in the current folder.
+  static std::string indexPath();
+  // Uses another index file from now on (empty: back to the configured one).
+  static void setIndexPath(const std::string& hostPath);
+  // How long a write waits for another program's write (default 60 s).
+  static void setBusyTimeoutMs(int ms);
+
+  // Reading, for tests and tools. False on failure.
+  static bool lookup(const std::string& path, CFileEntry& entry);
+  static bool count(int64_t& total);
+  static const std::string& lastError();
+};
+
+}  // namespace ZR

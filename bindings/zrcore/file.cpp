@@ -1,0 +1,183 @@
+#include "bindings/zrcore/file.h"
+
+#include <atomic>
+#include <cstring>
+
+#include "platform/path.h"
+#include "platform/process.h"
+#include "platform/special_folders.h"
+
+namespace ZR {
+
+CFile::CFile(const std::string& path, const char* mode) : hostPath_(platform::hostPath(path)) {
+  if (mode && std::strcmp(mode, "r") == 0) {
+    reader_ = platform::env()->openReadable(hostPath_, &error_);
+  } else if (mode && std::strcmp(mode, "w") == 0) {
+    writer_ = platform::env()->openWritable(hostPath_, &error_);
+  } else {
+    error_ = "unsupported file mode";
+  }
+}
+
+CFile::~CFile() { close(); }
+
+int64_t CFile::size() const {
+  platform::FileInfo info;
+  if (!platform::env()->getFileInfo(hostPath_, &info)) return -1;
+  return static_cast<int64_t>(info.size);
+}
+
+int64_t CFile::read(void* buffer, size_t count) {
+  if (!reader_) return -1;
+  return reader_->read(static_cast<char*>(buffer), count);
+}
+
+int64_t CFile::write(const void* data, size_t count) {
+  if (!writer_) return -1;
+  if (!writer_->append(static_cast<const char*>(data), count)) {
+    error_ = "cannot write " + hostPath_;
+    return -1;
+  }
+  return static_cast<int64_t>(count);
+}
+
+bool CFile::close() {
+  reader_.reset();
+  if (!writer_) return true;
+  bool ok = writer_->close();
+  writer_.reset();
+  if (!ok) error_ = "cannot store " + hostPath_;
+  return ok;
+}
+
+namespace {
+
+std::string temporaryNameFor(const std::string& target) {
+  static std::atomic<unsigned> counter{0};
+  return target + ".tmp-" + std::to_string(platform::processId()) + "-" + std::to_string(counter++);
+}
+
+}  // namespace
+
+CAtomicFile::CAtomicFile(const std::string& path)
+    : target_(platform::hostPath(path)), temporary_(temporaryNameFor(target_)) {
+  if (target_.empty()) {
+    error_ = "no file name given";
+    temporary_.clear();
+    return;
+  }
+  writer_ = platform::env()->openWritable(temporary_, &error_);
+  if (!writer_ && error_.empty()) error_ = "cannot create " + temporary_;
+}
+
+CAtomicFile::~CAtomicFile() { discard(); }
+
+bool CAtomicFile::append(const std::string& data) { return append(data.data(), data.size()); }
+
+bool CAtomicFile::append(const char* data, size_t count) {
+  if (!isValid()) return false;
+  if (!writer_->append(data, count)) {
+    error_ = "cannot write " + temporary_ + " (disk full?)";
+    return false;
+  }
+  return true;
+}
+
+bool CAtomicFile::commit() {
+  if (!isValid()) return false;
+  if (!writer_->sync() || !writer_->close()) {
+    error_ = "cannot store " + temporary_ + " (disk full?)";
+    discard();
+    return false;
+  }
+  writer_.reset();
+  if (!platform::env()->renameFile(temporary_, target_, &error_)) {
+    discard();
+    return false;
+  }
+  temporary_.clear();
+  return true;
+}
+
+void CAtomicFile::discard() {
+  if (writer_) {
+    writer_->close();
+    writer_.reset();
+  }
+  if (!temporary_.empty()) {
+    platform::env()->removeFile(temporary_);
+    temporary_.clear();
+  }
+}
+
+bool CFileUtils::fileExists(const std::string& path) { return platform::env()->fileExists(platform::hostPath(path)); }
+
+bool CFileUtils::getFileInfo(const std::string& path, CFileInfo& info) {
+  platform::FileInfo raw;
+  if (!platform::env()->getFileInfo(platform::hostPath(path), &raw)) return false;
+  info.size = raw.size;
+  info.modifiedUnixSeconds = raw.modifiedUnixSeconds;
+  info.isDirectory = raw.isDirectory;
+  return true;
+}
+
+std::string CFileUtils::fileNameFromPath(const std::string& path) {
+  size_t separator = path.find_last_of("\\/");
+  return separator == std::string::npos ? path : path.substr(separator + 1);
+}
+
+bool CFileUtils::writeFileAtomically(const std::string& path, const std::string& content, std::string& error) {
+  CAtomicFile file(path);
+  if (file.append(content) && file.commit()) return true;
+  error = file.lastError();
+  return false;
+}
+
+bool CFileUtils::readFile(const std::string& path, std::string& content, std::string& error) {
+  return platform::readFileToString(platform::hostPath(path), &content, &error);
+}
+
+bool CDir::removeDirectory(const std::string& path, bool recursive) {
+  std::string host = platform::hostPath(path);
+  while (host.size() > 1 && host.back() == '/') host.pop_back();
+  if (!recursive) {
+    std::vector<std::string> names;
+    if (platform::env()->listDirectory(host, &names) && !names.empty()) return false;
+  }
+  return platform::env()->removeTree(host);
+}
+
+bool CDir::createDirectory(const std::string& path) {
+  std::string host = platform::hostPath(path);
+  while (host.size() > 1 && host.back() == '/') host.pop_back();
+  return platform::env()->createDirectories(host);
+}
+
+std::string CAppUtil::getExeFolder() { return platform::executableFolder(); }
+
+namespace {
+
+bool specialFolder(platform::SpecialFolder which, std::string& path, bool create) {
+  std::string host = platform::specialFolderPath(which);
+  if (host.empty()) return false;
+  if (create) platform::env()->createDirectories(host);
+  path = platform::logicalPath(host);
+  return true;
+}
+
+}  // namespace
+
+bool CSpecialFolder::getDocumentsPath(std::string& path, bool create) {
+  return specialFolder(platform::SpecialFolder::Documents, path, create);
+}
+bool CSpecialFolder::getPicturesPath(std::string& path, bool create) {
+  return specialFolder(platform::SpecialFolder::Pictures, path, create);
+}
+bool CSpecialFolder::getMusicPath(std::string& path, bool create) {
+  return specialFolder(platform::SpecialFolder::Music, path, create);
+}
+bool CSpecialFolder::getDesktopPath(std::string& path, bool create) {
+  return specialFolder(platform::SpecialFolder::Desktop, path, create);
+}
+
+}  // namespace ZR

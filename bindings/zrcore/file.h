@@ -1,0 +1,112 @@
+// Files and folders. Every path may be a logical (Windows) path or a host
+// path; it is mapped with platform::hostPath() before use.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "platform/env.h"
+
+namespace ZR {
+
+// A file opened for reading ("r") or writing from its start ("w").
+// REQUIRES: external synchronization.
+class CFile {
+ public:
+  CFile(const std::string& path, const char* mode);
+  ~CFile();
+  CFile(const CFile&) = delete;
+  CFile& operator=(const CFile&) = delete;
+
+  bool isValid() const { return reader_ || writer_; }
+  // Why the file could not be opened or written; empty when all went well.
+  const std::string& lastError() const { return error_; }
+  // Size in bytes; -1 when unknown.
+  int64_t size() const;
+  // Bytes read (0 at the end), -1 on failure.
+  int64_t read(void* buffer, size_t count);
+  // Bytes written (all of them), -1 on failure.
+  int64_t write(const void* data, size_t count);
+  // False when written data could not be stored.
+  bool close();
+
+ private:
+  std::string hostPath_;
+  std::unique_ptr<platform::ReadableFile> reader_;
+  std::unique_ptr<platform::WritableFile> writer_;
+  std::string error_;
+};
+
+// Writes a file whole or not at all: the content goes to a temporary file in
+// the same folder, which replaces the target only in commit(), after it was
+// stored durably. A reader never sees half a file; on any failure (or when
+// commit() is never called) the old file stays and the temporary is removed.
+class CAtomicFile {
+ public:
+  explicit CAtomicFile(const std::string& path);
+  ~CAtomicFile();
+  CAtomicFile(const CAtomicFile&) = delete;
+  CAtomicFile& operator=(const CAtomicFile&) = delete;
+
+  bool isValid() const { return writer_ != nullptr && error_.empty(); }
+  bool append(const std::string& data);
+  bool append(const char* data, size_t count);
+  // Stores and renames over the target. False (with lastError) on failure.
+  bool commit();
+  const std::string& lastError() const { return error_; }
+
+ private:
+  void discard();
+
+  std::string target_;
+  std::string temporary_;
+  std::unique_ptr<platform::WritableFile> writer_;
+  std::string error_;
+};
+
+struct CFileInfo {
+  uint64_t size = 0;
+  int64_t modifiedUnixSeconds = 0;
+  bool isDirectory = false;
+};
+
+class CFileUtils {
+ public:
+  static bool fileExists(const std::string& path);
+  // False when the path cannot be examined.
+  static bool getFileInfo(const std::string& path, CFileInfo& info);
+  // The part after the last "\" or "/".
+  static std::string fileNameFromPath(const std::string& path);
+  // Writes a whole file through CAtomicFile; false with `error` on failure.
+  static bool writeFileAtomically(const std::string& path, const std::string& content, std::string& error);
+  static bool readFile(const std::string& path, std::string& content, std::string& error);
+};
+
+class CDir {
+ public:
+  // Removes a folder; with `recursive` also everything in it. True when the
+  // folder is gone afterwards.
+  static bool removeDirectory(const std::string& path, bool recursive);
+  // Creates a folder and its missing parents.
+  static bool createDirectory(const std::string& path);
+};
+
+class CAppUtil {
+ public:
+  // Folder of the running program, ending with a separator.
+  static std::string getExeFolder();
+};
+
+// The user's folders as logical paths (c:\home\ann\Documents on Linux).
+class CSpecialFolder {
+ public:
+  // Each fills `path` and returns true, or returns false when the system
+  // names no such folder. With `create` a missing folder is created.
+  static bool getDocumentsPath(std::string& path, bool create);
+  static bool getPicturesPath(std::string& path, bool create);
+  static bool getMusicPath(std::string& path, bool create);
+  static bool getDesktopPath(std::string& path, bool create);
+};
+
+}  // namespace ZR

@@ -1,0 +1,44 @@
+// The table of known file extensions: MIME type, type code and generic type
+// of each. Every lookup of a file's type in the product answers from it.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <string>
+
+namespace ZR {
+
+enum GenericType : int32_t {
+  kGenericDocument = 1,
+  kGenericImage = 2,
+  kGenericVideo = 3,
+  kGenericAudio = 4,
+  kGenericOtherMedia = 5,
+};
+
+struct FileTypeRow {
+  const char* extension;
+  const char* mimeType;
+  int32_t typeCode;
+  int32_t genericType;
+};
+
+constexpr int32_t kUnknownTypeCode = 28;
+constexpr const char* kUnknownMimeType = "application/octet-stream";
+
+extern const std::array<FileTypeRow, 39> kFileTypeTable;
+
+// The row for the text after the last "." of the whole path, compared
+// without regard to ASCII case, first match in table order; null when the
+// path has no dot or no row matches.
+const FileTypeRow* findFileType(const std::string& path);
+
+class CMimeHelper {
+ public:
+  // Fills the MIME type and generic type of the path and returns its type
+  // code; an unknown extension gives "application/octet-stream", generic
+  // type 1 and type code 28.
+  static int32_t typeFromExtension(const std::string& path, std::string& mime, int32_t& genericType);
+};
+
+}  // namespace ZR

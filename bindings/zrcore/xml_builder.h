@@ -1,0 +1,45 @@
+// Building XML trees: from a file, or element by element in code.
+#pragma once
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "bindings/zrcore/xml_element.h"
+#include "bindings/zrcore/xml_reader.h"
+
+namespace ZR {
+
+class CXmlBuilder {
+ public:
+  CXmlBuilder() = default;
+  CXmlBuilder(const CXmlBuilder&) = delete;
+  CXmlBuilder& operator=(const CXmlBuilder&) = delete;
+
+  // Parses a file into a tree the caller owns. Null on failure, with the
+  // reason in `error` (see CXmlReader::parseFile for its texts).
+  static std::unique_ptr<CXmlElement> fileToDocument(const std::string& path, std::string& error,
+                                                     const CXmlLimits& limits = CXmlLimits());
+  static std::unique_ptr<CXmlElement> textToDocument(const std::string& text, std::string& error,
+                                                     const CXmlLimits& limits = CXmlLimits());
+  // Renders a document with the XML declaration, one element per line.
+  static void documentToBuffer(const CXmlElement& root, std::string& out);
+
+  // Opens a child of the open element (or the root).
+  void startElement(const std::string& name);
+  // Sets an attribute of the open element.
+  void attribute(const std::string& name, const std::string& value);
+  // Adds a child with text and no children to the open element.
+  void element(const std::string& name, const std::string& text);
+  // Closes the open element; the name is for the reader of the calling code.
+  void endElement(const std::string& name);
+  // Hands over the built tree (null when nothing was started); the builder
+  // is empty afterwards.
+  std::unique_ptr<CXmlElement> getDocument();
+
+ private:
+  std::unique_ptr<CXmlElement> root_;
+  std::vector<CXmlElement*> open_;
+};
+
+}  // namespace ZR

@@ -1,0 +1,151 @@
+#include "bindings/zrcore/xml_reader.h"
+
+#include <expat.h>
+
+#include <cstring>
+#include <memory>
+#include <vector>
+
+#include "platform/env.h"
+#include "platform/path.h"
+
+namespace ZR {
+
+const char* const kExpatErrorText = "Expat parser returned errors";
+
+const char* CXmlAttributes::find(const char* name) const {
+  for (const char** p = pairs_; p && *p; p += 2) {
+    if (std::strcmp(*p, name) == 0) return p[1];
+  }
+  return nullptr;
+}
+
+namespace {
+
+struct ParseState {
+  XML_Parser parser = nullptr;
+  CXmlHandler* handler = nullptr;
+  CXmlLimits limits;
+  int depth = 0;
+  std::string refusal;  // set when we stopped the parser ourselves
+};
+
+void refuse(ParseState* s, const std::string& why) {
+  if (s->refusal.empty()) {
+    s->refusal = "document refused: " + why + " at line " +
+                 std::to_string(XML_GetCurrentLineNumber(s->parser));
+  }
+  XML_StopParser(s->parser, XML_FALSE);
+}
+
+void XMLCALL onStart(void* data, const XML_Char* name, const XML_Char** attributes) {
+  auto* s = static_cast<ParseState*>(data);
+  if (++s->depth > s->limits.maxDepth) {
+    refuse(s, "elements nested deeper than " + std::to_string(s->limits.maxDepth));
+    return;
+  }
+  s->handler->startElement(name, CXmlAttributes(attributes));
+}
+
+void XMLCALL onEnd(void* data, const XML_Char* name) {
+  auto* s = static_cast<ParseState*>(data);
+  --s->depth;
+  s->handler->endElement(name);
+}
+
+void XMLCALL onCharacters(void* data, const XML_Char* text, int length) {
+  auto* s = static_cast<ParseState*>(data);
+  if (length > 0) s->handler->characters(text, static_cast<size_t>(length));
+}
+
+void XMLCALL onEntityDeclaration(void* data, const XML_Char*, int, const XML_Char*, int, const XML_Char*,
+                                 const XML_Char*, const XML_Char*, const XML_Char*) {
+  refuse(static_cast<ParseState*>(data), "entity declarations are not accepted");
+}
+
+struct ParserDeleter {
+  void operator()(XML_Parser p) const { XML_ParserFree(p); }
+};
+using ParserPtr = std::unique_ptr<std::remove_pointer_t<XML_Parser>, ParserDeleter>;
+
+class Session {
+ public:
+  Session(CXmlHandler& handler, const CXmlLimits& limits) : parser_(XML_ParserCreate("UTF-8")) {
+    state_.parser = parser_.get();
+    state_.handler = &handler;
+    state_.limits = limits;
+    XML_SetUserData(parser_.get(), &state_);
+    XML_SetElementHandler(parser_.get(), onStart, onEnd);
+    XML_SetCharacterDataHandler(parser_.get(), onCharacters);
+    XML_SetEntityDeclHandler(parser_.get(), onEntityDeclaration);
+    XML_SetParamEntityParsing(parser_.get(), XML_PARAM_ENTITY_PARSING_NEVER);
+  }
+
+  bool ok() const { return parser_ != nullptr; }
+
+  // Feeds one piece; false once the document failed.
+  bool feed(const char* data, size_t length, bool last, std::string& error) {
+    while (length > 0 || last) {
+      int piece = static_cast<int>(length > (1u << 30) ? (1u << 30) : length);
+      bool isFinal = last && static_cast<size_t>(piece) == length;
+      if (XML_Parse(parser_.get(), data, piece, isFinal ? XML_TRUE : XML_FALSE) != XML_STATUS_OK) {
+        error = describeError();
+        return false;
+      }
+      data += piece;
+      length -= static_cast<size_t>(piece);
+      if (isFinal) break;
+    }
+    return true;
+  }
+
+ private:
+  std::string describeError() const {
+    if (!state_.refusal.empty()) return state_.refusal;
+    XML_Parser p = parser_.get();
+    return std::string(kExpatErrorText) + ": " + XML_ErrorString(XML_GetErrorCode(p)) + " at line " +
+           std::to_string(XML_GetCurrentLineNumber(p)) + ", column " + std::to_string(XML_GetCurrentColumnNumber(p));
+  }
+
+  ParserPtr parser_;
+  ParseState state_;
+};
+
+}  // namespace
+
+bool CXmlReader::parseText(const std::string& text, CXmlHandler& handler, std::string& error,
+                           const CXmlLimits& limits) {
+  Session session(handler, limits);
+  if (!session.ok()) {
+    error = "out of memory creating the XML parser";
+    return false;
+  }
+  return session.feed(text.data(), text.size(), true, error);
+}
+
+bool CXmlReader::parseFile(const std::string& path, CXmlHandler& handler, std::string& error,
+                           const CXmlLimits& limits) {
+  std::string openError;
+  auto file = platform::env()->openReadable(platform::hostPath(path), &openError);
+  if (!file) {
+    error = openError;
+    return false;
+  }
+  Session session(handler, limits);
+  if (!session.ok()) {
+    error = "out of memory creating the XML parser";
+    return false;
+  }
+  std::vector<char> buf(1 << 16);
+  for (;;) {
+    int64_t got = file->read(buf.data(), buf.size());
+    if (got < 0) {
+      error = "cannot read " + path;
+      return false;
+    }
+    if (!session.feed(buf.data(), static_cast<size_t>(got), got == 0, error)) return false;
+    if (got == 0) return true;
+  }
+}
+
+}  // namespace ZR

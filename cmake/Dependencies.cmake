@@ -1,0 +1,32 @@
+# Every library comes from a Debian package; scripts/install-deps.sh installs them.
+# A missing one stops the configuration with the package to install.
+
+function(zr_require found_var package)
+  if(NOT ${found_var})
+    message(FATAL_ERROR "Missing dependency: install the Debian package '${package}' (scripts/install-deps.sh does it)")
+  endif()
+endfunction()
+
+find_package(Threads REQUIRED)
+
+find_package(EXPAT QUIET)
+zr_require(EXPAT_FOUND libexpat1-dev)
+
+find_package(SQLite3 QUIET)
+zr_require(SQLite3_FOUND libsqlite3-dev)
+
+find_package(fmt QUIET)
+zr_require(fmt_FOUND libfmt-dev)
+
+find_package(spdlog QUIET)
+zr_require(spdlog_FOUND libspdlog-dev)
+
+if(ZR_BUILD_TESTS)
+  find_package(GTest QUIET)
+  zr_require(GTest_FOUND "libgtest-dev libgmock-dev")
+endif()
+
+if(ZR_BUILD_BENCH)
+  find_package(benchmark QUIET)
+  zr_require(benchmark_FOUND libbenchmark-dev)
+endif()

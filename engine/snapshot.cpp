@@ -1,0 +1,231 @@
+#include "engine/snapshot.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "bindings/zrcore/file.h"
+#include "bindings/zrcore/log.h"
+#include "bindings/zrcore/xml_reader.h"
+#include "engine/exit_codes.h"
+
+namespace dornik {
+
+const SnapshotKind kDirContentKind{"dir-content", 201, 202, 203, 205, true};
+const SnapshotKind kCacheContentKind{"cache-content", 208, 209, 211, 213, false};
+
+void makeOrderedSet(EntrySet& entries) {
+  std::stable_sort(entries.begin(), entries.end());
+  entries.erase(std::unique(entries.begin(), entries.end()), entries.end());
+}
+
+namespace {
+
+void replaceSlashes(std::string& path) { std::replace(path.begin(), path.end(), '/', '\\'); }
+
+// Length of the UTF-8 character that starts the text, so the drive colon
+// never splits a character.
+size_t firstCharacterLength(const std::string& text) {
+  unsigned char lead = static_cast<unsigned char>(text[0]);
+  size_t length = lead < 0xC0 ? 1 : lead < 0xE0 ? 2 : lead < 0xF0 ? 3 : 4;
+  return std::min(length, text.size());
+}
+
+void addDriveColonAndLowerDrive(std::string& path) {
+  if (path.empty()) return;
+  if (path.find(':') == std::string::npos) path.insert(firstCharacterLength(path), 1, ':');
+  if (path[0] >= 'A' && path[0] <= 'Z') path[0] = static_cast<char>(path[0] - 'A' + 'a');
+}
+
+bool isSpecialFileName(const std::string& path) {
+  static const char* const kNames[] = {"My Documents", "My Music", "My Pictures", "Desktop", "Drive.properties"};
+  for (const char* name : kNames) {
+    if (path == name) return true;
+  }
+  return false;
+}
+
+}  // namespace
+
+std::string normaliseFilePath(std::string path) {
+  replaceSlashes(path);
+  if (isSpecialFileName(path)) return path;
+  addDriveColonAndLowerDrive(path);
+  return path;
+}
+
+std::string normaliseDirectoryPath(std::string path) {
+  replaceSlashes(path);
+  addDriveColonAndLowerDrive(path);
+  return path;
+}
+
+namespace {
+
+// The child elements of a <file> that carry data; the first of each counts.
+enum FileField { kOriginSize, kOriginModified, kState, kCacheActualSize, kFieldCount, kOtherField = kFieldCount };
+
+FileField fieldOf(const char* name) {
+  if (std::strcmp(name, "origin-size") == 0) return kOriginSize;
+  if (std::strcmp(name, "origin-modified") == 0) return kOriginModified;
+  if (std::strcmp(name, "state") == 0) return kState;
+  if (std::strcmp(name, "cache-actualsize") == 0) return kCacheActualSize;
+  return kOtherField;
+}
+
+class SnapshotHandler : public ZR::CXmlHandler {
+ public:
+  SnapshotHandler(const SnapshotKind& kind, EntrySet& dirs, EntrySet& files) : kind_(kind), dirs_(dirs), files_(files) {}
+
+  int validation() const { return validation_; }
+
+  void startElement(const char* name, const ZR::CXmlAttributes& attributes) override {
+    ++depth_;
+    if (depth_ == 1) {
+      if (std::strcmp(name, kind_.root) != 0) validation_ = kind_.badRoot;
+    } else if (depth_ == 2) {
+      startChild(name, attributes);
+    } else if (depth_ == 3 && inFile_) {
+      currentField_ = fieldOf(name);
+      if (currentField_ != kOtherField && seen_[currentField_]) currentField_ = kOtherField;
+      if (currentField_ != kOtherField) {
+        seen_[currentField_] = true;
+        values_[currentField_].clear();
+      }
+    }
+  }
+
+  void endElement(const char*) override {
+    if (depth_ == 3) currentField_ = kOtherField;
+    if (depth_ == 2 && inFile_) finishFile();
+    --depth_;
+  }
+
+  void characters(const char* data, size_t length) override {
+    if (depth_ == 3 && inFile_ && currentField_ != kOtherField) values_[currentField_].append(data, length);
+  }
+
+ private:
+  void startChild(const char* name, const ZR::CXmlAttributes& attributes) {
+    if (validation_ != 0) return;
+    bool isFile = std::strcmp(name, "file") == 0;
+    bool isDirectory = std::strcmp(name, "directory") == 0;
+    const char* path = attributes.find("path");
+    if (!isFile && !isDirectory) {
+      validation_ = kind_.badChild;
+    } else if (!path) {
+      validation_ = kind_.missingPath;
+    } else if (*path == '\0') {
+      validation_ = kind_.emptyPath;
+    } else if (isDirectory) {
+      ZR::CFileEntry entry;
+      entry.setPath(normaliseDirectoryPath(path));
+      dirs_.push_back(std::move(entry));
+    } else {
+      inFile_ = true;
+      filePath_ = path;
+      std::fill(std::begin(seen_), std::end(seen_), false);
+    }
+  }
+
+  void finishFile() {
+    inFile_ = false;
+    if (validation_ != 0) return;
+    ZR::CFileEntry entry;
+    entry.setPath(normaliseFilePath(filePath_));
+    if (seen_[kOriginSize]) entry.setOriginSize(values_[kOriginSize]);
+    if (seen_[kOriginModified]) entry.setDateModified(values_[kOriginModified]);
+    if (kind_.isDirContent) {
+      entry.setState("2");
+    } else if (seen_[kState]) {
+      bool pending = values_[kState].find('2') != std::string::npos;
+      entry.setState(pending ? "2" : "1");
+      entry.cached = !pending;
+      if (!pending && seen_[kCacheActualSize]) entry.setCacheSize(values_[kCacheActualSize]);
+    }
+    files_.push_back(std::move(entry));
+  }
+
+  const SnapshotKind& kind_;
+  EntrySet& dirs_;
+  EntrySet& files_;
+  int depth_ = 0;
+  int validation_ = 0;
+  bool inFile_ = false;
+  std::string filePath_;
+  FileField currentField_ = kOtherField;
+  bool seen_[kFieldCount] = {};
+  std::string values_[kFieldCount];
+};
+
+}  // namespace
+
+SnapshotReadResult readSnapshot(const std::string& path, const SnapshotKind& kind, EntrySet& dirs, EntrySet& files) {
+  dirs.clear();
+  files.clear();
+  SnapshotReadResult result;
+  SnapshotHandler handler(kind, dirs, files);
+  result.parsed = ZR::CXmlReader::parseFile(path, handler, result.error);
+  result.validation = result.parsed ? handler.validation() : 0;
+  if (!result.parsed || result.validation != 0) {
+    EntrySet().swap(dirs);
+    EntrySet().swap(files);
+    return result;
+  }
+  makeOrderedSet(dirs);
+  makeOrderedSet(files);
+  return result;
+}
+
+namespace {
+
+// Whether the cache content snapshot is worth reading; logs why not.
+bool cacheSnapshotPresent(const std::string& path, ZR::CLogger& log) {
+  if (!ZR::CFileUtils::fileExists(path)) {
+    log.info("cachecontent file doesn't exist.");
+    return false;
+  }
+  ZR::CFile file(path, "r");
+  if (file.size() == 0) {
+    log.info("cachecontent size is zero");
+    return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+int loadSnapshots(const Settings& settings, ZR::CLogger& log, SnapshotSets& sets) {
+  SnapshotReadResult dir = readSnapshot(settings.dircontent, kDirContentKind, sets.currentDirs, sets.currentFiles);
+  if (!dir.parsed) {
+    log.error("Error Parsing Directory Content XML at %s :%s", settings.dircontent.c_str(), dir.error.c_str());
+    return kExitDirContentUnparsable;
+  }
+  if (dir.validation != 0) {
+    log.error("Error in DirContent.xml :%d \n", dir.validation);
+    return dir.validation;
+  }
+  log.info("directory content %s: %zu directories, %zu files", settings.dircontent.c_str(), sets.currentDirs.size(),
+           sets.currentFiles.size());
+
+  if (!cacheSnapshotPresent(settings.cachecontent, log)) return kExitOk;
+  SnapshotReadResult cache = readSnapshot(settings.cachecontent, kCacheContentKind, sets.cacheDirs, sets.cacheFiles);
+  if (!cache.parsed) {
+    if (cache.error.find(ZR::kExpatErrorText) != std::string::npos) {
+      log.info("Error Parsing Cache Content XML at %s :%s", settings.cachecontent.c_str(), cache.error.c_str());
+      return kExitOk;
+    }
+    // Not a broken document but one we could not read or refused: going on
+    // as if nothing were cached would upload everything again.
+    log.error("cannot read cache content %s: %s", settings.cachecontent.c_str(), cache.error.c_str());
+    return kExitCacheContentUnreadable;
+  }
+  if (cache.validation != 0) {
+    log.info("Error in CacheContent.xml :%d \n", cache.validation);
+    return cache.validation;
+  }
+  log.info("cache content %s: %zu directories, %zu files", settings.cachecontent.c_str(), sets.cacheDirs.size(),
+           sets.cacheFiles.size());
+  return kExitOk;
+}
+
+}  // namespace dornik

@@ -1,0 +1,64 @@
+// The directory content and cache content snapshots: validation, path
+// normalisation and conversion into four ordered sets of file entries.
+//
+// A snapshot is read as a stream, so a listing of a million files is never
+// held as a tree; validation results are the same as on a whole document:
+// a syntax error anywhere wins over a validation failure, and of several
+// validation failures the first in document order counts.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "bindings/cabinet/file_entry.h"
+#include "engine/settings.h"
+
+namespace ZR {
+class CLogger;
+}
+
+namespace dornik {
+
+// An ordered set: sorted by CFileEntry::operator<, no two entries equal.
+using EntrySet = std::vector<ZR::CFileEntry>;
+
+// Sorts and drops every entry equal to one before it.
+void makeOrderedSet(EntrySet& entries);
+
+struct SnapshotSets {
+  EntrySet currentDirs;
+  EntrySet currentFiles;
+  EntrySet cacheDirs;
+  EntrySet cacheFiles;
+};
+
+// Root name and validation results of one snapshot kind.
+struct SnapshotKind {
+  const char* root;
+  int badRoot;
+  int badChild;
+  int missingPath;
+  int emptyPath;
+  bool isDirContent;
+};
+extern const SnapshotKind kDirContentKind;
+extern const SnapshotKind kCacheContentKind;
+
+std::string normaliseFilePath(std::string path);
+std::string normaliseDirectoryPath(std::string path);
+
+struct SnapshotReadResult {
+  bool parsed = false;  // false: `error` holds the reader's error text
+  std::string error;
+  int validation = 0;   // 0 or the first validation failure
+};
+
+// Reads one snapshot into `dirs` and `files` (ordered sets). They are left
+// empty unless the document parsed and validated.
+SnapshotReadResult readSnapshot(const std::string& path, const SnapshotKind& kind, EntrySet& dirs, EntrySet& files);
+
+// The loading sequence of the action-set mode: both snapshots into `sets`,
+// with its messages. Returns 0 or the exit code.
+int loadSnapshots(const Settings& settings, ZR::CLogger& log, SnapshotSets& sets);
+
+}  // namespace dornik

@@ -1,0 +1,90 @@
+// The unpersisted-directories mode: which target folders the current
+// policies no longer cover.
+#include <set>
+
+#include "bindings/zrcore/file.h"
+#include "bindings/zrcore/log.h"
+#include "bindings/zrcore/string_utils.h"
+#include "bindings/zrcore/xml_builder.h"
+#include "bindings/zrcore/xml_writer.h"
+#include "engine/dornik.h"
+#include "engine/exit_codes.h"
+#include "engine/policy_targets.h"
+
+namespace dornik {
+namespace {
+
+TextSet expiredPolicyValues(const std::string& path, ZR::CLogger& log) {
+  TextSet values;
+  std::string error;
+  auto document = ZR::CXmlBuilder::fileToDocument(path, error);
+  if (!document) {
+    log.trace("no expired policies read from %s: %s", path.c_str(), error.c_str());
+    return values;
+  }
+  for (size_t i = 0; i < document->getChildCount(); ++i) values.insert(document->getChild(i)->getText());
+  return values;
+}
+
+// The lines "<dir>path</dir>\n" of a target list.
+std::string targetListText(const TextSet& targets) {
+  std::string text;
+  for (const std::string& target : targets) text += "<dir>" + ZR::CXmlUtil::escapeXml2(target) + "</dir>\n";
+  return text;
+}
+
+std::string unpersistedDocument(const TextSet& targets) {
+  std::string text;
+  ZR::CXmlWriter xml(text, true);
+  xml.declaration();
+  xml.startElement("unPersistedDirs");
+  for (const std::string& target : targets) {
+    xml.startElement("dir");
+    xml.text(target);
+    xml.endElement();
+  }
+  xml.endElement();
+  return text;
+}
+
+// Writes one output whole; logs and returns false when it cannot.
+bool writeOutput(const char* what, const std::string& path, const std::string& content, ZR::CLogger& log) {
+  std::string error;
+  if (ZR::CFileUtils::writeFileAtomically(path, content, error)) return true;
+  log.error("Error writing %s to path:%s : %s", what, path.c_str(), error.c_str());
+  return false;
+}
+
+}  // namespace
+
+int runUnpersistedDirsMode(const Settings& settings, ZR::CLogger& log) {
+  std::string error;
+  auto currentList = ZR::CXmlBuilder::fileToDocument(settings.currentpolicylist, error);
+  if (!currentList) {
+    log.error(" Error reading current policies List %s", settings.currentpolicylist.c_str());
+    log.error("%s", error.c_str());
+    return kExitInputUnreadable;
+  }
+  TextSet currentTargets = policyTargets(*currentList, expiredPolicyValues(settings.expiredpolicyfile, log), log);
+  currentList.reset();
+  auto previousList = ZR::CXmlBuilder::fileToDocument(settings.prevpolicylist, error);
+  if (!previousList) {
+    log.error(" Error reading previous policies List %s", settings.prevpolicylist.c_str());
+    log.error("%s", error.c_str());
+    return kExitInputUnreadable;
+  }
+  TextSet previousTargets = policyTargets(*previousList, {}, log);
+  TextSet unpersisted;
+  for (const std::string& target : previousTargets) {
+    if (!currentTargets.count(target)) unpersisted.insert(target);
+  }
+  log.info("policies: %zu current targets, %zu previous targets, %zu unpersisted", currentTargets.size(),
+           previousTargets.size(), unpersisted.size());
+
+  bool written = writeOutput("unpersisted directories", settings.unpersistedDirs, unpersistedDocument(unpersisted), log);
+  written = writeOutput("previous target list", settings.prevDirXml, targetListText(previousTargets), log) && written;
+  written = writeOutput("current target list", settings.currentDirXml, targetListText(currentTargets), log) && written;
+  return written ? kExitOk : kExitWriteFailed;
+}
+
+}  // namespace dornik

@@ -1,0 +1,123 @@
+// The file system as the rest of the product sees it. Every file operation of
+// the product goes through an Env so that tests can swap in one that fails on
+// purpose (a full disk, a rename that fails) and prove the error paths.
+//
+// Paths given to an Env are host paths; logical (Windows) paths are mapped
+// with platform::hostPath() first. All operations are safe to call from
+// several threads at once on distinct files.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace platform {
+
+struct FileInfo {
+  uint64_t size = 0;
+  int64_t modifiedUnixSeconds = 0;  // last write time
+  bool isDirectory = false;
+};
+
+// A file opened for sequential reading. REQUIRES: external synchronization.
+class ReadableFile {
+ public:
+  virtual ~ReadableFile() = default;
+  // Reads up to n bytes into buf. Returns the count read (0 at end of file)
+  // or -1 on failure.
+  virtual int64_t read(char* buf, size_t n) = 0;
+};
+
+// A file opened for writing from its start. REQUIRES: external synchronization.
+class WritableFile {
+ public:
+  virtual ~WritableFile() = default;
+  // Returns false when not all n bytes could be written.
+  virtual bool append(const char* data, size_t n) = 0;
+  // Makes the written bytes durable. Returns false on failure.
+  virtual bool sync() = 0;
+  // Returns false when buffered data could not be written. Idempotent.
+  virtual bool close() = 0;
+};
+
+class Env {
+ public:
+  Env() = default;
+  Env(const Env&) = delete;
+  Env& operator=(const Env&) = delete;
+  virtual ~Env() = default;
+
+  // The real file system. Never deleted.
+  static Env* defaultEnv();
+
+  virtual bool fileExists(const std::string& path) = 0;
+  // False when the path cannot be examined.
+  virtual bool getFileInfo(const std::string& path, FileInfo* info) = 0;
+  // Null on failure, with a description in *error.
+  virtual std::unique_ptr<ReadableFile> openReadable(const std::string& path, std::string* error) = 0;
+  // Creates or truncates. Null on failure, with a description in *error.
+  virtual std::unique_ptr<WritableFile> openWritable(const std::string& path, std::string* error) = 0;
+  // Opens for appending, creating the file when needed.
+  virtual std::unique_ptr<WritableFile> openAppendable(const std::string& path, std::string* error) = 0;
+  // Replaces `to` atomically when it exists.
+  virtual bool renameFile(const std::string& from, const std::string& to, std::string* error) = 0;
+  virtual bool removeFile(const std::string& path) = 0;
+  // Removes a folder and everything below it; true when nothing is left.
+  virtual bool removeTree(const std::string& path) = 0;
+  // Creates the folder and its missing parents; true when it exists afterwards.
+  virtual bool createDirectories(const std::string& path) = 0;
+  // Names (not paths) of the entries of a folder, without "." and "..".
+  virtual bool listDirectory(const std::string& path, std::vector<std::string>* names) = 0;
+};
+
+// Forwards every call to another Env; a test overrides the one it breaks.
+class EnvWrapper : public Env {
+ public:
+  explicit EnvWrapper(Env* target) : target_(target) {}
+  Env* target() const { return target_; }
+
+  bool fileExists(const std::string& p) override { return target_->fileExists(p); }
+  bool getFileInfo(const std::string& p, FileInfo* i) override { return target_->getFileInfo(p, i); }
+  std::unique_ptr<ReadableFile> openReadable(const std::string& p, std::string* e) override {
+    return target_->openReadable(p, e);
+  }
+  std::unique_ptr<WritableFile> openWritable(const std::string& p, std::string* e) override {
+    return target_->openWritable(p, e);
+  }
+  std::unique_ptr<WritableFile> openAppendable(const std::string& p, std::string* e) override {
+    return target_->openAppendable(p, e);
+  }
+  bool renameFile(const std::string& f, const std::string& t, std::string* e) override {
+    return target_->renameFile(f, t, e);
+  }
+  bool removeFile(const std::string& p) override { return target_->removeFile(p); }
+  bool removeTree(const std::string& p) override { return target_->removeTree(p); }
+  bool createDirectories(const std::string& p) override { return target_->createDirectories(p); }
+  bool listDirectory(const std::string& p, std::vector<std::string>* n) override {
+    return target_->listDirectory(p, n);
+  }
+
+ private:
+  Env* target_;
+};
+
+// The Env the product uses: the default one unless a test installed another.
+Env* env();
+
+// Installs `replacement` for the lifetime of this object (tests only).
+class ScopedEnvOverride {
+ public:
+  explicit ScopedEnvOverride(Env* replacement);
+  ~ScopedEnvOverride();
+  ScopedEnvOverride(const ScopedEnvOverride&) = delete;
+  ScopedEnvOverride& operator=(const ScopedEnvOverride&) = delete;
+
+ private:
+  Env* previous_;
+};
+
+// Reads a whole file. False on failure, with a description in *error.
+bool readFileToString(const std::string& path, std::string* out, std::string* error);
+
+}  // namespace platform

@@ -1,0 +1,194 @@
+#include "platform/env.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <cstring>
+
+namespace platform {
+namespace {
+
+std::string describe(const std::string& what, const std::string& path) {
+  return what + " " + path + ": " + std::strerror(errno);
+}
+
+class PosixReadableFile : public ReadableFile {
+ public:
+  explicit PosixReadableFile(int fd) : fd_(fd) {}
+  ~PosixReadableFile() override { ::close(fd_); }
+  PosixReadableFile(const PosixReadableFile&) = delete;
+  PosixReadableFile& operator=(const PosixReadableFile&) = delete;
+
+  int64_t read(char* buf, size_t n) override {
+    for (;;) {
+      ssize_t got = ::read(fd_, buf, n);
+      if (got >= 0) return got;
+      if (errno != EINTR) return -1;
+    }
+  }
+
+ private:
+  int fd_;
+};
+
+class PosixWritableFile : public WritableFile {
+ public:
+  explicit PosixWritableFile(int fd) : fd_(fd) {}
+  ~PosixWritableFile() override { close(); }
+  PosixWritableFile(const PosixWritableFile&) = delete;
+  PosixWritableFile& operator=(const PosixWritableFile&) = delete;
+
+  bool append(const char* data, size_t n) override {
+    if (fd_ < 0) return false;
+    while (n > 0) {
+      ssize_t put = ::write(fd_, data, n);
+      if (put < 0) {
+        if (errno == EINTR) continue;
+        return false;
+      }
+      data += put;
+      n -= static_cast<size_t>(put);
+    }
+    return true;
+  }
+
+  bool sync() override { return fd_ >= 0 && ::fsync(fd_) == 0; }
+
+  bool close() override {
+    if (fd_ < 0) return true;
+    int rc = ::close(fd_);
+    fd_ = -1;
+    return rc == 0;
+  }
+
+ private:
+  int fd_;
+};
+
+std::unique_ptr<WritableFile> openForWriting(const std::string& path, int flags, std::string* error) {
+  int fd = ::open(path.c_str(), flags | O_WRONLY | O_CREAT | O_CLOEXEC, 0644);
+  if (fd < 0) {
+    if (error) *error = describe("cannot open for writing", path);
+    return nullptr;
+  }
+  return std::make_unique<PosixWritableFile>(fd);
+}
+
+class PosixEnv : public Env {
+ public:
+  bool fileExists(const std::string& path) override { return ::access(path.c_str(), F_OK) == 0; }
+
+  bool getFileInfo(const std::string& path, FileInfo* info) override {
+    struct stat st;
+    if (::stat(path.c_str(), &st) != 0) return false;
+    info->size = static_cast<uint64_t>(st.st_size);
+    info->modifiedUnixSeconds = static_cast<int64_t>(st.st_mtime);
+    info->isDirectory = S_ISDIR(st.st_mode);
+    return true;
+  }
+
+  std::unique_ptr<ReadableFile> openReadable(const std::string& path, std::string* error) override {
+    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+      if (error) *error = describe("cannot open", path);
+      return nullptr;
+    }
+    struct stat st;
+    if (::fstat(fd, &st) == 0 && S_ISDIR(st.st_mode)) {
+      ::close(fd);
+      if (error) *error = "cannot open " + path + ": it is a folder";
+      return nullptr;
+    }
+    return std::make_unique<PosixReadableFile>(fd);
+  }
+
+  std::unique_ptr<WritableFile> openWritable(const std::string& path, std::string* error) override {
+    return openForWriting(path, O_TRUNC, error);
+  }
+
+  std::unique_ptr<WritableFile> openAppendable(const std::string& path, std::string* error) override {
+    return openForWriting(path, O_APPEND, error);
+  }
+
+  bool renameFile(const std::string& from, const std::string& to, std::string* error) override {
+    if (::rename(from.c_str(), to.c_str()) == 0) return true;
+    if (error) *error = describe("cannot rename " + from + " to", to);
+    return false;
+  }
+
+  bool removeFile(const std::string& path) override { return ::unlink(path.c_str()) == 0; }
+
+  bool removeTree(const std::string& path) override {
+    struct stat st;
+    if (::lstat(path.c_str(), &st) != 0) return errno == ENOENT;
+    if (!S_ISDIR(st.st_mode)) return ::unlink(path.c_str()) == 0;
+    std::vector<std::string> names;
+    if (!listDirectory(path, &names)) return false;
+    bool ok = true;
+    for (const auto& name : names) ok = removeTree(path + "/" + name) && ok;
+    return ::rmdir(path.c_str()) == 0 && ok;
+  }
+
+  bool createDirectories(const std::string& path) override {
+    if (path.empty()) return false;
+    struct stat st;
+    if (::stat(path.c_str(), &st) == 0) return S_ISDIR(st.st_mode);
+    size_t slash = path.find_last_of('/');
+    if (slash != std::string::npos && slash > 0) {
+      if (!createDirectories(path.substr(0, slash))) return false;
+    }
+    return ::mkdir(path.c_str(), 0755) == 0 || errno == EEXIST;
+  }
+
+  bool listDirectory(const std::string& path, std::vector<std::string>* names) override {
+    DIR* dir = ::opendir(path.c_str());
+    if (!dir) return false;
+    names->clear();
+    while (struct dirent* entry = ::readdir(dir)) {
+      std::string name = entry->d_name;
+      if (name != "." && name != "..") names->push_back(std::move(name));
+    }
+    ::closedir(dir);
+    return true;
+  }
+};
+
+std::atomic<Env*> currentEnv{nullptr};
+
+}  // namespace
+
+Env* Env::defaultEnv() {
+  static PosixEnv* instance = new PosixEnv;  // never destroyed: used until exit
+  return instance;
+}
+
+Env* env() {
+  Env* e = currentEnv.load(std::memory_order_acquire);
+  return e ? e : Env::defaultEnv();
+}
+
+ScopedEnvOverride::ScopedEnvOverride(Env* replacement) : previous_(currentEnv.exchange(replacement)) {}
+
+ScopedEnvOverride::~ScopedEnvOverride() { currentEnv.store(previous_); }
+
+bool readFileToString(const std::string& path, std::string* out, std::string* error) {
+  auto file = env()->openReadable(path, error);
+  if (!file) return false;
+  out->clear();
+  char buf[65536];
+  for (;;) {
+    int64_t got = file->read(buf, sizeof buf);
+    if (got < 0) {
+      if (error) *error = "cannot read " + path;
+      return false;
+    }
+    if (got == 0) return true;
+    out->append(buf, static_cast<size_t>(got));
+  }
+}
+
+}  // namespace platform

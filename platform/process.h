@@ -1,0 +1,36 @@
+// The running process and child processes.
+#pragma once
+
+#include <map>
+#include <string>
+#include <vector>
+
+namespace platform {
+
+// Folder of the running executable, ending with a separator. Empty when the
+// system cannot tell.
+std::string executableFolder();
+
+// The process's current folder; empty when it cannot be read.
+std::string currentFolder();
+
+// Value of an environment variable; empty when unset.
+std::string environmentVariable(const std::string& name);
+
+int processId();
+
+struct ProcessResult {
+  int exitCode = -1;       // low 8 bits as the system reports them
+  int terminatedBySignal = 0;  // the signal number when the child was killed
+  std::string standardOutput;
+  std::string standardError;
+};
+
+// Runs a program with arguments (argv[0] is the program path), waits for it
+// and collects both output streams. Variables in `environment` are added to
+// (or override) the current environment; `workingFolder`, when not empty,
+// becomes the child's current folder. False when it could not be started.
+bool runProcess(const std::vector<std::string>& argv, const std::map<std::string, std::string>& environment,
+                const std::string& workingFolder, ProcessResult* result);
+
+}  // namespace platform

@@ -1,0 +1,128 @@
+#include "platform/process.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <climits>
+#include <cstdlib>
+#include <cstring>
+
+extern char** environ;
+
+namespace platform {
+
+std::string executableFolder() {
+  char buf[PATH_MAX + 1];
+  ssize_t n = ::readlink("/proc/self/exe", buf, PATH_MAX);
+  if (n <= 0) return "";
+  std::string path(buf, static_cast<size_t>(n));
+  size_t slash = path.find_last_of('/');
+  return slash == std::string::npos ? "" : path.substr(0, slash + 1);
+}
+
+std::string currentFolder() {
+  char buf[PATH_MAX + 1];
+  return ::getcwd(buf, sizeof buf) ? std::string(buf) : std::string();
+}
+
+std::string environmentVariable(const std::string& name) {
+  const char* value = std::getenv(name.c_str());
+  return value ? value : "";
+}
+
+int processId() { return static_cast<int>(::getpid()); }
+
+namespace {
+
+std::vector<std::string> mergedEnvironment(const std::map<std::string, std::string>& extra) {
+  std::map<std::string, std::string> all;
+  for (char** e = environ; e && *e; ++e) {
+    std::string entry = *e;
+    size_t eq = entry.find('=');
+    if (eq != std::string::npos) all[entry.substr(0, eq)] = entry.substr(eq + 1);
+  }
+  for (const auto& [key, value] : extra) all[key] = value;
+  std::vector<std::string> out;
+  for (const auto& [key, value] : all) out.push_back(key + "=" + value);
+  return out;
+}
+
+std::vector<char*> pointers(std::vector<std::string>& texts) {
+  std::vector<char*> out;
+  for (auto& t : texts) out.push_back(t.data());
+  out.push_back(nullptr);
+  return out;
+}
+
+// Drains both pipes until the child closes them.
+void collectOutput(int outFd, int errFd, ProcessResult* result) {
+  pollfd fds[2] = {{outFd, POLLIN, 0}, {errFd, POLLIN, 0}};
+  std::string* sinks[2] = {&result->standardOutput, &result->standardError};
+  int open = 2;
+  char buf[65536];
+  while (open > 0) {
+    if (::poll(fds, 2, -1) < 0) {
+      if (errno == EINTR) continue;
+      break;
+    }
+    for (int i = 0; i < 2; ++i) {
+      if (fds[i].fd < 0 || !(fds[i].revents & (POLLIN | POLLHUP | POLLERR))) continue;
+      ssize_t n = ::read(fds[i].fd, buf, sizeof buf);
+      if (n > 0) {
+        sinks[i]->append(buf, static_cast<size_t>(n));
+      } else if (n == 0 || errno != EINTR) {
+        ::close(fds[i].fd);
+        fds[i].fd = -1;
+        --open;
+      }
+    }
+  }
+}
+
+}  // namespace
+
+bool runProcess(const std::vector<std::string>& argv, const std::map<std::string, std::string>& environment,
+                const std::string& workingFolder, ProcessResult* result) {
+  if (argv.empty()) return false;
+  int outPipe[2], errPipe[2];
+  if (::pipe2(outPipe, O_CLOEXEC) != 0) return false;
+  if (::pipe2(errPipe, O_CLOEXEC) != 0) {
+    ::close(outPipe[0]);
+    ::close(outPipe[1]);
+    return false;
+  }
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_adddup2(&actions, outPipe[1], 1);
+  posix_spawn_file_actions_adddup2(&actions, errPipe[1], 2);
+  if (!workingFolder.empty()) posix_spawn_file_actions_addchdir_np(&actions, workingFolder.c_str());
+
+  std::vector<std::string> args = argv;
+  std::vector<std::string> envTexts = mergedEnvironment(environment);
+  std::vector<char*> argPointers = pointers(args);
+  std::vector<char*> envPointers = pointers(envTexts);
+  pid_t pid = -1;
+  int rc = ::posix_spawn(&pid, args[0].c_str(), &actions, nullptr, argPointers.data(), envPointers.data());
+  posix_spawn_file_actions_destroy(&actions);
+  ::close(outPipe[1]);
+  ::close(errPipe[1]);
+  if (rc != 0) {
+    ::close(outPipe[0]);
+    ::close(errPipe[0]);
+    return false;
+  }
+  *result = ProcessResult{};
+  collectOutput(outPipe[0], errPipe[0], result);
+  int status = 0;
+  while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+  }
+  if (WIFEXITED(status)) result->exitCode = WEXITSTATUS(status);
+  if (WIFSIGNALED(status)) result->terminatedBySignal = WTERMSIG(status);
+  return true;
+}
+
+}  // namespace platform

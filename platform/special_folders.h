@@ -1,0 +1,15 @@
+// The user's well-known folders.
+#pragma once
+
+#include <string>
+
+namespace platform {
+
+enum class SpecialFolder { Documents, Pictures, Music, Desktop };
+
+// Host path of the folder, without a trailing separator; empty when the
+// system names none. On Linux these are the XDG user directories
+// (user-dirs.dirs), falling back to $HOME/Documents and so on.
+std::string specialFolderPath(SpecialFolder folder);
+
+}  // namespace platform

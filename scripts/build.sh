@@ -1,0 +1,15 @@
+#!/usr/bin/env bash
+# Configures and builds the project into a build folder (default: build).
+# Usage: scripts/build.sh [build-folder] [extra cmake arguments...]
+set -euo pipefail
+cd "$(dirname "$0")/.."
+BUILD_DIR="${1:-build}"
+shift || true
+GENERATOR=()
+if command -v ninja >/dev/null 2>&1; then GENERATOR=(-G Ninja); fi
+if [ ! -f "$BUILD_DIR/CMakeCache.txt" ]; then
+  cmake -S . -B "$BUILD_DIR" "${GENERATOR[@]}" -DCMAKE_BUILD_TYPE=RelWithDebInfo "$@"
+else
+  cmake -S . -B "$BUILD_DIR" "$@" >/dev/null
+fi
+cmake --build "$BUILD_DIR" --parallel "$(nproc)"

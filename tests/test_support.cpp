@@ -1,0 +1,60 @@
+#include "tests/test_support.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+
+#include "platform/env.h"
+#include "platform/path.h"
+
+namespace testsupport {
+
+TempDir::TempDir() {
+  static std::atomic<int> counter{0};
+  std::string base = platform::environmentVariable("TMPDIR");
+  if (base.empty()) base = "/tmp";
+  path_ = base + "/zr-test-" + std::to_string(platform::processId()) + "-" + std::to_string(counter++);
+  platform::Env::defaultEnv()->removeTree(path_);
+  platform::Env::defaultEnv()->createDirectories(path_);
+}
+
+TempDir::~TempDir() { platform::Env::defaultEnv()->removeTree(path_); }
+
+std::string TempDir::file(const std::string& name) const { return platform::joinPath(path_, name); }
+
+void writeFile(const std::string& path, const std::string& content) {
+  platform::Env* env = platform::Env::defaultEnv();
+  env->createDirectories(platform::parentFolder(path));
+  std::string error;
+  auto file = env->openWritable(path, &error);
+  ASSERT_TRUE(file) << error;
+  ASSERT_TRUE(file->append(content.data(), content.size()));
+  ASSERT_TRUE(file->close());
+}
+
+std::string readFile(const std::string& path) {
+  std::string content, error;
+  platform::Env* saved = platform::Env::defaultEnv();
+  auto file = saved->openReadable(path, &error);
+  if (!file) return "";
+  char buf[65536];
+  for (int64_t n; (n = file->read(buf, sizeof buf)) > 0;) content.append(buf, static_cast<size_t>(n));
+  return content;
+}
+
+bool fileExists(const std::string& path) { return platform::Env::defaultEnv()->fileExists(path); }
+
+platform::ProcessResult run(const std::vector<std::string>& argv, const std::map<std::string, std::string>& environment,
+                            const std::string& workingFolder) {
+  platform::ProcessResult result;
+  EXPECT_TRUE(platform::runProcess(argv, environment, workingFolder, &result)) << "cannot start " << argv[0];
+  return result;
+}
+
+size_t countOf(const std::string& text, const std::string& needle) {
+  size_t count = 0;
+  for (size_t pos = text.find(needle); pos != std::string::npos; pos = text.find(needle, pos + needle.size())) ++count;
+  return count;
+}
+
+}  // namespace testsupport

@@ -1,0 +1,47 @@
+// Helpers shared by the test programs: scratch folders, files, running the
+// built programs.
+#pragma once
+
+#include <map>
+#include <string>
+#include <vector>
+
+#include "platform/process.h"
+
+namespace testsupport {
+
+// A fresh folder under the system's temporary folder, removed with its
+// content at the end of the scope.
+class TempDir {
+ public:
+  TempDir();
+  ~TempDir();
+  TempDir(const TempDir&) = delete;
+  TempDir& operator=(const TempDir&) = delete;
+
+  const std::string& path() const { return path_; }
+  // path() joined with a relative name.
+  std::string file(const std::string& name) const;
+
+ private:
+  std::string path_;
+};
+
+// Writes a file whole (creating its folder); fails the test on error.
+void writeFile(const std::string& path, const std::string& content);
+// The content of a file; empty when it cannot be read.
+std::string readFile(const std::string& path);
+bool fileExists(const std::string& path);
+
+// Runs a program and returns what it did.
+platform::ProcessResult run(const std::vector<std::string>& argv,
+                            const std::map<std::string, std::string>& environment = {},
+                            const std::string& workingFolder = "");
+
+// Exit codes as a shell sees them (the low 8 bits): -1 is 255.
+constexpr int exitByte(int code) { return code & 0xFF; }
+
+// Number of times `needle` occurs in `text`.
+size_t countOf(const std::string& text, const std::string& needle);
+
+}  // namespace testsupport
