@@ -17,6 +17,10 @@ std::string currentFolder();
 // Value of an environment variable; empty when unset.
 std::string environmentVariable(const std::string& name);
 
+// Sets (or, with an empty value, removes) a variable of this process's
+// environment. REQUIRES: no other thread reads the environment meanwhile.
+void setEnvironmentVariable(const std::string& name, const std::string& value);
+
 int processId();
 
 struct ProcessResult {

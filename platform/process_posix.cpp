@@ -34,6 +34,14 @@ std::string environmentVariable(const std::string& name) {
   return value ? value : "";
 }
 
+void setEnvironmentVariable(const std::string& name, const std::string& value) {
+  if (value.empty()) {
+    ::unsetenv(name.c_str());
+  } else {
+    ::setenv(name.c_str(), value.c_str(), 1);
+  }
+}
+
 int processId() { return static_cast<int>(::getpid()); }
 
 namespace {

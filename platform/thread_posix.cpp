@@ -20,7 +20,8 @@ struct Thread::Control {
   std::mutex controllerMutex;  // serialises suspend/resume callers
   std::atomic<int> suspendCount{0};
   std::atomic<unsigned> requestedEpoch{0};
-  unsigned acknowledgedEpoch = 0;  // touched only by the controlled thread
+  std::atomic<unsigned> acknowledgedEpoch{0};  // written only by the controlled thread
+  std::atomic<bool> inHandler{false};          // the thread is inside the suspend handler
   std::atomic<bool> finished{false};
   sem_t registered;
   sem_t acknowledged;
@@ -47,6 +48,12 @@ int resumeSignal() { return SIGRTMIN + 4; }
 // stays here; every new suspend request is acknowledged once, so the
 // controller knows the thread is really stopped. The resume signal is
 // blocked outside sigsuspend, so a resume that arrives early is not lost.
+//
+// `inHandler` tells the controller that a new request will be seen without
+// another signal; without it a controller cycling fast would queue one
+// signal per cycle while the thread is still here, and the thread would
+// then spend its time taking that backlog. Leaving re-checks the count, so
+// a request that raced with the leaving is not missed either.
 void onSuspendSignal(int) {
   int savedErrno = errno;
   Thread::Control* c = tlsControl;
@@ -54,14 +61,18 @@ void onSuspendSignal(int) {
     sigset_t waitMask;
     pthread_sigmask(SIG_SETMASK, nullptr, &waitMask);
     sigdelset(&waitMask, resumeSignal());
-    while (c->suspendCount.load(std::memory_order_acquire) > 0) {
-      unsigned epoch = c->requestedEpoch.load(std::memory_order_acquire);
-      if (epoch != c->acknowledgedEpoch) {
-        c->acknowledgedEpoch = epoch;
-        sem_post(&c->acknowledged);
+    do {
+      c->inHandler.store(true);
+      while (c->suspendCount.load() > 0) {
+        unsigned epoch = c->requestedEpoch.load();
+        if (epoch != c->acknowledgedEpoch.load(std::memory_order_relaxed)) {
+          c->acknowledgedEpoch.store(epoch);
+          sem_post(&c->acknowledged);
+        }
+        sigsuspend(&waitMask);
       }
-      sigsuspend(&waitMask);
-    }
+      c->inHandler.store(false);
+    } while (c->suspendCount.load() > 0);
   }
   errno = savedErrno;
 }
@@ -97,9 +108,10 @@ void waitOn(sem_t* sem) {
   }
 }
 
-// Waits for the acknowledgement of a suspend, or for the thread's end.
-void awaitStopped(Thread::Control* c) {
-  for (;;) {
+// Waits until the thread acknowledged the request `epoch` (or a later one),
+// or has ended. The semaphore only wakes us; the epoch decides.
+void awaitStopped(Thread::Control* c, unsigned epoch) {
+  while (c->acknowledgedEpoch.load(std::memory_order_acquire) != epoch) {
     timespec deadline;
     clock_gettime(CLOCK_REALTIME, &deadline);
     deadline.tv_nsec += 10 * 1000 * 1000;
@@ -107,7 +119,7 @@ void awaitStopped(Thread::Control* c) {
       deadline.tv_sec += 1;
       deadline.tv_nsec -= 1000000000L;
     }
-    if (sem_timedwait(&c->acknowledged, &deadline) == 0) return;
+    sem_timedwait(&c->acknowledged, &deadline);
     if (c->finished.load(std::memory_order_acquire)) return;
   }
 }
@@ -133,7 +145,7 @@ bool Thread::start(std::function<void()> body) {
       sem_post(&c->registered);
       c->body();
       blockSuspendSignal();
-      c->finished.store(true, std::memory_order_release);
+      c->finished.store(true);
     });
   } catch (const std::system_error&) {
     return false;
@@ -151,11 +163,17 @@ int Thread::suspend() {
   Control* c = control_.get();
   if (!c->started) return -1;
   std::lock_guard<std::mutex> lock(c->controllerMutex);
-  int previous = c->suspendCount.fetch_add(1, std::memory_order_acq_rel);
-  if (previous == 0 && !c->finished.load(std::memory_order_acquire)) {
-    c->requestedEpoch.fetch_add(1, std::memory_order_acq_rel);
-    if (pthread_kill(c->thread.native_handle(), suspendSignal()) == 0) awaitStopped(c);
+  int previous = c->suspendCount.load();
+  if (previous > 0 || c->finished.load()) {
+    c->suspendCount.store(previous + 1);
+    return previous;
   }
+  // The epoch first: a handler that sees the count raised must see the
+  // request it is to acknowledge.
+  unsigned epoch = c->requestedEpoch.fetch_add(1) + 1;
+  c->suspendCount.store(1);
+  bool signalled = c->inHandler.load() || pthread_kill(c->thread.native_handle(), suspendSignal()) == 0;
+  if (signalled) awaitStopped(c, epoch);
   return previous;
 }
 
@@ -163,16 +181,14 @@ int Thread::resume() {
   Control* c = control_.get();
   if (!c->started) return -1;
   std::lock_guard<std::mutex> lock(c->controllerMutex);
-  int previous = c->suspendCount.load(std::memory_order_acquire);
+  int previous = c->suspendCount.load();
   if (previous == 0) return 0;
-  c->suspendCount.store(previous - 1, std::memory_order_release);
-  if (previous == 1 && !c->finished.load(std::memory_order_acquire)) {
-    pthread_kill(c->thread.native_handle(), resumeSignal());
-  }
+  c->suspendCount.store(previous - 1);
+  if (previous == 1 && !c->finished.load()) pthread_kill(c->thread.native_handle(), resumeSignal());
   return previous;
 }
 
-bool Thread::finished() const { return control_->finished.load(std::memory_order_acquire); }
+bool Thread::finished() const { return control_->finished.load(); }
 
 unsigned long currentThreadId() { return static_cast<unsigned long>(::syscall(SYS_gettid)); }
 
