@@ -1,0 +1,97 @@
+#include "engine/dornik.h"
+
+#include <gtest/gtest.h>
+
+#include "bindings/zrcore/config.h"
+#include "bindings/zrcore/exception.h"
+#include "bindings/zrcore/log.h"
+#include "engine/policy_targets.h"
+#include "platform/process.h"
+#include "tests/test_support.h"
+
+namespace {
+
+using dornik::Settings;
+
+TEST(Settings, DefaultsTableAndAllInclude) {
+  Settings defaults = Settings::fromTable({});
+  EXPECT_EQ(defaults.from_contentcleanup, "false");
+  EXPECT_TRUE(defaults.allInclude());
+  EXPECT_EQ(dornik::chooseMode(defaults), dornik::Mode::ActionSet);
+  Settings s = Settings::fromTable({{"include_continous_create", "True"}, {"Dircontent", "ignored"}, {"dircontent", "d"}});
+  EXPECT_FALSE(s.allInclude());
+  EXPECT_EQ(s.dircontent, "d");
+  s = Settings::fromTable({{"generate_action_set", "false"}, {"generate_unpersisted_dirs", "false"}});
+  EXPECT_EQ(dornik::chooseMode(s), dornik::Mode::UnpersistedActionSet);
+}
+
+TEST(PolicyTargets, Normalisation) {
+  testsupport::TempDir dir;
+  std::string oldHome = platform::environmentVariable("HOME");
+  platform::setEnvironmentVariable("HOME", dir.path());
+  struct Case {
+    const char* target;
+    std::string expected;
+  } cases[] = {
+      {"/c/Data", "c:\\Data"},
+      {"\\d\\x", "d:\\x"},
+      {"/C/Data", "C:\\Data"},
+      {"/My Documents/Projects", "c:" + dir.path() + "/Documents\\Projects"},
+      {"/my music", "c:" + dir.path() + "/Music"},
+      {"/DESKTOP/a/b", "c:" + dir.path() + "/Desktop\\a\\b"},
+      {"My Pictures", "My Pictures"},
+      {"/x", "\\x"},
+      {"", ""},
+  };
+  for (Case& c : cases) {
+    for (char& ch : c.expected) ch = ch == '/' ? '\\' : ch;
+    EXPECT_EQ(dornik::normaliseTarget(c.target, nullptr), c.expected) << c.target;
+  }
+  platform::setEnvironmentVariable("HOME", oldHome);
+}
+
+class ActionSetModeFaults : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    testsupport::writeFile(dir_.file("cfg.xml"), "<CachingPolicyEngineConfiguration/>");
+    ASSERT_TRUE(ZR::CConfigManager::initialize(1, dir_.file("cfg.xml"), false));
+    ZR::CLogManager::initialize("dornik");
+    testsupport::writeFile(dir_.file("dir.xml"),
+                           "<dir-content><file path='c:/a'/><file path='c:/b'/><file path='c:/c'/></dir-content>");
+    testsupport::writeFile(dir_.file("cache.xml"),
+                           "<cache-content><file path='c:/a'><state>1</state></file><file path='c:/b'><state>1</state>"
+                           "</file><file path='c:/c'><state>1</state></file></cache-content>");
+    settings_.dircontent = dir_.file("dir.xml");
+    settings_.cachecontent = dir_.file("cache.xml");
+    settings_.actionset = dir_.file("out.xml");
+  }
+  void TearDown() override {
+    ZR::CLogManager::shutdown();
+    ZR::CConfigManager::reset();
+  }
+  testsupport::TempDir dir_;
+  Settings settings_;
+};
+
+TEST_F(ActionSetModeFaults, CommonLibraryFaultInTheMergeEndsWith1AndWritesNothing) {
+  ::testing::internal::CaptureStderr();
+  int code = dornik::runActionSetMode(settings_, *ZR::CLogManager::instance(),
+                                      [](size_t) { throw ZR::CException("entry table damaged"); });
+  EXPECT_EQ(::testing::internal::GetCapturedStderr(), "error: entry table damaged\n");
+  EXPECT_EQ(code, 1);
+  EXPECT_FALSE(testsupport::fileExists(dir_.file("out.xml")));
+}
+
+TEST_F(ActionSetModeFaults, OtherFaultInTheMergeWarnsAndGoesOn) {
+  int code = dornik::runActionSetMode(settings_, *ZR::CLogManager::instance(), [](size_t merged) {
+    if (merged == 2) throw std::bad_alloc();
+  });
+  EXPECT_EQ(code, 0);
+  ZR::CLogManager::instance()->flush();
+  EXPECT_NE(testsupport::readFile(dir_.file("dornik.log")).find("Unable to process XML files missing data in input."),
+            std::string::npos);
+  std::string out = testsupport::readFile(dir_.file("out.xml"));
+  EXPECT_EQ(testsupport::countOf(out, "<file path=\"c:\\c\"/>"), 1u) << out;  // unmerged, so stale
+}
+
+}  // namespace
