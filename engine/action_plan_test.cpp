@@ -9,6 +9,7 @@
 
 #include "bindings/zrcore/exception.h"
 #include "bindings/zrcore/string_utils.h"
+#include "tests/action_plan_reference.h"
 
 namespace {
 
@@ -18,76 +19,8 @@ using dornik::PlanEntry;
 using dornik::SnapshotSets;
 using ZR::CFileEntry;
 using Set = std::set<CFileEntry>;
-
-// ---- The reference: every definition as written, quadratic where they are.
-
-Set minus(const Set& a, const Set& b) {
-  Set out;
-  for (const auto& x : a) {
-    if (!b.count(x)) out.insert(x);
-  }
-  return out;
-}
-
-bool startsWith(const std::string& p, const std::string& d) { return p.compare(0, d.size(), d) == 0; }
-
-struct Reference {
-  Set staleFiles, changedFiles, deletedDirs, deletedFiles, createFiles, addedDirs, unchangedFiles;
-};
-
-Reference reference(const SnapshotSets& s, bool allInclude) {
-  Set currentDirs(s.currentDirs.begin(), s.currentDirs.end());
-  Set currentFiles(s.currentFiles.begin(), s.currentFiles.end());
-  Set cacheDirs(s.cacheDirs.begin(), s.cacheDirs.end());
-  Set cacheFiles(s.cacheFiles.begin(), s.cacheFiles.end());
-  Set cachedFiles;
-  for (const auto& c : cacheFiles) {
-    if (c.cached) cachedFiles.insert(c);
-  }
-  Set pendingFiles = minus(cacheFiles, cachedFiles);
-  Set matchedFiles;
-  for (const auto& f : currentFiles) {
-    for (const auto& c : cachedFiles) {
-      if (f.getPath() == c.getPath()) matchedFiles.insert(f);
-    }
-  }
-  Set newFiles = minus(currentFiles, matchedFiles);
-  Set mergedFiles;
-  for (const auto& f : matchedFiles) {
-    for (const auto& c : cachedFiles) {
-      if (f.getPath() != c.getPath()) continue;
-      CFileEntry m;
-      m.setCacheSize(c.getCacheSize());
-      m.setState("1");
-      m.setOriginSize(f.getOriginSize());
-      m.setPath(f.getPath());
-      m.setDateModified(f.getDateModified());
-      mergedFiles.insert(m);
-    }
-  }
-  Reference r;
-  r.staleFiles = minus(cachedFiles, mergedFiles);
-  r.changedFiles = minus(mergedFiles, cachedFiles);
-  Set removedDirs = minus(cacheDirs, currentDirs);
-  for (const auto& d : removedDirs) {
-    bool covers = false;
-    for (const auto& x : currentDirs) covers = covers || startsWith(x.getPath(), d.getPath());
-    for (const auto& x : newFiles) covers = covers || startsWith(x.getPath(), d.getPath());
-    if (!covers) r.deletedDirs.insert(d);
-  }
-  Set orphanFiles = minus(pendingFiles, newFiles);
-  for (const auto& o : orphanFiles) {
-    bool covered = false;
-    for (const auto& d : r.deletedDirs) covered = covered || startsWith(o.getPath(), d.getPath());
-    if (!covered) r.deletedFiles.insert(o);
-  }
-  if (allInclude) {
-    r.createFiles = minus(newFiles, pendingFiles);
-    r.addedDirs = minus(currentDirs, cacheDirs);
-    r.unchangedFiles = minus(mergedFiles, r.changedFiles);
-  }
-  return r;
-}
+using testsupport::Reference;
+using testsupport::reference;
 
 std::vector<CFileEntry> inSetOrder(const Set& s) { return {s.begin(), s.end()}; }
 
