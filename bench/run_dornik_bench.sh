@@ -15,7 +15,7 @@ trap 'rm -rf "$WORK"' EXIT
 measure() {  # label, config
   /usr/bin/time -f "%e %M" -o "$WORK/time" "$DORNIK" "$2" >/dev/null || { echo "$1: dornik failed"; cat "$WORK/logs/dornik.log"; exit 1; }
   read -r seconds kilobytes < "$WORK/time"
-  printf "%-28s %8s s %8d MB\n" "$1" "$seconds" $((kilobytes / 1024))
+  printf "%-32s %8s s %8d MB\n" "$1" "$seconds" $((kilobytes / 1024))
 }
 
 config() {  # name, switches and settings
@@ -29,10 +29,17 @@ config unpersisted.xml "<generate_action_set value=\"false\"/><generate_unpersis
   <currdircontent value=\"$WORK/current.xml\"/><prevdircontent value=\"$WORK/previous.xml\"/>
   <unpersistedactionset value=\"$WORK/delete.xml\"/>"
 
-printf "%-28s %10s %11s\n" "run" "wall" "peak RSS"
+config policies.xml "<generate_action_set value=\"false\"/>
+  <currentpolicylist value=\"$WORK/curpolicies.xml\"/><prevpolicylist value=\"$WORK/prevpolicies.xml\"/>
+  <expiredpolicyfile value=\"$WORK/expired.xml\"/><unpersistedDirs value=\"$WORK/unpersisted-dirs.xml\"/>
+  <currentDirXml value=\"$WORK/currentdirs.txt\"/><prevDirXml value=\"$WORK/prevdirs.txt\"/>"
+
+printf "%-32s %10s %11s\n" "run" "wall" "peak RSS"
 for n in ${SIZES[*]}; do
   "$GENERATOR" snapshots "$n" "$WORK"
   measure "action set, n=$n" "$WORK/actionset.xml"
   "$GENERATOR" listings "$n" "$WORK"
   measure "unpersisted action set, n=$n" "$WORK/unpersisted.xml"
+  "$GENERATOR" policies "$n" "$WORK"
+  measure "unpersisted dirs, n=$n" "$WORK/policies.xml"
 done

@@ -2,12 +2,15 @@
 //
 //   snapshot_generator snapshots N DIR   -> DIR/dir.xml, DIR/cache.xml
 //   snapshot_generator listings N DIR    -> DIR/previous.xml, DIR/current.xml
+//   snapshot_generator policies N DIR    -> DIR/prevpolicies.xml, DIR/curpolicies.xml, DIR/expired.xml
 //
 // Snapshots: N current files and about N cache files, in folders of 50,
 // mixed as a real disk looks between two runs: 70 % unchanged, 10 %
 // changed, 10 % new, 5 % pending and unchanged, 5 % pending and changed,
 // plus N/10 cache files in folders that are gone. Listings: N files of a
 // previous listing of which a tenth of the folders have gone in the current.
+// Policies: N previous policies; the current list drops every tenth and
+// the expired file names every twentieth.
 #include <cstdio>
 #include <cstdlib>
 #include <string>
@@ -108,11 +111,34 @@ void listings(long n, const std::string& dir) {
   std::fclose(current);
 }
 
+void policies(long n, const std::string& dir) {
+  FILE* previous = open(dir + "/prevpolicies.xml");
+  FILE* current = open(dir + "/curpolicies.xml");
+  FILE* expired = open(dir + "/expired.xml");
+  std::fprintf(previous, "<?xml version=\"1.0\"?>\n<policies>\n");
+  std::fprintf(current, "<?xml version=\"1.0\"?>\n<policies>\n");
+  std::fprintf(expired, "<?xml version=\"1.0\"?>\n<expired>\n");
+  for (long i = 0; i < n; ++i) {
+    std::string target = (i % 4 == 0) ? "/My Documents/project" + std::to_string(i) : "/c/data/share" + std::to_string(i);
+    std::string line = "  <policy value=\"p" + std::to_string(i) + "\"><settings><target>" + target +
+                       "</target></settings></policy>\n";
+    std::fputs(line.c_str(), previous);
+    if (i % 10 != 0) std::fputs(line.c_str(), current);
+    if (i % 20 == 1) std::fprintf(expired, "  <id>p%ld</id>\n", i);
+  }
+  std::fprintf(previous, "</policies>\n");
+  std::fprintf(current, "</policies>\n");
+  std::fprintf(expired, "</expired>\n");
+  std::fclose(previous);
+  std::fclose(current);
+  std::fclose(expired);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
   if (argc != 4) {
-    std::fprintf(stderr, "usage: %s snapshots|listings N DIR\n", argv[0]);
+    std::fprintf(stderr, "usage: %s snapshots|listings|policies N DIR\n", argv[0]);
     return 2;
   }
   std::string what = argv[1];
@@ -121,6 +147,8 @@ int main(int argc, char** argv) {
     snapshots(n, argv[3]);
   } else if (what == "listings") {
     listings(n, argv[3]);
+  } else if (what == "policies") {
+    policies(n, argv[3]);
   } else {
     std::fprintf(stderr, "unknown input kind %s\n", argv[1]);
     return 2;

@@ -43,9 +43,10 @@ TEST(PolicyTargets, Normalisation) {
       {"/x", "\\x"},
       {"", ""},
   };
+  dornik::TargetNormaliser normaliser(nullptr);
   for (Case& c : cases) {
     for (char& ch : c.expected) ch = ch == '/' ? '\\' : ch;
-    EXPECT_EQ(dornik::normaliseTarget(c.target, nullptr), c.expected) << c.target;
+    EXPECT_EQ(normaliser.normalise(c.target), c.expected) << c.target;
   }
   platform::setEnvironmentVariable("HOME", oldHome);
 }

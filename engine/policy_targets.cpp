@@ -1,13 +1,54 @@
 #include "engine/policy_targets.h"
 
 #include <algorithm>
+#include <cstring>
 
 #include "bindings/zrcore/file.h"
 #include "bindings/zrcore/log.h"
 #include "bindings/zrcore/string_utils.h"
+#include "bindings/zrcore/xml_reader.h"
 
 namespace dornik {
 namespace {
+
+// Policies at depth 2, their first child at depth 3, its first `target`
+// at depth 4.
+class PolicyListHandler : public ZR::CXmlHandler {
+ public:
+  explicit PolicyListHandler(std::vector<Policy>& out) : out_(out) {}
+  void startElement(const char* name, const ZR::CXmlAttributes& attributes) override {
+    ++depth_;
+    if (depth_ == 2) {
+      out_.emplace_back();
+      const char* value = attributes.find("value");
+      out_.back().hasValue = value != nullptr;
+      if (value) out_.back().value = value;
+      childCount_ = 0;
+    } else if (depth_ == 3) {
+      inFirstChild_ = ++childCount_ == 1;
+      if (inFirstChild_) out_.back().hasChild = true;
+      targetSeen_ = false;
+    } else if (depth_ == 4 && inFirstChild_ && !targetSeen_ && std::strcmp(name, "target") == 0) {
+      targetSeen_ = inTarget_ = true;
+    }
+  }
+  void endElement(const char*) override {
+    if (depth_ == 4) inTarget_ = false;
+    if (depth_ == 3) inFirstChild_ = false;
+    --depth_;
+  }
+  void characters(const char* data, size_t length) override {
+    if (depth_ == 4 && inTarget_) out_.back().target.append(data, length);
+  }
+
+ private:
+  std::vector<Policy>& out_;
+  int depth_ = 0;
+  size_t childCount_ = 0;
+  bool inFirstChild_ = false;
+  bool targetSeen_ = false;
+  bool inTarget_ = false;
+};
 
 bool isSeparator(char c) { return c == '/' || c == '\\'; }
 
@@ -31,47 +72,60 @@ const SpecialName kSpecialNames[] = {
     {"Desktop", ZR::CSpecialFolder::getDesktopPath},
 };
 
-void expandSpecialFolder(std::string& t, ZR::CLogger* log) {
-  if (t.size() <= 2 || !isSeparator(t[0])) return;
-  std::string rest = t.substr(1);
-  for (const SpecialName& special : kSpecialNames) {
-    std::string name = special.name;
-    if (!ZR::CStringUtils::equalsIgnoreCaseASCII(rest.substr(0, name.size()), name)) continue;
-    std::string folder;
-    if (!special.folder(folder, false) || folder.empty()) {
-      if (log) log->warning("no folder known for %s; target %s kept as it is", special.name, t.c_str());
-      return;
-    }
-    t = folder + rest.substr(name.size());
-    if (t[0] >= 'A' && t[0] <= 'Z') t[0] = static_cast<char>(t[0] - 'A' + 'a');
-    return;
-  }
-}
-
 }  // namespace
 
-std::string normaliseTarget(const std::string& target, ZR::CLogger* log) {
+bool readPolicyList(const std::string& path, std::vector<Policy>& policies, std::string& error) {
+  policies.clear();
+  PolicyListHandler handler(policies);
+  return ZR::CXmlReader::parseFile(path, handler, error);
+}
+
+bool TargetNormaliser::specialFolder(size_t index, std::string& folder) {
+  auto known = folders_.find(index);
+  if (known == folders_.end()) {
+    std::string found;
+    if (!kSpecialNames[index].folder(found, false)) found.clear();
+    if (found.empty() && log_) log_->warning("no folder known for %s; its targets are kept as they are", kSpecialNames[index].name);
+    known = folders_.emplace(index, found).first;
+  }
+  folder = known->second;
+  return !folder.empty();
+}
+
+std::string TargetNormaliser::normalise(const std::string& target) {
   std::string t = target;
-  if (!driveForm(t)) expandSpecialFolder(t, log);
+  if (!driveForm(t) && t.size() > 2 && isSeparator(t[0])) {
+    std::string rest = t.substr(1);
+    for (size_t i = 0; i < std::size(kSpecialNames); ++i) {
+      std::string name = kSpecialNames[i].name;
+      if (!ZR::CStringUtils::equalsIgnoreCaseASCII(rest.substr(0, name.size()), name)) continue;
+      std::string folder;
+      if (specialFolder(i, folder)) {
+        t = folder + rest.substr(name.size());
+        if (t[0] >= 'A' && t[0] <= 'Z') t[0] = static_cast<char>(t[0] - 'A' + 'a');
+      }
+      break;
+    }
+  }
   std::replace(t.begin(), t.end(), '/', '\\');
   return t;
 }
 
-TextSet policyTargets(const ZR::CXmlElement& list, const TextSet& excluded, ZR::CLogger& log) {
+TextSet policyTargets(const std::vector<Policy>& policies, const TextSet& excluded, TargetNormaliser& normaliser,
+                      ZR::CLogger& log) {
   TextSet targets;
-  for (size_t i = 0; i < list.getChildCount(); ++i) {
-    const ZR::CXmlElement* policy = list.getChild(i);
-    const ZR::CXmlAttribute* value = policy->getAttribute("value");
-    if (!value) log.warning("policy <%s> number %zu has no value attribute", policy->getName().c_str(), i + 1);
-    if (value && excluded.count(value->value)) continue;
-    const ZR::CXmlElement* first = policy->getChild(size_t{0});
-    if (!first) {
-      log.warning("policy %s has no target element; skipped", value ? value->value.c_str() : "without value");
+  size_t withoutValue = 0, withoutChild = 0;
+  for (const Policy& policy : policies) {
+    if (!policy.hasValue) ++withoutValue;
+    if (policy.hasValue && excluded.count(policy.value)) continue;
+    if (!policy.hasChild) {
+      ++withoutChild;
       continue;
     }
-    const ZR::CXmlElement* target = first->getChild("target");
-    targets.insert(normaliseTarget(target ? target->getText() : std::string(), &log));
+    targets.insert(normaliser.normalise(policy.target));
   }
+  if (withoutValue) log.warning("%zu policies have no value attribute; none of them can expire", withoutValue);
+  if (withoutChild) log.warning("%zu policies have no child element and so no target; skipped", withoutChild);
   return targets;
 }
 

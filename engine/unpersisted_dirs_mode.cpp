@@ -1,10 +1,11 @@
 // The unpersisted-directories mode: which target folders the current
 // policies no longer cover.
+#include <algorithm>
+#include <iterator>
 #include <set>
 
 #include "bindings/zrcore/file.h"
 #include "bindings/zrcore/log.h"
-#include "bindings/zrcore/string_utils.h"
 #include "bindings/zrcore/xml_builder.h"
 #include "bindings/zrcore/xml_writer.h"
 #include "engine/dornik.h"
@@ -59,25 +60,25 @@ bool writeOutput(const char* what, const std::string& path, const std::string& c
 
 int runUnpersistedDirsMode(const Settings& settings, ZR::CLogger& log) {
   std::string error;
-  auto currentList = ZR::CXmlBuilder::fileToDocument(settings.currentpolicylist, error);
-  if (!currentList) {
+  std::vector<Policy> currentList, previousList;
+  if (!readPolicyList(settings.currentpolicylist, currentList, error)) {
     log.error(" Error reading current policies List %s", settings.currentpolicylist.c_str());
     log.error("%s", error.c_str());
     return kExitInputUnreadable;
   }
-  TextSet currentTargets = policyTargets(*currentList, expiredPolicyValues(settings.expiredpolicyfile, log), log);
-  currentList.reset();
-  auto previousList = ZR::CXmlBuilder::fileToDocument(settings.prevpolicylist, error);
-  if (!previousList) {
+  TargetNormaliser normaliser(&log);
+  TextSet currentTargets = policyTargets(currentList, expiredPolicyValues(settings.expiredpolicyfile, log), normaliser, log);
+  std::vector<Policy>().swap(currentList);
+  if (!readPolicyList(settings.prevpolicylist, previousList, error)) {
     log.error(" Error reading previous policies List %s", settings.prevpolicylist.c_str());
     log.error("%s", error.c_str());
     return kExitInputUnreadable;
   }
-  TextSet previousTargets = policyTargets(*previousList, {}, log);
+  TextSet previousTargets = policyTargets(previousList, {}, normaliser, log);
+  std::vector<Policy>().swap(previousList);
   TextSet unpersisted;
-  for (const std::string& target : previousTargets) {
-    if (!currentTargets.count(target)) unpersisted.insert(target);
-  }
+  std::set_difference(previousTargets.begin(), previousTargets.end(), currentTargets.begin(), currentTargets.end(),
+                      std::inserter(unpersisted, unpersisted.end()));
   log.info("policies: %zu current targets, %zu previous targets, %zu unpersisted", currentTargets.size(),
            previousTargets.size(), unpersisted.size());
 

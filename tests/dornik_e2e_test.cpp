@@ -296,6 +296,8 @@ TEST_F(UnpersistedDirs, ListsFoldersNoLongerCovered) {
             "<p value='4'><s><target>/e/expired</target></s></p>"
             "<p value='7'><s><other/></s></p>"
             "<p value='8'><s><target>My Pictures</target></s></p>"
+            "<p value='9'/>"
+            "<p><s><target>/c/no-value</target></s></p>"
             "</policies>");
   writeFile(path("expired.xml"), "<expired><id>4</id></expired>");
   auto result = runWithHome();
@@ -306,10 +308,13 @@ TEST_F(UnpersistedDirs, ListsFoldersNoLongerCovered) {
             "  <dir/>\n"
             "  <dir>My Pictures</dir>\n"
             "  <dir>c:\\R&amp;D</dir>\n"
+            "  <dir>c:\\no-value</dir>\n"
             "  <dir>e:\\expired</dir>\n"
             "</unPersistedDirs>\n");
   EXPECT_EQ(readFile(path("prevdirs.txt")),
-            "<dir></dir>\n<dir>My Pictures</dir>\n<dir>c:\\Data</dir>\n<dir>c:\\R&amp;D</dir>\n<dir>e:\\expired</dir>\n");
+            "<dir></dir>\n<dir>My Pictures</dir>\n<dir>c:\\Data</dir>\n<dir>c:\\R&amp;D</dir>\n"
+            "<dir>c:\\no-value</dir>\n<dir>e:\\expired</dir>\n");
+  EXPECT_NE(log().find("1 policies have no child element"), std::string::npos) << log();
   EXPECT_EQ(readFile(path("currentdirs.txt")),
             "<dir>c:\\Data</dir>\n<dir>" + logical(path("home/Bilder")) + "\\2006</dir>\n<dir>d:\\x</dir>\n");
 }
