@@ -18,7 +18,7 @@ namespace {
 TextSet expiredPolicyValues(const std::string& path, ZR::CLogger& log) {
   TextSet values;
   std::string error;
-  auto document = ZR::CXmlBuilder::fileToDocument(path, error);
+  std::unique_ptr<ZR::CXmlElement> document(ZR::CXmlBuilder::fileToDocument(path, error));
   if (!document) {
     log.trace("no expired policies read from %s: %s", path.c_str(), error.c_str());
     return values;

@@ -54,7 +54,7 @@ CLogLevel parseLevel(const std::string& text) {
 
 std::unique_ptr<CXmlElement> loadConfigurationDocument(const std::string& path, std::string& error) {
   std::string parseError;
-  auto document = CXmlBuilder::fileToDocument(path, parseError);
+  std::unique_ptr<CXmlElement> document(CXmlBuilder::fileToDocument(path, parseError));
   if (!document) {
     error = "cannot load configuration " + path + ": " + parseError;
     return nullptr;

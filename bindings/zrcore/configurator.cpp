@@ -70,7 +70,7 @@ bool CConfigurator::getBase64String(const std::string& key, std::string& out) co
 
 bool CConfiguratorXmlImpl2::loadConfig(const std::string& file) {
   values_.clear();
-  auto document = CXmlBuilder::fileToDocument(file, error_);
+  std::unique_ptr<CXmlElement> document(CXmlBuilder::fileToDocument(file, error_));
   if (!document) return false;
   for (size_t i = 0; i < document->getChildCount(); ++i) {
     const CXmlElement* entry = document->getChild(i);

@@ -36,23 +36,26 @@ class TreeHandler : public CXmlHandler {
 
 }  // namespace
 
-std::unique_ptr<CXmlElement> CXmlBuilder::fileToDocument(const std::string& path, std::string& error,
-                                                         const CXmlLimits& limits) {
+CXmlElement* CXmlBuilder::fileToDocument(const std::string& path, std::string& error, const CXmlLimits& limits) {
   TreeHandler handler;
   if (!CXmlReader::parseFile(path, handler, error, limits)) return nullptr;
-  return handler.take();
+  return handler.take().release();
 }
 
-std::unique_ptr<CXmlElement> CXmlBuilder::textToDocument(const std::string& text, std::string& error,
-                                                         const CXmlLimits& limits) {
+CXmlElement* CXmlBuilder::textToDocument(const std::string& text, std::string& error, const CXmlLimits& limits) {
   TreeHandler handler;
   if (!CXmlReader::parseText(text, handler, error, limits)) return nullptr;
-  return handler.take();
+  return handler.take().release();
 }
 
 void CXmlBuilder::documentToBuffer(const CXmlElement& root, std::string& out) {
   out.clear();
   root.serialize(out, true, true, "");
+}
+
+void CXmlBuilder::documentToBuffer(const CXmlElement* root, std::string& out) {
+  out.clear();
+  if (root) root->serialize(out, true, true, "");
 }
 
 void CXmlBuilder::startElement(const std::string& name) {
@@ -81,7 +84,12 @@ void CXmlBuilder::endElement(const std::string&) {
   if (!open_.empty()) open_.pop_back();
 }
 
-std::unique_ptr<CXmlElement> CXmlBuilder::getDocument() {
+CXmlElement* CXmlBuilder::getDocument() {
+  open_.clear();
+  return root_.get();
+}
+
+std::unique_ptr<CXmlElement> CXmlBuilder::takeDocument() {
   open_.clear();
   return std::move(root_);
 }

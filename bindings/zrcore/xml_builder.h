@@ -16,14 +16,16 @@ class CXmlBuilder {
   CXmlBuilder(const CXmlBuilder&) = delete;
   CXmlBuilder& operator=(const CXmlBuilder&) = delete;
 
-  // Parses a file into a tree the caller owns. Null on failure, with the
-  // reason in `error` (see CXmlReader::parseFile for its texts).
-  static std::unique_ptr<CXmlElement> fileToDocument(const std::string& path, std::string& error,
-                                                     const CXmlLimits& limits = CXmlLimits());
-  static std::unique_ptr<CXmlElement> textToDocument(const std::string& text, std::string& error,
-                                                     const CXmlLimits& limits = CXmlLimits());
+  // Parses a file into a tree that the caller owns and deletes (wrap it in
+  // a std::unique_ptr at once). Null on failure, with the reason in `error`
+  // (see CXmlReader::parseFile for its texts).
+  static CXmlElement* fileToDocument(const std::string& path, std::string& error,
+                                     const CXmlLimits& limits = CXmlLimits());
+  static CXmlElement* textToDocument(const std::string& text, std::string& error,
+                                     const CXmlLimits& limits = CXmlLimits());
   // Renders a document with the XML declaration, one element per line.
   static void documentToBuffer(const CXmlElement& root, std::string& out);
+  static void documentToBuffer(const CXmlElement* root, std::string& out);
 
   // Opens a child of the open element (or the root).
   void startElement(const std::string& name);
@@ -33,9 +35,11 @@ class CXmlBuilder {
   void element(const std::string& name, const std::string& text);
   // Closes the open element; the name is for the reader of the calling code.
   void endElement(const std::string& name);
-  // Hands over the built tree (null when nothing was started); the builder
-  // is empty afterwards.
-  std::unique_ptr<CXmlElement> getDocument();
+  // The built tree (null when nothing was started). The builder keeps
+  // owning it: it lives as long as the builder.
+  CXmlElement* getDocument();
+  // Hands the built tree over to the caller; the builder is empty afterwards.
+  std::unique_ptr<CXmlElement> takeDocument();
 
  private:
   std::unique_ptr<CXmlElement> root_;

@@ -10,7 +10,7 @@ using ZR::CXmlBuilder;
 
 std::unique_ptr<ZR::CXmlElement> parse(const std::string& text, std::string* error = nullptr) {
   std::string ignored;
-  return CXmlBuilder::textToDocument(text, error ? *error : ignored);
+  return std::unique_ptr<ZR::CXmlElement>(CXmlBuilder::textToDocument(text, error ? *error : ignored));
 }
 
 TEST(XmlParse, BuildsTreeWithTextAttributesAndChildren) {
@@ -45,12 +45,12 @@ TEST(XmlParse, ErrorTextsTellSyntaxErrorsFromOtherFailures) {
     std::string path = dir.file(c.name);
     if (c.content) testsupport::writeFile(path, c.content);
     std::string error;
-    EXPECT_EQ(CXmlBuilder::fileToDocument(path, error), nullptr) << c.name;
+    EXPECT_EQ(std::unique_ptr<ZR::CXmlElement>(CXmlBuilder::fileToDocument(path, error)), nullptr) << c.name;
     EXPECT_EQ(error.find(ZR::kExpatErrorText) != std::string::npos, c.expatError) << c.name << ": " << error;
     EXPECT_FALSE(error.empty());
   }
   std::string error;
-  CXmlBuilder::fileToDocument(dir.file("unclosed.xml"), error);
+  EXPECT_EQ(CXmlBuilder::fileToDocument(dir.file("unclosed.xml"), error), nullptr);
   EXPECT_NE(error.find("line 1, column"), std::string::npos) << error;
 }
 
@@ -116,7 +116,7 @@ TEST(XmlWrite, EveryTextSurvivesAWriteAndARead) {
     builder.element("child", text);
     builder.endElement("root");
     std::string rendered;
-    CXmlBuilder::documentToBuffer(*builder.getDocument(), rendered);
+    CXmlBuilder::documentToBuffer(builder.getDocument(), rendered);
     std::string error;
     auto back = parse(rendered, &error);
     ASSERT_TRUE(back) << error << "\n" << rendered;
