@@ -30,4 +30,34 @@ std::string localTimeText(int64_t unixSeconds);
 // Blocks the calling thread for at least `ms` milliseconds.
 void sleepMs(uint32_t ms);
 
+// The clock that time limits and pacing read, so that a test can move time
+// on without waiting. Safe from several threads.
+class Clock {
+ public:
+  virtual ~Clock() = default;
+  // 100 ns units since 1601-01-01 UTC.
+  virtual uint64_t fileTime() = 0;
+  virtual void sleepMs(uint32_t ms) = 0;
+  // The system's clock. Never deleted.
+  static Clock* system();
+};
+
+// A clock that stands still until a test moves it; sleeping moves it.
+class ManualClock : public Clock {
+ public:
+  explicit ManualClock(uint64_t startFileTime = 133000000000000000ull) : now_(startFileTime) {}
+  uint64_t fileTime() override { return now_; }
+  void sleepMs(uint32_t ms) override {
+    slept_ += ms;
+    advanceMs(ms);
+  }
+  void advanceMs(uint64_t ms) { now_ += ms * 10000; }
+  // Total of all sleeps so far, in milliseconds.
+  uint64_t sleptMs() const { return slept_; }
+
+ private:
+  uint64_t now_;
+  uint64_t slept_ = 0;
+};
+
 }  // namespace platform

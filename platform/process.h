@@ -11,6 +11,9 @@ namespace platform {
 // system cannot tell.
 std::string executableFolder();
 
+// Full path of the running executable; empty when the system cannot tell.
+std::string executablePath();
+
 // The process's current folder; empty when it cannot be read.
 std::string currentFolder();
 

@@ -15,11 +15,14 @@ extern char** environ;
 
 namespace platform {
 
-std::string executableFolder() {
+std::string executablePath() {
   char buf[PATH_MAX + 1];
   ssize_t n = ::readlink("/proc/self/exe", buf, PATH_MAX);
-  if (n <= 0) return "";
-  std::string path(buf, static_cast<size_t>(n));
+  return n <= 0 ? std::string() : std::string(buf, static_cast<size_t>(n));
+}
+
+std::string executableFolder() {
+  std::string path = executablePath();
   size_t slash = path.find_last_of('/');
   return slash == std::string::npos ? "" : path.substr(0, slash + 1);
 }

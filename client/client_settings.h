@@ -1,0 +1,75 @@
+// The cache client's settings: the cacheManagerClient section of the
+// configuration file, and the proxy keys of the agent's agent.xml.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace ZR {
+class CLogger;
+class CXmlElement;
+}  // namespace ZR
+
+namespace velkan {
+
+// Pacing window used when MaxBitRate is set and MaxTimeWindow is not.
+constexpr int32_t kDefaultTimeWindowMs = 1000;
+
+struct ClientSettings {
+  // Texts (attribute `path` of a child element; `server` of the section).
+  std::string server;
+  std::string accessDocument;
+  std::string actionset;
+  std::string outputFile;
+  std::string symlinkFile;
+  std::string ghostContentFile;
+  std::string expiredPoliciesFile;
+  std::string timestampFile;
+
+  // Numbers as the client uses them (bytes, milliseconds, seconds); -1 is
+  // "no limit" where it applies.
+  int32_t maxFiles = -1;
+  int32_t maxTime = -1;
+  int32_t maxDeleteTime = -1;
+  int32_t maxTimeWindow = kDefaultTimeWindowMs;
+  int64_t maxSpace = -1;
+  int64_t maxDataPerFile = 8388608;
+  int32_t chunkSize = 8388608;
+  int32_t maxBitRate = -1;
+  double rate = -1.0;  // bytes per millisecond; not above 0: no pacing
+  int32_t compressionCpuPercent = -1;
+  int32_t compressionExeSize = -1;
+  bool sortUploads = true;
+  int32_t maxImageWidth = 768;
+  int32_t maxImageHeight = 1024;
+  int32_t maxImageQuality = 80;
+};
+
+// The section every expression starts from.
+constexpr const char* kClientSection = "CachingPolicyEngineConfiguration/cacheManagerClient";
+
+// Evaluates one expression on a document and logs what it found ("Read
+// <value> for <expression>") or why not ("While reading <expression>,
+// message is :  <why>"). A required value that is missing throws a
+// standard exception with that same line.
+bool readValue(const ZR::CXmlElement& document, const std::string& expression, bool required, std::string& value,
+               ZR::CLogger& log);
+
+// Reads the client section of a configuration file into `settings`
+// (fields not in the file keep their values). Throws a standard exception
+// "[velkan.exe] Loading of Config XML failed." when the file cannot be
+// parsed, and the "While reading" line when a required setting is missing.
+void readConfiguration(const std::string& path, ClientSettings& settings, ZR::CLogger& log);
+
+struct ProxySettings {
+  std::string host;
+  std::string port;
+  std::string user;
+  std::string password;
+};
+
+// The proxy keys of the agent settings file; all empty when the file cannot
+// be loaded or config.proxy.http.useproxy is not exactly "true".
+ProxySettings readProxySettings(const std::string& agentFile = "agent.xml");
+
+}  // namespace velkan

@@ -1,0 +1,66 @@
+#include "client/session_key_store.h"
+
+#include <gtest/gtest.h>
+
+#include "bindings/zrcore/config.h"
+#include "bindings/zrcore/log.h"
+#include "platform/process.h"
+#include "tests/test_support.h"
+
+namespace {
+
+using velkan::CSessionKeyStore;
+
+// Run as a second process: prints the key it finds.
+TEST(SessionKeyPeer, PrintKey) {
+  if (platform::environmentVariable("ZR_SESSION_PEER").empty()) GTEST_SKIP() << "runs only as a peer";
+  CSessionKeyStore store;
+  std::printf("key=[%s]\n", store.getKey().c_str());
+}
+
+std::string keySeenByAnotherProcess() {
+  auto result = testsupport::run({platform::executablePath(), "--gtest_filter=SessionKeyPeer.*"}, {{"ZR_SESSION_PEER", "1"}});
+  size_t start = result.standardOutput.find("key=[");
+  size_t end = result.standardOutput.find("]\n", start);
+  if (start == std::string::npos || end == std::string::npos) return "<no answer>";
+  return result.standardOutput.substr(start + 5, end - start - 5);
+}
+
+TEST(SessionKeyStore, AnotherProcessSeesTheKeyWhileTheBlockIsOpen) {
+  {
+    CSessionKeyStore store;
+    EXPECT_EQ(store.getKey(), "");
+    EXPECT_TRUE(store.setKey("k3y-abc"));
+    EXPECT_EQ(keySeenByAnotherProcess(), "k3y-abc");
+    EXPECT_TRUE(store.setKey("second"));
+    EXPECT_EQ(store.getKey(), "second");
+    EXPECT_EQ(keySeenByAnotherProcess(), "second");
+  }
+  // The last holder closed it: the key is gone.
+  EXPECT_EQ(keySeenByAnotherProcess(), "");
+}
+
+TEST(SessionKeyStore, LongestKeyAndTooLongKey) {
+  testsupport::TempDir dir;
+  testsupport::writeFile(dir.file("cfg.xml"), "<CachingPolicyEngineConfiguration/>");
+  ASSERT_TRUE(ZR::CConfigManager::initialize(1, dir.file("cfg.xml"), false));
+  ZR::CLogManager::initialize("velkan");
+  {
+    CSessionKeyStore store;
+    std::string longest(255, 'k');
+    EXPECT_TRUE(store.setKey(longest));
+    EXPECT_EQ(keySeenByAnotherProcess(), longest);
+    std::string tooLong(256, 's');
+    EXPECT_FALSE(store.setKey(tooLong));
+    EXPECT_EQ(store.getKey(), longest);  // the one in memory stays
+    EXPECT_EQ(keySeenByAnotherProcess(), longest);
+  }
+  ZR::CLogManager::instance()->flush();
+  std::string log = testsupport::readFile(dir.file("velkan.log"));
+  EXPECT_NE(log.find("Cache session key too long, 256 characters, max size is 256"), std::string::npos) << log;
+  EXPECT_EQ(log.find("ssssssss"), std::string::npos) << "the key itself was logged";
+  ZR::CLogManager::shutdown();
+  ZR::CConfigManager::reset();
+}
+
+}  // namespace

@@ -1,0 +1,60 @@
+// The exceptions of the cache client. Every one derives from the standard
+// exception class and carries its text, returned by what(); the service
+// exceptions also carry a result code.
+#pragma once
+
+#include <cstdint>
+#include <exception>
+#include <string>
+
+namespace velkan {
+
+// Shared base: a text and nothing else.
+class CTextException : public std::exception {
+ public:
+  explicit CTextException(std::string text) : text_(std::move(text)) {}
+  const char* what() const noexcept override { return text_.c_str(); }
+
+ private:
+  std::string text_;
+};
+
+// The service answered with an error code (or a transport code).
+class CCacheManagerException : public CTextException {
+ public:
+  CCacheManagerException(std::string text, int32_t code) : CTextException(std::move(text)), code_(code) {}
+  virtual int32_t errorCode() const { return code_; }
+
+ private:
+  int32_t code_;
+};
+
+// The service's store is full; errorCode() is always -9.
+class CCacheManagerSpaceLimitException : public CCacheManagerException {
+ public:
+  explicit CCacheManagerSpaceLimitException(std::string text)
+      : CCacheManagerException(std::move(text), kSpaceLimitCode) {}
+  int32_t errorCode() const override { return spaceCode_; }
+  static constexpr int32_t kSpaceLimitCode = -9;
+
+ private:
+  int32_t spaceCode_ = kSpaceLimitCode;
+};
+
+class CSoapException : public CTextException {
+  using CTextException::CTextException;
+};
+
+class CFileNotFoundException : public CTextException {
+  using CTextException::CTextException;
+};
+
+class CVelkanException : public CTextException {
+  using CTextException::CTextException;
+};
+
+class CUploadLimitException : public CTextException {
+  using CTextException::CTextException;
+};
+
+}  // namespace velkan
