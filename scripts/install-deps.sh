@@ -7,6 +7,7 @@ PACKAGES=(
   build-essential cmake ninja-build pkg-config git
   libexpat1-dev libsqlite3-dev libfmt-dev libspdlog-dev zlib1g-dev libssl-dev
   libgtest-dev libgmock-dev libbenchmark-dev
+  gsoap dpkg-dev openssl ca-certificates
   python3 time
 )
 
@@ -19,11 +20,13 @@ done
 
 if [ ${#missing[@]} -eq 0 ]; then
   echo "install-deps: all ${#PACKAGES[@]} packages are installed"
-  exit 0
+else
+  SUDO=""
+  if [ "$(id -u)" -ne 0 ]; then SUDO="sudo"; fi
+  echo "install-deps: installing ${missing[*]}"
+  $SUDO apt-get update -qq
+  DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}"
 fi
 
-SUDO=""
-if [ "$(id -u)" -ne 0 ]; then SUDO="sudo"; fi
-echo "install-deps: installing ${missing[*]}"
-$SUDO apt-get update -qq
-DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}"
+# gSOAP's runtime is compiled from Debian's source package (see the README).
+"$(dirname "$0")/fetch-gsoap-source.sh"

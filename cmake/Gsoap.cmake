@@ -1,0 +1,25 @@
+# gSOAP: soapcpp2 from Debian's gsoap package generates the serializers and
+# stubs at build time; the runtime stdsoap2.cpp comes from Debian's gsoap
+# source package (scripts/fetch-gsoap-source.sh puts it under .deps/) and is
+# compiled here with our settings: TLS through OpenSSL, and 1024-byte
+# buffers so that attachments stream as 1024-byte DIME records. Debian's
+# prebuilt libgsoap is never linked: its struct soap has another layout.
+
+find_program(ZR_SOAPCPP2 soapcpp2)
+if(NOT ZR_SOAPCPP2)
+  message(FATAL_ERROR "Missing dependency: install the Debian package 'gsoap' (scripts/install-deps.sh does it)")
+endif()
+file(GLOB ZR_GSOAP_CANDIDATES "${PROJECT_SOURCE_DIR}/.deps/gsoap-*/gsoap/stdsoap2.cpp")
+list(SORT ZR_GSOAP_CANDIDATES)
+list(POP_BACK ZR_GSOAP_CANDIDATES ZR_GSOAP_RUNTIME)
+if(NOT ZR_GSOAP_RUNTIME)
+  message(FATAL_ERROR "gSOAP runtime source missing: run scripts/install-deps.sh (it fetches Debian's gsoap source into .deps/)")
+endif()
+get_filename_component(ZR_GSOAP_DIR "${ZR_GSOAP_RUNTIME}" DIRECTORY)
+message(STATUS "gSOAP runtime: ${ZR_GSOAP_DIR}")
+
+find_package(OpenSSL QUIET)
+zr_require(OPENSSL_FOUND libssl-dev)
+
+# Every file that includes stdsoap2.h must see these, or struct soap differs.
+set(ZR_GSOAP_DEFINITIONS WITH_OPENSSL SOAP_TMPLEN=1024)

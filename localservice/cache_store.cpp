@@ -1,0 +1,274 @@
+#include "localservice/cache_store.h"
+
+#include <openssl/evp.h>
+#include <openssl/rand.h>
+#include <sqlite3.h>
+
+#include "platform/clock.h"
+#include "platform/env.h"
+#include "platform/path.h"
+
+namespace localservice {
+namespace {
+
+constexpr const char* kSchema =
+    "CREATE TABLE IF NOT EXISTS files ("
+    " path TEXT PRIMARY KEY,"
+    " storage TEXT, size INTEGER NOT NULL DEFAULT 0, metadata TEXT NOT NULL DEFAULT '', updated INTEGER NOT NULL DEFAULT 0,"
+    " pending INTEGER NOT NULL DEFAULT 0, pending_metadata TEXT NOT NULL DEFAULT '',"
+    " pending_storage TEXT, pending_size INTEGER NOT NULL DEFAULT 0);"
+    "CREATE TABLE IF NOT EXISTS symlinks (agent TEXT PRIMARY KEY, text TEXT NOT NULL, updated INTEGER NOT NULL);"
+    "CREATE TABLE IF NOT EXISTS ghosts (path TEXT PRIMARY KEY, storage TEXT NOT NULL, size INTEGER NOT NULL,"
+    " updated INTEGER NOT NULL);";
+
+class Statement {
+ public:
+  Statement(sqlite3* db, const char* sql) { sqlite3_prepare_v2(db, sql, -1, &stmt_, nullptr); }
+  ~Statement() { sqlite3_finalize(stmt_); }
+  Statement(const Statement&) = delete;
+  Statement& operator=(const Statement&) = delete;
+  Statement& bind(int i, const std::string& text) {
+    sqlite3_bind_text(stmt_, i, text.data(), static_cast<int>(text.size()), SQLITE_TRANSIENT);
+    return *this;
+  }
+  Statement& bind(int i, int64_t value) {
+    sqlite3_bind_int64(stmt_, i, value);
+    return *this;
+  }
+  bool row() { return stmt_ && sqlite3_step(stmt_) == SQLITE_ROW; }
+  bool done() { return stmt_ && sqlite3_step(stmt_) == SQLITE_DONE; }
+  std::string text(int i) const {
+    const unsigned char* t = sqlite3_column_text(stmt_, i);
+    return t ? std::string(reinterpret_cast<const char*>(t), static_cast<size_t>(sqlite3_column_bytes(stmt_, i))) : "";
+  }
+  int64_t integer(int i) const { return sqlite3_column_int64(stmt_, i); }
+  bool isNull(int i) const { return sqlite3_column_type(stmt_, i) == SQLITE_NULL; }
+
+ private:
+  sqlite3_stmt* stmt_ = nullptr;
+};
+
+int64_t now() { return platform::unixTimeSeconds(); }
+
+void removeQuietly(const std::string& path) {
+  if (!path.empty()) platform::env()->removeFile(path);
+}
+
+}  // namespace
+
+bool validRemotePath(const std::string& path) { return !path.empty() && path.size() <= kMaxRemotePathLength; }
+
+std::string randomHex(size_t bytes) {
+  std::vector<unsigned char> raw(bytes);
+  RAND_bytes(raw.data(), static_cast<int>(raw.size()));
+  static const char* kDigits = "0123456789abcdef";
+  std::string out;
+  for (unsigned char b : raw) {
+    out += kDigits[b >> 4];
+    out += kDigits[b & 15];
+  }
+  return out;
+}
+
+std::string CacheStore::hashOf(const std::string& text) {
+  unsigned char digest[EVP_MAX_MD_SIZE];
+  unsigned int length = 0;
+  EVP_Digest(text.data(), text.size(), digest, &length, EVP_sha256(), nullptr);
+  static const char* kDigits = "0123456789abcdef";
+  std::string out;
+  for (unsigned int i = 0; i < length; ++i) {
+    out += kDigits[digest[i] >> 4];
+    out += kDigits[digest[i] & 15];
+  }
+  return out;
+}
+
+CacheStore::CacheStore(std::string root, int64_t quotaBytes) : root_(std::move(root)), quota_(quotaBytes) {}
+
+CacheStore::~CacheStore() {
+  if (db_) sqlite3_close(db_);
+}
+
+bool CacheStore::exec(const char* sql) { return sqlite3_exec(db_, sql, nullptr, nullptr, nullptr) == SQLITE_OK; }
+
+bool CacheStore::open(std::string& error) {
+  platform::Env* env = platform::env();
+  for (const char* folder : {"", "/store", "/incoming", "/ghosts", "/policies"}) {
+    if (!env->createDirectories(root_ + folder)) {
+      error = "cannot create folder " + root_ + folder;
+      return false;
+    }
+  }
+  // Attachments of an earlier run that never completed.
+  std::vector<std::string> leftovers;
+  if (env->listDirectory(root_ + "/incoming", &leftovers)) {
+    for (const auto& name : leftovers) env->removeFile(root_ + "/incoming/" + name);
+  }
+  std::string catalogue = root_ + "/catalogue.db";
+  if (sqlite3_open(catalogue.c_str(), &db_) != SQLITE_OK) {
+    error = "cannot open catalogue " + catalogue + ": " + sqlite3_errmsg(db_);
+    return false;
+  }
+  sqlite3_busy_timeout(db_, 30000);
+  if (!exec("PRAGMA journal_mode=WAL") || !exec(kSchema)) {
+    error = "cannot prepare catalogue " + catalogue + ": " + sqlite3_errmsg(db_);
+    return false;
+  }
+  return true;
+}
+
+std::string CacheStore::incomingPath() { return root_ + "/incoming/" + randomHex(16) + ".part"; }
+
+std::string CacheStore::storageFor(const std::string& key) const {
+  std::string hash = hashOf(key);
+  return "store/" + hash.substr(0, 2) + "/" + hash + "-" + randomHex(6);
+}
+
+int CacheStore::createFile(const std::string& path, const std::string& metadata) {
+  if (!validRemotePath(path)) return kInvalidValues;
+  std::lock_guard<std::mutex> lock(mutex_);
+  std::string previousPending;
+  {
+    Statement query(db_, "SELECT pending_storage FROM files WHERE path = ?");
+    if (query.bind(1, path).row()) previousPending = query.text(0);
+  }
+  Statement upsert(db_,
+                   "INSERT INTO files(path, pending, pending_metadata, pending_storage, pending_size) VALUES(?, 1, ?, NULL, 0)"
+                   " ON CONFLICT(path) DO UPDATE SET pending = 1, pending_metadata = excluded.pending_metadata,"
+                   " pending_storage = NULL, pending_size = 0");
+  if (!upsert.bind(1, path).bind(2, metadata).done()) return kInvalidValues;
+  if (!previousPending.empty()) removeQuietly(root_ + "/" + previousPending);
+  return kSuccess;
+}
+
+int64_t CacheStore::usedBytes() {
+  Statement query(db_, "SELECT COALESCE(SUM(size), 0) + COALESCE(SUM(pending_size), 0) FROM files");
+  return query.row() ? query.integer(0) : 0;
+}
+
+int CacheStore::attachFile(const std::string& path, const std::string& receivedFile, int64_t size) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  Statement query(db_, "SELECT pending, pending_storage, pending_size FROM files WHERE path = ?");
+  if (!query.bind(1, path).row() || query.integer(0) == 0) {
+    removeQuietly(receivedFile);
+    return kInvalidPath;
+  }
+  std::string replaced = query.isNull(1) ? "" : query.text(1);
+  if (quota_ >= 0 && usedBytes() - query.integer(2) + size > quota_) {
+    removeQuietly(receivedFile);
+    return kStorageFull;
+  }
+  std::string storage = storageFor(path);
+  platform::env()->createDirectories(platform::parentFolder(root_ + "/" + storage));
+  std::string error;
+  if (!platform::env()->renameFile(receivedFile, root_ + "/" + storage, &error)) {
+    removeQuietly(receivedFile);
+    return kNoFileAttached;
+  }
+  Statement update(db_, "UPDATE files SET pending_storage = ?, pending_size = ? WHERE path = ?");
+  if (!update.bind(1, storage).bind(2, size).bind(3, path).done()) {
+    removeQuietly(root_ + "/" + storage);
+    return kNoFileAttached;
+  }
+  if (!replaced.empty()) removeQuietly(root_ + "/" + replaced);
+  return kSuccess;
+}
+
+int CacheStore::finalizeFile(const std::string& path, const std::string* metadata) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  Statement query(db_, "SELECT pending, pending_storage, storage, pending_metadata FROM files WHERE path = ?");
+  if (!query.bind(1, path).row() || query.integer(0) == 0) return kInvalidPath;
+  if (query.isNull(1)) return kNoFileAttached;
+  std::string old = query.isNull(2) ? "" : query.text(2);
+  std::string finalMetadata = metadata ? *metadata : query.text(3);
+  Statement update(db_,
+                   "UPDATE files SET storage = pending_storage, size = pending_size, metadata = ?, updated = ?,"
+                   " pending = 0, pending_storage = NULL, pending_size = 0, pending_metadata = '' WHERE path = ?");
+  if (!update.bind(1, finalMetadata).bind(2, now()).bind(3, path).done()) return kOutOfSequence;
+  if (!old.empty()) removeQuietly(root_ + "/" + old);
+  return kSuccess;
+}
+
+int CacheStore::deleteFile(const std::string& path) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  Statement query(db_, "SELECT storage, pending_storage FROM files WHERE path = ?");
+  if (!query.bind(1, path).row()) return kInvalidPath;
+  std::string storage = query.isNull(0) ? "" : query.text(0);
+  std::string pending = query.isNull(1) ? "" : query.text(1);
+  Statement remove(db_, "DELETE FROM files WHERE path = ?");
+  if (!remove.bind(1, path).done()) return kInvalidPath;
+  if (!storage.empty()) removeQuietly(root_ + "/" + storage);
+  if (!pending.empty()) removeQuietly(root_ + "/" + pending);
+  return kSuccess;
+}
+
+std::vector<CacheStore::StoredFile> CacheStore::filesUnder(const std::string& folder) {
+  std::string prefix = folder;
+  if (!prefix.empty() && prefix.back() != '\\' && prefix.back() != '/') prefix += '\\';
+  std::lock_guard<std::mutex> lock(mutex_);
+  // Paths with the prefix sort right after it; "\xff" never starts a UTF-8 character.
+  Statement query(db_,
+                  "SELECT path, size, updated, metadata FROM files WHERE storage IS NOT NULL AND path >= ? AND path < ?"
+                  " ORDER BY path");
+  query.bind(1, prefix).bind(2, prefix + "\xff");
+  std::vector<StoredFile> out;
+  while (query.row()) out.push_back(StoredFile{query.text(0), query.integer(1), query.integer(2), query.text(3)});
+  return out;
+}
+
+bool CacheStore::fileInfo(const std::string& path, StoredFile& file) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  Statement query(db_, "SELECT path, size, updated, metadata FROM files WHERE path = ? AND storage IS NOT NULL");
+  if (!query.bind(1, path).row()) return false;
+  file = StoredFile{query.text(0), query.integer(1), query.integer(2), query.text(3)};
+  return true;
+}
+
+std::string CacheStore::contentPath(const std::string& path) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  Statement query(db_, "SELECT storage FROM files WHERE path = ? AND storage IS NOT NULL");
+  return query.bind(1, path).row() ? root_ + "/" + query.text(0) : "";
+}
+
+void CacheStore::setSymLinks(const std::string& agent, const std::string& text) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  Statement upsert(db_,
+                   "INSERT INTO symlinks(agent, text, updated) VALUES(?, ?, ?)"
+                   " ON CONFLICT(agent) DO UPDATE SET text = excluded.text, updated = excluded.updated");
+  upsert.bind(1, agent).bind(2, text).bind(3, now()).done();
+}
+
+std::string CacheStore::symLinks(const std::string& agent) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  Statement query(db_, "SELECT text FROM symlinks WHERE agent = ?");
+  return query.bind(1, agent).row() ? query.text(0) : "";
+}
+
+int CacheStore::storeGhost(const std::string& path, const std::string& receivedFile, int64_t size) {
+  std::string storage = "ghosts/" + hashOf(path) + ".xml";
+  std::string error;
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (!platform::env()->renameFile(receivedFile, root_ + "/" + storage, &error)) {
+    removeQuietly(receivedFile);
+    return kNoFileAttached;
+  }
+  Statement upsert(db_,
+                   "INSERT INTO ghosts(path, storage, size, updated) VALUES(?, ?, ?, ?)"
+                   " ON CONFLICT(path) DO UPDATE SET size = excluded.size, updated = excluded.updated");
+  return upsert.bind(1, path).bind(2, storage).bind(3, size).bind(4, now()).done() ? kSuccess : kNoFileAttached;
+}
+
+std::string CacheStore::ghostDocument(const std::string& path) {
+  std::string storage;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    Statement query(db_, "SELECT storage FROM ghosts WHERE path = ?");
+    if (!query.bind(1, path).row()) return "";
+    storage = query.text(0);
+  }
+  std::string content, error;
+  platform::readFileToString(root_ + "/" + storage, &content, &error);
+  return content;
+}
+
+}  // namespace localservice

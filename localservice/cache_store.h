@@ -1,0 +1,93 @@
+// The store of the local cache manager service: files under a root folder
+// with a SQLite catalogue. Remote paths are names chosen by clients and
+// never used as file-system paths: every stored file lives under a key made
+// from a hash, so no name can reach outside the root.
+//
+// A file goes pending -> attached -> final: createFile opens a pending
+// entry, an attachment is stored beside it, and finalizeFile makes it
+// visible in one transaction; until then readers see the previous version.
+// Safe from several threads.
+#pragma once
+
+#include <cstdint>
+#include <mutex>
+#include <string>
+#include <vector>
+
+struct sqlite3;
+
+namespace localservice {
+
+// Result codes of the service, as decimal text on the wire.
+enum Result {
+  kSuccess = -2,
+  kNotAuthorized = -3,
+  kInvalidAgent = -4,
+  kInvalidPath = -5,
+  kInvalidMetadata = -6,
+  kNoFileAttached = -7,
+  kInvalidValues = -8,
+  kStorageFull = -9,
+  kOutOfSequence = -10,
+};
+
+constexpr size_t kMaxRemotePathLength = 4096;
+
+class CacheStore {
+ public:
+  // quotaBytes < 0: no quota.
+  CacheStore(std::string root, int64_t quotaBytes);
+  ~CacheStore();
+  CacheStore(const CacheStore&) = delete;
+  CacheStore& operator=(const CacheStore&) = delete;
+
+  // Opens (creating) the catalogue and the folders. False with `error`.
+  bool open(std::string& error);
+
+  // A fresh path for an incoming attachment under the root.
+  std::string incomingPath();
+
+  int createFile(const std::string& path, const std::string& metadata);
+  // Takes the received file (moved into the store, or removed).
+  int attachFile(const std::string& path, const std::string& receivedFile, int64_t size);
+  int finalizeFile(const std::string& path, const std::string* metadata);
+  int deleteFile(const std::string& path);
+
+  struct StoredFile {
+    std::string path;
+    int64_t size = 0;
+    int64_t updated = 0;
+    std::string metadata;
+  };
+  // Final files whose path lies under `folder` (the folder itself excluded).
+  std::vector<StoredFile> filesUnder(const std::string& folder);
+  bool fileInfo(const std::string& path, StoredFile& file);
+  // Host path of a final file's content; empty when there is none.
+  std::string contentPath(const std::string& path);
+  int64_t usedBytes();
+  int64_t quota() const { return quota_; }
+
+  // Agent data, by agent name.
+  void setSymLinks(const std::string& agent, const std::string& text);
+  std::string symLinks(const std::string& agent);
+  // Stores a ghost document for a remote path (from a received file).
+  int storeGhost(const std::string& path, const std::string& receivedFile, int64_t size);
+  std::string ghostDocument(const std::string& path);
+
+  const std::string& root() const { return root_; }
+
+ private:
+  bool exec(const char* sql);
+  std::string storageFor(const std::string& key) const;
+  static std::string hashOf(const std::string& text);
+
+  std::string root_;
+  int64_t quota_;
+  sqlite3* db_ = nullptr;
+  std::mutex mutex_;
+};
+
+bool validRemotePath(const std::string& path);
+std::string randomHex(size_t bytes);
+
+}  // namespace localservice

@@ -1,0 +1,244 @@
+#include "localservice/local_service.h"
+
+#include <algorithm>
+
+#include <chrono>
+#include <thread>
+
+#include "bindings/zrcore/string_utils.h"
+#include "bindings/zrcore/xml_builder.h"
+#include "localservice/connection.h"
+#include "platform/clock.h"
+#include "platform/env.h"
+#include "soapH.h"
+
+namespace localservice {
+namespace {
+
+std::string trimmed(const std::string& text) {
+  size_t start = text.find_first_not_of(" \t\r\n");
+  if (start == std::string::npos) return "";
+  size_t end = text.find_last_not_of(" \t\r\n");
+  return text.substr(start, end - start + 1);
+}
+
+}  // namespace
+
+namespace {
+
+Connection& connectionOf(struct soap* soap) { return *static_cast<Connection*>(soap->user); }
+
+// Attachments go to a file under the root as they arrive, never to memory.
+void* openIncoming(struct soap* soap, const char*, const char* type, const char*) {
+  Connection& c = connectionOf(soap);
+  c.discardAttachment();
+  auto attachment = std::make_unique<Connection::Attachment>();
+  attachment->path = c.service->store().incomingPath();
+  attachment->type = type ? type : "";
+  std::string error;
+  attachment->writer = platform::env()->openWritable(attachment->path, &error);
+  if (!attachment->writer) {
+    soap->error = SOAP_EOM;
+    return nullptr;
+  }
+  c.attachment = std::move(attachment);
+  return c.attachment.get();
+}
+
+int writeIncoming(struct soap* soap, void* handle, const char* data, size_t length) {
+  auto* attachment = static_cast<Connection::Attachment*>(handle);
+  attachment->size += static_cast<int64_t>(length);
+  int64_t quota = connectionOf(soap).service->config().quotaBytes;
+  if (quota >= 0 && attachment->size > quota) attachment->tooLarge = true;  // read on, store no more
+  if (!attachment->tooLarge && !attachment->failed && !attachment->writer->append(data, length)) {
+    attachment->failed = true;
+  }
+  return SOAP_OK;
+}
+
+void closeIncoming(struct soap*, void* handle) {
+  auto* attachment = static_cast<Connection::Attachment*>(handle);
+  if (!attachment->writer->close()) attachment->failed = true;
+}
+
+// After each request: an attachment no operation took is removed.
+int afterRequest(struct soap* soap) {
+  connectionOf(soap).discardAttachment();
+  return SOAP_OK;
+}
+
+// Reading with the injected faults: a connection that ends after N bytes,
+// and a slow reader.
+size_t faultyReceive(struct soap* soap, char* buffer, size_t length) {
+  Connection& c = connectionOf(soap);
+  const ServiceConfig& config = c.service->config();
+  if (config.dropAfterBytes >= 0) {
+    if (c.received >= config.dropAfterBytes) return 0;
+    length = std::min<size_t>(length, static_cast<size_t>(config.dropAfterBytes - c.received));
+  }
+  if (config.slowReadBytesPerSecond > 0) {
+    size_t slice = static_cast<size_t>(std::max<int64_t>(1, config.slowReadBytesPerSecond / 10));
+    length = std::min(length, slice);
+    platform::sleepMs(100);
+  }
+  size_t got = c.receive(soap, buffer, length);
+  c.received += static_cast<int64_t>(got);
+  return got;
+}
+
+}  // namespace
+
+LocalService::LocalService(ServiceConfig config) : config_(std::move(config)), store_(config_.root, config_.quotaBytes) {}
+
+LocalService::~LocalService() {
+  stop();
+  if (listener_) {
+    soap_destroy(listener_);
+    soap_end(listener_);
+    soap_free(listener_);
+  }
+}
+
+bool LocalService::loadAgents(std::string& error) {
+  if (config_.agentsFile.empty()) return true;
+  std::unique_ptr<ZR::CXmlElement> document(ZR::CXmlBuilder::fileToDocument(config_.agentsFile, error));
+  if (!document) {
+    error = "cannot read agents file " + config_.agentsFile + ": " + error;
+    return false;
+  }
+  for (size_t i = 0; i < document->getChildCount(); ++i) {
+    const ZR::CXmlElement* agent = document->getChild(i);
+    const ZR::CXmlAttribute* name = agent->getAttribute("name");
+    agents_[trimmed(agent->getText())] = name ? name->value : "agent" + std::to_string(i + 1);
+  }
+  return true;
+}
+
+bool LocalService::start(std::string& error) {
+  if (!store_.open(error) || !loadAgents(error)) return false;
+  listener_ = soap_new2(SOAP_C_UTFSTRING | SOAP_IO_KEEPALIVE, SOAP_C_UTFSTRING | SOAP_IO_KEEPALIVE);
+  if (!listener_) {
+    error = "out of memory";
+    return false;
+  }
+  listener_->bind_flags = SO_REUSEADDR;
+  listener_->accept_timeout = 1;  // so that stop() is noticed
+  listener_->send_timeout = listener_->recv_timeout = config_.timeoutSeconds;
+  listener_->maxlevel = 64;
+  listener_->maxlength = 64 * 1024 * 1024;
+  if (!config_.tlsCertificate.empty()) {
+    std::string pem, key, combined = config_.root + "/.server.pem";
+    if (!platform::readFileToString(config_.tlsCertificate, &pem, &error) ||
+        !platform::readFileToString(config_.tlsKey, &key, &error)) {
+      return false;
+    }
+    auto out = platform::env()->openWritable(combined, &error);
+    if (!out || !out->append(key.data(), key.size()) || !out->append(pem.data(), pem.size()) || !out->close()) {
+      error = "cannot write " + combined;
+      return false;
+    }
+    soap_ssl_init();
+    if (soap_ssl_server_context(listener_, SOAP_SSL_DEFAULT, combined.c_str(), nullptr, nullptr, nullptr, nullptr,
+                                nullptr, nullptr)) {
+      error = "TLS set-up failed: " + std::string(*soap_faultstring(listener_));
+      return false;
+    }
+  }
+  if (!soap_valid_socket(soap_bind(listener_, config_.host.c_str(), config_.port, 100))) {
+    error = "cannot listen on " + config_.host + ":" + std::to_string(config_.port) + ": " +
+            std::string(*soap_faultstring(listener_) ? *soap_faultstring(listener_) : "bind failed");
+    return false;
+  }
+  port_ = listener_->port;
+  if (port_ == 0) {
+    struct sockaddr_in address {};
+    socklen_t length = sizeof address;
+    getsockname(listener_->master, reinterpret_cast<struct sockaddr*>(&address), &length);
+    port_ = ntohs(address.sin_port);
+  }
+  return true;
+}
+
+void LocalService::run() {
+  while (!stopping_.load()) {
+    SOAP_SOCKET socket = soap_accept(listener_);
+    if (!soap_valid_socket(socket)) continue;  // time-out, or a failed accept
+    struct soap* connection = soap_copy(listener_);
+    if (!connection) {
+      soap_force_closesock(listener_);
+      continue;
+    }
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      ++activeConnections_;
+    }
+    std::thread([this, connection] { serve(connection); }).detach();
+  }
+}
+
+void LocalService::serve(struct soap* soap) {
+  Connection connection;
+  connection.service = this;
+  connection.receive = soap->frecv;
+  soap->user = &connection;
+  soap->fdimewriteopen = openIncoming;
+  soap->fdimewrite = writeIncoming;
+  soap->fdimewriteclose = closeIncoming;
+  soap->fserveloop = afterRequest;
+  if (config_.dropAfterBytes >= 0 || config_.slowReadBytesPerSecond > 0) soap->frecv = faultyReceive;
+  if (config_.tlsCertificate.empty() || soap_ssl_accept(soap) == SOAP_OK) soap_serve(soap);
+  soap->user = nullptr;
+  soap_destroy(soap);
+  soap_end(soap);
+  soap_free(soap);
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (--activeConnections_ == 0) connectionsDone_.notify_all();
+}
+
+void LocalService::stop() {
+  stopping_.store(true);
+  std::unique_lock<std::mutex> lock(mutex_);
+  connectionsDone_.wait_for(lock, std::chrono::seconds(config_.timeoutSeconds),
+                            [this] { return activeConnections_ == 0; });
+}
+
+std::string LocalService::login(const std::string& authentication) {
+  std::string agent = "agent";
+  if (!agents_.empty()) {
+    auto found = agents_.find(trimmed(authentication));
+    if (found == agents_.end()) return "";
+    agent = found->second;
+  }
+  std::string key = randomHex(32);
+  std::lock_guard<std::mutex> lock(mutex_);
+  sessions_[key] = Session{agent, platform::unixTimeSeconds() + config_.sessionSeconds};
+  return key;
+}
+
+std::string LocalService::agentOf(const std::string& key) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  auto found = sessions_.find(key);
+  if (found == sessions_.end()) return "";
+  int64_t now = platform::unixTimeSeconds();
+  if (found->second.expires < now) {
+    sessions_.erase(found);
+    return "";
+  }
+  found->second.expires = now + config_.sessionSeconds;
+  return found->second.agent;
+}
+
+void LocalService::logout(const std::string& key) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  sessions_.erase(key);
+}
+
+std::optional<int> LocalService::injectedAnswer(const std::string& operation) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  auto found = config_.injectedAnswers.find(operation);
+  if (found == config_.injectedAnswers.end() || found->second.second <= 0) return std::nullopt;
+  --found->second.second;
+  return found->second.first;
+}
+
+}  // namespace localservice

@@ -1,0 +1,88 @@
+// cachemanager-local: a cache manager service of our own, built from the
+// same service declaration as the client. It stores uploads under a root
+// folder (see CacheStore), answers every operation of the service, and can
+// inject faults for tests: answer a given code for the next N calls of an
+// operation, close connections after N received bytes, or read slowly.
+#pragma once
+
+#include <atomic>
+#include <condition_variable>
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+
+#include "localservice/cache_store.h"
+
+struct soap;
+
+namespace localservice {
+
+struct ServiceConfig {
+  std::string root;
+  std::string host = "127.0.0.1";
+  int port = 0;  // 0: any free port
+  std::string tlsCertificate;  // PEM; with tlsKey, the service speaks HTTPS
+  std::string tlsKey;
+  std::string agentsFile;      // <agents><agent name="...">text</agent></agents>; empty: any text
+  int64_t quotaBytes = -1;
+  int sessionSeconds = 3600;
+  int timeoutSeconds = 300;
+  // Faults.
+  std::map<std::string, std::pair<int, int>> injectedAnswers;  // operation -> (code, how many calls)
+  int64_t dropAfterBytes = -1;    // per connection
+  int64_t slowReadBytesPerSecond = -1;
+};
+
+class LocalService {
+ public:
+  explicit LocalService(ServiceConfig config);
+  ~LocalService();
+  LocalService(const LocalService&) = delete;
+  LocalService& operator=(const LocalService&) = delete;
+
+  // Opens the store and binds the port. False with `error`.
+  bool start(std::string& error);
+  int port() const { return port_; }
+  // Serves connections until stop() (each on a thread of its own).
+  void run();
+  // Ends run() soon and waits for the connections to finish.
+  void stop();
+
+  CacheStore& store() { return store_; }
+  const ServiceConfig& config() const { return config_; }
+
+  // The agent a key belongs to; empty when the key is unknown or expired.
+  std::string agentOf(const std::string& key);
+  // A session key for an authentication text; empty when the agent is unknown.
+  std::string login(const std::string& authentication);
+  void logout(const std::string& key);
+  // The code to answer instead of serving `operation`, while one is planned.
+  std::optional<int> injectedAnswer(const std::string& operation);
+
+ private:
+  bool loadAgents(std::string& error);
+  void serve(struct soap* connection);
+
+  ServiceConfig config_;
+  CacheStore store_;
+  struct soap* listener_ = nullptr;
+  int port_ = 0;
+  std::atomic<bool> stopping_{false};
+  std::map<std::string, std::string> agents_;  // text -> name
+  struct Session {
+    std::string agent;
+    int64_t expires;
+  };
+  std::mutex mutex_;
+  std::map<std::string, Session> sessions_;
+  std::condition_variable connectionsDone_;
+  int activeConnections_ = 0;
+};
+
+// Parses the command line; false with `error` (usage problems).
+bool parseArguments(int argc, char** argv, ServiceConfig& config, std::string& error);
+
+}  // namespace localservice

@@ -1,0 +1,31 @@
+#include <cstdio>
+
+#include "localservice/local_service.h"
+
+namespace {
+
+const char* const kUsage =
+    "usage: cachemanager-local --root DIR [--port N] [--host ADDRESS] [--tls-cert PEM --tls-key PEM]\n"
+    "                          [--agents FILE] [--quota BYTES] [--session-seconds N] [--timeout SECONDS]\n"
+    "                          [--fault-answer OPERATION=CODE[:COUNT]]... [--fault-drop-after BYTES]\n"
+    "                          [--fault-slow-read BYTES_PER_SECOND]\n";
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  localservice::ServiceConfig config;
+  std::string error;
+  if (!localservice::parseArguments(argc, argv, config, error)) {
+    std::fprintf(stderr, "cachemanager-local: %s\n%s", error.c_str(), kUsage);
+    return 2;
+  }
+  localservice::LocalService service(config);
+  if (!service.start(error)) {
+    std::fprintf(stderr, "cachemanager-local: %s\n", error.c_str());
+    return 1;
+  }
+  std::printf("listening on %s:%d\n", config.host.c_str(), service.port());
+  std::fflush(stdout);
+  service.run();
+  return 0;
+}

@@ -1,0 +1,269 @@
+// The service's operations. Outcomes are result codes in the return text,
+// never SOAP faults; a fault means the service itself failed.
+#include <algorithm>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "bindings/zrcore/file.h"
+#include "bindings/zrcore/xml_builder.h"
+#include "bindings/zrcore/xml_writer.h"
+#include "localservice/connection.h"
+#include "localservice/local_service.h"
+#include "platform/env.h"
+#include "soapH.h"
+
+
+namespace {
+
+using localservice::LocalService;
+
+constexpr int64_t kMaxGhostDocument = 16 * 1024 * 1024;
+constexpr int kMaxFileBlock = 1024 * 1024;
+
+LocalService& service(struct soap* soap) {
+  return *static_cast<localservice::Connection*>(soap->user)->service;
+}
+
+int answer(struct soap* soap, char** out, const std::string& text) {
+  *out = soap_strdup(soap, text.c_str());
+  return SOAP_OK;
+}
+
+int answerCode(struct soap* soap, char** out, int code) { return answer(soap, out, std::to_string(code)); }
+
+std::string textOf(const char* value) { return value ? value : ""; }
+
+// Runs an operation for a valid session: injected answers first, then the
+// key check (-3), then the operation itself with the key's agent.
+template <typename Operation>
+int serveOperation(struct soap* soap, const char* name, const char* key, char** out, Operation operation) {
+  LocalService& s = service(soap);
+  if (auto injected = s.injectedAnswer(name)) return answerCode(soap, out, *injected);
+  std::string agent = s.agentOf(textOf(key));
+  if (agent.empty()) return answerCode(soap, out, localservice::kNotAuthorized);
+  return operation(agent);
+}
+
+// Takes the attachment that came with this request, if any.
+std::unique_ptr<localservice::Connection::Attachment> takeAttachment(struct soap* soap) {
+  return std::move(static_cast<localservice::Connection*>(soap->user)->attachment);
+}
+
+std::string contentsDocument(const std::string& folder, const std::vector<localservice::CacheStore::StoredFile>& files) {
+  std::string text;
+  ZR::CXmlWriter xml(text, true);
+  xml.declaration();
+  xml.startElement("contents");
+  xml.attribute("path", folder);
+  for (const auto& file : files) {
+    xml.startElement("file");
+    xml.attribute("path", file.path);
+    xml.attribute("size", std::to_string(file.size));
+    xml.attribute("updated", std::to_string(file.updated));
+    xml.endElement();
+  }
+  xml.finish();
+  return text;
+}
+
+// The policy documents an administrator placed in <root>/policies, those
+// changed after the stamp (seconds since 1970), under one root.
+std::string policiesDocument(const std::string& folder, int64_t stamp) {
+  std::vector<std::string> names;
+  platform::env()->listDirectory(folder, &names);
+  std::sort(names.begin(), names.end());
+  ZR::CXmlBuilder builder;
+  builder.startElement("policies");
+  std::unique_ptr<ZR::CXmlElement> root = builder.takeDocument();
+  for (const std::string& name : names) {
+    platform::FileInfo info;
+    std::string path = folder + "/" + name, error;
+    if (name.size() < 5 || name.substr(name.size() - 4) != ".xml") continue;
+    if (!platform::env()->getFileInfo(path, &info) || info.modifiedUnixSeconds <= stamp) continue;
+    std::unique_ptr<ZR::CXmlElement> policy(ZR::CXmlBuilder::fileToDocument(path, error));
+    if (policy) root->addChild(std::move(policy));
+  }
+  std::string text;
+  ZR::CXmlBuilder::documentToBuffer(*root, text);
+  return text;
+}
+
+bool plainName(const std::string& name) {
+  if (name.empty() || name.size() > 200 || name.find("..") != std::string::npos) return false;
+  for (char c : name) {
+    bool ok = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '-' || c == '_' ||
+              c == '.';
+    if (!ok) return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+int ns1__login(struct soap* soap, char* in0, char** out) {
+  LocalService& s = service(soap);
+  if (auto injected = s.injectedAnswer("login")) return answerCode(soap, out, *injected);
+  std::string key = s.login(textOf(in0));
+  return key.empty() ? answerCode(soap, out, localservice::kInvalidAgent) : answer(soap, out, key);
+}
+
+int ns1__logout(struct soap* soap, char* in0, char** out) {
+  return serveOperation(soap, "logout", in0, out, [&](const std::string&) {
+    service(soap).logout(textOf(in0));
+    return answerCode(soap, out, localservice::kSuccess);
+  });
+}
+
+int ns1__createFile(struct soap* soap, char* in0, char* in1, char* in2, char** out) {
+  return serveOperation(soap, "createFile", in0, out, [&](const std::string&) {
+    return answerCode(soap, out, service(soap).store().createFile(textOf(in1), textOf(in2)));
+  });
+}
+
+int ns1__writeFileAttachment(struct soap* soap, char* in0, char* in1, char** out) {
+  auto attachment = takeAttachment(soap);
+  std::string received = attachment ? attachment->path : "";
+  int code = 0;
+  serveOperation(soap, "writeFileAttachment", in0, out, [&](const std::string&) {
+    if (!attachment || attachment->failed) {
+      code = localservice::kNoFileAttached;
+    } else if (attachment->tooLarge) {
+      code = localservice::kStorageFull;
+    } else {
+      code = service(soap).store().attachFile(textOf(in1), attachment->path, attachment->size);
+      received.clear();  // taken over (or removed) by the store
+    }
+    return answerCode(soap, out, code);
+  });
+  if (!received.empty()) platform::env()->removeFile(received);
+  return SOAP_OK;
+}
+
+int ns1__writeFileBlock(struct soap* soap, char* in0, char*, struct xsd__base64Binary, LONG64, int, char** out) {
+  // Files arrive whole as attachments; block uploads are not offered.
+  return serveOperation(soap, "writeFileBlock", in0, out,
+                        [&](const std::string&) { return answerCode(soap, out, localservice::kOutOfSequence); });
+}
+
+int ns1__finalizeFile(struct soap* soap, char* in0, char* in1, char** out) {
+  return serveOperation(soap, "finalizeFile", in0, out, [&](const std::string&) {
+    return answerCode(soap, out, service(soap).store().finalizeFile(textOf(in1), nullptr));
+  });
+}
+
+int ns1__finalizeFileWithMetadata(struct soap* soap, char* in0, char* in1, char* in2, char** out) {
+  return serveOperation(soap, "finalizeFileWithMetadata", in0, out, [&](const std::string&) {
+    std::string metadata = textOf(in2);
+    return answerCode(soap, out, service(soap).store().finalizeFile(textOf(in1), &metadata));
+  });
+}
+
+int ns1__deleteFile(struct soap* soap, char* in0, char* in1, char** out) {
+  return serveOperation(soap, "deleteFile", in0, out, [&](const std::string&) {
+    return answerCode(soap, out, service(soap).store().deleteFile(textOf(in1)));
+  });
+}
+
+int ns1__deletePolicy(struct soap* soap, char* in0, char* in1, char** out) {
+  return serveOperation(soap, "deletePolicy", in0, out, [&](const std::string&) {
+    std::string id = textOf(in1);
+    std::string path = service(soap).store().root() + "/policies/" + id + ".xml";
+    if (!plainName(id) || !platform::env()->removeFile(path)) return answerCode(soap, out, localservice::kInvalidPath);
+    return answerCode(soap, out, localservice::kSuccess);
+  });
+}
+
+int ns1__getFileAttr(struct soap* soap, char* in0, char* in1, char** out) {
+  return serveOperation(soap, "getFileAttr", in0, out, [&](const std::string&) {
+    localservice::CacheStore::StoredFile file;
+    if (!service(soap).store().fileInfo(textOf(in1), file)) return answerCode(soap, out, localservice::kInvalidPath);
+    std::string text;
+    ZR::CXmlWriter xml(text, false);
+    xml.startElement("file");
+    xml.attribute("path", file.path);
+    xml.attribute("size", std::to_string(file.size));
+    xml.attribute("updated", std::to_string(file.updated));
+    xml.text(file.metadata);
+    xml.finish();
+    return answer(soap, out, text);
+  });
+}
+
+int ns1__getStoreContentsForPath(struct soap* soap, char* in0, char* in1, char** out) {
+  return serveOperation(soap, "getStoreContentsForPath", in0, out, [&](const std::string&) {
+    std::string folder = textOf(in1);
+    return answer(soap, out, contentsDocument(folder, service(soap).store().filesUnder(folder)));
+  });
+}
+
+int ns1__getStoreMetricsForUser(struct soap* soap, char* in0, char** out) {
+  return serveOperation(soap, "getStoreMetricsForUser", in0, out, [&](const std::string&) {
+    auto& store = service(soap).store();
+    std::string text;
+    ZR::CXmlWriter xml(text, false);
+    xml.startElement("metrics");
+    xml.attribute("bytes", std::to_string(store.usedBytes()));
+    xml.attribute("quota", std::to_string(store.quota()));
+    xml.finish();
+    return answer(soap, out, text);
+  });
+}
+
+int ns1__getPoliciesForAgent(struct soap* soap, char* in0, LONG64 in1, char** out) {
+  return serveOperation(soap, "getPoliciesForAgent", in0, out, [&](const std::string&) {
+    return answer(soap, out, policiesDocument(service(soap).store().root() + "/policies", in1));
+  });
+}
+
+int ns1__getAgentSymLinks(struct soap* soap, char* in0, char** out) {
+  return serveOperation(soap, "getAgentSymLinks", in0, out, [&](const std::string& agent) {
+    return answer(soap, out, service(soap).store().symLinks(agent));
+  });
+}
+
+int ns1__setAgentSymLinks(struct soap* soap, char* in0, char* in1, char** out) {
+  return serveOperation(soap, "setAgentSymLinks", in0, out, [&](const std::string& agent) {
+    service(soap).store().setSymLinks(agent, textOf(in1));
+    return answerCode(soap, out, localservice::kSuccess);
+  });
+}
+
+int ns1__writeGhostFileAttachment(struct soap* soap, char* in0, char* in1, char** out) {
+  auto attachment = takeAttachment(soap);
+  std::string received = attachment ? attachment->path : "";
+  serveOperation(soap, "writeGhostFileAttachment", in0, out, [&](const std::string&) {
+    if (!attachment || attachment->failed) return answerCode(soap, out, localservice::kNoFileAttached);
+    if (attachment->tooLarge || attachment->size > kMaxGhostDocument) {
+      return answerCode(soap, out, localservice::kStorageFull);
+    }
+    std::string error;
+    std::unique_ptr<ZR::CXmlElement> document(ZR::CXmlBuilder::fileToDocument(attachment->path, error));
+    if (!document) return answerCode(soap, out, localservice::kInvalidMetadata);
+    received.clear();
+    return answerCode(soap, out, service(soap).store().storeGhost(textOf(in1), attachment->path, attachment->size));
+  });
+  if (!received.empty()) platform::env()->removeFile(received);
+  return SOAP_OK;
+}
+
+int ns1__getFile(struct soap* soap, char* in0, char* in1, int, LONG64 in3, int in4, struct xsd__base64Binary* out) {
+  out->__ptr = nullptr;
+  out->__size = 0;
+  LocalService& s = service(soap);
+  if (s.agentOf(textOf(in0)).empty()) return soap_sender_fault(soap, "not authorized", nullptr);
+  std::string content = s.store().contentPath(textOf(in1));
+  if (content.empty() || in3 < 0 || in4 < 0) return soap_sender_fault(soap, "no such file or range", nullptr);
+  ZR::CFile file(content, "r");
+  std::vector<char> skip(65536);
+  for (int64_t left = in3; left > 0;) {
+    int64_t got = file.read(skip.data(), static_cast<size_t>(std::min<int64_t>(left, 65536)));
+    if (got <= 0) break;
+    left -= got;
+  }
+  int length = std::min(in4, kMaxFileBlock);
+  out->__ptr = static_cast<unsigned char*>(soap_malloc(soap, static_cast<size_t>(length) + 1));
+  int64_t got = file.read(out->__ptr, static_cast<size_t>(length));
+  out->__size = got > 0 ? static_cast<int>(got) : 0;
+  return SOAP_OK;
+}

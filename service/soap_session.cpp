@@ -1,0 +1,252 @@
+#include "service/soap_session.h"
+
+#include <atomic>
+#include <cstring>
+#include <mutex>
+
+#include "bindings/zrcore/file.h"
+#include "bindings/zrcore/log.h"
+#include "bindings/zrcore/string_utils.h"
+#include "client/velkan_exceptions.h"
+#include "platform/path.h"
+#include "service/error_messages.h"
+#include "soapH.h"
+
+namespace velkan {
+namespace {
+
+std::atomic<ByteAccounting*> transferAccounting{nullptr};
+
+// The header writer the hook delegates to, saved once per process.
+int (*previousHeaderWriter)(struct soap*, const char*, const char*) = nullptr;
+
+bool sameKey(const char* a, const char* b) { return strcasecmp(a, b) == 0; }
+
+// Completes every request's header block as the service expects it: the
+// toolkit's own plain Content-Type and its Accept-Encoding and Keep-Alive
+// lines are left out, the User-Agent is ours, the Host names the port
+// whenever it is not 80, and the block ends with the SOAP Content-Type.
+int headerHook(struct soap* soap, const char* key, const char* value) {
+  if (!previousHeaderWriter) return SOAP_HTTP_ERROR;
+  if (key && value) {
+    if (sameKey(key, "Content-Type") && std::strcmp(value, "application/dime") != 0) return SOAP_OK;
+    if (sameKey(key, "Accept-Encoding") || sameKey(key, "Keep-Alive")) return SOAP_OK;
+    if (sameKey(key, "User-Agent")) return previousHeaderWriter(soap, key, "gSOAP/2.7");
+    if (sameKey(key, "Host") && soap->status != SOAP_CONNECT && soap->port != 80 && !std::strchr(value, ':')) {
+      std::string host = std::string(value) + ":" + std::to_string(soap->port);
+      return previousHeaderWriter(soap, key, host.c_str());
+    }
+  }
+  if (!key && soap->status != SOAP_CONNECT) {
+    int rc = previousHeaderWriter(soap, "Content-Type", "text/xml; charset=utf-8");
+    if (rc != SOAP_OK) return rc;
+  }
+  return previousHeaderWriter(soap, key, value);
+}
+
+// The open content file of a file attachment.
+struct AttachmentFile {
+  std::unique_ptr<ZR::CFile> file;
+  bool readFailed = false;
+};
+
+// Only file attachments are read through these; the ghost document
+// (text/xml) is sent from memory.
+void* openAttachment(struct soap*, void* handle, const char*, const char* type, const char*) {
+  return (type && std::strcmp(type, "application/dime") == 0) ? handle : nullptr;
+}
+
+size_t readAttachment(struct soap*, void* handle, char* buffer, size_t length) {
+  if (ByteAccounting* accounting = transferAccounting.load()) {
+    try {
+      accounting->accountBytes(static_cast<int32_t>(length));
+    } catch (const std::exception&) {
+      // Accounting never stops a transfer.
+    }
+  }
+  auto* attachment = static_cast<AttachmentFile*>(handle);
+  int64_t got = attachment->file->read(buffer, length);
+  if (got < 0) {
+    attachment->readFailed = true;
+    return 0;
+  }
+  return static_cast<size_t>(got);
+}
+
+void closeAttachment(struct soap*, void* handle) { static_cast<AttachmentFile*>(handle)->file->close(); }
+
+void configure(struct soap* soap, const ServiceOptions& options) {
+  soap_set_imode(soap, SOAP_C_UTFSTRING | SOAP_IO_KEEPALIVE);
+  soap_set_omode(soap, SOAP_C_UTFSTRING | SOAP_IO_CHUNK | SOAP_IO_KEEPALIVE);
+  soap->connect_timeout = options.connectTimeoutSeconds;
+  soap->send_timeout = options.sendTimeoutSeconds;
+  soap->recv_timeout = options.receiveTimeoutSeconds;
+  if (!options.proxyHost.empty()) {
+    soap->proxy_host = soap_strdup(soap, options.proxyHost.c_str());
+    soap->proxy_port = options.proxyPort;
+    // Empty strings, not null: the Proxy-Authorization header is sent anyway.
+    soap->proxy_userid = soap_strdup(soap, options.proxyUser.c_str());
+    soap->proxy_passwd = soap_strdup(soap, options.proxyPassword.c_str());
+  }
+  static std::once_flag tlsInit;
+  std::call_once(tlsInit, [] { soap_ssl_init(); });
+  std::string caDirectory = platform::hostPath(options.caDirectory);
+  soap_ssl_client_context(soap, SOAP_SSL_REQUIRE_SERVER_AUTHENTICATION | SOAP_SSL_NO_DEFAULT_CA_PATH, nullptr,
+                          nullptr, nullptr, caDirectory.c_str(), nullptr);
+  static std::once_flag hookSaved;
+  std::call_once(hookSaved, [soap] { previousHeaderWriter = soap->fposthdr; });
+  soap->fposthdr = headerHook;
+}
+
+}  // namespace
+
+void ServiceOptions::setProxy(const std::string& host, const std::string& port, const std::string& user,
+                              const std::string& password) {
+  if (host.empty()) return;
+  proxyHost = host;
+  std::string digits;
+  for (char c : port) {
+    if (c < '0' || c > '9') break;
+    digits += c;
+  }
+  proxyPort = ZR::CNumberText::toInt32(digits);
+  proxyUser = user;
+  proxyPassword = password;
+}
+
+void setTransferAccounting(ByteAccounting* accounting) { transferAccounting.store(accounting); }
+
+CSoapSession::CSoapSession(const std::string& server, const ServiceOptions& options, ZR::CLogger& log)
+    : proxy_(std::make_unique<CCacheManagerProxy>()), log_(log) {
+  proxy_->setEndpoint(buildEndpoint(server));
+  if (struct soap* soap = proxy_->context()) configure(soap, options);
+}
+
+CSoapSession::~CSoapSession() = default;
+
+void CSoapSession::checkSoapStatus(int status) {
+  if (status == kTransportOk) return;
+  char line[64];
+  std::snprintf(line, sizeof line, "Soap call failed, result code is %d.\n", status);
+  log_.error("%s", line);
+  std::string detail = proxy_->lastFailureDetail();
+  if (!detail.empty()) log_.error("transport detail: %s", detail.c_str());
+  throw CSoapException(line + CErrorMessageRegistry::instance().transportMessage(status) + "\n");
+}
+
+std::string CSoapSession::result(int status, const char* text) {
+  checkSoapStatus(status);
+  return text ? text : "";
+}
+
+std::string CSoapSession::login(const std::string& authentication) {
+  log_.trace("Login... \n");
+  const char* out = nullptr;
+  int status = proxy_->login(authentication.c_str(), out);
+  return result(status, out);
+}
+
+std::string CSoapSession::createFile(const std::string& key, const std::string& path, const std::string& metadata) {
+  log_.trace("%s", ("Create File : " + path + ".\n").c_str());
+  const char* out = nullptr;
+  int status = proxy_->createFile(key.c_str(), path.c_str(), metadata.c_str(), out);
+  return result(status, out);
+}
+
+std::string CSoapSession::writeFileAttachment(const std::string& key, const std::string& path,
+                                              std::unique_ptr<ZR::CFile> file, const std::string& attachmentId) {
+  log_.trace("%s", ("Write File as Attachment: " + path + ".\n").c_str());
+  struct soap* soap = proxy_->context();
+  AttachmentFile attachment{std::move(file)};
+  const char* out = nullptr;
+  int status = kTransportOutOfMemory;
+  if (soap) {
+    soap_set_dime(soap);
+    if (attachment.file->size() > 0) {
+      soap->fdimereadopen = openAttachment;
+      soap->fdimeread = readAttachment;
+      soap->fdimereadclose = closeAttachment;
+    }
+    soap_set_dime_attachment(soap, reinterpret_cast<char*>(&attachment), 0, "application/dime", attachmentId.c_str(), 0,
+                             nullptr);
+    soap_clr_mime(soap);
+    status = proxy_->writeFileAttachment(key.c_str(), path.c_str(), out);
+  }
+  attachment.file->close();
+  if (status == kTransportOk && attachment.readFailed) {
+    // The service may have taken a short file as whole: never report that as sent.
+    log_.error("%s", ("reading " + path + " failed while it was being sent").c_str());
+    status = kTransportEof;
+  }
+  return result(status, out);
+}
+
+std::string CSoapSession::finalizeFile(const std::string& key, const std::string& path) {
+  log_.trace("%s", ("Finalize File : " + path + ".\n").c_str());
+  const char* out = nullptr;
+  int status = proxy_->finalizeFile(key.c_str(), path.c_str(), out);
+  return result(status, out);
+}
+
+std::string CSoapSession::finalizeFileWithMetadata(const std::string& key, const std::string& path,
+                                                   const std::string& metadata) {
+  log_.trace("%s", ("finalizeFileWithMetaData : " + path + ".\n").c_str());
+  const char* out = nullptr;
+  int status = proxy_->finalizeFileWithMetadata(key.c_str(), path.c_str(), metadata.c_str(), out);
+  return result(status, out);
+}
+
+std::string CSoapSession::deleteFile(const std::string& key, const std::string& path) {
+  log_.trace("%s", ("Delete File : " + path + ".\n").c_str());
+  const char* out = nullptr;
+  int status = proxy_->deleteFile(key.c_str(), path.c_str(), out);
+  return result(status, out);
+}
+
+std::string CSoapSession::getStoreContentsForPath(const std::string& key, const std::string& path) {
+  log_.trace("%s", ("Get Store Contents For Path : " + path + ".\n").c_str());
+  const char* out = nullptr;
+  int status = proxy_->getStoreContentsForPath(key.c_str(), path.c_str(), out);
+  return result(status, out);
+}
+
+std::string CSoapSession::getPoliciesForAgent(const std::string& key, int64_t stamp) {
+  log_.trace("Get Policies For Agent...\n");
+  const char* out = nullptr;
+  int status = proxy_->getPoliciesForAgent(key.c_str(), stamp, out);
+  return result(status, out);
+}
+
+std::string CSoapSession::setAgentSymLinks(const std::string& key, const std::string& links) {
+  log_.trace("Set Symbolic links For Agent...\n");
+  const char* out = nullptr;
+  int status = proxy_->setAgentSymLinks(key.c_str(), links.c_str(), out);
+  return result(status, out);
+}
+
+std::string CSoapSession::writeGhostFileAttachment(const std::string& key, const std::string& path,
+                                                   const std::string& document) {
+  log_.trace("%s", ("Write  Ghost File as Attachment: " + path + ".\n").c_str());
+  struct soap* soap = proxy_->context();
+  const char* out = nullptr;
+  if (!soap) return result(kTransportOutOfMemory, nullptr);
+  soap_set_dime(soap);
+  int added = soap_set_dime_attachment(soap, const_cast<char*>(document.data()), document.size(), "text/xml", nullptr,
+                                       0, nullptr);
+  if (added != SOAP_OK) {
+    throwCacheManagerError(
+        "Cache Manager call : writeGhostFileAttachment failed with error while writing attachment.\n",
+        toTransportCode(added));
+  }
+  int status = proxy_->writeGhostFileAttachment(key.c_str(), path.c_str(), out);
+  return result(status, out);
+}
+
+std::string CSoapSession::deletePolicy(const std::string& key, const std::string& policy) {
+  log_.trace("%s", ("Delete Policy : " + policy + ".\n").c_str());
+  const char* out = nullptr;
+  int status = proxy_->deletePolicy(key.c_str(), policy.c_str(), out);
+  return result(status, out);
+}
+
+}  // namespace velkan

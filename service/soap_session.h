@@ -1,0 +1,88 @@
+// The one session over which the client talks to the cache manager service:
+// the proxy with its context settings (UTF-8 strings, chunked requests,
+// keep-alive, TLS with server authentication, HTTP proxy, time-outs), the
+// header hook, and call wrappers that trace each call and turn any
+// transport failure into CSoapException. File contents are streamed as
+// DIME attachments in 1024-byte pieces, each counted before it is read.
+// REQUIRES: external synchronization (calls never overlap).
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "service/cache_manager_proxy.h"
+
+namespace ZR {
+class CFile;
+class CLogger;
+}  // namespace ZR
+
+namespace velkan {
+
+// Options the client keeps from its start and hands to the session.
+struct ServiceOptions {
+  int connectTimeoutSeconds = 100;
+  // Not in the original design: a stalled server must not hang a run.
+  int sendTimeoutSeconds = 300;
+  int receiveTimeoutSeconds = 300;
+  std::string proxyHost;  // empty: no proxy
+  int proxyPort = 0;
+  std::string proxyUser;
+  std::string proxyPassword;
+  std::string caDirectory = "certs";
+
+  // Takes the proxy settings only when the host is not empty; the port is
+  // the leading decimal digits of its text.
+  void setProxy(const std::string& host, const std::string& port, const std::string& user,
+                const std::string& password);
+};
+
+// Receives the size of every attachment read before it is made; the
+// client's byte accounting and pacing. Process-wide, like the transport's
+// read callback that calls it.
+class ByteAccounting {
+ public:
+  virtual ~ByteAccounting() = default;
+  virtual void accountBytes(int32_t count) = 0;
+};
+void setTransferAccounting(ByteAccounting* accounting);
+
+class CSoapSession {
+ public:
+  CSoapSession(const std::string& server, const ServiceOptions& options, ZR::CLogger& log);
+  ~CSoapSession();
+  CSoapSession(const CSoapSession&) = delete;
+  CSoapSession& operator=(const CSoapSession&) = delete;
+
+  CCacheManagerProxy& proxy() { return *proxy_; }
+
+  // Each returns the response text; a transport failure throws CSoapException.
+  std::string login(const std::string& authentication);
+  std::string createFile(const std::string& key, const std::string& path, const std::string& metadata);
+  // Streams the file (opened for reading; closed when sent) as the attachment.
+  std::string writeFileAttachment(const std::string& key, const std::string& path, std::unique_ptr<ZR::CFile> file,
+                                  const std::string& attachmentId);
+  std::string finalizeFile(const std::string& key, const std::string& path);
+  std::string finalizeFileWithMetadata(const std::string& key, const std::string& path, const std::string& metadata);
+  std::string deleteFile(const std::string& key, const std::string& path);
+  std::string getStoreContentsForPath(const std::string& key, const std::string& path);
+  std::string getPoliciesForAgent(const std::string& key, int64_t stamp);
+  std::string setAgentSymLinks(const std::string& key, const std::string& links);
+  // Sends the document from memory as a text/xml attachment.
+  std::string writeGhostFileAttachment(const std::string& key, const std::string& path, const std::string& document);
+  std::string deletePolicy(const std::string& key, const std::string& policy);
+
+  // Returns for status 0; otherwise logs "Soap call failed, result code is
+  // <status>." and throws CSoapException with that line, the status's
+  // message and a line end.
+  void checkSoapStatus(int status);
+
+ private:
+  std::string result(int status, const char* text);
+
+  std::unique_ptr<CCacheManagerProxy> proxy_;
+  ZR::CLogger& log_;
+};
+
+}  // namespace velkan

@@ -1,0 +1,21 @@
+#include "tests/local_service_fixture.h"
+
+#include <gtest/gtest.h>
+
+namespace testsupport {
+
+RunningService::RunningService(localservice::ServiceConfig config) {
+  if (config.root.empty()) config.root = root_.file("store");
+  if (config.timeoutSeconds == 300) config.timeoutSeconds = 20;
+  service_ = std::make_unique<localservice::LocalService>(config);
+  std::string error;
+  EXPECT_TRUE(service_->start(error)) << error;
+  thread_ = std::thread([this] { service_->run(); });
+}
+
+RunningService::~RunningService() {
+  service_->stop();
+  thread_.join();
+}
+
+}  // namespace testsupport

@@ -1,0 +1,30 @@
+// Runs cachemanager-local's service in the test process, on a free
+// loopback port, with its store in a scratch folder.
+#pragma once
+
+#include <memory>
+#include <string>
+#include <thread>
+
+#include "localservice/local_service.h"
+#include "tests/test_support.h"
+
+namespace testsupport {
+
+class RunningService {
+ public:
+  explicit RunningService(localservice::ServiceConfig config = {});
+  ~RunningService();
+
+  int port() const { return service_->port(); }
+  std::string server() const { return "127.0.0.1:" + std::to_string(port()); }
+  const std::string& root() const { return root_.path(); }
+  localservice::LocalService& service() { return *service_; }
+
+ private:
+  TempDir root_;
+  std::unique_ptr<localservice::LocalService> service_;
+  std::thread thread_;
+};
+
+}  // namespace testsupport
