@@ -10,6 +10,7 @@
 #include "localservice/connection.h"
 #include "platform/clock.h"
 #include "platform/env.h"
+#include "platform/net.h"
 #include "soapH.h"
 
 namespace localservice {
@@ -115,6 +116,7 @@ bool LocalService::loadAgents(std::string& error) {
 }
 
 bool LocalService::start(std::string& error) {
+  platform::ignoreBrokenPipeSignal();
   if (!store_.open(error) || !loadAgents(error)) return false;
   listener_ = soap_new2(SOAP_C_UTFSTRING | SOAP_IO_KEEPALIVE, SOAP_C_UTFSTRING | SOAP_IO_KEEPALIVE);
   if (!listener_) {

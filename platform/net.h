@@ -8,6 +8,11 @@
 
 namespace platform {
 
+// A write to a connection the peer has closed must fail with an error, not
+// end the process; TLS writes go through plain write(), so the signal is
+// ignored process-wide. Idempotent.
+void ignoreBrokenPipeSignal();
+
 // One connection. REQUIRES: external synchronization.
 class TcpStream {
  public:

@@ -5,6 +5,7 @@
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <poll.h>
+#include <signal.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -24,6 +25,8 @@ bool waitReadable(int fd, int timeoutMs) {
 }
 
 }  // namespace
+
+void ignoreBrokenPipeSignal() { ::signal(SIGPIPE, SIG_IGN); }
 
 TcpStream::~TcpStream() {
   if (fd_ >= 0) ::close(fd_);

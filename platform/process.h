@@ -40,4 +40,27 @@ struct ProcessResult {
 bool runProcess(const std::vector<std::string>& argv, const std::map<std::string, std::string>& environment,
                 const std::string& workingFolder, ProcessResult* result);
 
+// A program running beside us, whose standard output we read line by line
+// (its standard error goes where ours goes). Ended when destroyed.
+class ChildProcess {
+ public:
+  ChildProcess() = default;
+  ~ChildProcess();
+  ChildProcess(const ChildProcess&) = delete;
+  ChildProcess& operator=(const ChildProcess&) = delete;
+
+  bool start(const std::vector<std::string>& argv, const std::map<std::string, std::string>& environment = {});
+  // The next line of its output without the line end; false at its end or
+  // after `timeoutMs`.
+  bool readLine(std::string& line, int timeoutMs);
+  // Asks it to end (SIGTERM), then waits; returns the exit status as for
+  // ProcessResult::exitCode (-1 when it was killed by a signal).
+  int stop();
+
+ private:
+  int pid_ = -1;
+  int outFd_ = -1;
+  std::string pending_;
+};
+
 }  // namespace platform

@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <spawn.h>
+#include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -134,6 +135,62 @@ bool runProcess(const std::vector<std::string>& argv, const std::map<std::string
   if (WIFEXITED(status)) result->exitCode = WEXITSTATUS(status);
   if (WIFSIGNALED(status)) result->terminatedBySignal = WTERMSIG(status);
   return true;
+}
+
+ChildProcess::~ChildProcess() { stop(); }
+
+bool ChildProcess::start(const std::vector<std::string>& argv, const std::map<std::string, std::string>& environment) {
+  if (argv.empty() || pid_ > 0) return false;
+  int outPipe[2];
+  if (::pipe2(outPipe, O_CLOEXEC) != 0) return false;
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_adddup2(&actions, outPipe[1], 1);
+  std::vector<std::string> args = argv;
+  std::vector<std::string> envTexts = mergedEnvironment(environment);
+  std::vector<char*> argPointers = pointers(args);
+  std::vector<char*> envPointers = pointers(envTexts);
+  pid_t pid = -1;
+  int rc = ::posix_spawn(&pid, args[0].c_str(), &actions, nullptr, argPointers.data(), envPointers.data());
+  posix_spawn_file_actions_destroy(&actions);
+  ::close(outPipe[1]);
+  if (rc != 0) {
+    ::close(outPipe[0]);
+    return false;
+  }
+  pid_ = pid;
+  outFd_ = outPipe[0];
+  return true;
+}
+
+bool ChildProcess::readLine(std::string& line, int timeoutMs) {
+  for (;;) {
+    size_t end = pending_.find('\n');
+    if (end != std::string::npos) {
+      line = pending_.substr(0, end);
+      pending_.erase(0, end + 1);
+      return true;
+    }
+    if (outFd_ < 0) return false;
+    pollfd p{outFd_, POLLIN, 0};
+    if (::poll(&p, 1, timeoutMs) <= 0) return false;
+    char buf[4096];
+    ssize_t n = ::read(outFd_, buf, sizeof buf);
+    if (n <= 0) return false;
+    pending_.append(buf, static_cast<size_t>(n));
+  }
+}
+
+int ChildProcess::stop() {
+  if (pid_ <= 0) return -1;
+  ::kill(pid_, SIGTERM);
+  int status = 0;
+  while (::waitpid(pid_, &status, 0) < 0 && errno == EINTR) {
+  }
+  pid_ = -1;
+  if (outFd_ >= 0) ::close(outFd_);
+  outFd_ = -1;
+  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
 }  // namespace platform

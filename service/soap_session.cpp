@@ -8,6 +8,7 @@
 #include "bindings/zrcore/log.h"
 #include "bindings/zrcore/string_utils.h"
 #include "client/velkan_exceptions.h"
+#include "platform/net.h"
 #include "platform/path.h"
 #include "service/error_messages.h"
 #include "soapH.h"
@@ -75,7 +76,8 @@ size_t readAttachment(struct soap*, void* handle, char* buffer, size_t length) {
 
 void closeAttachment(struct soap*, void* handle) { static_cast<AttachmentFile*>(handle)->file->close(); }
 
-void configure(struct soap* soap, const ServiceOptions& options) {
+// Returns false when the TLS context could not be set up (no CA folder).
+bool configure(struct soap* soap, const ServiceOptions& options) {
   soap_set_imode(soap, SOAP_C_UTFSTRING | SOAP_IO_KEEPALIVE);
   soap_set_omode(soap, SOAP_C_UTFSTRING | SOAP_IO_CHUNK | SOAP_IO_KEEPALIVE);
   soap->connect_timeout = options.connectTimeoutSeconds;
@@ -91,11 +93,13 @@ void configure(struct soap* soap, const ServiceOptions& options) {
   static std::once_flag tlsInit;
   std::call_once(tlsInit, [] { soap_ssl_init(); });
   std::string caDirectory = platform::hostPath(options.caDirectory);
-  soap_ssl_client_context(soap, SOAP_SSL_REQUIRE_SERVER_AUTHENTICATION | SOAP_SSL_NO_DEFAULT_CA_PATH, nullptr,
-                          nullptr, nullptr, caDirectory.c_str(), nullptr);
+  int tls = soap_ssl_client_context(soap, SOAP_SSL_REQUIRE_SERVER_AUTHENTICATION | SOAP_SSL_NO_DEFAULT_CA_PATH,
+                                    nullptr, nullptr, nullptr, caDirectory.c_str(), nullptr);
+  soap->error = SOAP_OK;
   static std::once_flag hookSaved;
   std::call_once(hookSaved, [soap] { previousHeaderWriter = soap->fposthdr; });
   soap->fposthdr = headerHook;
+  return tls == SOAP_OK;
 }
 
 }  // namespace
@@ -118,8 +122,16 @@ void setTransferAccounting(ByteAccounting* accounting) { transferAccounting.stor
 
 CSoapSession::CSoapSession(const std::string& server, const ServiceOptions& options, ZR::CLogger& log)
     : proxy_(std::make_unique<CCacheManagerProxy>()), log_(log) {
-  proxy_->setEndpoint(buildEndpoint(server));
-  if (struct soap* soap = proxy_->context()) configure(soap, options);
+  platform::ignoreBrokenPipeSignal();
+  std::string endpoint = buildEndpoint(server);
+  proxy_->setEndpoint(endpoint);
+  struct soap* soap = proxy_->context();
+  bool https = ZR::CStringUtils::equalsIgnoreCaseASCII(endpoint.substr(0, 8), "https://");
+  if (soap && !configure(soap, options) && https) {
+    // Without the CA folder no server can be authenticated: every call fails as TLS.
+    tlsUnavailable_ = true;
+    log_.error("%s", ("cannot use the CA folder " + options.caDirectory + " for TLS").c_str());
+  }
 }
 
 CSoapSession::~CSoapSession() = default;
@@ -142,14 +154,14 @@ std::string CSoapSession::result(int status, const char* text) {
 std::string CSoapSession::login(const std::string& authentication) {
   log_.trace("Login... \n");
   const char* out = nullptr;
-  int status = proxy_->login(authentication.c_str(), out);
+  int status = invoke([&] { return proxy_->login(authentication.c_str(), out); });
   return result(status, out);
 }
 
 std::string CSoapSession::createFile(const std::string& key, const std::string& path, const std::string& metadata) {
   log_.trace("%s", ("Create File : " + path + ".\n").c_str());
   const char* out = nullptr;
-  int status = proxy_->createFile(key.c_str(), path.c_str(), metadata.c_str(), out);
+  int status = invoke([&] { return proxy_->createFile(key.c_str(), path.c_str(), metadata.c_str(), out); });
   return result(status, out);
 }
 
@@ -170,7 +182,7 @@ std::string CSoapSession::writeFileAttachment(const std::string& key, const std:
     soap_set_dime_attachment(soap, reinterpret_cast<char*>(&attachment), 0, "application/dime", attachmentId.c_str(), 0,
                              nullptr);
     soap_clr_mime(soap);
-    status = proxy_->writeFileAttachment(key.c_str(), path.c_str(), out);
+    status = invoke([&] { return proxy_->writeFileAttachment(key.c_str(), path.c_str(), out); });
   }
   attachment.file->close();
   if (status == kTransportOk && attachment.readFailed) {
@@ -184,7 +196,7 @@ std::string CSoapSession::writeFileAttachment(const std::string& key, const std:
 std::string CSoapSession::finalizeFile(const std::string& key, const std::string& path) {
   log_.trace("%s", ("Finalize File : " + path + ".\n").c_str());
   const char* out = nullptr;
-  int status = proxy_->finalizeFile(key.c_str(), path.c_str(), out);
+  int status = invoke([&] { return proxy_->finalizeFile(key.c_str(), path.c_str(), out); });
   return result(status, out);
 }
 
@@ -192,35 +204,35 @@ std::string CSoapSession::finalizeFileWithMetadata(const std::string& key, const
                                                    const std::string& metadata) {
   log_.trace("%s", ("finalizeFileWithMetaData : " + path + ".\n").c_str());
   const char* out = nullptr;
-  int status = proxy_->finalizeFileWithMetadata(key.c_str(), path.c_str(), metadata.c_str(), out);
+  int status = invoke([&] { return proxy_->finalizeFileWithMetadata(key.c_str(), path.c_str(), metadata.c_str(), out); });
   return result(status, out);
 }
 
 std::string CSoapSession::deleteFile(const std::string& key, const std::string& path) {
   log_.trace("%s", ("Delete File : " + path + ".\n").c_str());
   const char* out = nullptr;
-  int status = proxy_->deleteFile(key.c_str(), path.c_str(), out);
+  int status = invoke([&] { return proxy_->deleteFile(key.c_str(), path.c_str(), out); });
   return result(status, out);
 }
 
 std::string CSoapSession::getStoreContentsForPath(const std::string& key, const std::string& path) {
   log_.trace("%s", ("Get Store Contents For Path : " + path + ".\n").c_str());
   const char* out = nullptr;
-  int status = proxy_->getStoreContentsForPath(key.c_str(), path.c_str(), out);
+  int status = invoke([&] { return proxy_->getStoreContentsForPath(key.c_str(), path.c_str(), out); });
   return result(status, out);
 }
 
 std::string CSoapSession::getPoliciesForAgent(const std::string& key, int64_t stamp) {
   log_.trace("Get Policies For Agent...\n");
   const char* out = nullptr;
-  int status = proxy_->getPoliciesForAgent(key.c_str(), stamp, out);
+  int status = invoke([&] { return proxy_->getPoliciesForAgent(key.c_str(), stamp, out); });
   return result(status, out);
 }
 
 std::string CSoapSession::setAgentSymLinks(const std::string& key, const std::string& links) {
   log_.trace("Set Symbolic links For Agent...\n");
   const char* out = nullptr;
-  int status = proxy_->setAgentSymLinks(key.c_str(), links.c_str(), out);
+  int status = invoke([&] { return proxy_->setAgentSymLinks(key.c_str(), links.c_str(), out); });
   return result(status, out);
 }
 
@@ -238,14 +250,14 @@ std::string CSoapSession::writeGhostFileAttachment(const std::string& key, const
         "Cache Manager call : writeGhostFileAttachment failed with error while writing attachment.\n",
         toTransportCode(added));
   }
-  int status = proxy_->writeGhostFileAttachment(key.c_str(), path.c_str(), out);
+  int status = invoke([&] { return proxy_->writeGhostFileAttachment(key.c_str(), path.c_str(), out); });
   return result(status, out);
 }
 
 std::string CSoapSession::deletePolicy(const std::string& key, const std::string& policy) {
   log_.trace("%s", ("Delete Policy : " + policy + ".\n").c_str());
   const char* out = nullptr;
-  int status = proxy_->deletePolicy(key.c_str(), policy.c_str(), out);
+  int status = invoke([&] { return proxy_->deletePolicy(key.c_str(), policy.c_str(), out); });
   return result(status, out);
 }
 

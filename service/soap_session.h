@@ -80,9 +80,16 @@ class CSoapSession {
 
  private:
   std::string result(int status, const char* text);
+  // Makes a proxy call unless the session cannot authenticate servers.
+  template <typename Call>
+  int invoke(Call call) {
+    return tlsUnavailable_ ? kTlsFailure : call();
+  }
+  static constexpr int kTlsFailure = 22;
 
   std::unique_ptr<CCacheManagerProxy> proxy_;
   ZR::CLogger& log_;
+  bool tlsUnavailable_ = false;
 };
 
 }  // namespace velkan
