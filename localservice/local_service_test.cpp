@@ -1,0 +1,256 @@
+// cachemanager-local as its clients see it.
+#include <gtest/gtest.h>
+
+#include <thread>
+
+#include "bindings/zrcore/config.h"
+#include "bindings/zrcore/file.h"
+#include "bindings/zrcore/log.h"
+#include "platform/net.h"
+#include "platform/process.h"
+#include "service/soap_session.h"
+#include "tests/local_service_fixture.h"
+
+namespace {
+
+using velkan::CSoapSession;
+using velkan::ServiceOptions;
+
+class LocalServiceTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    testsupport::writeFile(dir_.file("cfg.xml"), "<CachingPolicyEngineConfiguration/>");
+    ASSERT_TRUE(ZR::CConfigManager::initialize(1, dir_.file("cfg.xml"), false));
+    ZR::CLogManager::initialize("velkan");
+  }
+  void TearDown() override {
+    ZR::CLogManager::shutdown();
+    ZR::CConfigManager::reset();
+  }
+  ZR::CLogger& log() { return *ZR::CLogManager::instance(); }
+  // A file with the content, named after the remote path so that clients
+  // on several threads never share one.
+  std::unique_ptr<ZR::CFile> fileWith(const std::string& content, const std::string& remotePath = "") {
+    std::string name = "content-" + std::to_string(std::hash<std::string>()(remotePath)) + ".bin";
+    testsupport::writeFile(dir_.file(name), content);
+    return std::make_unique<ZR::CFile>(dir_.file(name), "r");
+  }
+  // Creates, attaches and finalizes; returns the three answers joined.
+  std::string upload(CSoapSession& s, const std::string& key, const std::string& path, const std::string& content) {
+    std::string a = s.createFile(key, path, "m=1\n");
+    std::string b = s.writeFileAttachment(key, path, fileWith(content, path), key);
+    std::string c = s.finalizeFile(key, path);
+    return a + " " + b + " " + c;
+  }
+  testsupport::TempDir dir_;
+};
+
+TEST_F(LocalServiceTest, EveryOperationAnswers) {
+  testsupport::RunningService service;
+  CSoapSession s(service.server(), ServiceOptions(), log());
+  std::string key = s.login("agent");
+  EXPECT_EQ(upload(s, key, "c:\\docs\\a.txt", "hello"), "-2 -2 -2");
+  EXPECT_EQ(upload(s, key, "c:\\docs\\sub\\b.txt", "world!"), "-2 -2 -2");
+  std::string contents = s.getStoreContentsForPath(key, "c:\\docs");
+  EXPECT_NE(contents.find("path=\"c:\\docs\\a.txt\" size=\"5\""), std::string::npos) << contents;
+  EXPECT_NE(contents.find("c:\\docs\\sub\\b.txt"), std::string::npos);
+  EXPECT_EQ(s.getStoreContentsForPath(key, "c:\\doc").find("a.txt"), std::string::npos);  // no plain prefix match
+
+  EXPECT_EQ(s.createFile(key, "c:\\m.txt", "old=1\n"), "-2");
+  EXPECT_EQ(s.writeFileAttachment(key, "c:\\m.txt", fileWith("x"), key), "-2");
+  EXPECT_EQ(s.finalizeFileWithMetadata(key, "c:\\m.txt", "new=2\n"), "-2");
+  const char* attr = nullptr;
+  EXPECT_EQ(s.proxy().getFileAttr(key.c_str(), "c:\\m.txt", attr), 0);
+  EXPECT_NE(std::string(attr).find("new=2"), std::string::npos);
+
+  EXPECT_EQ(s.deleteFile(key, "c:\\docs\\a.txt"), "-2");
+  EXPECT_EQ(s.deleteFile(key, "c:\\docs\\a.txt"), "-5");
+  EXPECT_EQ(s.finalizeFile(key, "c:\\never"), "-5");
+  EXPECT_EQ(s.createFile(key, "c:\\noattach", ""), "-2");
+  EXPECT_EQ(s.finalizeFile(key, "c:\\noattach"), "-7");
+
+  EXPECT_EQ(s.setAgentSymLinks(key, "<links><l from='a' to='b'/></links>"), "-2");
+  const char* links = nullptr;
+  EXPECT_EQ(s.proxy().getAgentSymLinks(key.c_str(), links), 0);
+  EXPECT_STREQ(links, "<links><l from='a' to='b'/></links>");
+
+  EXPECT_EQ(s.writeGhostFileAttachment(key, "C:/Docs/Docs.xml", "<contents><file path='C:/Docs/a'/></contents>"), "-2");
+  EXPECT_NE(service.service().store().ghostDocument("C:/Docs/Docs.xml").find("<contents>"), std::string::npos);
+  EXPECT_EQ(s.writeGhostFileAttachment(key, "C:/Docs/Bad.xml", "<contents>"), "-6");
+
+  testsupport::writeFile(service.root() + "/store/policies/p1.xml", "<policy id='p1'><target>/c/Data</target></policy>");
+  std::string policies = s.getPoliciesForAgent(key, 0);
+  EXPECT_NE(policies.find("<policy id=\"p1\">"), std::string::npos) << policies;
+  EXPECT_EQ(s.getPoliciesForAgent(key, int64_t{1} << 40).find("p1"), std::string::npos);
+  EXPECT_EQ(s.deletePolicy(key, "p1"), "-2");
+  EXPECT_EQ(s.deletePolicy(key, "p1"), "-5");
+  EXPECT_EQ(s.deletePolicy(key, "../catalogue"), "-5");
+
+  const char* metrics = nullptr;
+  EXPECT_EQ(s.proxy().getStoreMetricsForUser(key.c_str(), metrics), 0);
+  EXPECT_NE(std::string(metrics).find("bytes=\"7\""), std::string::npos) << metrics;  // "world!" and "x"
+  velkan::Base64Block block;
+  EXPECT_EQ(s.proxy().getFile(key.c_str(), "c:\\docs\\sub\\b.txt", 0, 2, 3, block), 0);
+  EXPECT_EQ(std::string(reinterpret_cast<char*>(block.data), static_cast<size_t>(block.size)), "rld");
+  const char* answer = nullptr;
+  EXPECT_EQ(s.proxy().writeFileBlock(key.c_str(), "c:\\x", velkan::Base64Block{}, 0, 0, answer), 0);
+  EXPECT_STREQ(answer, "-10");
+  EXPECT_EQ(s.proxy().logout(key.c_str(), answer), 0);
+  EXPECT_STREQ(answer, "-2");
+  EXPECT_EQ(s.createFile(key, "c:\\after-logout", ""), "-3");
+}
+
+TEST_F(LocalServiceTest, LargeAndBoundaryFilesArriveByteIdentical) {
+  testsupport::RunningService service;
+  CSoapSession s(service.server(), ServiceOptions(), log());
+  std::string key = s.login("agent");
+  for (size_t size : {size_t{0}, size_t{1}, size_t{1023}, size_t{1024}, size_t{1025}, size_t{50} << 20}) {
+    std::string content(size, '\0');
+    for (size_t i = 0; i < size; ++i) content[i] = static_cast<char>((i * 2654435761u) >> 13);
+    std::string path = "c:\\big\\" + std::to_string(size);
+    ASSERT_EQ(upload(s, key, path, content), "-2 -2 -2") << size;
+    EXPECT_TRUE(testsupport::readFile(service.service().store().contentPath(path)) == content) << size;
+  }
+}
+
+TEST_F(LocalServiceTest, KeysAgentsQuotaAndInjectedAnswers) {
+  testsupport::writeFile(dir_.file("agents.xml"), "<agents><agent name='ann'>  secret-ann </agent></agents>");
+  localservice::ServiceConfig config;
+  config.agentsFile = dir_.file("agents.xml");
+  config.quotaBytes = 10;
+  config.injectedAnswers["createFile"] = {-9, 1};
+  testsupport::RunningService service(config);
+  CSoapSession s(service.server(), ServiceOptions(), log());
+  EXPECT_EQ(s.login("someone else"), "-4");
+  std::string key = s.login("secret-ann");
+  EXPECT_EQ(key.size(), 64u);
+  EXPECT_EQ(s.createFile("wrong-key", "c:\\a", ""), "-9");  // the injected answer comes first, once
+  EXPECT_EQ(s.createFile("wrong-key", "c:\\a", ""), "-3");
+  EXPECT_EQ(upload(s, key, "c:\\small", "0123456789"), "-2 -2 -2");
+  EXPECT_EQ(upload(s, key, "c:\\more", "x"), "-2 -9 -7");
+  EXPECT_EQ(service.service().store().usedBytes(), 10);
+}
+
+TEST_F(LocalServiceTest, HostilePathsStayInsideTheRoot) {
+  testsupport::RunningService service;
+  CSoapSession s(service.server(), ServiceOptions(), log());
+  std::string key = s.login("agent");
+  const std::string hostile[] = {"..\\..\\..\\etc\\passwd", "/etc/passwd", "c:\\..\\..\\outside", "../../outside",
+                                 "c:/x/../../../../tmp/evil", std::string("nul\0byte", 8)};
+  for (const std::string& path : hostile) EXPECT_EQ(upload(s, key, path, "payload"), "-2 -2 -2") << path;
+  EXPECT_EQ(s.createFile(key, std::string(5000, 'a'), ""), "-8");
+  EXPECT_EQ(s.createFile(key, "", ""), "-8");
+  // Everything the service wrote lies under its root.
+  std::vector<std::string> names;
+  platform::Env::defaultEnv()->listDirectory(service.root(), &names);
+  EXPECT_EQ(names, std::vector<std::string>{"store"});
+  EXPECT_EQ(testsupport::readFile(service.service().store().contentPath("/etc/passwd")), "payload");
+}
+
+// Raw requests that no client of ours would send. Returns what came back
+// within a short wait (the connection stays open: a request whose sender
+// half-closes its side is dropped unanswered by the toolkit).
+std::string rawExchange(int port, const std::string& request) {
+  auto stream = platform::TcpStream::connect("127.0.0.1", port);
+  if (!stream) return "<no connection>";
+  stream->writeAll(request);
+  std::string answer;
+  char buffer[4096];
+  while (answer.find("</SOAP-ENV:Envelope>") == std::string::npos) {
+    int64_t n = stream->read(buffer, sizeof buffer, 1500);
+    if (n <= 0) break;
+    answer.append(buffer, static_cast<size_t>(n));
+  }
+  return answer;
+}
+
+std::string post(const std::string& contentType, const std::string& body) {
+  return "POST /cacheManager/services/CacheManager HTTP/1.1\r\nHost: x\r\nContent-Type: " + contentType +
+         "\r\nContent-Length: " + std::to_string(body.size()) + "\r\nSOAPAction: \"\"\r\n\r\n" + body;
+}
+
+std::string dimeRecord(unsigned char flags, unsigned char tnf, const std::string& type, uint32_t declaredLength,
+                       const std::string& data) {
+  std::string r;
+  r += static_cast<char>(0x08 | flags);
+  r += static_cast<char>(tnf << 4);
+  r += std::string("\0\0\0\0", 4);
+  r += static_cast<char>(type.size() >> 8);
+  r += static_cast<char>(type.size() & 0xFF);
+  for (int shift = 24; shift >= 0; shift -= 8) r += static_cast<char>((declaredLength >> shift) & 0xFF);
+  r += type + std::string((4 - type.size() % 4) % 4, '\0');
+  return r + data;
+}
+
+TEST_F(LocalServiceTest, BadRequestsGetAFaultOrACloseNeverACrashOrAHalfFile) {
+  testsupport::RunningService service;
+  CSoapSession s(service.server(), ServiceOptions(), log());
+  std::string key = s.login("agent");
+  ASSERT_EQ(s.createFile(key, "c:\\victim", ""), "-2");
+  std::string envelope =
+      "<?xml version=\"1.0\"?><SOAP-ENV:Envelope xmlns:SOAP-ENV=\"http://schemas.xmlsoap.org/soap/envelope/\" "
+      "xmlns:ns1=\"urn:com.orbek.cachemanager\"><SOAP-ENV:Body><ns1:writeFileAttachment><in0>" +
+      key + "</in0><in1>c:\\victim</in1></ns1:writeFileAttachment></SOAP-ENV:Body></SOAP-ENV:Envelope>";
+  std::string envelopeRecord = dimeRecord(0x04, 2, "http://schemas.xmlsoap.org/soap/envelope/",
+                                          static_cast<uint32_t>(envelope.size()),
+                                          envelope + std::string((4 - envelope.size() % 4) % 4, '\0'));
+  const std::string requests[] = {
+      post("text/xml", "<SOAP-ENV:Envelope><unclosed>"),
+      post("text/xml", std::string(100000, '<')),
+      "GARBAGE\r\n\r\n",
+      post("application/dime", envelopeRecord + dimeRecord(0x01, 1, "application/dime", 1024, "only-part-of-it")),
+      post("application/dime", envelopeRecord + dimeRecord(0x02, 1, "application/dime", 0xFFFFFFF0u, "short")),
+      post("application/dime", "\x08\x20\x00\x00\x00\x00\x00\x04\x7f\xff\xff\xff"),
+  };
+  for (const std::string& request : requests) rawExchange(service.port(), request);
+  EXPECT_EQ(service.service().store().contentPath("c:\\victim"), "");
+  EXPECT_EQ(s.finalizeFile(key, "c:\\victim"), "-7");  // nothing half-received was attached
+  std::vector<std::string> incoming;
+  platform::Env::defaultEnv()->listDirectory(service.root() + "/store/incoming", &incoming);
+  EXPECT_TRUE(incoming.empty());
+  EXPECT_EQ(s.login("agent").size(), 64u);  // still serving
+}
+
+TEST_F(LocalServiceTest, ConcurrentClients) {
+  testsupport::RunningService service;
+  std::vector<std::thread> clients;
+  std::atomic<int> good{0};
+  for (int c = 0; c < 6; ++c) {
+    clients.emplace_back([&, c] {
+      CSoapSession s(service.server(), ServiceOptions(), log());
+      std::string key = s.login("agent");
+      for (int i = 0; i < 10; ++i) {
+        std::string path = "c:\\client" + std::to_string(c) + "\\" + std::to_string(i);
+        std::string content(1000 + i * 100 + c, static_cast<char>('a' + c));
+        if (upload(s, key, path, content) == "-2 -2 -2" &&
+            testsupport::readFile(service.service().store().contentPath(path)) == content) {
+          ++good;
+        }
+      }
+    });
+  }
+  for (auto& t : clients) t.join();
+  EXPECT_EQ(good.load(), 60);
+}
+
+TEST(LocalServiceProgram, ListensAndRefusesBadArguments) {
+  testsupport::TempDir dir;
+  platform::ChildProcess program;
+  ASSERT_TRUE(program.start({CACHEMANAGER_LOCAL_PATH, "--root", dir.file("root"), "--port", "0"}));
+  std::string line;
+  ASSERT_TRUE(program.readLine(line, 10000));
+  ASSERT_EQ(line.rfind("listening on 127.0.0.1:", 0), 0u) << line;
+  int port = std::atoi(line.substr(23).c_str());
+  EXPECT_GT(port, 0);
+  std::string unknown =
+      "<SOAP-ENV:Envelope xmlns:SOAP-ENV=\"http://schemas.xmlsoap.org/soap/envelope/\"><SOAP-ENV:Body>"
+      "<ns1:nothing xmlns:ns1=\"urn:com.orbek.cachemanager\"/></SOAP-ENV:Body></SOAP-ENV:Envelope>";
+  EXPECT_NE(rawExchange(port, post("text/xml", unknown)).find("<faultcode>SOAP-ENV:Client</faultcode>"),
+            std::string::npos);
+  program.stop();
+  auto bad = testsupport::run({CACHEMANAGER_LOCAL_PATH, "--port", "99999"});
+  EXPECT_EQ(bad.exitCode, 2);
+  EXPECT_NE(bad.standardError.find("usage: cachemanager-local"), std::string::npos);
+}
+
+}  // namespace
