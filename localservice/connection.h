@@ -19,6 +19,7 @@ struct Connection {
   struct Attachment {
     std::string path;
     std::unique_ptr<platform::WritableFile> writer;
+    std::string pending;  // written in large blocks: records come 1024 bytes at a time
     int64_t size = 0;
     bool tooLarge = false;  // beyond the quota: the rest was read and dropped
     bool failed = false;    // could not be stored

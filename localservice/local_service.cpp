@@ -27,6 +27,8 @@ std::string trimmed(const std::string& text) {
 
 namespace {
 
+constexpr size_t kWriteBlock = 1 << 20;
+
 Connection& connectionOf(struct soap* soap) { return *static_cast<Connection*>(soap->user); }
 
 // Attachments go to a file under the root as they arrive, never to memory.
@@ -51,14 +53,22 @@ int writeIncoming(struct soap* soap, void* handle, const char* data, size_t leng
   attachment->size += static_cast<int64_t>(length);
   int64_t quota = connectionOf(soap).service->config().quotaBytes;
   if (quota >= 0 && attachment->size > quota) attachment->tooLarge = true;  // read on, store no more
-  if (!attachment->tooLarge && !attachment->failed && !attachment->writer->append(data, length)) {
-    attachment->failed = true;
+  if (attachment->tooLarge || attachment->failed) return SOAP_OK;
+  attachment->pending.append(data, length);
+  if (attachment->pending.size() >= kWriteBlock) {
+    if (!attachment->writer->append(attachment->pending.data(), attachment->pending.size())) attachment->failed = true;
+    attachment->pending.clear();
   }
   return SOAP_OK;
 }
 
 void closeIncoming(struct soap*, void* handle) {
   auto* attachment = static_cast<Connection::Attachment*>(handle);
+  if (!attachment->failed && !attachment->tooLarge && !attachment->pending.empty() &&
+      !attachment->writer->append(attachment->pending.data(), attachment->pending.size())) {
+    attachment->failed = true;
+  }
+  attachment->pending.clear();
   if (!attachment->writer->close()) attachment->failed = true;
 }
 

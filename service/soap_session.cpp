@@ -1,7 +1,9 @@
 #include "service/soap_session.h"
 
 #include <atomic>
+#include <algorithm>
 #include <cstring>
+#include <vector>
 #include <mutex>
 
 #include "bindings/zrcore/file.h"
@@ -45,10 +47,27 @@ int headerHook(struct soap* soap, const char* key, const char* value) {
   return previousHeaderWriter(soap, key, value);
 }
 
-// The open content file of a file attachment.
+// The open content file of a file attachment, read ahead in large blocks:
+// the toolkit asks for 1024 bytes at a time.
 struct AttachmentFile {
   std::unique_ptr<ZR::CFile> file;
   bool readFailed = false;
+  std::vector<char> buffer = std::vector<char>(256 * 1024);
+  size_t start = 0, end = 0;
+
+  // Up to `length` bytes into `out`; 0 at the end, -1 on failure.
+  int64_t read(char* out, size_t length) {
+    if (start == end) {
+      int64_t got = file->read(buffer.data(), buffer.size());
+      if (got <= 0) return got;
+      start = 0;
+      end = static_cast<size_t>(got);
+    }
+    size_t n = std::min(length, end - start);
+    std::memcpy(out, buffer.data() + start, n);
+    start += n;
+    return static_cast<int64_t>(n);
+  }
 };
 
 // Only file attachments are read through these; the ghost document
@@ -66,12 +85,15 @@ size_t readAttachment(struct soap*, void* handle, char* buffer, size_t length) {
     }
   }
   auto* attachment = static_cast<AttachmentFile*>(handle);
-  int64_t got = attachment->file->read(buffer, length);
-  if (got < 0) {
-    attachment->readFailed = true;
-    return 0;
+  // Fill the whole request unless the file ends: a short piece ends the attachment.
+  size_t filled = 0;
+  while (filled < length) {
+    int64_t got = attachment->read(buffer + filled, length - filled);
+    if (got < 0) attachment->readFailed = true;
+    if (got <= 0) break;
+    filled += static_cast<size_t>(got);
   }
-  return static_cast<size_t>(got);
+  return filled;
 }
 
 void closeAttachment(struct soap*, void* handle) { static_cast<AttachmentFile*>(handle)->file->close(); }
