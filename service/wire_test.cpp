@@ -131,6 +131,37 @@ TEST_F(WireTest, AfterADimeCallPlainCallsAreDimeMessagesToo) {
   EXPECT_NE(requests[2].envelope().find("<in1>1099511627776</in1>"), std::string::npos) << requests[2].envelope();
 }
 
+// Records what the transport reports before each attachment read.
+struct RecordingAccounting : velkan::ByteAccounting {
+  std::vector<int32_t> reports;
+  void accountBytes(int32_t count) override {
+    reports.push_back(count);
+    throw std::runtime_error("accounting trouble never stops a transfer");
+  }
+};
+
+TEST_F(WireTest, EveryAttachmentReadIsCountedFirstAndGhostsMayFollowFiles) {
+  WireRecorder recorder;
+  RecordingAccounting accounting;
+  velkan::setTransferAccounting(&accounting);
+  velkan::CSoapSession session(recorder.server(), velkan::ServiceOptions(), log());
+  std::string content(2500, 'q');
+  EXPECT_EQ(session.writeFileAttachment("k", "c:\\caf\xC3\xA9.doc", fileWith(content), "id"), "-2");
+  EXPECT_EQ(session.writeGhostFileAttachment("k", "C:/a/a.xml", "<contents/>"), "-2");
+  velkan::setTransferAccounting(nullptr);
+  EXPECT_EQ(accounting.reports, (std::vector<int32_t>{1024, 1024, 1024}));
+  auto requests = recorder.requests();
+  ASSERT_EQ(requests.size(), 2u);
+  std::string joined;
+  for (size_t i = 1; i < requests[0].records.size(); ++i) joined += requests[0].records[i].data;
+  EXPECT_EQ(joined, content);
+  // UTF-8 travels as it is, not as character references.
+  EXPECT_NE(requests[0].envelope().find("<in1>c:\\caf\xC3\xA9.doc</in1>"), std::string::npos);
+  ASSERT_EQ(requests[1].records.size(), 2u);
+  EXPECT_EQ(requests[1].records[1].data, "<contents/>");
+  EXPECT_EQ(requests[1].records[1].type, "text/xml");
+}
+
 TEST_F(WireTest, ResponsesAreReadByPositionAndTypeChecked) {
   struct Case {
     std::string returnPart;
