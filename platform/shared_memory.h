@@ -2,7 +2,8 @@
 // as long as at least one of them has it open: when the last one closes
 // it, its content is gone. The block may hold secrets, so it is only ever
 // readable and writable by its owner, and a block that someone else
-// created, or that others could read, is refused.
+// created, or that others could read, is refused. The environment variable
+// ZR_IPC_NAMESPACE, when set, scopes the name.
 #pragma once
 
 #include <cstddef>

@@ -35,8 +35,12 @@ bool ownedAndPrivate(int fd) {
 // while a removal is under way and then creates a fresh block.
 SharedMemory::SharedMemory(const std::string& name, size_t size) : size_(size) {
   std::string uid = std::to_string(::getuid());
-  objectName_ = "/" + name + "." + uid;
-  usersFile_ = runtimeFolder() + "/zr-" + uid + "-" + name + ".users";
+  // ZR_IPC_NAMESPACE sets processes apart that must not share blocks (as
+  // Windows sessions are), e.g. test runs side by side.
+  const char* space = std::getenv("ZR_IPC_NAMESPACE");
+  std::string scoped = (space && *space) ? std::string(space) + "." + name : name;
+  objectName_ = "/" + scoped + "." + uid;
+  usersFile_ = runtimeFolder() + "/zr-" + uid + "-" + scoped + ".users";
   if (!attach()) release();
 }
 

@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cstdlib>
 #include <cstring>
 
 #include "platform/process.h"
@@ -14,7 +15,11 @@ namespace {
 
 std::string blockName(const std::string& base) { return base + "-" + std::to_string(platform::processId()); }
 
-std::string objectOf(const std::string& name) { return "/" + name + "." + std::to_string(::getuid()); }
+std::string objectOf(const std::string& name) {
+  const char* space = std::getenv("ZR_IPC_NAMESPACE");
+  std::string scoped = (space && *space) ? std::string(space) + "." + name : name;
+  return "/" + scoped + "." + std::to_string(::getuid());
+}
 
 TEST(SharedMemory, OwnerOnlyAndGoneWhenTheLastHolderCloses) {
   std::string name = blockName("zr-test-shm");

@@ -5,6 +5,7 @@
 #include <cstring>
 #include <vector>
 #include <mutex>
+#include <utility>
 
 #include "bindings/zrcore/file.h"
 #include "bindings/zrcore/log.h"
@@ -267,10 +268,12 @@ std::string CSoapSession::writeGhostFileAttachment(const std::string& key, const
   soap_set_dime(soap);
   int added = soap_set_dime_attachment(soap, const_cast<char*>(document.data()), document.size(), "text/xml", nullptr,
                                        0, nullptr);
-  if (added != SOAP_OK) {
+  int code = added == SOAP_OK ? 0 : toTransportCode(added);
+  if (ghostAttachmentFailure_ != 0) code = std::exchange(ghostAttachmentFailure_, 0);
+  if (code != 0) {
+    soap_clr_dime(soap);
     throwCacheManagerError(
-        "Cache Manager call : writeGhostFileAttachment failed with error while writing attachment.\n",
-        toTransportCode(added));
+        "Cache Manager call : writeGhostFileAttachment failed with error while writing attachment.\n", code);
   }
   int status = invoke([&] { return proxy_->writeGhostFileAttachment(key.c_str(), path.c_str(), out); });
   return result(status, out);

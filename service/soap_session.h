@@ -73,6 +73,10 @@ class CSoapSession {
   std::string writeGhostFileAttachment(const std::string& key, const std::string& path, const std::string& document);
   std::string deletePolicy(const std::string& key, const std::string& policy);
 
+  // Makes the next ghost attachment fail to be added with this transport
+  // code, as when the toolkit runs out of memory (tests).
+  void failNextGhostAttachment(int code) { ghostAttachmentFailure_ = code; }
+
   // Returns for status 0; otherwise logs "Soap call failed, result code is
   // <status>." and throws CSoapException with that line, the status's
   // message and a line end.
@@ -90,6 +94,7 @@ class CSoapSession {
   std::unique_ptr<CCacheManagerProxy> proxy_;
   ZR::CLogger& log_;
   bool tlsUnavailable_ = false;
+  int ghostAttachmentFailure_ = 0;
 };
 
 }  // namespace velkan
