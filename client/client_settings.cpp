@@ -76,6 +76,16 @@ void readNumbers(SettingsReader& read, ClientSettings& s, ZR::CLogger& log) {
   if (read.number("MaxImageQuality", value)) s.maxImageQuality = value;
 }
 
+// Settings of ours beside the original ones; absent ones keep their defaults.
+void readOwnSettings(const ZR::CXmlElement& document, ClientSettings& s) {
+  std::string value, message;
+  if (document.getValue(sectionExpression("/CompressionWait@value"), value, message)) {
+    int64_t ms = ZR::CNumberText::toInt64(value);
+    s.compressionWaitMs = static_cast<uint32_t>(ms < 0 ? 0 : ms > 3600000 ? 3600000 : ms);
+  }
+  if (document.getValue(sectionExpression("/transcodedFolder@path"), value, message)) s.transcodedFolder = value;
+}
+
 }  // namespace
 
 bool readValue(const ZR::CXmlElement& document, const std::string& expression, bool required, std::string& value,
@@ -106,6 +116,7 @@ void readConfiguration(const std::string& path, ClientSettings& settings, ZR::CL
   read.text("expiredPoliciesFile", false, settings.expiredPoliciesFile);
   read.text("timestamp_file", false, settings.timestampFile);
   readNumbers(read, settings, log);
+  readOwnSettings(*document, settings);
 }
 
 ProxySettings readProxySettings(const std::string& agentFile) {

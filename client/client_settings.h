@@ -43,6 +43,11 @@ struct ClientSettings {
   int32_t maxImageWidth = 768;
   int32_t maxImageHeight = 1024;
   int32_t maxImageQuality = 80;
+
+  // Our own, read without log lines: <CompressionWait value="ms"/> (the
+  // pause before each compression) and <transcodedFolder path="..."/>.
+  uint32_t compressionWaitMs = 10000;
+  std::string transcodedFolder;
 };
 
 // The section every expression starts from.

@@ -8,6 +8,7 @@ PACKAGES=(
   libexpat1-dev libsqlite3-dev libfmt-dev libspdlog-dev zlib1g-dev libssl-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   gsoap dpkg-dev openssl ca-certificates
+  libjpeg62-turbo-dev libpng-dev libgif-dev libtiff-dev libstb-dev
   python3 time
 )
 

@@ -1,0 +1,25 @@
+// An advisory lock on a file, held by this process until released or until
+// the process ends; how one process tells others that a folder is in use.
+#pragma once
+
+#include <string>
+
+namespace platform {
+
+class FileLock {
+ public:
+  FileLock() = default;
+  ~FileLock();
+  FileLock(const FileLock&) = delete;
+  FileLock& operator=(const FileLock&) = delete;
+
+  // Creates the file when needed and takes the lock without waiting. False
+  // when another process (or another FileLock) holds it.
+  bool tryLock(const std::string& path);
+  void release();
+
+ private:
+  int fd_ = -1;
+};
+
+}  // namespace platform

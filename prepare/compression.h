@@ -1,0 +1,36 @@
+// Gzip copies of files that are worth compressing, written into the
+// transcoded folder under names that never collide.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace ZR {
+class CLogger;
+}
+
+namespace velkan {
+
+// directory + "<seconds>_<ticks>_<thread>_" (hexadecimal) + the file-name
+// part of `base`. Within a process no two calls return the same name: the
+// tick number is raised past the last one used when the clock has not moved.
+std::string makeUniqueName(const std::string& directory, const std::string& base);
+
+// Writes a gzip copy (default level) of `source` to `target`, streaming.
+// Throws CVelkanException "Compression of : <source> failed. \n" when the
+// source cannot be read or the copy cannot be written whole (a partial copy
+// is removed, never handed on).
+void gzipFile(const std::string& source, const std::string& target);
+
+struct CompressionContext {
+  std::string transcodedFolder;  // ends with a separator
+  uint32_t waitMs = 10000;       // pause before compressing a file with a pure ASCII path
+  ZR::CLogger* log = nullptr;
+};
+
+// The CPU-bound worker's step for a compressible file: sets the copy's path
+// and the metadata lines and returns true, or throws CVelkanException.
+bool compressObject(const std::string& path, const std::string& objMime, std::string& transcoded, std::string& metadata,
+                    const CompressionContext& context);
+
+}  // namespace velkan

@@ -1,0 +1,43 @@
+// The CPU-bound worker: takes each file from the transcode queue, prepares
+// it (a re-encoded picture, a gzip copy, or nothing), writes the matching
+// metadata lines into the work item and hands it to the upload queue.
+#pragma once
+
+#include <string>
+
+#include "bindings/zrcore/thread.h"
+#include "client/action_queue.h"
+#include "prepare/image_transcoder.h"
+#include "prepare/transcoded_folder.h"
+
+namespace velkan {
+
+class CCMClient;
+
+class CCPUBoundThread : public ZR::CThread {
+ public:
+  // Prepares this run's transcoded folder and starts the thread at once.
+  CCPUBoundThread(CActionQueue& transcodeQueue, CActionQueue& uploadQueue, CCMClient& client);
+  // Waits for the thread (it ends at its stop item).
+  ~CCPUBoundThread() override;
+
+  int run() override;
+  // One item: false for a stop item (not forwarded), true otherwise.
+  bool prepareObject(WorkItem item);
+  // True when a re-encoded copy was written to `transcoded`.
+  bool transcodePicture(const std::string& path, const std::string& objMime, std::string& transcoded,
+                        std::string& metadata);
+  // The image size lines of the origin and of the sent picture.
+  void appendImageSizes(const std::string& originPath, const std::string& sentPath, std::string& out);
+
+  const std::string& transcodedFolder() const { return folder_.path(); }
+
+ private:
+  CActionQueue& transcodeQueue_;
+  CActionQueue& uploadQueue_;
+  CCMClient& client_;
+  TranscodedFolder folder_;
+  TranscodeParameters parameters_;
+};
+
+}  // namespace velkan

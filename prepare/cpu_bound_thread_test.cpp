@@ -1,0 +1,145 @@
+#include "prepare/cpu_bound_thread.h"
+
+#include <gtest/gtest.h>
+#include <zlib.h>
+
+#include <regex>
+
+#include "bindings/zrcore/config.h"
+#include "bindings/zrcore/log.h"
+#include "platform/env.h"
+#include "platform/process.h"
+#include "service/ccm_client.h"
+#include "tests/image_fixtures.h"
+#include "tests/test_support.h"
+
+namespace {
+
+using velkan::WorkItem;
+
+class Worker : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    platform::setEnvironmentVariable("ZR_IPC_NAMESPACE", "cpu-test-" + std::to_string(platform::processId()));
+    testsupport::writeFile(dir_.file("log.xml"), "<CachingPolicyEngineConfiguration/>");
+    ASSERT_TRUE(ZR::CConfigManager::initialize(1, dir_.file("log.xml"), false));
+    ZR::CLogManager::initialize("velkan");
+    velkan::startImageCodecs(nullptr);
+  }
+  void TearDown() override {
+    ZR::CLogManager::shutdown();
+    ZR::CConfigManager::reset();
+  }
+  std::unique_ptr<velkan::CCMClient> client(const std::string& extra) {
+    testsupport::writeFile(dir_.file("cfg.xml"),
+                           "<CachingPolicyEngineConfiguration><cacheManagerClient server='127.0.0.1:1'>"
+                           "<accessDocument path='a'/><actionset path='b'/><CompressionWait value='0'/>"
+                           "<transcodedFolder path='" + dir_.file("transcoded") + "'/>" + extra +
+                           "</cacheManagerClient></CachingPolicyEngineConfiguration>");
+    auto c = std::make_unique<velkan::CCMClient>();
+    c->configure(dir_.file("cfg.xml"));
+    return c;
+  }
+  static std::string value(const WorkItem& item, const char* key) {
+    auto found = item.find(key);
+    return found == item.end() ? "<absent>" : found->second;
+  }
+  testsupport::TempDir dir_;
+};
+
+TEST_F(Worker, PreparesEachKindAndHandsItOn) {
+  testsupport::writeJpeg(dir_.file("small.jpg"), 200, 100);
+  testsupport::writeJpeg(dir_.file("large.jpg"), 2000, 1000);
+  testsupport::writeGif(dir_.file("anim.gif"), 40, 30);
+  testsupport::writeFile(dir_.file("song.mp3"), "ID3");
+  testsupport::writeFile(dir_.file("archive.zip"), "PK");
+  testsupport::writeFile(dir_.file("notes.txt"), "text text text");
+  testsupport::writeFile(dir_.file("big.exe"), std::string(5000, 'M'));
+  testsupport::writeFile(dir_.file("broken.png"), "not a png");
+  auto c = client("<CompressionExeSize value='1000'/>");
+  struct Case {
+    std::string name, mime;
+    std::string transcodedPattern;  // empty: no copy
+    std::string metadataPattern;
+  } cases[] = {
+      {"small.jpg", "image/jpeg", "",
+       "cache.mimetype=image/jpeg\ncache.encoding=none\norigin.image.height=100\norigin.image.width=200\n"
+       "cache.image.height=100\ncache.image.width=200\n"},
+      {"large.jpg", "image/jpeg", ".*_large\\.jpg\\.jpg",
+       "cache.mimetype=image/jpeg\ncache.encoding=none\norigin.image.height=1000\norigin.image.width=2000\n"
+       "cache.image.height=384\ncache.image.width=768\n"},
+      {"anim.gif", "image/gif", ".*_anim\\.gif\\.png",
+       "cache.mimetype=image/png\ncache.encoding=none\norigin.image.height=30\norigin.image.width=40\n"
+       "cache.image.height=30\ncache.image.width=40\n"},
+      {"song.mp3", "audio/mpeg", "", ""},
+      {"archive.zip", "application/octet-stream", "", "cache.encoding=none\ncache.mimetype=application/octet-stream\n"},
+      {"notes.txt", "text/plain", ".*_notes\\.txt\\.zip", "cache.mimetype=text/plain\ncache.encoding=gzip\n"},
+      {"big.exe", "application/binary", "", "cache.encoding=none\ncache.mimetype=application/binary\n"},
+      {"broken.png", "image/png", "", "cache.mimetype=image/png\ncache.encoding=none\n"},
+  };
+  for (const Case& k : cases) c->transcodeQueue().put(WorkItem{{"object", dir_.file(k.name)}, {"objMime", k.mime}});
+  c->transcodeQueue().put(WorkItem{});
+  {
+    velkan::CCPUBoundThread worker(c->transcodeQueue(), c->uploadQueue(), *c);
+    for (const Case& k : cases) {
+      WorkItem out;
+      c->uploadQueue().take(out);
+      SCOPED_TRACE(k.name);
+      EXPECT_EQ(value(out, "object"), dir_.file(k.name));
+      EXPECT_EQ(value(out, "extraMetaData"), k.metadataPattern);
+      if (k.transcodedPattern.empty()) {
+        EXPECT_EQ(value(out, "transcodedObject"), "<absent>");
+      } else {
+        std::string copy = value(out, "transcodedObject");
+        EXPECT_TRUE(std::regex_match(copy, std::regex(k.transcodedPattern))) << copy;
+        EXPECT_EQ(copy.rfind(worker.transcodedFolder(), 0), 0u);
+        EXPECT_TRUE(testsupport::fileExists(copy));
+      }
+    }
+  }  // the worker ended at its stop item, which it did not pass on
+  c->uploadQueue().put(WorkItem{{"object", "sentinel"}});
+  WorkItem next;
+  c->uploadQueue().take(next);
+  EXPECT_EQ(value(next, "object"), "sentinel");
+}
+
+TEST_F(Worker, ExecutablesUnderTheDefaultLimitAreCompressedAndFailuresAreLogged) {
+  testsupport::writeFile(dir_.file("big.exe"), std::string(5000, 'M'));
+  auto c = client("");
+  c->transcodeQueue().put(WorkItem{{"object", dir_.file("missing.txt")}, {"objMime", "text/plain"}});
+  c->transcodeQueue().put(WorkItem{{"object", dir_.file("big.exe")}, {"objMime", "application/binary"}});
+  c->transcodeQueue().put(WorkItem{});
+  velkan::CCPUBoundThread worker(c->transcodeQueue(), c->uploadQueue(), *c);
+  WorkItem out;
+  c->uploadQueue().take(out);  // the missing file was dropped, the executable compressed
+  EXPECT_EQ(value(out, "object"), dir_.file("big.exe"));
+  EXPECT_EQ(value(out, "extraMetaData"), "cache.mimetype=application/binary\ncache.encoding=gzip\n");
+  worker.join();
+  ZR::CLogManager::instance()->flush();
+  EXPECT_NE(testsupport::readFile(dir_.file("velkan.log"))
+                .find("CCPUBoundThread::run Compression of : " + dir_.file("missing.txt") + " failed."),
+            std::string::npos);
+}
+
+TEST_F(Worker, TwoRunsKeepTheirOwnCopiesAndAbandonedOnesAreCleared) {
+  auto c = client("");
+  platform::Env* env = platform::Env::defaultEnv();
+  std::string base = dir_.file("transcoded");
+  env->createDirectories(base + "/run-1-1");
+  testsupport::writeFile(base + "/run-1-1/old.zip", "abandoned");
+  {
+    c->transcodeQueue().put(WorkItem{});
+    velkan::CCPUBoundThread first(c->transcodeQueue(), c->uploadQueue(), *c);
+    c->transcodeQueue().put(WorkItem{});
+    velkan::CCPUBoundThread second(c->transcodeQueue(), c->uploadQueue(), *c);
+    EXPECT_NE(first.transcodedFolder(), second.transcodedFolder());
+    EXPECT_FALSE(env->fileExists(base + "/run-1-1"));
+    EXPECT_TRUE(env->fileExists(first.transcodedFolder()));
+    EXPECT_TRUE(env->fileExists(second.transcodedFolder()));
+  }
+  std::vector<std::string> left;
+  env->listDirectory(base, &left);
+  EXPECT_TRUE(left.empty()) << left.size();
+}
+
+}  // namespace

@@ -1,0 +1,49 @@
+// Decoding, scaling and encoding of pictures on the codec libraries
+// themselves: libjpeg(-turbo), libpng, giflib, libtiff and stb_image (BMP),
+// with stb_image_resize for the scaling. Every decoder checks the pixel
+// count from the header against a limit before it decodes anything, so a
+// hostile header cannot make it allocate more than that.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace velkan {
+
+enum class ImageFormat { Unknown, Jpeg, Png, Gif, Bmp, Tiff };
+
+// Pictures larger than this many pixels are refused.
+constexpr uint64_t kMaxImagePixels = 100'000'000;
+
+struct Image {
+  int width = 0;
+  int height = 0;
+  std::vector<uint8_t> rgba;  // width * height * 4, rows top to bottom
+  bool hasAlpha = false;
+  // EXIF data ("Exif\0\0" followed by the TIFF structure), when the source
+  // carried it (JPEG APP1 or PNG eXIf).
+  std::string exif;
+};
+
+// The format by the file's first bytes (the content, not the name).
+ImageFormat sniffImageFormat(const std::string& path);
+
+// Width and height from the header alone; false when unreadable.
+bool readImageSize(const std::string& path, int& width, int& height);
+
+// Decodes the whole picture. A JPEG may be decoded at 1/2, 1/4 or 1/8 of
+// its size as long as the result is at least minWidth x minHeight (0: full
+// size). False with `error` on any failure.
+bool decodeImage(const std::string& path, Image& image, std::string& error, int minWidth = 0, int minHeight = 0);
+
+// Scales with a bicubic-class (Catmull-Rom) filter.
+bool resizeImage(const Image& source, int width, int height, Image& result);
+
+// Encoders into memory; `exif` (may be empty) goes into APP1 right after the
+// start of image, or into an eXIf chunk.
+bool encodeJpeg(const Image& image, int quality, const std::string& exif, std::vector<uint8_t>& out,
+                std::string& error);
+bool encodePng(const Image& image, const std::string& exif, std::vector<uint8_t>& out, std::string& error);
+
+}  // namespace velkan

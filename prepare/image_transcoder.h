@@ -1,0 +1,50 @@
+// Pictures scaled into configured bounds and encoded again as JPEG or PNG,
+// in memory. Where the original design used the platform's imaging
+// framework, this uses our codec layer (image_codec.h) with the same
+// formats, sizes, rounding and messages.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "prepare/file_types.h"
+
+namespace ZR {
+class CLogger;
+}
+
+namespace velkan {
+
+struct TranscodeParameters {
+  int32_t maxHeight = 0;
+  int32_t maxWidth = 0;
+  int32_t quality = 80;
+};
+
+// Registers the encoders ("jpeg" and "png") and logs each one found.
+// Returns 0, or -1 when none could be registered. Safe to call again.
+int startImageCodecs(ZR::CLogger* log);
+void stopImageCodecs();
+int buildEncoderTable(ZR::CLogger* log);
+
+// Pixel height and width from the file; 0 and 0 when it cannot be read.
+void imageSize(const std::string& path, int32_t& height, int32_t& width);
+
+// The size a picture of width x height gets within maxWidth x maxHeight,
+// by the rounding rule of the transcoder (ratio first, then the limit).
+void scaledSize(uint32_t width, uint32_t height, uint32_t maxWidth, uint32_t maxHeight, uint32_t& newWidth,
+                uint32_t& newHeight);
+
+// Encodes the picture for upload; returns its MIME type, or
+// "application/octet-stream" when it could not be transcoded (logged).
+std::string transformImage(const std::string& path, std::vector<uint8_t>& buffer, const TranscodeParameters& parameters,
+                           ZR::CLogger* log);
+
+// Decodes, scales into the bounds when needed and encodes as `type` (BMP
+// and TIFF, and everything when forcePng, become PNG). Properties (EXIF)
+// of GIF, JPEG and PNG sources go along when copyProperties. 0 or -1.
+int transcodeImage(const std::string& path, MimeType& type, const TranscodeParameters& parameters,
+                   std::vector<uint8_t>& buffer, bool forcePng, bool copyProperties, ZR::CLogger* log);
+
+}  // namespace velkan
