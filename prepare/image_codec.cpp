@@ -9,6 +9,7 @@
 
 #include <csetjmp>
 #include <cstdio>
+#include <algorithm>
 #include <cstring>
 #include <memory>
 
@@ -130,7 +131,7 @@ bool runJpegDecode(JpegDecode* d) {
   Image& image = *d->image;
   image.width = static_cast<int>(d->info.output_width);
   image.height = static_cast<int>(d->info.output_height);
-  image.rgba.assign(static_cast<size_t>(image.width) * static_cast<size_t>(image.height) * 4, 0);
+  image.rgba.resize(static_cast<size_t>(image.width) * static_cast<size_t>(image.height) * 4);
   d->row.resize(static_cast<size_t>(image.width) * 4);
   while (d->info.output_scanline < d->info.output_height) {
     size_t y = d->info.output_scanline;
@@ -253,7 +254,7 @@ bool runPngDecode(PngDecode* d) {
     d->failure = "unexpected PNG layout";
     return false;
   }
-  image.rgba.assign(static_cast<size_t>(image.width) * static_cast<size_t>(image.height) * 4, 0);
+  image.rgba.resize(static_cast<size_t>(image.width) * static_cast<size_t>(image.height) * 4);
   d->rows.resize(static_cast<size_t>(image.height));
   for (int y = 0; y < image.height; ++y) d->rows[static_cast<size_t>(y)] = image.rgba.data() + static_cast<size_t>(y) * image.width * 4;
   png_read_image(d->png, d->rows.data());
@@ -518,14 +519,53 @@ bool decodeImage(const std::string& path, Image& image, std::string& error, int 
   return decode(path, image, error, minWidth, minHeight, false);
 }
 
-bool resizeImage(const Image& source, int width, int height, Image& result) {
+namespace {
+
+// Averages factor x factor blocks: a cheap first step for large reductions,
+// leaving the bicubic filter at least twice the target size to work from.
+Image boxShrink(const Image& source, int factor) {
+  Image out;
+  out.width = source.width / factor;
+  out.height = source.height / factor;
+  out.hasAlpha = source.hasAlpha;
+  out.rgba.resize(static_cast<size_t>(out.width) * out.height * 4);
+  std::vector<uint32_t> sums(static_cast<size_t>(out.width) * 4);
+  const uint32_t area = static_cast<uint32_t>(factor * factor);
+  for (int y = 0; y < out.height; ++y) {
+    std::fill(sums.begin(), sums.end(), 0);
+    for (int dy = 0; dy < factor; ++dy) {
+      const uint8_t* row = source.rgba.data() + static_cast<size_t>(y * factor + dy) * source.width * 4;
+      for (int x = 0; x < out.width; ++x) {
+        const uint8_t* p = row + static_cast<size_t>(x) * factor * 4;
+        uint32_t* sum = sums.data() + static_cast<size_t>(x) * 4;
+        for (int dx = 0; dx < factor; ++dx, p += 4) {
+          sum[0] += p[0];
+          sum[1] += p[1];
+          sum[2] += p[2];
+          sum[3] += p[3];
+        }
+      }
+    }
+    uint8_t* target = out.rgba.data() + static_cast<size_t>(y) * out.width * 4;
+    for (size_t i = 0; i < sums.size(); ++i) target[i] = static_cast<uint8_t>((sums[i] + area / 2) / area);
+  }
+  return out;
+}
+
+}  // namespace
+
+bool resizeImage(const Image& original, int width, int height, Image& result) {
   if (width <= 0 || height <= 0) return false;
+  int factor = std::min(original.width / width, original.height / height) / 2;
+  Image shrunk;
+  if (factor >= 2 && !original.hasAlpha) shrunk = boxShrink(original, factor);
+  const Image& source = shrunk.width > 0 ? shrunk : original;
   result = Image();
   result.width = width;
   result.height = height;
   result.hasAlpha = source.hasAlpha;
-  result.exif = source.exif;
-  result.rgba.assign(static_cast<size_t>(width) * height * 4, 0);
+  result.exif = original.exif;
+  result.rgba.resize(static_cast<size_t>(width) * height * 4);
   int flags = source.hasAlpha ? 0 : STBIR_FLAG_ALPHA_PREMULTIPLIED;
   return stbir_resize_uint8_generic(source.rgba.data(), source.width, source.height, source.width * 4,
                                     result.rgba.data(), width, height, width * 4, 4, 3, flags, STBIR_EDGE_CLAMP,

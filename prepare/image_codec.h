@@ -7,6 +7,8 @@
 
 #include <cstdint>
 #include <string>
+#include <memory>
+#include <utility>
 #include <vector>
 
 namespace velkan {
@@ -16,10 +18,30 @@ enum class ImageFormat { Unknown, Jpeg, Png, Gif, Bmp, Tiff };
 // Pictures larger than this many pixels are refused.
 constexpr uint64_t kMaxImagePixels = 100'000'000;
 
+// Pixel memory that resize() leaves uninitialised: decoders write every
+// byte, and zero-filling a 100-megapixel picture first costs as much as
+// decoding it.
+template <typename T>
+struct UninitialisedAllocator : std::allocator<T> {
+  template <typename U>
+  struct rebind {
+    using other = UninitialisedAllocator<U>;
+  };
+  template <typename U>
+  void construct(U* p) noexcept {
+    ::new (static_cast<void*>(p)) U;
+  }
+  template <typename U, typename... Args>
+  void construct(U* p, Args&&... args) {
+    ::new (static_cast<void*>(p)) U(std::forward<Args>(args)...);
+  }
+};
+using PixelBuffer = std::vector<uint8_t, UninitialisedAllocator<uint8_t>>;
+
 struct Image {
   int width = 0;
   int height = 0;
-  std::vector<uint8_t> rgba;  // width * height * 4, rows top to bottom
+  PixelBuffer rgba;  // width * height * 4, rows top to bottom
   bool hasAlpha = false;
   // EXIF data ("Exif\0\0" followed by the TIFF structure), when the source
   // carried it (JPEG APP1 or PNG eXIf).
