@@ -50,6 +50,11 @@ int CCPUBoundThread::run() {
 bool CCPUBoundThread::prepareObject(WorkItem item) {
   if (isStopItem(item)) return false;
   std::string object = valueOf(item, "object");
+  if (client_.uploadsStopped()) {
+    // Nothing more is sent in this run: preparing it would be wasted work.
+    if (ZR::CLogger* log = logger()) log->trace("%s", ("not prepared, uploads have stopped: " + object).c_str());
+    return true;
+  }
   std::string objMime = valueOf(item, "objMime");
   std::string transcoded, metadata;
   ZR::CFileInfo info;

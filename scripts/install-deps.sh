@@ -9,7 +9,7 @@ PACKAGES=(
   libgtest-dev libgmock-dev libbenchmark-dev
   gsoap dpkg-dev openssl ca-certificates
   libjpeg62-turbo-dev libpng-dev libgif-dev libtiff-dev libstb-dev
-  python3 time
+  python3 time xsltproc
 )
 
 missing=()

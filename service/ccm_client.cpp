@@ -84,6 +84,8 @@ CCMClient::~CCMClient() {
 void CCMClient::configure(const std::string& configurationPath) {
   configurationPath_ = configurationPath;
   deleteList_.clear();
+  uploadsStopped_.store(false);
+  storageFull_.store(false);
   limits_.resetForRun();
   settings_ = ClientSettings();
   readConfiguration(configurationPath_, settings_, log_);

@@ -8,6 +8,7 @@
 // controller's before the workers start, then the network worker's.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -97,6 +98,16 @@ class CCMClient : public ByteAccounting {
   void onDeletePolicies(const dornik::Action& action);
   void onWriteGhostContent(const dornik::Action& action);
 
+  // Uploads end early once a limit is reached or the store is full: the
+  // workers send and prepare nothing more in this run. Thread-safe.
+  void stopUploads() { uploadsStopped_.store(true); }
+  bool uploadsStopped() const { return uploadsStopped_.load(); }
+  void setStorageFull() {
+    storageFull_.store(true);
+    stopUploads();
+  }
+  bool storageFull() const { return storageFull_.load(); }
+
   CSoapSession* session() { return session_.get(); }
   CActionQueue& transcodeQueue() { return transcodeQueue_; }
   CActionQueue& uploadQueue() { return uploadQueue_; }
@@ -115,6 +126,8 @@ class CCMClient : public ByteAccounting {
   std::vector<std::string> deleteList_;
   ServiceOptions serviceOptions_;
   CUploadLimits limits_;
+  std::atomic<bool> uploadsStopped_{false};
+  std::atomic<bool> storageFull_{false};
 };
 
 }  // namespace velkan

@@ -1,0 +1,134 @@
+#include "status/status_files.h"
+
+#include <gtest/gtest.h>
+
+#include <memory>
+
+#include "bindings/zrcore/string_utils.h"
+#include "bindings/zrcore/xml_builder.h"
+#include "platform/env.h"
+#include "tests/test_support.h"
+
+namespace {
+
+using velkan::StatusFiles;
+
+class Status : public ::testing::Test {
+ protected:
+  std::unique_ptr<ZR::CXmlElement> read(const std::string& file) {
+    std::string error;
+    return std::unique_ptr<ZR::CXmlElement>(ZR::CXmlBuilder::fileToDocument(file, error));
+  }
+  std::vector<std::pair<std::string, std::string>> waiting() {
+    std::vector<std::pair<std::string, std::string>> out;
+    auto doc = read(status_.waitingFile());
+    for (size_t i = 0; doc && i < doc->getChildCount(); ++i) {
+      out.emplace_back(doc->getChild(i)->getChild("path")->getText(), doc->getChild(i)->getChild("policy")->getText());
+    }
+    return out;
+  }
+  void writeWaiting(const std::string& entries) {
+    testsupport::writeFile(status_.waitingFile(), "<cs_waiting origin='velkan'>" + entries + "</cs_waiting>");
+  }
+  testsupport::TempDir dir_;
+  StatusFiles status_{dir_.file("status")};
+};
+
+TEST_F(Status, UploadingIsSetAndClearedWithTheStylesheet) {
+  platform::Env::defaultEnv()->createDirectories(dir_.file("status"));
+  status_.setUploading("c:\\docs\\a & b.txt");
+  std::string text = testsupport::readFile(status_.uploadingFile());
+  EXPECT_NE(text.find("<?xml-stylesheet type=\"text/xsl\" href=\"../www/status_transform.xsl\"?>"), std::string::npos);
+  EXPECT_EQ(read(status_.uploadingFile())->getChild("file")->getChild("path")->getText(), "c:\\docs\\a & b.txt");
+  status_.clearUploading();
+  auto cleared = read(status_.uploadingFile());
+  EXPECT_EQ(cleared->getName(), "cs_uploading");
+  EXPECT_EQ(cleared->getChildCount(), 0u);
+}
+
+TEST_F(Status, UploadedTodayStartsOverEachDayAndKeepsDuplicates) {
+  platform::Env::defaultEnv()->createDirectories(dir_.file("status"));
+  testsupport::writeFile(status_.uploadedTodayFile(),
+                         "<cs_uploadedtoday date='19990101'><file><path>c:\\old</path></file></cs_uploadedtoday>");
+  testsupport::writeFile(dir_.file("a.txt"), "12345");
+  status_.addUploadedToday(dir_.file("a.txt"));
+  std::string now;
+  ZR::CTimeUtils::getUTCTime(now);
+  auto doc = read(status_.uploadedTodayFile());
+  EXPECT_EQ(doc->getAttribute("date")->value, now.substr(0, 8));
+  ASSERT_EQ(doc->getChildCount(), 1u);
+  EXPECT_EQ(doc->getChild(size_t{0})->getChild("path")->getText(), dir_.file("a.txt"));
+  EXPECT_EQ(doc->getChild(size_t{0})->getAttribute("size")->value, "5");
+  status_.addUploadedToday("C:/docs/");
+  status_.addUploadedToday("C:/docs/");
+  doc = read(status_.uploadedTodayFile());
+  ASSERT_EQ(doc->getChildCount(), 3u);
+  EXPECT_EQ(doc->getChild(1)->getChild("path")->getText(), "C:\\docs");  // normalised when kept
+  EXPECT_EQ(doc->getChild(2)->getChild("path")->getText(), "C:/docs/");  // as given when added
+  testsupport::writeFile(status_.uploadedTodayFile(), "<broken");
+  status_.addUploadedToday("c:\\x");
+  EXPECT_EQ(read(status_.uploadedTodayFile())->getChildCount(), 1u);  // a corrupt file is rebuilt
+}
+
+TEST_F(Status, WaitingListRemoveAndReplace) {
+  platform::Env::defaultEnv()->createDirectories(dir_.file("status"));
+  writeWaiting(
+      "<file><path>C:/docs/</path><policy>remotepolicies/a.xml</policy></file>"
+      "<file><path>c:\\music</path><policy>remotepolicies/b.xml</policy></file>"
+      "<file><path>c:\\nopolicy</path></file>"
+      "<empty/>"
+      "<file><path>c:\\pics\\</path><policy>remotepolicies/a.xml</policy></file>");
+  ::testing::internal::CaptureStdout();
+  status_.removeWaiting("c:\\not-listed");
+  std::string out = ::testing::internal::GetCapturedStdout();
+  EXPECT_NE(out.find("unable to find policy value in cs_waiting.xml : "), std::string::npos) << out;
+  using Entries = std::vector<std::pair<std::string, std::string>>;
+  EXPECT_EQ(waiting(), (Entries{{"C:\\docs", "remotepolicies/a.xml"},
+                                {"c:\\music", "remotepolicies/b.xml"},
+                                {"c:\\pics", "remotepolicies/a.xml"}}));
+  ::testing::internal::CaptureStdout();
+  status_.removeWaiting("c:\\music");
+  EXPECT_NE(::testing::internal::GetCapturedStdout().find("ignore this target c:\\music.\n"), std::string::npos);
+  status_.replaceWaiting("remotepolicies/a.xml", {"d:/new/one", "d:\\two"});
+  EXPECT_EQ(waiting(), (Entries{{"d:/new/one", "remotepolicies/a.xml"}, {"d:\\two", "remotepolicies/a.xml"}}));
+  writeWaiting("<file><path>c:\\b</path><policy>p2</policy></file>");
+  status_.replaceWaiting("p1", {"c:\\a"});
+  EXPECT_EQ(waiting(), (Entries{{"c:\\a", "p1"}, {"c:\\b", "p2"}}));
+}
+
+TEST_F(Status, MissingWaitingFileIsNeverCreated) {
+  platform::Env::defaultEnv()->createDirectories(dir_.file("status"));
+  ::testing::internal::CaptureStdout();
+  status_.removeWaiting("c:\\x");
+  status_.replaceWaiting("p", {"c:\\y"});
+  EXPECT_EQ(::testing::internal::GetCapturedStdout(), "no waitng policies.no waitng policies.");
+  EXPECT_FALSE(testsupport::fileExists(status_.waitingFile()));
+}
+
+TEST_F(Status, ThePageRendersTheFiles) {
+  platform::Env::defaultEnv()->createDirectories(dir_.file("status"));
+  testsupport::writeFile(dir_.file("photo.jpg"), std::string(2048, 'j'));
+  status_.addUploadedToday(dir_.file("photo.jpg"));
+  status_.addUploadedToday("c:\\docs\\report.doc");
+  writeWaiting("<file><path>c:\\music</path><policy>remotepolicies/m.xml</policy></file>");
+  status_.setUploading("c:\\docs\\big.iso");
+  std::string stylesheet = std::string(ZR_SOURCE_DIR) + "/www/status_transform.xsl";
+  struct Case {
+    std::string file;
+    std::vector<std::string> shown;
+  } cases[] = {
+      {status_.uploadedTodayFile(), {"2 files, 2048 bytes", "photo.jpg", "<td class=\"size\">2048</td>", "c:\\docs\\report.doc"}},
+      {status_.waitingFile(), {"Waiting (1)", "c:\\music", "remotepolicies/m.xml"}},
+      {status_.uploadingFile(), {"Uploading now", "c:\\docs\\big.iso"}},
+  };
+  for (const Case& c : cases) {
+    auto result = testsupport::run({"/usr/bin/xsltproc", stylesheet, c.file});
+    ASSERT_EQ(result.exitCode, 0) << result.standardError;
+    for (const std::string& text : c.shown) EXPECT_NE(result.standardOutput.find(text), std::string::npos) << text << "\n" << result.standardOutput;
+  }
+  status_.clearUploading();
+  auto idle = testsupport::run({"/usr/bin/xsltproc", stylesheet, status_.uploadingFile()});
+  EXPECT_NE(idle.standardOutput.find("Nothing is being uploaded."), std::string::npos);
+}
+
+}  // namespace

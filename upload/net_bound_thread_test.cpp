@@ -1,0 +1,187 @@
+// The upload worker against cachemanager-local: what the service stored,
+// the metadata it received, the file index and the status files.
+#include "upload/net_bound_thread.h"
+
+#include <gtest/gtest.h>
+
+#include <regex>
+
+#include "bindings/cabinet/cabinet.h"
+#include "bindings/zrcore/config.h"
+#include "bindings/zrcore/log.h"
+#include "bindings/zrcore/xml_builder.h"
+#include "platform/env.h"
+#include "platform/process.h"
+#include "service/ccm_client.h"
+#include "tests/local_service_fixture.h"
+
+namespace {
+
+using velkan::WorkItem;
+
+class Uploads : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    platform::setEnvironmentVariable("ZR_IPC_NAMESPACE", "net-test-" + std::to_string(platform::processId()));
+    testsupport::writeFile(dir_.file("auth.xml"), "agent");
+    testsupport::writeFile(dir_.file("log.xml"), "<CachingPolicyEngineConfiguration/>");
+    ASSERT_TRUE(ZR::CConfigManager::initialize(1, dir_.file("log.xml"), false));
+    ZR::CLogManager::initialize("velkan");
+    ZR::CCabinet::setIndexPath(dir_.file("cabinet.db"));
+    platform::Env::defaultEnv()->createDirectories(dir_.file("status"));
+    testsupport::writeFile(dir_.file("status/cs_waiting.xml"),
+                           "<cs_waiting origin='velkan'><file><path>" + dir_.file("a.txt") +
+                               "</path><policy>remotepolicies/p.xml</policy></file>"
+                               "<file><path>c:\\other</path><policy>remotepolicies/p.xml</policy></file></cs_waiting>");
+  }
+  void TearDown() override {
+    ZR::CCabinet::setIndexPath("");
+    ZR::CLogManager::shutdown();
+    ZR::CConfigManager::reset();
+  }
+  std::unique_ptr<velkan::CCMClient> client(const std::string& server, const std::string& extra = "") {
+    testsupport::writeFile(dir_.file("cfg.xml"), "<CachingPolicyEngineConfiguration><cacheManagerClient server='" +
+                                                     server + "'><accessDocument path='" + dir_.file("auth.xml") +
+                                                     "'/><actionset path='x'/>" + extra +
+                                                     "</cacheManagerClient></CachingPolicyEngineConfiguration>");
+    auto c = std::make_unique<velkan::CCMClient>();
+    c->configure(dir_.file("cfg.xml"));
+    return c;
+  }
+  // Runs the worker over the items and a stop item.
+  void upload(velkan::CCMClient& c, const std::vector<WorkItem>& items) {
+    for (const WorkItem& item : items) c.uploadQueue().put(item);
+    c.uploadQueue().put(WorkItem{});
+    velkan::CNetBoundThread worker(c.uploadQueue(), c, velkan::StatusFiles(dir_.file("status")));
+  }
+  WorkItem item(const std::string& name, const std::string& content, const std::string& mime = "text/plain") {
+    testsupport::writeFile(dir_.file(name), content);
+    return WorkItem{{"object", dir_.file(name)}, {"objMime", mime}};
+  }
+  bool indexed(const std::string& path) {
+    ZR::CFileEntry entry;
+    return ZR::CCabinet::lookup(path, entry);
+  }
+  std::vector<std::string> uploadedToday() {
+    std::string error;
+    std::unique_ptr<ZR::CXmlElement> doc(ZR::CXmlBuilder::fileToDocument(dir_.file("status/cs_uploadedtoday.xml"), error));
+    std::vector<std::string> out;
+    for (size_t i = 0; doc && i < doc->getChildCount(); ++i) out.push_back(doc->getChild(i)->getChild("path")->getText());
+    return out;
+  }
+  std::string log() {
+    ZR::CLogManager::instance()->flush();
+    return testsupport::readFile(dir_.file("velkan.log"));
+  }
+  testsupport::TempDir dir_;
+};
+
+TEST_F(Uploads, OriginAndPreparedCopiesWithTheirMetadata) {
+  testsupport::RunningService service;
+  auto c = client(service.server());
+  WorkItem plain = item("a.txt", "origin text");
+  WorkItem prepared = item("b.doc", std::string(5000, 'd'), "application/msword");
+  testsupport::writeFile(dir_.file("copy.zip"), "gzipped bytes");
+  prepared["transcodedObject"] = dir_.file("copy.zip");
+  prepared["extraMetaData"] = "cache.mimetype=application/msword\ncache.encoding=gzip\n";
+  upload(*c, {plain, prepared});
+  auto& store = service.service().store();
+  EXPECT_EQ(testsupport::readFile(store.contentPath(dir_.file("a.txt"))), "origin text");
+  EXPECT_EQ(testsupport::readFile(store.contentPath(dir_.file("b.doc"))), "gzipped bytes");
+  localservice::CacheStore::StoredFile a, b;
+  ASSERT_TRUE(store.fileInfo(dir_.file("a.txt"), a));
+  ASSERT_TRUE(store.fileInfo(dir_.file("b.doc"), b));
+  std::regex fixed(
+      "origin\\.size=11\norigin\\.modified=[0-9]+\norigin\\.modified\\.text=[A-Z][a-z]{2} [A-Z][a-z]{2} [ 0-9]{2} "
+      "[0-9:]{8} [0-9]{4}\norigin\\.doctype=txt\norigin\\.mimetype=text/plain\ncache\\.size=11\n");
+  EXPECT_TRUE(std::regex_match(a.metadata, fixed)) << a.metadata;
+  EXPECT_NE(b.metadata.find("origin.size=5000\n"), std::string::npos);
+  EXPECT_NE(b.metadata.find("cache.size=13\ncache.mimetype=application/msword\ncache.encoding=gzip\n"), std::string::npos)
+      << b.metadata;
+  EXPECT_TRUE(indexed(dir_.file("a.txt")));
+  EXPECT_TRUE(indexed(dir_.file("b.doc")));
+  // Entries already in the file are normalised when it is rewritten.
+  EXPECT_EQ(uploadedToday(),
+            (std::vector<std::string>{velkan::StatusFiles::normalise(dir_.file("a.txt")), dir_.file("b.doc")}));
+  EXPECT_FALSE(testsupport::fileExists(dir_.file("copy.zip"))) << "the copy is removed once sent";
+  EXPECT_EQ(c->limits().processedFiles(), 2);
+  std::string waiting = testsupport::readFile(dir_.file("status/cs_waiting.xml"));
+  EXPECT_EQ(waiting.find("a.txt"), std::string::npos);
+  EXPECT_NE(waiting.find("c:\\other"), std::string::npos);
+  EXPECT_NE(testsupport::readFile(dir_.file("status/cs_uploading.xml")).find("<cs_uploading/>"), std::string::npos);
+  std::string text = log();
+  EXPECT_NE(text.find("CNetBoundThread started"), std::string::npos);
+  EXPECT_NE(text.find("CNetBoundThread stopped"), std::string::npos);
+}
+
+TEST_F(Uploads, FailuresRecordNothing) {
+  localservice::ServiceConfig config;
+  config.injectedAnswers["createFile"] = {-5, 1};
+  testsupport::RunningService service(config);
+  auto c = client(service.server());
+  WorkItem refused = item("refused.txt", "x");
+  WorkItem vanished = item("vanished.txt", "y");
+  platform::Env::defaultEnv()->removeFile(dir_.file("vanished.txt"));
+  WorkItem injected = item("evil.txt", "z", "text/plain\norigin.size=1");
+  WorkItem good = item("good.txt", "fine");
+  upload(*c, {refused, vanished, injected, good});
+  auto& store = service.service().store();
+  for (const char* name : {"refused.txt", "vanished.txt", "evil.txt"}) {
+    EXPECT_EQ(store.contentPath(dir_.file(name)), "") << name;
+    EXPECT_FALSE(indexed(dir_.file(name))) << name;
+  }
+  EXPECT_TRUE(indexed(dir_.file("good.txt")));
+  EXPECT_EQ(uploadedToday(), std::vector<std::string>{dir_.file("good.txt")});
+  EXPECT_EQ(c->limits().processedFiles(), 2);  // the refused one counts, the ones that threw do not
+  std::string text = log();
+  EXPECT_NE(text.find("CNetBoundThread::run CNetBoundThread::fillMetaData _stat to get fileinfo failed:" +
+                      dir_.file("vanished.txt")),
+            std::string::npos)
+      << text;
+  EXPECT_NE(text.find("holds a line break; the file is not uploaded."), std::string::npos);
+  EXPECT_NE(text.find("Cache Manager call : createFile in CCMClient::uploadMetaData() failed with error : -5"),
+            std::string::npos);
+}
+
+TEST_F(Uploads, DroppedConnectionLeavesNoRecordAndNoCopy) {
+  localservice::ServiceConfig config;
+  config.dropAfterBytes = 3000;
+  testsupport::RunningService service(config);
+  auto c = client(service.server());
+  WorkItem big = item("big.txt", std::string(200000, 'b'));
+  testsupport::writeFile(dir_.file("big.zip"), std::string(100000, 'z'));
+  big["transcodedObject"] = dir_.file("big.zip");
+  upload(*c, {big});
+  EXPECT_FALSE(indexed(dir_.file("big.txt")));
+  EXPECT_TRUE(uploadedToday().empty());
+  EXPECT_FALSE(testsupport::fileExists(dir_.file("big.zip")));
+  EXPECT_NE(log().find("CNetBoundThread::run Soap call failed, result code is"), std::string::npos);
+}
+
+TEST_F(Uploads, AReachedLimitStopsTheUploadsOfTheRun) {
+  testsupport::RunningService service;
+  auto c = client(service.server(), "<MaxFiles value='2'/>");
+  std::vector<WorkItem> items;
+  for (int i = 0; i < 5; ++i) items.push_back(item("f" + std::to_string(i) + ".txt", "data"));
+  upload(*c, items);
+  for (int i = 0; i < 5; ++i) {
+    EXPECT_EQ(indexed(dir_.file("f" + std::to_string(i) + ".txt")), i < 2) << i;
+  }
+  EXPECT_TRUE(c->uploadsStopped());
+  EXPECT_EQ(testsupport::countOf(log(), "Upload file limit of 2 is reached. Total files processed are 2."), 1u);
+  EXPECT_FALSE(c->storageFull());
+}
+
+TEST_F(Uploads, AFullStoreStopsTheUploadsAndIsRemembered) {
+  localservice::ServiceConfig config;
+  config.injectedAnswers["writeFileAttachment"] = {-9, 1};
+  testsupport::RunningService service(config);
+  auto c = client(service.server());
+  upload(*c, {item("one.txt", "1"), item("two.txt", "2")});
+  EXPECT_TRUE(c->storageFull());
+  EXPECT_FALSE(indexed(dir_.file("one.txt")));
+  EXPECT_FALSE(indexed(dir_.file("two.txt")));
+  EXPECT_EQ(service.service().store().contentPath(dir_.file("two.txt")), "");
+}
+
+}  // namespace
