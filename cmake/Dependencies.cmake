@@ -9,6 +9,9 @@ endfunction()
 
 find_package(Threads REQUIRED)
 
+find_package(ZLIB QUIET)
+zr_require(ZLIB_FOUND zlib1g-dev)
+
 find_package(EXPAT QUIET)
 zr_require(EXPAT_FOUND libexpat1-dev)
 

@@ -2,6 +2,7 @@
 
 #include "bindings/zrcore/file.h"
 #include "bindings/zrcore/log.h"
+#include "client/throttle.h"
 #include "prepare/compression.h"
 #include "prepare/file_types.h"
 #include "service/ccm_client.h"
@@ -28,9 +29,14 @@ CCPUBoundThread::CCPUBoundThread(CActionQueue& transcodeQueue, CActionQueue& upl
       client_(client),
       folder_(client.settings().transcodedFolder, logger()) {
   threadStart();
+  // Throttling stops this worker with the run thread: it does the heavy work.
+  ThrottleGroup::add(&handle());
 }
 
-CCPUBoundThread::~CCPUBoundThread() { join(); }
+CCPUBoundThread::~CCPUBoundThread() {
+  ThrottleGroup::remove(&handle());
+  join();
+}
 
 int CCPUBoundThread::run() {
   if (ZR::CLogger* log = logger()) log->info("CCPUBoundThread::run(), started");

@@ -9,6 +9,7 @@
 #include "bindings/zrcore/log.h"
 #include "bindings/zrcore/string_utils.h"
 #include "bindings/zrcore/xml_builder.h"
+#include "bindings/zrcore/thread.h"
 #include "bindings/zrcore/xml_writer.h"
 #include "client/velkan_exceptions.h"
 #include "engine/action_set_file.h"
@@ -77,6 +78,15 @@ CCMClient::CCMClient(platform::Clock& clock)
 }
 
 CCMClient::~CCMClient() {
+  // A run that ended early may leave workers waiting on their queues.
+  if (cpuWorker_) {
+    transcodeQueue_.put(WorkItem{});
+    cpuWorker_.reset();
+  }
+  if (netWorker_) {
+    uploadQueue_.put(WorkItem{});
+    netWorker_.reset();
+  }
   setTransferAccounting(nullptr);
   session_.reset();
 }
@@ -84,6 +94,9 @@ CCMClient::~CCMClient() {
 void CCMClient::configure(const std::string& configurationPath) {
   configurationPath_ = configurationPath;
   deleteList_.clear();
+  smallUploads_.clear();
+  largeUploads_.clear();
+  resumedUploads_.clear();
   uploadsStopped_.store(false);
   storageFull_.store(false);
   limits_.resetForRun();

@@ -17,6 +17,7 @@
 #include "client/action_queue.h"
 #include "client/client_settings.h"
 #include "client/session_key_store.h"
+#include "client/upload_file.h"
 #include "client/upload_limits.h"
 #include "service/soap_session.h"
 
@@ -30,6 +31,10 @@ namespace dornik {
 struct Action;
 }
 
+namespace ZR {
+class CThread;
+}
+
 namespace velkan {
 
 class CCMClient : public ByteAccounting {
@@ -38,6 +43,8 @@ class CCMClient : public ByteAccounting {
   // settings of agent.xml (current folder) and becomes the process's
   // transfer accounting. REQUIRES: the logger exists.
   explicit CCMClient(platform::Clock& clock = *platform::Clock::system());
+  // Ends workers that are still running (with stop items), then releases
+  // everything; the session key store goes last.
   ~CCMClient() override;
   CCMClient(const CCMClient&) = delete;
   CCMClient& operator=(const CCMClient&) = delete;
@@ -45,6 +52,25 @@ class CCMClient : public ByteAccounting {
   // The first steps of a run: remember the configuration file, reset the
   // counters and read the configuration (throws on a bad file).
   void configure(const std::string& configurationPath);
+
+  // The whole run: configuration, the action set (service actions carried
+  // out while reading), sorting, deletions, and the uploads through both
+  // workers until both have ended. Throws on fatal errors; a full store
+  // ends it with CCacheManagerSpaceLimitException.
+  void run(const std::string& configurationPath);
+  void readActionSet();
+  void onCreate(const dornik::Action& action);
+  void onDelete(const dornik::Action& action);
+  void sortUploads();
+  void processActions();
+  void updatePolicyStatus();
+  std::string readCurrentPolicy();
+  std::vector<std::string> collectUploadPaths() const;
+  void putTranscodeQueue(const std::vector<CUploadFile>& files);
+
+  const std::vector<CUploadFile>& smallUploads() const { return smallUploads_; }
+  const std::vector<CUploadFile>& largeUploads() const { return largeUploads_; }
+  const std::vector<CUploadFile>& resumedUploads() const { return resumedUploads_; }
 
   const ClientSettings& settings() const { return settings_; }
   CUploadLimits& limits() { return limits_; }
@@ -117,13 +143,18 @@ class CCMClient : public ByteAccounting {
   bool loggedIn_ = false;
   CSessionKeyStore keys_;
   CActionQueue transcodeQueue_;
+  std::unique_ptr<ZR::CThread> cpuWorker_;
   CActionQueue uploadQueue_;
+  std::unique_ptr<ZR::CThread> netWorker_;
   std::unique_ptr<CSoapSession> session_;
   std::string configurationPath_;
   ClientSettings settings_;
   std::string sessionKey_;
   std::string attachmentId_;
   std::vector<std::string> deleteList_;
+  std::vector<CUploadFile> smallUploads_;
+  std::vector<CUploadFile> largeUploads_;
+  std::vector<CUploadFile> resumedUploads_;
   ServiceOptions serviceOptions_;
   CUploadLimits limits_;
   std::atomic<bool> uploadsStopped_{false};

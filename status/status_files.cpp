@@ -1,14 +1,20 @@
 #include "status/status_files.h"
 
 #include <cstdio>
+#include <algorithm>
 #include <memory>
 
 #include "bindings/zrcore/file.h"
 #include "bindings/zrcore/string_utils.h"
 #include "bindings/zrcore/xml_builder.h"
+#include "platform/clock.h"
 
 namespace velkan {
 namespace {
+
+// Listings longer than this are summed up in one line, so that a run of
+// many files does not print its whole list for every file.
+constexpr size_t kListedEntries = 50;
 
 // Serializes (indent 0, with the declaration and the stylesheet) and
 // writes the whole file; a failure only costs the page an update.
@@ -22,15 +28,11 @@ std::unique_ptr<ZR::CXmlElement> load(const std::string& file, std::string& erro
   return std::unique_ptr<ZR::CXmlElement>(ZR::CXmlBuilder::fileToDocument(file, error));
 }
 
-struct Uploaded {
-  std::string path, size, time;
-};
-
 void addFile(ZR::CXmlBuilder& builder, const std::string& path, const std::string* policy,
-             const Uploaded* details = nullptr) {
+             const std::string* size = nullptr, const std::string* time = nullptr) {
   builder.startElement("file");
-  if (details && !details->size.empty()) builder.attribute("size", details->size);
-  if (details && !details->time.empty()) builder.attribute("time", details->time);
+  if (size && !size->empty()) builder.attribute("size", *size);
+  if (time && !time->empty()) builder.attribute("time", *time);
   builder.element("path", path);
   if (policy) builder.element("policy", *policy);
   builder.endElement("file");
@@ -44,6 +46,15 @@ std::string StatusFiles::normalise(std::string path) {
   }
   if (!path.empty() && path.back() == '\\') path.pop_back();
   return path;
+}
+
+bool StatusFiles::due(uint64_t lastWrite) const {
+  return writeIntervalMs_ == 0 || platform::tickCountMs() - lastWrite >= writeIntervalMs_;
+}
+
+void StatusFiles::flush() {
+  if (waitingDirty_) writeWaiting();
+  if (todayDirty_) writeUploadedToday();
 }
 
 void StatusFiles::setUploading(const std::string& path) {
@@ -89,26 +100,41 @@ bool StatusFiles::readWaiting(std::vector<Waiting>& kept, Drop drop) {
   return true;
 }
 
-void StatusFiles::writeWaiting(const std::vector<Waiting>& entries) {
+void StatusFiles::writeWaiting() {
   ZR::CXmlBuilder builder;
   builder.startElement("cs_waiting");
   builder.attribute("origin", "velkan");
+  const std::vector<Waiting>& entries = *waiting_;
   for (const Waiting& w : entries) {
     addFile(builder, w.path, &w.policy);
-    std::printf("listWaiting : path=%s, policy=%s\n", w.path.c_str(), w.policy.c_str());
+    if (entries.size() <= kListedEntries) {
+      std::printf("listWaiting : path=%s, policy=%s\n", w.path.c_str(), w.policy.c_str());
+    }
   }
+  if (entries.size() > kListedEntries) std::printf("listWaiting : %zu entries\n", entries.size());
   builder.endElement("cs_waiting");
   writeStatus(waitingFile(), *builder.getDocument());
+  waitingDirty_ = false;
+  waitingWritten_ = platform::tickCountMs();
 }
 
 void StatusFiles::removeWaiting(const std::string& path) {
-  std::vector<Waiting> kept;
-  bool loaded = readWaiting(kept, [&](const Waiting& w) {
+  auto drop = [&](const Waiting& w) {
     if (w.path != path) return false;
     std::printf("ignore this target %s.\n", w.path.c_str());
     return true;
-  });
-  if (loaded) writeWaiting(kept);
+  };
+  if (!waiting_ || writeIntervalMs_ == 0) {
+    std::vector<Waiting> kept;
+    if (!readWaiting(kept, drop)) return;
+    waiting_ = std::move(kept);
+  } else {
+    // The list in memory is what the file holds once rewritten.
+    std::vector<Waiting>& entries = *waiting_;
+    entries.erase(std::remove_if(entries.begin(), entries.end(), drop), entries.end());
+  }
+  waitingDirty_ = true;
+  if (due(waitingWritten_)) writeWaiting();
 }
 
 void StatusFiles::replaceWaiting(const std::string& policy, const std::vector<std::string>& targets) {
@@ -122,48 +148,64 @@ void StatusFiles::replaceWaiting(const std::string& policy, const std::vector<st
   });
   if (!loaded) return;
   entries.insert(entries.end(), kept.begin(), kept.end());
-  writeWaiting(entries);
+  waiting_ = std::move(entries);
+  writeWaiting();
+}
+
+void StatusFiles::loadUploadedToday(const std::string& today) {
+  today_.emplace();
+  todayDate_ = today;
+  std::string error;
+  auto document = load(uploadedTodayFile(), error);
+  if (!document) {
+    std::printf("no file uploaded today.");
+    return;
+  }
+  const ZR::CXmlAttribute* date = document->getAttribute("date");
+  std::printf("date = %s\n", date ? date->value.c_str() : "");
+  if (!date || date->value != today) return;
+  for (size_t i = 0; i < document->getChildCount(); ++i) {
+    const ZR::CXmlElement* entry = document->getChild(i);
+    if (entry->getChildCount() == 0) continue;
+    std::string stored, message;
+    if (!entry->getValue("/file/path", stored, message)) {
+      std::printf("unable to find path value in uploadedtoday.xml : %s", message.c_str());
+      continue;
+    }
+    const ZR::CXmlAttribute* size = entry->getAttribute("size");
+    const ZR::CXmlAttribute* time = entry->getAttribute("time");
+    today_->push_back(Uploaded{normalise(stored), size ? size->value : "", time ? time->value : ""});
+  }
+}
+
+void StatusFiles::writeUploadedToday() {
+  ZR::CXmlBuilder builder;
+  builder.startElement("cs_uploadedtoday");
+  builder.attribute("date", todayDate_);
+  const std::vector<Uploaded>& entries = *today_;
+  for (const Uploaded& u : entries) {
+    addFile(builder, u.path, nullptr, &u.size, &u.time);
+    if (entries.size() <= kListedEntries) std::printf("vectorUploaded : %s\n", u.path.c_str());
+  }
+  if (entries.size() > kListedEntries) {
+    std::printf("vectorUploaded : %zu files, last %s\n", entries.size(), entries.back().path.c_str());
+  }
+  builder.endElement("cs_uploadedtoday");
+  writeStatus(uploadedTodayFile(), *builder.getDocument());
+  todayDirty_ = false;
+  todayWritten_ = platform::tickCountMs();
 }
 
 void StatusFiles::addUploadedToday(const std::string& path) {
   std::string now;
   ZR::CTimeUtils::getUTCTime(now);
   std::string today = now.substr(0, 8);
-  std::string error;
-  auto document = load(uploadedTodayFile(), error);
-  std::vector<Uploaded> paths;
-  if (document) {
-    const ZR::CXmlAttribute* date = document->getAttribute("date");
-    std::printf("date = %s\n", date ? date->value.c_str() : "");
-    if (date && date->value == today) {
-      for (size_t i = 0; i < document->getChildCount(); ++i) {
-        const ZR::CXmlElement* entry = document->getChild(i);
-        if (entry->getChildCount() == 0) continue;
-        std::string stored, message;
-        if (entry->getValue("/file/path", stored, message)) {
-          const ZR::CXmlAttribute* size = entry->getAttribute("size");
-          const ZR::CXmlAttribute* time = entry->getAttribute("time");
-          paths.push_back(Uploaded{normalise(stored), size ? size->value : "", time ? time->value : ""});
-        } else {
-          std::printf("unable to find path value in uploadedtoday.xml : %s", message.c_str());
-        }
-      }
-    }
-  } else {
-    std::printf("no file uploaded today.");
-  }
+  if (!today_ || todayDate_ != today || writeIntervalMs_ == 0) loadUploadedToday(today);
   ZR::CFileInfo info;
   std::string size = ZR::CFileUtils::getFileInfo(path, info) ? std::to_string(info.size) : "";
-  paths.push_back(Uploaded{path, size, now.substr(8, 2) + ":" + now.substr(10, 2) + ":" + now.substr(12, 2)});
-  ZR::CXmlBuilder builder;
-  builder.startElement("cs_uploadedtoday");
-  builder.attribute("date", today);
-  for (const Uploaded& p : paths) {
-    addFile(builder, p.path, nullptr, &p);
-    std::printf("vectorUploaded : %s\n", p.path.c_str());
-  }
-  builder.endElement("cs_uploadedtoday");
-  writeStatus(uploadedTodayFile(), *builder.getDocument());
+  today_->push_back(Uploaded{path, size, now.substr(8, 2) + ":" + now.substr(10, 2) + ":" + now.substr(12, 2)});
+  todayDirty_ = true;
+  if (due(todayWritten_)) writeUploadedToday();
 }
 
 }  // namespace velkan

@@ -4,8 +4,16 @@
 // page's stylesheet, so the page never reads half a file. A status file
 // that cannot be read or written never stops an upload. Diagnostics go to
 // standard output.
+//
+// The waiting and uploaded-today lists grow with the run; so that a run of
+// many files does not rewrite (and print) them in full for every file, an
+// instance keeps them in memory once read and, with a write interval,
+// rewrites them at most that often; flush() writes what is pending.
+// REQUIRES: external synchronization.
 #pragma once
 
+#include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -16,8 +24,14 @@ constexpr const char* kStatusStylesheet = "../www/status_transform.xsl";
 class StatusFiles {
  public:
   // `folder` holds the files ("status" below the working folder by default);
-  // it is not created here.
-  explicit StatusFiles(std::string folder = "status") : folder_(std::move(folder)) {}
+  // it is not created here. With writeIntervalMs 0 every change is written
+  // at once.
+  explicit StatusFiles(std::string folder = "status", uint32_t writeIntervalMs = 0)
+      : folder_(std::move(folder)), writeIntervalMs_(writeIntervalMs) {}
+  ~StatusFiles() { flush(); }
+  StatusFiles(StatusFiles&&) = default;
+  StatusFiles(const StatusFiles&) = delete;
+  StatusFiles& operator=(const StatusFiles&) = delete;
 
   void setUploading(const std::string& path);
   void clearUploading();
@@ -26,6 +40,8 @@ class StatusFiles {
   // Also notes the size of the file and the time of day (UTC) as
   // attributes of its entry, for the page; readers go by the path.
   void addUploadedToday(const std::string& path);
+  // Writes the lists that have changes not yet written.
+  void flush();
 
   std::string uploadingFile() const { return folder_ + "/cs_uploading.xml"; }
   std::string waitingFile() const { return folder_ + "/cs_waiting.xml"; }
@@ -39,13 +55,27 @@ class StatusFiles {
     std::string path;
     std::string policy;
   };
+  struct Uploaded {
+    std::string path, size, time;
+  };
   // The entries of the waiting file, or false when it cannot be loaded.
   // `drop` decides which stored entries leave (with its own message).
   template <typename Drop>
   bool readWaiting(std::vector<Waiting>& kept, Drop drop);
-  void writeWaiting(const std::vector<Waiting>& entries);
+  void writeWaiting();
+  void loadUploadedToday(const std::string& today);
+  void writeUploadedToday();
+  bool due(uint64_t lastWrite) const;
 
   std::string folder_;
+  uint32_t writeIntervalMs_;
+  std::optional<std::vector<Waiting>> waiting_;
+  bool waitingDirty_ = false;
+  uint64_t waitingWritten_ = 0;
+  std::optional<std::vector<Uploaded>> today_;
+  std::string todayDate_;
+  bool todayDirty_ = false;
+  uint64_t todayWritten_ = 0;
 };
 
 }  // namespace velkan

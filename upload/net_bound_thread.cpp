@@ -1,5 +1,6 @@
 #include "upload/net_bound_thread.h"
 
+#include <cstdio>
 #include <stdexcept>
 
 #include "bindings/cabinet/cabinet.h"
@@ -77,6 +78,7 @@ int CNetBoundThread::run() {
     }
     if (stop) break;
   }
+  status_.flush();
   if (ZR::CLogger* log = logger()) log->info("CNetBoundThread stopped");
   return 0;
 }
@@ -146,6 +148,13 @@ bool CNetBoundThread::uploadObject(const WorkItem& item) {
     if (ZR::CLogger* log = logger()) log->error("%s", ("the store is full; uploads stop after " + object).c_str());
     client_.setStorageFull();
   }
+  // A line per file on the terminal, so that a long run is never silent.
+  if (result == -2) {
+    std::printf("uploaded %s (%llu bytes)\n", object.c_str(), static_cast<unsigned long long>(before.size));
+  } else {
+    std::printf("not uploaded %s (result %d)\n", object.c_str(), result);
+  }
+  std::fflush(stdout);
   client_.countFile();
   client_.checkLimits(0, false);
   return true;

@@ -17,8 +17,9 @@ class CCMClient;
 
 class CNetBoundThread : public ZR::CThread {
  public:
-  // Starts the thread at once.
-  CNetBoundThread(CActionQueue& uploadQueue, CCMClient& client, StatusFiles status = StatusFiles());
+  // Starts the thread at once. The status lists are rewritten at most
+  // twice a second (and at the end), however fast files go.
+  CNetBoundThread(CActionQueue& uploadQueue, CCMClient& client, StatusFiles status = StatusFiles("status", 500));
   // Waits for the thread (it ends at its stop item).
   ~CNetBoundThread() override;
 

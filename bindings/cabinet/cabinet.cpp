@@ -163,18 +163,27 @@ int CCabinet::refresh(const std::vector<CFileEntry>& entries) { return refreshWi
 
 int CCabinet::addFileItem(const std::string& path) {
   CFileInfo info;
-  std::string size = CFileUtils::getFileInfo(path, info) ? std::to_string(info.size) : std::string();
+  bool known = CFileUtils::getFileInfo(path, info);
+  std::string size = known ? std::to_string(info.size) : std::string();
+  std::string modified = known ? std::to_string(info.modifiedUnixSeconds) : std::string();
   return writeTransaction("adding an uploaded file", [&](sqlite3* db) {
     Statement upsert(db,
-                     "INSERT INTO files(path, origin_size, state, updated) VALUES(?, ?, '1', ?)"
+                     "INSERT INTO files(path, origin_size, date_modified, state, updated) VALUES(?, ?, ?, '1', ?)"
                      " ON CONFLICT(path) DO UPDATE SET origin_size = excluded.origin_size,"
-                     " state = '1', updated = excluded.updated");
+                     " date_modified = excluded.date_modified, state = '1', updated = excluded.updated");
     if (!upsert.ok()) return false;
     upsert.bind(1, path);
     upsert.bind(2, size);
-    upsert.bind(3, platform::unixTimeSeconds());
+    upsert.bind(3, modified);
+    upsert.bind(4, platform::unixTimeSeconds());
     return upsert.step() == SQLITE_DONE;
   });
+}
+
+bool CCabinet::holdsVersion(const std::string& path, uint64_t size, int64_t modifiedUnixSeconds) {
+  CFileEntry entry;
+  return lookup(path, entry) && entry.state() == "1" && entry.originSize() == std::to_string(size) &&
+         entry.dateModified() == std::to_string(modifiedUnixSeconds);
 }
 
 int CCabinet::removeFileItem(const std::string& path) {

@@ -25,7 +25,8 @@ class CCabinet {
   static int refresh(const std::set<CFileEntry>& entries);
   // The same for entries kept in a sorted vector.
   static int refresh(const std::vector<CFileEntry>& entries);
-  // Records an uploaded file as held by the cache.
+  // Records an uploaded file as held by the cache, with the size and the
+  // modification time (seconds) it had.
   static int addFileItem(const std::string& path);
   // Forgets a path; not an error when it was not indexed.
   static int removeFileItem(const std::string& path);
@@ -41,6 +42,9 @@ class CCabinet {
   // Reading, for tests and tools. False on failure.
   static bool lookup(const std::string& path, CFileEntry& entry);
   static bool count(int64_t& total);
+  // True when the index says the cache holds exactly this version of the
+  // file (state 1, same size, same modification time in seconds).
+  static bool holdsVersion(const std::string& path, uint64_t size, int64_t modifiedUnixSeconds);
   static const std::string& lastError();
 };
 

@@ -1,0 +1,168 @@
+// CCMClient as the controller of a run: the action set, the deletions, the
+// upload lists and the two workers.
+#include <algorithm>
+#include <stdexcept>
+
+#include "bindings/cabinet/cabinet.h"
+#include "bindings/zrcore/file.h"
+#include "bindings/zrcore/log.h"
+#include "bindings/zrcore/string_utils.h"
+#include "client/velkan_exceptions.h"
+#include "engine/action_set_file.h"
+#include "prepare/cpu_bound_thread.h"
+#include "prepare/image_transcoder.h"
+#include "service/ccm_client.h"
+#include "status/status_files.h"
+#include "upload/net_bound_thread.h"
+
+namespace velkan {
+namespace {
+
+constexpr const char* kOffsetExpression = "/file/offset@value";
+constexpr const char* kMimeExpression = "/file/mimeType@name";
+
+// The value reader's log lines for a value the action-set reader found (or not).
+void logValue(ZR::CLogger& log, const char* expression, bool found, const std::string& value, const char* child) {
+  std::string line = found ? "Read " + value + " for " + expression + "\n"
+                           : "While reading " + std::string(expression) + ", message is :  element '" + child +
+                                 "' not found under '/file'\n";
+  log.info("%s", line.c_str());
+}
+
+}  // namespace
+
+void CCMClient::run(const std::string& configurationPath) {
+  configure(configurationPath);
+  startImageCodecs(&log_);
+  readActionSet();
+  if (settings_.sortUploads) sortUploads();
+  processActions();
+}
+
+void CCMClient::readActionSet() {
+  dornik::ActionSetContent content = dornik::readActionSet(settings_.actionset);
+  if (!content.loaded) {
+    log_.error("%s", content.detail.c_str());
+    throw std::runtime_error(dornik::kActionSetLoadFailed);
+  }
+  for (const std::string& warning : content.warnings) log_.warning("%s", warning.c_str());
+  for (const dornik::Action& action : content.actions) {
+    switch (action.kind) {
+      case dornik::ActionKind::Create: onCreate(action); break;
+      case dornik::ActionKind::Delete: onDelete(action); break;
+      case dornik::ActionKind::GetContents: onGetContents(action); break;
+      case dornik::ActionKind::GetPolicies: onGetPolicies(action); break;
+      case dornik::ActionKind::SetSymLinks: onSetSymLinks(action); break;
+      case dornik::ActionKind::WriteGhostContent: onWriteGhostContent(action); break;
+      case dornik::ActionKind::DeletePolicies: onDeletePolicies(action); break;
+    }
+  }
+  if (!content.error.empty()) {
+    log_.error("%s", content.detail.c_str());
+    throw std::runtime_error(content.error);
+  }
+}
+
+void CCMClient::onDelete(const dornik::Action& action) {
+  deleteList_.insert(deleteList_.end(), action.paths.begin(), action.paths.end());
+}
+
+void CCMClient::onCreate(const dornik::Action& action) {
+  for (const dornik::CreateEntry& entry : action.files) {
+    logValue(log_, kOffsetExpression, entry.offsetFound, std::to_string(entry.offset), "offset");
+    logValue(log_, kMimeExpression, entry.mimeTypeFound, entry.mimeType, "mimeType");
+    try {
+      CUploadFile file(entry.path, entry.mimeType, entry.offset);
+      // A file listed again with the cache's size as its offset is sent
+      // whole again, unless the file index shows that this very version
+      // was uploaded already.
+      if (file.offset() != 0 && ZR::CCabinet::holdsVersion(file.path(), file.size(), file.modifiedUnixSeconds())) {
+        log_.info("%s", ("Already held by the cache: " + file.path()).c_str());
+        continue;
+      }
+      // A negative MaxDataPerFile means no limit: every new file is small.
+      bool small = settings_.maxDataPerFile < 0 || file.size() <= static_cast<uint64_t>(settings_.maxDataPerFile);
+      if (file.offset() != 0) {
+        resumedUploads_.push_back(std::move(file));
+      } else if (small) {
+        smallUploads_.push_back(std::move(file));
+      } else {
+        largeUploads_.push_back(std::move(file));
+      }
+    } catch (const CFileNotFoundException&) {
+      // A file that is gone is skipped.
+    }
+  }
+}
+
+void CCMClient::sortUploads() {
+  auto newestFirst = [](const CUploadFile& a, const CUploadFile& b) { return a.lastWriteTime() > b.lastWriteTime(); };
+  std::stable_sort(smallUploads_.begin(), smallUploads_.end(), newestFirst);
+  std::stable_sort(resumedUploads_.begin(), resumedUploads_.end(), newestFirst);
+  std::stable_sort(largeUploads_.begin(), largeUploads_.end(),
+                   [](const CUploadFile& a, const CUploadFile& b) { return a.size() < b.size(); });
+}
+
+void CCMClient::processActions() {
+  try {
+    deleteFiles();
+  } catch (const std::exception&) {
+    // A reached limit or a failed call ends the deletions; uploads still run.
+  }
+  cpuWorker_ = std::make_unique<CCPUBoundThread>(transcodeQueue_, uploadQueue_, *this);
+  netWorker_ = std::make_unique<CNetBoundThread>(uploadQueue_, *this);
+  updatePolicyStatus();
+  putTranscodeQueue(smallUploads_);
+  putTranscodeQueue(resumedUploads_);
+  putTranscodeQueue(largeUploads_);
+  transcodeQueue_.put(WorkItem{});
+  cpuWorker_->join();
+  uploadQueue_.put(WorkItem{});
+  netWorker_->join();
+  if (storageFull()) {
+    throw CCacheManagerSpaceLimitException("The cache manager's store is full; the remaining files were not uploaded.\n");
+  }
+}
+
+void CCMClient::putTranscodeQueue(const std::vector<CUploadFile>& files) {
+  for (const CUploadFile& file : files) {
+    WorkItem item{{"object", file.path()}, {"objMime", file.mimeType()}};
+    log_.info("Put transcode queue: %s", file.path().c_str());
+    transcodeQueue_.put(item);
+  }
+}
+
+std::vector<std::string> CCMClient::collectUploadPaths() const {
+  std::vector<std::string> paths;
+  for (const auto* list : {&smallUploads_, &resumedUploads_, &largeUploads_}) {
+    for (const CUploadFile& file : *list) paths.push_back(file.path());
+  }
+  return paths;
+}
+
+std::string CCMClient::readCurrentPolicy() {
+  ZR::CFile file("status\\cs_curpolicy.xml", "r");
+  char text[1025] = {};
+  int64_t got = file.isValid() ? file.read(text, 1024) : 0;
+  if (got <= 0) return "";
+  std::string bytes(text, static_cast<size_t>(got));
+  return bytes.substr(0, bytes.find('\0'));
+}
+
+void CCMClient::updatePolicyStatus() {
+  std::vector<std::string> paths = collectUploadPaths();
+  std::string policy = readCurrentPolicy();
+  if (!ZR::CStringUtils::startsWith(policy, "remotepolicies/")) return;
+  if (!paths.empty()) {
+    StatusFiles().replaceWaiting(policy, paths);
+    return;
+  }
+  std::string statusPath = policy;
+  statusPath.replace(policy.rfind('.'), 4, ".status");  // no "." throws std::out_of_range
+  ZR::CFile file(statusPath, "w");
+  const char done[4] = {2, 0, 0, 0};
+  file.write(done, sizeof done);
+  file.close();
+}
+
+}  // namespace velkan

@@ -1,0 +1,111 @@
+// The controller's reading of an action set: the upload lists, their order
+// and what is skipped.
+#include <gtest/gtest.h>
+
+#include "bindings/zrcore/config.h"
+#include "bindings/zrcore/log.h"
+#include "platform/env.h"
+#include "platform/process.h"
+#include "service/ccm_client.h"
+#include "tests/test_support.h"
+
+namespace {
+
+using velkan::CCMClient;
+
+class Controller : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    platform::setEnvironmentVariable("ZR_IPC_NAMESPACE", "controller-" + std::to_string(platform::processId()));
+    testsupport::writeFile(dir_.file("log.xml"), "<CachingPolicyEngineConfiguration/>");
+    ASSERT_TRUE(ZR::CConfigManager::initialize(1, dir_.file("log.xml"), false));
+    ZR::CLogManager::initialize("velkan");
+  }
+  void TearDown() override {
+    ZR::CLogManager::shutdown();
+    ZR::CConfigManager::reset();
+  }
+  // A client configured with an action set that creates the given files.
+  std::unique_ptr<CCMClient> client(const std::string& entries, const std::string& extra = "") {
+    testsupport::writeFile(dir_.file("actions.xml"), "<action-set>" + entries + "</action-set>");
+    testsupport::writeFile(dir_.file("cfg.xml"), "<CachingPolicyEngineConfiguration><cacheManagerClient server='127.0.0.1:1'>"
+                                                 "<accessDocument path='a'/><actionset path='" + dir_.file("actions.xml") +
+                                                 "'/>" + extra + "</cacheManagerClient></CachingPolicyEngineConfiguration>");
+    auto c = std::make_unique<CCMClient>();
+    c->configure(dir_.file("cfg.xml"));
+    return c;
+  }
+  std::string file(const std::string& name, size_t size, int64_t mtime) {
+    std::string path = dir_.file(name);
+    testsupport::writeFile(path, std::string(size, 'x'));
+    testsupport::run({"/usr/bin/touch", "-d", "@" + std::to_string(mtime), path});
+    return path;
+  }
+  static std::string create(const std::string& path, int64_t offset) {
+    return "<file path='" + path + "'><offset value='" + std::to_string(offset) + "'/><mimeType name='text/plain'/></file>";
+  }
+  static std::vector<std::string> names(const std::vector<velkan::CUploadFile>& list) {
+    std::vector<std::string> out;
+    for (const auto& f : list) out.push_back(f.path().substr(f.path().rfind('/') + 1));
+    return out;
+  }
+  testsupport::TempDir dir_;
+};
+
+TEST_F(Controller, FilesAreSortedIntoSmallLargeAndResumed) {
+  std::string exact = file("exact.txt", 8388608, 1000);
+  std::string over = file("over.txt", 8388609, 2000);
+  std::string tiny = file("tiny.txt", 10, 3000);
+  std::string resumed = file("resumed.txt", 99999999 / 1000, 500);
+  auto c = client("<action name='create'>" + create(exact, 0) + create(over, 0) + create(tiny, 0) +
+                  create(resumed, 4096) + create(dir_.file("missing.txt"), 0) +
+                  "<directory path='" + dir_.path() + "'/></action>"
+                  "<action name='Create'>" + create(tiny, 0) + "</action>"
+                  "<action name='delete'><directory path='c:\\d'/><file path='c:\\f'/></action>");
+  c->readActionSet();
+  EXPECT_EQ(names(c->smallUploads()), (std::vector<std::string>{"exact.txt", "tiny.txt"}));
+  EXPECT_EQ(names(c->largeUploads()), std::vector<std::string>{"over.txt"});
+  EXPECT_EQ(names(c->resumedUploads()), std::vector<std::string>{"resumed.txt"});
+  EXPECT_EQ(c->deleteList(), (std::vector<std::string>{"c:\\d", "c:\\f"}));
+  c->sortUploads();
+  EXPECT_EQ(names(c->smallUploads()), (std::vector<std::string>{"tiny.txt", "exact.txt"}));  // newest first
+  EXPECT_EQ(c->collectUploadPaths(), (std::vector<std::string>{tiny, exact, resumed, over}));
+}
+
+TEST_F(Controller, LargeFilesSmallestFirstAndNoLimitForNegativeSizes) {
+  std::string a = file("a.txt", 3000, 1), b = file("b.txt", 2000, 2), c3 = file("c.txt", 1000, 3);
+  auto c = client("<action name='create'>" + create(a, 0) + create(b, 0) + create(c3, 0) + "</action>",
+                  "<MaxDataPerFile value='0'/>");
+  c->readActionSet();
+  c->sortUploads();
+  EXPECT_EQ(names(c->largeUploads()), (std::vector<std::string>{"c.txt", "b.txt", "a.txt"}));
+  auto unlimited = client("<action name='create'>" + create(a, 0) + "</action>", "<MaxDataPerFile value='-1'/>");
+  unlimited->readActionSet();
+  EXPECT_EQ(unlimited->smallUploads().size(), 1u);
+}
+
+TEST_F(Controller, UnreadableActionSets) {
+  struct Case {
+    std::string content;
+    const char* message;
+  } cases[] = {
+      {"<action-set><action name='create'>", "Loading of Action XML failed."},
+      {"<action-set><action name='getContents'/></action-set>", "Xml parsing error. Possibly invalid XML file."},
+  };
+  for (const Case& k : cases) {
+    testsupport::writeFile(dir_.file("bad.xml"), k.content);
+    testsupport::writeFile(dir_.file("cfg.xml"), "<CachingPolicyEngineConfiguration><cacheManagerClient server='x'>"
+                                                 "<accessDocument path='a'/><actionset path='" + dir_.file("bad.xml") +
+                                                 "'/><outputFile path='o'/></cacheManagerClient></CachingPolicyEngineConfiguration>");
+    CCMClient c;
+    c.configure(dir_.file("cfg.xml"));
+    try {
+      c.readActionSet();
+      ADD_FAILURE() << k.content;
+    } catch (const std::runtime_error& e) {
+      EXPECT_STREQ(e.what(), k.message);
+    }
+  }
+}
+
+}  // namespace

@@ -1,0 +1,203 @@
+// dornik and velkan as a user runs them, against cachemanager-local: a
+// folder tree, its snapshots, the action set, the uploads, and what the
+// service holds afterwards.
+#include <gtest/gtest.h>
+#include <zlib.h>
+
+#include "bindings/zrcore/xml_builder.h"
+#include "platform/env.h"
+#include "platform/process.h"
+#include "prepare/image_codec.h"
+#include "tests/image_fixtures.h"
+#include "tests/local_service_fixture.h"
+
+namespace {
+
+using testsupport::exitByte;
+using testsupport::readFile;
+using testsupport::writeFile;
+
+std::string gunzip(const std::string& path) {
+  gzFile in = gzopen(path.c_str(), "rb");
+  if (!in) return "<not gzip>";
+  std::string out;
+  char buffer[65536];
+  for (int n; (n = gzread(in, buffer, sizeof buffer)) > 0;) out.append(buffer, static_cast<size_t>(n));
+  gzclose(in);
+  return out;
+}
+
+class Velkan : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    env_ = {{"VELKAN_DRIVE_C", dir_.path()}, {"ZR_IPC_NAMESPACE", "velkan-e2e-" + std::to_string(platform::processId())}};
+    platform::Env::defaultEnv()->createDirectories(dir_.file("work/status"));
+    writeFile(dir_.file("auth.xml"), "<agent>ann</agent>");
+  }
+  std::string home(const std::string& name = "") const { return dir_.file("home/ann" + (name.empty() ? "" : "/" + name)); }
+  static std::string logical(const std::string& name) {
+    std::string out = "c:\\home\\ann\\" + name;
+    for (char& c : out) c = c == '/' ? '\\' : c;
+    return out;
+  }
+  // One configuration for both programs.
+  void configure(const std::string& server, const std::string& clientExtra = "", const std::string& actionset = "") {
+    std::string actions = actionset.empty() ? dir_.file("actionset.xml") : actionset;
+    writeFile(dir_.file("cfg.xml"),
+              "<CachingPolicyEngineConfiguration><policyEngine>"
+              "<dircontent value='" + dir_.file("dir.xml") + "'/><cachecontent value='" + dir_.file("cache.xml") +
+              "'/><actionset value='" + dir_.file("actionset.xml") + "'/></policyEngine>"
+              "<cacheManagerClient server='" + server + "'><accessDocument path='" + dir_.file("auth.xml") +
+              "'/><actionset path='" + actions + "'/><outputFile path='" + dir_.file("contents.xml") +
+              "'/><CompressionWait value='0'/><transcodedFolder path='" + dir_.file("transcoded") + "'/>" +
+              clientExtra + "</cacheManagerClient><logging folder='" + dir_.file("logs") +
+              "'/><cabinet path='" + dir_.file("cabinet.db") + "'/></CachingPolicyEngineConfiguration>");
+  }
+  platform::ProcessResult runProgram(const std::vector<std::string>& argv) {
+    return testsupport::run(argv, env_, dir_.file("work"));
+  }
+  platform::ProcessResult snapshot(const std::vector<std::string>& args) {
+    std::vector<std::string> argv = {"/usr/bin/python3", SNAPSHOT_SCRIPT};
+    argv.insert(argv.end(), args.begin(), args.end());
+    auto result = testsupport::run(argv);
+    EXPECT_EQ(result.exitCode, 0) << result.standardError;
+    return result;
+  }
+  // dornik on the current tree and cache listing, then velkan on the action set.
+  platform::ProcessResult cycle(const std::string& server, const std::string& clientExtra = "",
+                                const std::vector<std::string>& velkanExtra = {}) {
+    snapshot({"dir-content", home(), dir_.path(), dir_.file("dir.xml")});
+    configure(server, clientExtra);
+    auto engine = runProgram({DORNIK_PATH, dir_.file("cfg.xml")});
+    EXPECT_EQ(engine.exitCode, 0) << readFile(dir_.file("logs/dornik.log"));
+    std::vector<std::string> argv = {VELKAN_PATH, dir_.file("cfg.xml")};
+    argv.insert(argv.end(), velkanExtra.begin(), velkanExtra.end());
+    return runProgram(argv);
+  }
+  // What the cache holds, as the next dornik run sees it (velkan's getContents).
+  void refreshCacheListing(const std::string& server) {
+    snapshot({"action-set", dir_.file("get.xml"), "getContents", "c:\\home\\ann"});
+    configure(server, "", dir_.file("get.xml"));
+    auto fetch = runProgram({VELKAN_PATH, dir_.file("cfg.xml")});
+    ASSERT_EQ(fetch.exitCode, 0) << readFile(dir_.file("logs/velkan.log"));
+    snapshot({"cache-content", dir_.file("contents.xml"), dir_.file("cache.xml")});
+  }
+  std::string velkanLog() { return readFile(dir_.file("logs/velkan.log")); }
+  std::vector<std::string> stored(testsupport::RunningService& service) {
+    std::vector<std::string> paths;
+    for (const auto& f : service.service().store().filesUnder("c:\\home\\ann")) paths.push_back(f.path);
+    return paths;
+  }
+
+  testsupport::TempDir dir_;
+  std::map<std::string, std::string> env_;
+};
+
+TEST_F(Velkan, FirstRunUploadsAllSecondRunOnlyTheChanges) {
+  writeFile(home("docs/report.txt"), std::string(20000, 'r'));
+  writeFile(home("docs/notes.doc"), "notes v1");
+  writeFile(home("docs/gone.txt"), "soon deleted");
+  writeFile(home("music/song.mp3"), std::string(3000, 'm'));
+  writeFile(home("bin/tool.exe"), std::string(4096, 'x'));
+  testsupport::writeJpeg(home("pics/small.jpg"), 200, 100);
+  testsupport::writeJpeg(home("pics/large.jpg"), 2000, 1000);
+  testsupport::RunningService service;
+
+  auto first = cycle(service.server());
+  ASSERT_EQ(first.exitCode, 0) << velkanLog();
+  EXPECT_NE(first.standardOutput.find("uploaded " + logical("docs/report.txt")), std::string::npos) << first.standardOutput;
+  auto& store = service.service().store();
+  EXPECT_EQ(stored(service).size(), 7u);
+  EXPECT_EQ(gunzip(store.contentPath(logical("docs/report.txt"))), std::string(20000, 'r'));
+  EXPECT_EQ(readFile(store.contentPath(logical("music/song.mp3"))), std::string(3000, 'm'));
+  EXPECT_EQ(readFile(store.contentPath(logical("pics/small.jpg"))), readFile(home("pics/small.jpg")));
+  int w = 0, h = 0;
+  ASSERT_TRUE(velkan::readImageSize(store.contentPath(logical("pics/large.jpg")), w, h));
+  EXPECT_EQ(w, 768);
+  EXPECT_EQ(h, 384);
+  EXPECT_NE(readFile(dir_.file("work/status/cs_uploadedtoday.xml")).find("report.txt"), std::string::npos);
+
+  refreshCacheListing(service.server());
+  writeFile(home("docs/notes.doc"), "notes version two");  // changed
+  platform::Env::defaultEnv()->removeFile(home("docs/gone.txt"));
+  writeFile(home("docs/new.txt"), "brand new");
+  auto second = cycle(service.server());
+  ASSERT_EQ(second.exitCode, 0) << velkanLog();
+  std::vector<std::string> expected = {logical("bin/tool.exe"),    logical("docs/new.txt"),   logical("docs/notes.doc"),
+                                       logical("docs/report.txt"), logical("music/song.mp3"), logical("pics/large.jpg"),
+                                       logical("pics/small.jpg")};
+  EXPECT_EQ(stored(service), expected);
+  EXPECT_EQ(gunzip(store.contentPath(logical("docs/notes.doc"))), "notes version two");
+  EXPECT_EQ(gunzip(store.contentPath(logical("docs/new.txt"))), "brand new");
+  // Only what changed went again.
+  EXPECT_EQ(testsupport::countOf(second.standardOutput, "uploaded "), 2u) << second.standardOutput;
+}
+
+TEST_F(Velkan, LimitsStopARunAndTheNextRunTakesTheRest) {
+  for (int i = 0; i < 6; ++i) writeFile(home("f" + std::to_string(i) + ".txt"), "file " + std::to_string(i));
+  testsupport::RunningService service;
+  auto limited = cycle(service.server(), "<MaxFiles value='2'/>");
+  EXPECT_EQ(limited.exitCode, 0) << velkanLog();
+  EXPECT_EQ(stored(service).size(), 2u);
+  EXPECT_EQ(testsupport::countOf(velkanLog(), "Upload file limit of 2 is reached. Total files processed are 2."), 1u);
+  refreshCacheListing(service.server());
+  auto rest = cycle(service.server());
+  EXPECT_EQ(rest.exitCode, 0);
+  EXPECT_EQ(stored(service).size(), 6u);
+  EXPECT_EQ(testsupport::countOf(rest.standardOutput, "uploaded "), 4u) << "nothing went twice";
+}
+
+TEST_F(Velkan, AFullStoreEndsTheRunWithMinus9) {
+  writeFile(home("a.txt"), "a");
+  writeFile(home("b.txt"), "b");
+  localservice::ServiceConfig config;
+  config.quotaBytes = 0;
+  testsupport::RunningService service(config);
+  auto run = cycle(service.server());
+  EXPECT_EQ(exitByte(run.exitCode), exitByte(-9)) << velkanLog();
+  EXPECT_TRUE(stored(service).empty());
+}
+
+TEST_F(Velkan, CommandLineAndBrokenInputs) {
+  auto usage = testsupport::run({VELKAN_PATH});
+  EXPECT_EQ(exitByte(usage.exitCode), exitByte(-101));
+  EXPECT_EQ(usage.standardOutput, "velkan usage: velkan.exe <configuration file>.\n");
+  EXPECT_EQ(exitByte(testsupport::run({VELKAN_PATH, dir_.file("missing.xml")}).exitCode), exitByte(-1));
+  testsupport::RunningService service;
+  configure(service.server());
+  for (const char* share : {"101", "-5"}) {
+    EXPECT_EQ(exitByte(runProgram({VELKAN_PATH, dir_.file("cfg.xml"), share}).exitCode), exitByte(-102)) << share;
+  }
+  EXPECT_NE(velkanLog().find("Wrong value for the second (cpu percentage) parameter."), std::string::npos);
+  writeFile(dir_.file("actionset.xml"), "<action-set><action name='delete'><file path='c:\\x'/>");
+  auto broken = runProgram({VELKAN_PATH, dir_.file("cfg.xml")});
+  EXPECT_EQ(exitByte(broken.exitCode), exitByte(-102));
+  EXPECT_NE(velkanLog().find("Loading of Action XML failed."), std::string::npos);
+  EXPECT_FALSE(testsupport::fileExists(dir_.file("cabinet.db"))) << "nothing was deleted or recorded";
+  writeFile(dir_.file("cfg.xml"), "<CachingPolicyEngineConfiguration/>");
+  auto noSection = runProgram({VELKAN_PATH, dir_.file("cfg.xml")});
+  EXPECT_EQ(exitByte(noSection.exitCode), exitByte(-102));
+  // Without a logging element the log sits beside the configuration.
+  EXPECT_NE(readFile(dir_.file("velkan.log")).find("While reading /CachingPolicyEngineConfiguration/cacheManagerClient@server"),
+            std::string::npos);
+}
+
+TEST_F(Velkan, ThrottledRunEndsWithTheSameResult) {
+  for (int i = 0; i < 3; ++i) writeFile(home("t" + std::to_string(i) + ".txt"), "throttled " + std::to_string(i));
+  testsupport::RunningService service;
+  auto run = cycle(service.server(), "", {"50"});
+  EXPECT_EQ(run.exitCode, 0) << velkanLog();
+  EXPECT_EQ(stored(service).size(), 3u);
+}
+
+TEST_F(Velkan, PolicyStatusFileWhenNothingIsToUpload) {
+  platform::Env::defaultEnv()->createDirectories(home());
+  platform::Env::defaultEnv()->createDirectories(dir_.file("work/remotepolicies"));
+  writeFile(dir_.file("work/status/cs_curpolicy.xml"), "remotepolicies/a.xml");
+  testsupport::RunningService service;
+  auto run = cycle(service.server());
+  EXPECT_EQ(run.exitCode, 0) << velkanLog();
+  EXPECT_EQ(readFile(dir_.file("work/remotepolicies/a.status")), std::string("\x02\x00\x00\x00", 4));
+}
+
+}  // namespace
