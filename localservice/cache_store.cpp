@@ -110,7 +110,9 @@ bool CacheStore::open(std::string& error) {
     return false;
   }
   sqlite3_busy_timeout(db_, 30000);
-  if (!exec("PRAGMA journal_mode=WAL") || !exec(kSchema)) {
+  // WAL with NORMAL sync: a commit is durable at the next checkpoint, and a
+  // crash loses at most the last transactions, never the catalogue.
+  if (!exec("PRAGMA journal_mode=WAL") || !exec("PRAGMA synchronous=NORMAL") || !exec(kSchema)) {
     error = "cannot prepare catalogue " + catalogue + ": " + sqlite3_errmsg(db_);
     return false;
   }

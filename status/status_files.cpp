@@ -21,7 +21,7 @@ constexpr size_t kListedEntries = 50;
 void writeStatus(const std::string& file, const ZR::CXmlElement& root) {
   std::string text, error;
   root.serialize(text, false, true, kStatusStylesheet);
-  ZR::CFileUtils::writeFileAtomically(file, text, error);
+  ZR::CFileUtils::writeFileAtomically(file, text, error, false);
 }
 
 std::unique_ptr<ZR::CXmlElement> load(const std::string& file, std::string& error) {

@@ -59,8 +59,8 @@ std::string temporaryNameFor(const std::string& target) {
 
 }  // namespace
 
-CAtomicFile::CAtomicFile(const std::string& path)
-    : target_(platform::hostPath(path)), temporary_(temporaryNameFor(target_)) {
+CAtomicFile::CAtomicFile(const std::string& path, bool durable)
+    : target_(platform::hostPath(path)), temporary_(temporaryNameFor(target_)), durable_(durable) {
   if (target_.empty()) {
     error_ = "no file name given";
     temporary_.clear();
@@ -85,7 +85,7 @@ bool CAtomicFile::append(const char* data, size_t count) {
 
 bool CAtomicFile::commit() {
   if (!isValid()) return false;
-  if (!writer_->sync() || !writer_->close()) {
+  if ((durable_ && !writer_->sync()) || !writer_->close()) {
     error_ = "cannot store " + temporary_ + " (disk full?)";
     discard();
     return false;
@@ -126,8 +126,9 @@ std::string CFileUtils::fileNameFromPath(const std::string& path) {
   return separator == std::string::npos ? path : path.substr(separator + 1);
 }
 
-bool CFileUtils::writeFileAtomically(const std::string& path, const std::string& content, std::string& error) {
-  CAtomicFile file(path);
+bool CFileUtils::writeFileAtomically(const std::string& path, const std::string& content, std::string& error,
+                                     bool durable) {
+  CAtomicFile file(path, durable);
   if (file.append(content) && file.commit()) return true;
   error = file.lastError();
   return false;

@@ -44,7 +44,10 @@ class CFile {
 // commit() is never called) the old file stays and the temporary is removed.
 class CAtomicFile {
  public:
-  explicit CAtomicFile(const std::string& path);
+  // With `durable` false the content is not forced to disk before the
+  // rename: readers still never see half a file, but a power cut may lose
+  // the update (fine for files that are rewritten often, like status files).
+  explicit CAtomicFile(const std::string& path, bool durable = true);
   ~CAtomicFile();
   CAtomicFile(const CAtomicFile&) = delete;
   CAtomicFile& operator=(const CAtomicFile&) = delete;
@@ -63,6 +66,7 @@ class CAtomicFile {
   std::string temporary_;
   std::unique_ptr<platform::WritableFile> writer_;
   std::string error_;
+  bool durable_;
 };
 
 struct CFileInfo {
@@ -79,7 +83,8 @@ class CFileUtils {
   // The part after the last "\" or "/".
   static std::string fileNameFromPath(const std::string& path);
   // Writes a whole file through CAtomicFile; false with `error` on failure.
-  static bool writeFileAtomically(const std::string& path, const std::string& content, std::string& error);
+  static bool writeFileAtomically(const std::string& path, const std::string& content, std::string& error,
+                                  bool durable = true);
   static bool readFile(const std::string& path, std::string& content, std::string& error);
 };
 
