@@ -1,6 +1,7 @@
 #include "tests/test_support.h"
 
 #include <gtest/gtest.h>
+#include <regex.h>
 
 #include <atomic>
 
@@ -55,6 +56,18 @@ size_t countOf(const std::string& text, const std::string& needle) {
   size_t count = 0;
   for (size_t pos = text.find(needle); pos != std::string::npos; pos = text.find(needle, pos + needle.size())) ++count;
   return count;
+}
+
+
+bool matchesWhole(const std::string& text, const std::string& pattern) {
+  regex_t compiled;
+  if (regcomp(&compiled, ("^(" + pattern + ")$").c_str(), REG_EXTENDED | REG_NOSUB) != 0) {
+    ADD_FAILURE() << "bad pattern: " << pattern;
+    return false;
+  }
+  bool matched = regexec(&compiled, text.c_str(), 0, nullptr, 0) == 0;
+  regfree(&compiled);
+  return matched;
 }
 
 }  // namespace testsupport
