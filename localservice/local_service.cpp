@@ -175,17 +175,23 @@ void LocalService::run() {
   while (!stopping_.load()) {
     SOAP_SOCKET socket = soap_accept(listener_);
     if (!soap_valid_socket(socket)) continue;  // time-out, or a failed accept
-    struct soap* connection = soap_copy(listener_);
+    struct soap* connection = newConnection();
     if (!connection) {
       soap_force_closesock(listener_);
       continue;
     }
-    {
-      std::lock_guard<std::mutex> lock(mutex_);
-      ++activeConnections_;
-    }
-    std::thread([this, connection] { serve(connection); }).detach();
+    std::thread([this, connection] { serveConnection(connection); }).detach();
   }
+}
+
+struct soap* LocalService::newConnection() { return soap_copy(listener_); }
+
+void LocalService::serveConnection(struct soap* connection) {
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    ++activeConnections_;
+  }
+  serve(connection);
 }
 
 void LocalService::serve(struct soap* soap) {

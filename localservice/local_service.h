@@ -51,6 +51,12 @@ class LocalService {
   // Ends run() soon and waits for the connections to finish.
   void stop();
 
+  // A connection context with the service's settings (after start()), and
+  // serving it to its end, which frees it. run() uses both for accepted
+  // sockets; the fuzzer hands in contexts that read from memory.
+  struct soap* newConnection();
+  void serveConnection(struct soap* connection);
+
   CacheStore& store() { return store_; }
   const ServiceConfig& config() const { return config_; }
 

@@ -11,6 +11,15 @@ PACKAGES=(
   libjpeg62-turbo-dev libpng-dev libgif-dev libtiff-dev libstb-dev
   python3 time xsltproc
 )
+# --fuzz: also clang with its libFuzzer runtime (fuzz/run.sh);
+# --tsan: nothing more (ThreadSanitizer ships with gcc), kept for symmetry.
+for option in "$@"; do
+  case "$option" in
+    --fuzz) PACKAGES+=(clang libclang-rt-dev) ;;
+    --tsan) ;;
+    *) echo "install-deps: unknown option $option" >&2; exit 2 ;;
+  esac
+done
 
 missing=()
 for package in "${PACKAGES[@]}"; do

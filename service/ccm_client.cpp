@@ -270,6 +270,16 @@ void CCMClient::appendGhostEntries(const ZR::CXmlElement& group, ZR::CXmlWriter&
   }
 }
 
+std::string CCMClient::ghostDocument(const ZR::CXmlElement& group) {
+  std::string text;
+  ZR::CXmlWriter writer(text, true);
+  writer.declaration();
+  writer.startElement("contents");
+  appendGhostEntries(group, writer);
+  writer.finish();
+  return text;
+}
+
 void CCMClient::writeGhostContent(const std::string& ghostContentPath) {
   auto document = parseBounded(ghostContentPath, "Ghost content file");
   if (!document) throw std::runtime_error("error parsing ghost content xml.");
@@ -278,12 +288,7 @@ void CCMClient::writeGhostContent(const std::string& ghostContentPath) {
     if (group.getChildCount() == 0) continue;
     const ZR::CXmlAttribute* first = group.getChild(size_t{0})->getAttribute("path");
     std::string remotePath = ghostRemotePath(first ? first->value : "");
-    std::string text;
-    ZR::CXmlWriter writer(text, true);
-    writer.declaration();
-    writer.startElement("contents");
-    appendGhostEntries(group, writer);
-    writer.finish();
+    std::string text = ghostDocument(group);
     ensureSession();
     std::string result = session_->writeGhostFileAttachment(sessionKey_, remotePath, text);
     checkResult("CCMClient::writeGhostContent()", "writeGhostContent", result);

@@ -111,7 +111,10 @@ class CCMClient : public ByteAccounting {
   void setSymlinks(const std::string& symlinkPath);
   void deletePolicy(const std::string& expiredPoliciesPath);
   void writeGhostContent(const std::string& ghostContentPath);
-  void appendGhostEntries(const ZR::CXmlElement& group, ZR::CXmlWriter& writer);
+  static void appendGhostEntries(const ZR::CXmlElement& group, ZR::CXmlWriter& writer);
+  // The document sent for one group of the ghost content file: its
+  // directory and file entries under <contents>, paths with forward slashes.
+  static std::string ghostDocument(const ZR::CXmlElement& group);
 
   // The remote path of a ghost group whose first entry has `entryPath`;
   // throws std::out_of_range for an empty one.

@@ -27,7 +27,7 @@ std::unique_ptr<CLogger>& loggerSlot() {
 char crashLogPath[4096];
 char crashModule[64];
 
-std::string formatMessage(const char* format, va_list args) {
+__attribute__((format(printf, 1, 0))) std::string formatMessage(const char* format, va_list args) {
   va_list copy;
   va_copy(copy, args);
   char small[512];
