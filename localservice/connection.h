@@ -30,6 +30,7 @@ struct Connection {
   std::unique_ptr<Attachment> attachment;
   size_t (*receive)(struct soap*, char*, size_t) = nullptr;  // the transport's own reader
   int64_t received = 0;
+  uint64_t firstReadMs = 0;  // slow reads: when the first read began
 
   // Removes an attachment that no operation took.
   void discardAttachment() {

@@ -90,10 +90,17 @@ size_t faultyReceive(struct soap* soap, char* buffer, size_t length) {
   if (config.slowReadBytesPerSecond > 0) {
     size_t slice = static_cast<size_t>(std::max<int64_t>(1, config.slowReadBytesPerSecond / 10));
     length = std::min(length, slice);
-    platform::sleepMs(100);
   }
   size_t got = c.receive(soap, buffer, length);
   c.received += static_cast<int64_t>(got);
+  // A slow link: each read ends when the bytes so far would have arrived at
+  // the configured rate.
+  if (config.slowReadBytesPerSecond > 0) {
+    uint64_t now = platform::tickCountMs();
+    if (c.firstReadMs == 0) c.firstReadMs = now;
+    uint64_t due = c.firstReadMs + static_cast<uint64_t>(c.received * 1000 / config.slowReadBytesPerSecond);
+    if (due > now) platform::sleepMs(static_cast<uint32_t>(due - now));
+  }
   return got;
 }
 

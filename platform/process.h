@@ -26,6 +26,10 @@ void setEnvironmentVariable(const std::string& name, const std::string& value);
 
 int processId();
 
+// True while a process with this id exists (also when it belongs to another
+// user); false once it has ended.
+bool processAlive(int pid);
+
 struct ProcessResult {
   int exitCode = -1;       // low 8 bits as the system reports them
   int terminatedBySignal = 0;  // the signal number when the child was killed

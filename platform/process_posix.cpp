@@ -48,6 +48,8 @@ void setEnvironmentVariable(const std::string& name, const std::string& value) {
 
 int processId() { return static_cast<int>(::getpid()); }
 
+bool processAlive(int pid) { return pid > 0 && (::kill(pid, 0) == 0 || errno == EPERM); }
+
 namespace {
 
 std::vector<std::string> mergedEnvironment(const std::map<std::string, std::string>& extra) {

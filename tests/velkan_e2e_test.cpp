@@ -10,88 +10,16 @@
 #include "prepare/image_codec.h"
 #include "tests/image_fixtures.h"
 #include "tests/local_service_fixture.h"
+#include "tests/velkan_fixture.h"
 
 namespace {
 
 using testsupport::exitByte;
 using testsupport::readFile;
 using testsupport::writeFile;
+using testsupport::gunzip;
 
-std::string gunzip(const std::string& path) {
-  gzFile in = gzopen(path.c_str(), "rb");
-  if (!in) return "<not gzip>";
-  std::string out;
-  char buffer[65536];
-  for (int n; (n = gzread(in, buffer, sizeof buffer)) > 0;) out.append(buffer, static_cast<size_t>(n));
-  gzclose(in);
-  return out;
-}
-
-class Velkan : public ::testing::Test {
- protected:
-  void SetUp() override {
-    env_ = {{"VELKAN_DRIVE_C", dir_.path()}, {"ZR_IPC_NAMESPACE", "velkan-e2e-" + std::to_string(platform::processId())}};
-    platform::Env::defaultEnv()->createDirectories(dir_.file("work/status"));
-    writeFile(dir_.file("auth.xml"), "<agent>ann</agent>");
-  }
-  std::string home(const std::string& name = "") const { return dir_.file("home/ann" + (name.empty() ? "" : "/" + name)); }
-  static std::string logical(const std::string& name) {
-    std::string out = "c:\\home\\ann\\" + name;
-    for (char& c : out) c = c == '/' ? '\\' : c;
-    return out;
-  }
-  // One configuration for both programs.
-  void configure(const std::string& server, const std::string& clientExtra = "", const std::string& actionset = "") {
-    std::string actions = actionset.empty() ? dir_.file("actionset.xml") : actionset;
-    writeFile(dir_.file("cfg.xml"),
-              "<CachingPolicyEngineConfiguration><policyEngine>"
-              "<dircontent value='" + dir_.file("dir.xml") + "'/><cachecontent value='" + dir_.file("cache.xml") +
-              "'/><actionset value='" + dir_.file("actionset.xml") + "'/></policyEngine>"
-              "<cacheManagerClient server='" + server + "'><accessDocument path='" + dir_.file("auth.xml") +
-              "'/><actionset path='" + actions + "'/><outputFile path='" + dir_.file("contents.xml") +
-              "'/><CompressionWait value='0'/><transcodedFolder path='" + dir_.file("transcoded") + "'/>" +
-              clientExtra + "</cacheManagerClient><logging folder='" + dir_.file("logs") +
-              "'/><cabinet path='" + dir_.file("cabinet.db") + "'/></CachingPolicyEngineConfiguration>");
-  }
-  platform::ProcessResult runProgram(const std::vector<std::string>& argv) {
-    return testsupport::run(argv, env_, dir_.file("work"));
-  }
-  platform::ProcessResult snapshot(const std::vector<std::string>& args) {
-    std::vector<std::string> argv = {"/usr/bin/python3", SNAPSHOT_SCRIPT};
-    argv.insert(argv.end(), args.begin(), args.end());
-    auto result = testsupport::run(argv);
-    EXPECT_EQ(result.exitCode, 0) << result.standardError;
-    return result;
-  }
-  // dornik on the current tree and cache listing, then velkan on the action set.
-  platform::ProcessResult cycle(const std::string& server, const std::string& clientExtra = "",
-                                const std::vector<std::string>& velkanExtra = {}) {
-    snapshot({"dir-content", home(), dir_.path(), dir_.file("dir.xml")});
-    configure(server, clientExtra);
-    auto engine = runProgram({DORNIK_PATH, dir_.file("cfg.xml")});
-    EXPECT_EQ(engine.exitCode, 0) << readFile(dir_.file("logs/dornik.log"));
-    std::vector<std::string> argv = {VELKAN_PATH, dir_.file("cfg.xml")};
-    argv.insert(argv.end(), velkanExtra.begin(), velkanExtra.end());
-    return runProgram(argv);
-  }
-  // What the cache holds, as the next dornik run sees it (velkan's getContents).
-  void refreshCacheListing(const std::string& server) {
-    snapshot({"action-set", dir_.file("get.xml"), "getContents", "c:\\home\\ann"});
-    configure(server, "", dir_.file("get.xml"));
-    auto fetch = runProgram({VELKAN_PATH, dir_.file("cfg.xml")});
-    ASSERT_EQ(fetch.exitCode, 0) << readFile(dir_.file("logs/velkan.log"));
-    snapshot({"cache-content", dir_.file("contents.xml"), dir_.file("cache.xml")});
-  }
-  std::string velkanLog() { return readFile(dir_.file("logs/velkan.log")); }
-  std::vector<std::string> stored(testsupport::RunningService& service) {
-    std::vector<std::string> paths;
-    for (const auto& f : service.service().store().filesUnder("c:\\home\\ann")) paths.push_back(f.path);
-    return paths;
-  }
-
-  testsupport::TempDir dir_;
-  std::map<std::string, std::string> env_;
-};
+class Velkan : public testsupport::VelkanFixture {};
 
 TEST_F(Velkan, FirstRunUploadsAllSecondRunOnlyTheChanges) {
   writeFile(home("docs/report.txt"), std::string(20000, 'r'));

@@ -240,6 +240,28 @@ TEST(AtomicFile, ReplacesWholeAndRefusesMissingFolderOrName) {
   EXPECT_FALSE(ZR::CFileUtils::writeFileAtomically("", "x", error));
 }
 
+TEST(AtomicFile, ACommitRemovesTemporariesOfEndedWriters) {
+  testsupport::TempDir dir;
+  platform::ProcessResult ended = testsupport::run({"/bin/sh", "-c", "echo $$"});
+  const std::string deadPid = ended.standardOutput.substr(0, ended.standardOutput.find('\n'));
+  const std::string ownPid = std::to_string(platform::processId());
+  struct Case {
+    std::string name;
+    bool kept;
+  } cases[] = {
+      {"status.xml.tmp-" + deadPid + "-3", false},     // its writer was killed
+      {"status.xml.tmp-" + ownPid + "-999", true},     // ours: another writer may be busy with it
+      {"status.xml.tmp-1-0", true},                    // a live process
+      {"other.xml.tmp-" + deadPid + "-0", true},       // another file's
+      {"status.xml.tmp-x" + deadPid + "-0", true},     // not a temporary's name
+      {"status.xml.tmp--0", true},
+  };
+  for (const Case& c : cases) testsupport::writeFile(dir.file(c.name), "half");
+  std::string error;
+  ASSERT_TRUE(ZR::CFileUtils::writeFileAtomically(dir.file("status.xml"), "<whole/>", error)) << error;
+  for (const Case& c : cases) EXPECT_EQ(testsupport::fileExists(dir.file(c.name)), c.kept) << c.name;
+}
+
 TEST(Files, InfoNamesAndFolders) {
   testsupport::TempDir dir;
   testsupport::writeFile(dir.file("sub/a.bin"), std::string(5000, 'x'));

@@ -2,6 +2,7 @@
 
 #include <atomic>
 #include <cstring>
+#include <vector>
 
 #include "platform/path.h"
 #include "platform/process.h"
@@ -57,6 +58,37 @@ std::string temporaryNameFor(const std::string& target) {
   return target + ".tmp-" + std::to_string(platform::processId()) + "-" + std::to_string(counter++);
 }
 
+// The process id in a temporary's name "<target>.tmp-<pid>-<n>"; 0 when the
+// name is not one of the target's temporaries.
+int writerOfTemporary(const std::string& name, const std::string& targetName) {
+  const std::string prefix = targetName + ".tmp-";
+  if (name.compare(0, prefix.size(), prefix) != 0) return 0;
+  size_t dash = name.find('-', prefix.size());
+  if (dash == std::string::npos || dash == prefix.size() || dash - prefix.size() > 9) return 0;
+  int pid = 0;
+  for (size_t i = prefix.size(); i < dash; ++i) {
+    if (name[i] < '0' || name[i] > '9') return 0;
+    pid = pid * 10 + (name[i] - '0');
+  }
+  return pid;
+}
+
+// Temporaries of the target left by writers that were killed: removed once
+// a later write of the same file succeeds, so they never pile up.
+void removeAbandonedTemporaries(const std::string& target) {
+  size_t slash = target.find_last_of('/');
+  std::string folder = slash == std::string::npos ? "." : target.substr(0, slash);
+  std::string targetName = slash == std::string::npos ? target : target.substr(slash + 1);
+  std::vector<std::string> names;
+  if (!platform::env()->listDirectory(folder.empty() ? "/" : folder, &names)) return;
+  for (const std::string& name : names) {
+    int pid = writerOfTemporary(name, targetName);
+    if (pid != 0 && pid != platform::processId() && !platform::processAlive(pid)) {
+      platform::env()->removeFile(folder + "/" + name);
+    }
+  }
+}
+
 }  // namespace
 
 CAtomicFile::CAtomicFile(const std::string& path, bool durable)
@@ -96,6 +128,7 @@ bool CAtomicFile::commit() {
     return false;
   }
   temporary_.clear();
+  removeAbandonedTemporaries(target_);
   return true;
 }
 
