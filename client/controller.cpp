@@ -9,6 +9,8 @@
 #include "bindings/zrcore/string_utils.h"
 #include "client/velkan_exceptions.h"
 #include "engine/action_set_file.h"
+#include "platform/env.h"
+#include "platform/path.h"
 #include "prepare/cpu_bound_thread.h"
 #include "prepare/image_transcoder.h"
 #include "service/ccm_client.h"
@@ -40,6 +42,13 @@ void CCMClient::run(const std::string& configurationPath) {
 }
 
 void CCMClient::readActionSet() {
+  // The action set decides which files leave the machine and which cached
+  // copies are deleted: say so when someone else could have written it.
+  platform::FileInfo info;
+  if (platform::env()->getFileInfo(platform::hostPath(settings_.actionset), &info) && info.othersMayWrite) {
+    log_.warning("%s", ("the action set " + settings_.actionset +
+                        " can be changed by other users; keep it writable by this user only").c_str());
+  }
   dornik::ActionSetContent content = dornik::readActionSet(settings_.actionset);
   if (!content.loaded) {
     log_.error("%s", content.detail.c_str());

@@ -18,6 +18,9 @@ struct FileInfo {
   uint64_t size = 0;
   int64_t modifiedUnixSeconds = 0;  // last write time
   bool isDirectory = false;
+  // Writable by the group or everyone, or owned by another user (not root):
+  // someone else could change what we read from it.
+  bool othersMayWrite = false;
 };
 
 // A file opened for sequential reading. REQUIRES: external synchronization.

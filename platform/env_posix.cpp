@@ -88,6 +88,7 @@ class PosixEnv : public Env {
     info->size = static_cast<uint64_t>(st.st_size);
     info->modifiedUnixSeconds = static_cast<int64_t>(st.st_mtime);
     info->isDirectory = S_ISDIR(st.st_mode);
+    info->othersMayWrite = (st.st_mode & (S_IWGRP | S_IWOTH)) != 0 || (st.st_uid != ::geteuid() && st.st_uid != 0);
     return true;
   }
 

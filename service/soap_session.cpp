@@ -106,6 +106,7 @@ bool configure(struct soap* soap, const ServiceOptions& options) {
   soap->connect_timeout = options.connectTimeoutSeconds;
   soap->send_timeout = options.sendTimeoutSeconds;
   soap->recv_timeout = options.receiveTimeoutSeconds;
+  soap->recv_maxlength = options.maxReplyBytes;
   if (!options.proxyHost.empty()) {
     soap->proxy_host = soap_strdup(soap, options.proxyHost.c_str());
     soap->proxy_port = options.proxyPort;

@@ -31,6 +31,9 @@ struct ServiceOptions {
   std::string proxyUser;
   std::string proxyPassword;
   std::string caDirectory = "certs";
+  // The largest reply message a service may send; a longer one fails the
+  // call instead of filling memory (a listing of a million files is far below).
+  uint64_t maxReplyBytes = uint64_t{1} << 30;
 
   // Takes the proxy settings only when the host is not empty; the port is
   // the leading decimal digits of its text.

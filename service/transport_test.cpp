@@ -122,6 +122,16 @@ TEST_F(TransportTest, TransportFailuresCarryTheirStatusAndMessage) {
   EXPECT_NO_THROW(session.checkSoapStatus(0));
 }
 
+TEST_F(TransportTest, OversizedRepliesFailTheCall) {
+  testsupport::WireRecorder huge([](const testsupport::RecordedRequest&) {
+    return testsupport::soapResponse("login", "<loginReturn>" + std::string(3 << 20, 'k') + "</loginReturn>");
+  });
+  ServiceOptions small;
+  small.maxReplyBytes = 1 << 20;
+  EXPECT_NE(loginFailure(huge.server(), small), "") << "a 3 MiB reply passed a 1 MiB bound";
+  EXPECT_EQ(loginFailure(huge.server(), ServiceOptions()), "") << "the default bound is far above 3 MiB";
+}
+
 TEST(Endpoint, ServerSettingRules) {
   struct Case {
     const char* server;

@@ -1,6 +1,7 @@
 // The controller's reading of an action set: the upload lists, their order
 // and what is skipped.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include "bindings/zrcore/config.h"
 #include "bindings/zrcore/log.h"
@@ -105,6 +106,17 @@ TEST_F(Controller, UnreadableActionSets) {
     } catch (const std::runtime_error& e) {
       EXPECT_STREQ(e.what(), k.message);
     }
+  }
+}
+
+TEST_F(Controller, AnActionSetOthersCanWriteIsReported) {
+  const std::string warning = "can be changed by other users";
+  for (bool shared : {false, true}) {
+    auto c = client("");
+    ::chmod(dir_.file("actions.xml").c_str(), shared ? 0666 : 0600);
+    c->readActionSet();
+    ZR::CLogManager::instance()->flush();
+    EXPECT_EQ(testsupport::countOf(testsupport::readFile(dir_.file("velkan.log")), warning), shared ? 1u : 0u);
   }
 }
 

@@ -9,6 +9,9 @@
 #include "platform/process.h"
 #include "prepare/image_codec.h"
 #include "tests/image_fixtures.h"
+#include "bindings/zrcore/configurator.h"
+#include "client/session_key_store.h"
+#include "tests/forwarding_proxy.h"
 #include "tests/local_service_fixture.h"
 #include "tests/velkan_fixture.h"
 
@@ -126,6 +129,42 @@ TEST_F(Velkan, PolicyStatusFileWhenNothingIsToUpload) {
   auto run = cycle(service.server());
   EXPECT_EQ(run.exitCode, 0) << velkanLog();
   EXPECT_EQ(readFile(dir_.file("work/remotepolicies/a.status")), std::string("\x02\x00\x00\x00", 4));
+}
+
+TEST_F(Velkan, SecretsStayOutOfLogsOutputsAndStatusFiles) {
+  const std::string authentication = "s3cr3t-auth-Text-42", password = "pr0xy-Pa55word";
+  writeFile(dir_.file("auth.xml"), "<agent>" + authentication + "</agent>");
+  testsupport::ForwardingProxy proxy;
+  writeFile(dir_.file("work/agent.xml"),
+            "<properties><entry key='config.proxy.http.useproxy'>true</entry>"
+            "<entry key='config.proxy.http.host'>127.0.0.1</entry>"
+            "<entry key='config.proxy.http.port'>" + std::to_string(proxy.port()) + "</entry>"
+            "<entry key='config.proxy.http.username'>ann</entry>"
+            "<entry key='config.proxy.http.userpassword'>" + ZR::encodeBase64(password) + "</entry></properties>");
+  writeFile(home("docs/a.txt"), "some text");
+  // Held open here, the session key block outlives the run, so the key can
+  // be looked for afterwards.
+  platform::setEnvironmentVariable("ZR_IPC_NAMESPACE", env_["ZR_IPC_NAMESPACE"]);
+  velkan::CSessionKeyStore keys;
+  testsupport::RunningService service;
+  auto run = cycle(service.server());
+  ASSERT_EQ(run.exitCode, 0) << velkanLog();
+  ASSERT_EQ(stored(service).size(), 1u);
+  ASSERT_FALSE(proxy.authorizations().empty()) << "the run did not go through the proxy";
+  const std::string key = keys.getKey();
+  ASSERT_FALSE(key.empty());
+
+  std::map<std::string, std::string> texts = {{"standard output", run.standardOutput},
+                                              {"standard error", run.standardError}};
+  for (const std::string& folder : {dir_.file("logs"), dir_.file("work/status")}) {
+    std::vector<std::string> names;
+    platform::Env::defaultEnv()->listDirectory(folder, &names);
+    for (const std::string& name : names) texts[folder + "/" + name] = readFile(folder + "/" + name);
+  }
+  for (const std::string& secret : {authentication, password, ZR::encodeBase64(password), key}) {
+    for (const auto& [where, text] : texts) EXPECT_EQ(text.find(secret), std::string::npos) << secret << " in " << where;
+  }
+  platform::setEnvironmentVariable("ZR_IPC_NAMESPACE", "");
 }
 
 }  // namespace
