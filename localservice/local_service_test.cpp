@@ -211,6 +211,19 @@ TEST_F(LocalServiceTest, BadRequestsGetAFaultOrACloseNeverACrashOrAHalfFile) {
   EXPECT_EQ(s.login("agent").size(), 64u);  // still serving
 }
 
+TEST_F(LocalServiceTest, RequestLinesWithoutAPathAreRefused) {
+  testsupport::RunningService service;
+  // Found by fuzzing: the toolkit's parser read past its line buffer here.
+  for (const char* line : {"POST HTTP/1.1", "POST      HTTP/1.1", "GET HTTP/1.0", "POST  HTTP/"}) {
+    std::string request = post("text/xml", "<x/>");
+    request.replace(0, request.find("\r\n"), line);
+    std::string answer = rawExchange(service.port(), request);
+    EXPECT_EQ(answer.rfind("HTTP/1.1 400", 0), 0u) << line << ": " << answer.substr(0, 80);
+  }
+  CSoapSession s(service.server(), ServiceOptions(), log());
+  EXPECT_EQ(s.login("agent").size(), 64u);  // still serving
+}
+
 TEST_F(LocalServiceTest, ConcurrentClients) {
   testsupport::RunningService service;
   std::vector<std::thread> clients;

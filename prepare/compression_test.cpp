@@ -11,15 +11,7 @@
 
 namespace {
 
-std::string gunzip(const std::string& path) {
-  gzFile in = gzopen(path.c_str(), "rb");
-  if (!in) return "<not gzip>";
-  std::string out;
-  char buffer[65536];
-  for (int n; (n = gzread(in, buffer, sizeof buffer)) > 0;) out.append(buffer, static_cast<size_t>(n));
-  gzclose(in);
-  return out;
-}
+using testsupport::gunzip;
 
 TEST(UniqueName, FormatAndNoRepeats) {
   std::string name = velkan::makeUniqueName("/t/", "c:\\docs\\report.txt");

@@ -7,7 +7,7 @@ PACKAGES=(
   build-essential cmake ninja-build pkg-config git
   libexpat1-dev libsqlite3-dev libfmt-dev libspdlog-dev zlib1g-dev libssl-dev
   libgtest-dev libgmock-dev libbenchmark-dev
-  gsoap dpkg-dev openssl ca-certificates
+  gsoap dpkg-dev patch openssl ca-certificates
   libjpeg62-turbo-dev libpng-dev libgif-dev libtiff-dev libstb-dev
   python3 time xsltproc
 )

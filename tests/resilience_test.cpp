@@ -6,7 +6,7 @@
 // a run that was never disturbed.
 //
 // The sizes suit ctest; larger runs for a report:
-//   ZR_KILL_CYCLES=200 ZR_SOAK_RUNS=40 ZR_SOAK_FILES=3000 tests/resilience_tests
+//   ZR_KILL_CYCLES=200 ZR_SOAK_ROUNDS=20 ZR_SOAK_FILES=3000 tests/resilience_tests
 // ZR_RESILIENCE_SEED repeats the random choices of an earlier run.
 #include <gtest/gtest.h>
 
@@ -283,6 +283,7 @@ Faults randomFaults(const std::string& root) {
   f.config.root = root;
   for (int i = between(1, 3); i > 0; --i) {
     std::string operation = kOperations[between(0, 4)];
+    if (f.config.injectedAnswers.count(operation)) continue;
     int code = kCodes[between(0, 3)], times = between(1, 4);
     f.config.injectedAnswers[operation] = {code, times};
     f.text += operation + " " + std::to_string(code) + " x" + std::to_string(times) + "; ";
@@ -309,7 +310,7 @@ int delivered(const localservice::ServiceConfig& planned, testsupport::RunningSe
 }
 
 TEST_F(Resilience, FaultSoakLosesCorruptsAndFalselyRecordsNothing) {
-  const int runs = settingOf("ZR_SOAK_RUNS", 5);
+  const int rounds = settingOf("ZR_SOAK_ROUNDS", 3);
   const int files = settingOf("ZR_SOAK_FILES", 150);
   makeTree(files, 6000);
   Contents reference;
@@ -323,38 +324,44 @@ TEST_F(Resilience, FaultSoakLosesCorruptsAndFalselyRecordsNothing) {
   platform::Env::defaultEnv()->removeFile(dir_.file("cabinet.db"));
   platform::Env::defaultEnv()->removeFile(dir_.file("work/status/cs_uploadedtoday.xml"));
 
-  testsupport::TempDir storeRoot;
-  const std::string root = storeRoot.file("store");
-  int faults = 0, drops = 0;
+  // Each round: a fresh store and index, one or two runs under random
+  // faults (each checked), then calm runs that must end at the reference.
+  int faults = 0, drops = 0, faultyRuns = 0;
   size_t checked = 0;
   auto started = std::chrono::steady_clock::now();
-  for (int i = 0; i < runs; ++i) {
-    {
-      localservice::ServiceConfig calm;
-      calm.root = root;
-      testsupport::RunningService service(calm);
-      refreshCacheListing(service.server());
+  for (int round = 0; round < rounds; ++round) {
+    testsupport::TempDir storeRoot;
+    const std::string root = storeRoot.file("store");
+    platform::Env::defaultEnv()->removeFile(dir_.file("cabinet.db"));
+    platform::Env::defaultEnv()->removeFile(dir_.file("work/status/cs_uploadedtoday.xml"));
+    localservice::ServiceConfig calm;
+    calm.root = root;
+    for (int k = between(1, 2); k > 0; --k, ++faultyRuns) {
+      {
+        testsupport::RunningService service(calm);
+        refreshCacheListing(service.server());
+      }
+      Faults f = randomFaults(root);
+      testsupport::RunningService service(f.config);
+      auto run = cycle(service.server());
+      ASSERT_NE(run.exitCode, ZR::kCrashExitCode) << velkanLog();
+      ASSERT_EQ(run.terminatedBySignal, 0) << velkanLog();
+      int now = delivered(f.config, service);
+      faults += now;
+      drops += f.config.dropAfterBytes >= 0;
+      std::printf("round %d: %s%d injected answers delivered, velkan exit %d\n", round, f.text.c_str(), now,
+                  run.exitCode);
+      checked += checkConsistent(service, reference, "round " + std::to_string(round) + " (" + f.text + ")");
     }
-    Faults f = randomFaults(root);
-    testsupport::RunningService service(f.config);
-    auto run = cycle(service.server());
-    ASSERT_NE(run.exitCode, ZR::kCrashExitCode) << velkanLog();
-    ASSERT_EQ(run.terminatedBySignal, 0) << velkanLog();
-    int now = delivered(f.config, service);
-    faults += now;
-    std::printf("soak run %d: %s%d injected answers delivered, velkan exit %d\n", i, f.text.c_str(), now, run.exitCode);
-    drops += f.config.dropAfterBytes >= 0;
-    checked += checkConsistent(service, reference, "soak run " + std::to_string(i) + " (" + f.text + ")");
+    testsupport::RunningService service(calm);
+    completeUndisturbed(service, 4);
+    ASSERT_EQ(contentsOf(service), reference) << "round " << round << ": the store differs from an undisturbed run's";
+    checked += checkConsistent(service, reference, "round " + std::to_string(round) + " at the end");
   }
-  localservice::ServiceConfig calm;
-  calm.root = root;
-  testsupport::RunningService service(calm);
-  completeUndisturbed(service, 4);
-  EXPECT_EQ(contentsOf(service), reference) << "the store differs from an undisturbed run's";
-  checked += checkConsistent(service, reference, "at the end");
-  std::printf("soak: %d runs over %d files in %lld s, %d injected answers delivered, %d runs with a dropped "
-              "connection, %zu stored files checked, store equal to an undisturbed run's at the end\n",
-              runs, files, static_cast<long long>(elapsedMs(started) / 1000), faults, drops, checked);
+  std::printf("soak: %d rounds, %d runs under faults over %d files in %lld s, %d injected answers delivered, "
+              "%d runs with dropped connections, %zu stored files checked, every round ended equal to an "
+              "undisturbed run\n",
+              rounds, faultyRuns, files, static_cast<long long>(elapsedMs(started) / 1000), faults, drops, checked);
 }
 
 }  // namespace

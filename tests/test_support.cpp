@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 #include <regex.h>
+#include <zlib.h>
 
 #include <atomic>
 
@@ -58,6 +59,16 @@ size_t countOf(const std::string& text, const std::string& needle) {
   return count;
 }
 
+
+std::string gunzip(const std::string& path) {
+  gzFile in = gzopen(path.c_str(), "rb");
+  if (!in) return "<not gzip>";
+  std::string out;
+  char buffer[65536];
+  for (int n; (n = gzread(in, buffer, sizeof buffer)) > 0;) out.append(buffer, static_cast<size_t>(n));
+  gzclose(in);
+  return out;
+}
 
 bool matchesWhole(const std::string& text, const std::string& pattern) {
   regex_t compiled;

@@ -44,6 +44,9 @@ constexpr int exitByte(int code) { return code & 0xFF; }
 // Number of times `needle` occurs in `text`.
 size_t countOf(const std::string& text, const std::string& needle);
 
+// The content of a gzip file unpacked; "<not gzip>" when it cannot be read.
+std::string gunzip(const std::string& path);
+
 // True when the whole of `text` matches the POSIX extended regular
 // expression `pattern`. (std::regex trips GCC's maybe-uninitialized warning
 // in sanitizer builds, so the tests use the C library's matcher.)

@@ -4,7 +4,6 @@
 #pragma once
 
 #include <gtest/gtest.h>
-#include <zlib.h>
 
 #include <map>
 #include <string>
@@ -15,16 +14,6 @@
 #include "tests/local_service_fixture.h"
 
 namespace testsupport {
-
-inline std::string gunzip(const std::string& path) {
-  gzFile in = gzopen(path.c_str(), "rb");
-  if (!in) return "<not gzip>";
-  std::string out;
-  char buffer[65536];
-  for (int n; (n = gzread(in, buffer, sizeof buffer)) > 0;) out.append(buffer, static_cast<size_t>(n));
-  gzclose(in);
-  return out;
-}
 
 class VelkanFixture : public ::testing::Test {
  protected:
