@@ -266,4 +266,10 @@ std::optional<int> LocalService::injectedAnswer(const std::string& operation) {
   return found->second.first;
 }
 
+int LocalService::injectedAnswersLeft(const std::string& operation) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  auto found = config_.injectedAnswers.find(operation);
+  return found == config_.injectedAnswers.end() ? 0 : found->second.second;
+}
+
 }  // namespace localservice

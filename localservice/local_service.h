@@ -67,6 +67,8 @@ class LocalService {
   void logout(const std::string& key);
   // The code to answer instead of serving `operation`, while one is planned.
   std::optional<int> injectedAnswer(const std::string& operation);
+  // How many injected answers of the operation are still to be given.
+  int injectedAnswersLeft(const std::string& operation);
 
  private:
   bool loadAgents(std::string& error);
