@@ -18,11 +18,24 @@ zr_require(EXPAT_FOUND libexpat1-dev)
 find_package(SQLite3 QUIET)
 zr_require(SQLite3_FOUND libsqlite3-dev)
 
-find_package(fmt QUIET)
-zr_require(fmt_FOUND libfmt-dev)
+if(WIN32)
+  # The Windows build takes fmt and spdlog header-only from the prefix that
+  # scripts/build-windows-deps.sh fills.
+  find_path(ZR_SPDLOG_INCLUDE spdlog/spdlog.h)
+  zr_require(ZR_SPDLOG_INCLUDE "spdlog headers (scripts/build-windows-deps.sh)")
+  add_library(fmt::fmt INTERFACE IMPORTED)
+  target_include_directories(fmt::fmt INTERFACE ${ZR_SPDLOG_INCLUDE})
+  target_compile_definitions(fmt::fmt INTERFACE FMT_HEADER_ONLY)
+  add_library(spdlog::spdlog INTERFACE IMPORTED)
+  target_link_libraries(spdlog::spdlog INTERFACE fmt::fmt)
+  target_compile_definitions(spdlog::spdlog INTERFACE SPDLOG_HEADER_ONLY SPDLOG_FMT_EXTERNAL)
+else()
+  find_package(fmt QUIET)
+  zr_require(fmt_FOUND libfmt-dev)
 
-find_package(spdlog QUIET)
-zr_require(spdlog_FOUND libspdlog-dev)
+  find_package(spdlog QUIET)
+  zr_require(spdlog_FOUND libspdlog-dev)
+endif()
 
 if(ZR_BUILD_TESTS)
   find_package(GTest QUIET)

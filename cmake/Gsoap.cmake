@@ -18,8 +18,15 @@ endif()
 get_filename_component(ZR_GSOAP_DIR "${ZR_GSOAP_RUNTIME}" DIRECTORY)
 message(STATUS "gSOAP runtime: ${ZR_GSOAP_DIR}")
 
+if(WIN32)
+  set(OPENSSL_USE_STATIC_LIBS TRUE)
+endif()
 find_package(OpenSSL QUIET)
 zr_require(OPENSSL_FOUND libssl-dev)
+if(WIN32)
+  # A static OpenSSL needs the system's socket and certificate libraries.
+  set_property(TARGET OpenSSL::Crypto APPEND PROPERTY INTERFACE_LINK_LIBRARIES ws2_32 crypt32 bcrypt)
+endif()
 
 # Every file that includes stdsoap2.h must see these, or struct soap differs.
 set(ZR_GSOAP_DEFINITIONS WITH_OPENSSL SOAP_TMPLEN=1024)

@@ -6,6 +6,7 @@ namespace platform {
 
 struct CrashInfo {
   int signalNumber = 0;
+  unsigned long exceptionCode = 0;  // Windows structured exceptions; 0 for signals
   const void* faultAddress = nullptr;
   const char* description = "";  // e.g. "segmentation fault"
 };

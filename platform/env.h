@@ -8,6 +8,7 @@
 #pragma once
 
 #include <cstdint>
+#include <cstdio>
 #include <memory>
 #include <string>
 #include <vector>
@@ -119,6 +120,11 @@ class ScopedEnvOverride {
  private:
   Env* previous_;
 };
+
+// Opens a host path with the C library's stdio, for libraries that read a
+// FILE. The name is UTF-8 on every system (Windows gets it as UTF-16).
+// Null on failure. Bypasses any ScopedEnvOverride.
+std::FILE* openCFile(const std::string& path, const char* mode);
 
 // Reads a whole file. False on failure, with a description in *error.
 bool readFileToString(const std::string& path, std::string* out, std::string* error);

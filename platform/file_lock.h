@@ -19,7 +19,11 @@ class FileLock {
   void release();
 
  private:
+#ifdef _WIN32
+  void* handle_ = nullptr;
+#else
   int fd_ = -1;
+#endif
 };
 
 }  // namespace platform

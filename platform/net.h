@@ -14,9 +14,10 @@ namespace platform {
 void ignoreBrokenPipeSignal();
 
 // One connection. REQUIRES: external synchronization.
+// Sockets are kept as std::intptr_t: an int on POSIX, a SOCKET on Windows.
 class TcpStream {
  public:
-  explicit TcpStream(int fd) : fd_(fd) {}
+  explicit TcpStream(std::intptr_t fd) : fd_(fd) {}
   ~TcpStream();
   TcpStream(const TcpStream&) = delete;
   TcpStream& operator=(const TcpStream&) = delete;
@@ -31,7 +32,7 @@ class TcpStream {
   void shutdownWrite();
 
  private:
-  int fd_;
+  std::intptr_t fd_;
 };
 
 class TcpListener {
@@ -48,7 +49,7 @@ class TcpListener {
   std::unique_ptr<TcpStream> accept(int timeoutMs = -1);
 
  private:
-  int fd_ = -1;
+  std::intptr_t fd_ = -1;
   int port_ = 0;
 };
 

@@ -6,7 +6,6 @@ namespace platform {
 namespace {
 
 char upperAscii(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c; }
-char lowerAscii(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
 
 std::string driveRoot(char letter) {
   std::string name = "VELKAN_DRIVE_";
@@ -30,12 +29,6 @@ std::string withBackslashes(std::string text) {
 }
 
 }  // namespace
-
-bool hasDriveLetter(const std::string& path) {
-  if (path.size() < 2 || path[1] != ':') return false;
-  char c = lowerAscii(path[0]);
-  return c >= 'a' && c <= 'z';
-}
 
 std::string hostPath(const std::string& logical) {
   if (!hasDriveLetter(logical)) return withSlashes(logical);

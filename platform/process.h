@@ -62,8 +62,13 @@ class ChildProcess {
   int stop();
 
  private:
+#ifdef _WIN32
+  void* process_ = nullptr;
+  void* output_ = nullptr;
+#else
   int pid_ = -1;
   int outFd_ = -1;
+#endif
   std::string pending_;
 };
 

@@ -34,8 +34,12 @@ class SharedMemory {
   void release();
 
   std::string objectName_;
+#ifdef _WIN32
+  void* mapping_ = nullptr;
+#else
   std::string usersFile_;
   int usersFd_ = -1;
+#endif
   char* data_ = nullptr;
   size_t size_;
   int error_ = 0;

@@ -17,13 +17,17 @@ class NamedMutex {
   NamedMutex& operator=(const NamedMutex&) = delete;
 
   // False when the kernel object could not be created.
-  bool valid() const { return fd_ >= 0; }
+  bool valid() const;
   // Returns once the mutex is held; false when it cannot be taken.
   bool lock();
   bool unlock();
 
  private:
+#ifdef _WIN32
+  void* handle_ = nullptr;
+#else
   int fd_ = -1;
+#endif
   bool held_ = false;
 };
 

@@ -36,6 +36,8 @@ NamedMutex::NamedMutex(const std::string& name) {
   fd_ = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
 }
 
+bool NamedMutex::valid() const { return fd_ >= 0; }
+
 NamedMutex::~NamedMutex() {
   if (fd_ >= 0) ::close(fd_);  // closing ends a hold
 }

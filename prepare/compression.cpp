@@ -17,6 +17,7 @@
 #include "platform/env.h"
 #include "platform/path.h"
 #include "platform/thread.h"
+#include "platform/unicode.h"
 
 namespace velkan {
 namespace {
@@ -57,7 +58,11 @@ void gzipFile(const std::string& source, const std::string& target) {
   ZR::CFile in(source, "r");
   if (!in.isValid()) compressionFailed(source);
   std::string host = platform::hostPath(target);
+#ifdef _WIN32
+  std::unique_ptr<gzFile_s, GzipCloser> out(gzopen_w(platform::utf8ToWide(host).c_str(), "wb"));
+#else
   std::unique_ptr<gzFile_s, GzipCloser> out(gzopen(host.c_str(), "wb"));
+#endif
   if (!out) compressionFailed(source);
   std::vector<char> block(128 * 1024);
   bool ok = true;

@@ -13,7 +13,9 @@
 #include <cstring>
 #include <memory>
 
+#include "platform/env.h"
 #include "platform/path.h"
+#include "platform/unicode.h"
 
 namespace velkan {
 namespace {
@@ -25,7 +27,7 @@ struct FileCloser {
 };
 using FilePtr = std::unique_ptr<FILE, FileCloser>;
 
-FilePtr openFile(const std::string& path) { return FilePtr(std::fopen(platform::hostPath(path).c_str(), "rb")); }
+FilePtr openFile(const std::string& path) { return FilePtr(platform::openCFile(platform::hostPath(path), "rb")); }
 
 bool sizeAllowed(uint64_t width, uint64_t height, std::string& error) {
   if (width == 0 || height == 0) {
@@ -330,9 +332,17 @@ bool runPngEncode(PngEncode* e) {
 
 // ---- GIF: the first frame only, read frame by frame -------------------------
 
+int readGifBytes(GifFileType* gif, GifByteType* into, int length) {
+  return static_cast<int>(std::fread(into, 1, static_cast<size_t>(length), static_cast<FILE*>(gif->UserData)));
+}
+
 bool decodeGif(const std::string& path, Image& image, std::string& error, bool headerOnly) {
   int status = 0;
-  GifFileType* gif = DGifOpenFileName(platform::hostPath(path).c_str(), &status);
+  // Read through our FILE, so that the name reaches the system in its
+  // wide form where that is needed.
+  FilePtr file = openFile(path);
+  GifFileType* gif = file ? DGifOpen(file.get(), readGifBytes, &status) : nullptr;
+  if (!file) status = D_GIF_ERR_OPEN_FAILED;
   if (!gif) {
     const char* reason = GifErrorString(status);  // null for codes it does not know
     error = std::string("GIF: ") + (reason ? reason : "cannot open");
@@ -413,7 +423,12 @@ bool decodeTiff(const std::string& path, Image& image, std::string& error, bool 
     return true;
   }();
   (void)silenced;
-  std::unique_ptr<TIFF, void (*)(TIFF*)> tif(TIFFOpen(platform::hostPath(path).c_str(), "r"), TIFFClose);
+#ifdef _WIN32
+  TIFF* opened = TIFFOpenW(platform::utf8ToWide(platform::hostPath(path)).c_str(), "r");
+#else
+  TIFF* opened = TIFFOpen(platform::hostPath(path).c_str(), "r");
+#endif
+  std::unique_ptr<TIFF, void (*)(TIFF*)> tif(opened, TIFFClose);
   if (!tif) {
     error = "TIFF: cannot open";
     return false;
@@ -452,9 +467,13 @@ bool decodeTiff(const std::string& path, Image& image, std::string& error, bool 
 // ---- BMP -----------------------------------------------------------------
 
 bool decodeBmp(const std::string& path, Image& image, std::string& error, bool headerOnly) {
-  std::string host = platform::hostPath(path);
+  FilePtr file = openFile(path);
   int width = 0, height = 0, channels = 0;
-  if (!stbi_info(host.c_str(), &width, &height, &channels)) {
+  if (!file) {
+    error = "BMP: cannot open";
+    return false;
+  }
+  if (!stbi_info_from_file(file.get(), &width, &height, &channels)) {
     error = std::string("BMP: ") + stbi_failure_reason();
     return false;
   }
@@ -462,7 +481,7 @@ bool decodeBmp(const std::string& path, Image& image, std::string& error, bool h
   image.height = height;
   if (headerOnly) return true;
   if (!sizeAllowed(static_cast<uint64_t>(width), static_cast<uint64_t>(height), error)) return false;
-  std::unique_ptr<stbi_uc, void (*)(void*)> pixels(stbi_load(host.c_str(), &width, &height, &channels, 4), stbi_image_free);
+  std::unique_ptr<stbi_uc, void (*)(void*)> pixels(stbi_load_from_file(file.get(), &width, &height, &channels, 4), stbi_image_free);
   if (!pixels) {
     error = std::string("BMP: ") + stbi_failure_reason();
     return false;

@@ -12,11 +12,15 @@ PACKAGES=(
   python3 time xsltproc
 )
 # --fuzz: also clang with its libFuzzer runtime (fuzz/run.sh);
-# --tsan: nothing more (ThreadSanitizer ships with gcc), kept for symmetry.
+# --tsan: nothing more (ThreadSanitizer ships with gcc), kept for symmetry;
+# --windows: the mingw-w64 cross compilers, wine to run what they build,
+# mingw's zlib and the tools that build the other Windows libraries.
 for option in "$@"; do
   case "$option" in
     --fuzz) PACKAGES+=(clang libclang-rt-dev) ;;
     --tsan) ;;
+    --windows) PACKAGES+=(g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix libz-mingw-w64-dev
+                          wine wine64 tcl perl make) ;;
     *) echo "install-deps: unknown option $option" >&2; exit 2 ;;
   esac
 done

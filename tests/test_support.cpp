@@ -1,8 +1,13 @@
 #include "tests/test_support.h"
 
 #include <gtest/gtest.h>
-#include <regex.h>
 #include <zlib.h>
+
+#ifdef _WIN32
+#include <regex>
+#else
+#include <regex.h>
+#endif
 
 #include <atomic>
 
@@ -13,9 +18,14 @@ namespace testsupport {
 
 TempDir::TempDir() {
   static std::atomic<int> counter{0};
+#ifdef _WIN32
+  std::string base = platform::environmentVariable("TEMP");
+  if (base.empty()) base = "c:\\windows\\temp";
+#else
   std::string base = platform::environmentVariable("TMPDIR");
   if (base.empty()) base = "/tmp";
-  path_ = base + "/zr-test-" + std::to_string(platform::processId()) + "-" + std::to_string(counter++);
+#endif
+  path_ = platform::joinPath(base, "zr-test-") + std::to_string(platform::processId()) + "-" + std::to_string(counter++);
   platform::Env::defaultEnv()->removeTree(path_);
   platform::Env::defaultEnv()->createDirectories(path_);
 }
@@ -71,6 +81,14 @@ std::string gunzip(const std::string& path) {
 }
 
 bool matchesWhole(const std::string& text, const std::string& pattern) {
+#ifdef _WIN32
+  try {
+    return std::regex_match(text, std::regex(pattern, std::regex::extended));
+  } catch (const std::regex_error&) {
+    ADD_FAILURE() << "bad pattern: " << pattern;
+    return false;
+  }
+#else
   regex_t compiled;
   if (regcomp(&compiled, ("^(" + pattern + ")$").c_str(), REG_EXTENDED | REG_NOSUB) != 0) {
     ADD_FAILURE() << "bad pattern: " << pattern;
@@ -79,6 +97,7 @@ bool matchesWhole(const std::string& text, const std::string& pattern) {
   bool matched = regexec(&compiled, text.c_str(), 0, nullptr, 0) == 0;
   regfree(&compiled);
   return matched;
+#endif
 }
 
 }  // namespace testsupport

@@ -27,6 +27,22 @@ class TempDir {
   std::string path_;
 };
 
+// Sets an environment variable for one test and puts the old value back.
+class ScopedVariable {
+ public:
+  ScopedVariable(std::string name, const std::string& value)
+      : name_(std::move(name)), old_(platform::environmentVariable(name_)) {
+    platform::setEnvironmentVariable(name_, value);
+  }
+  ~ScopedVariable() { platform::setEnvironmentVariable(name_, old_); }
+  ScopedVariable(const ScopedVariable&) = delete;
+  ScopedVariable& operator=(const ScopedVariable&) = delete;
+
+ private:
+  std::string name_;
+  std::string old_;
+};
+
 // Writes a file whole (creating its folder); fails the test on error.
 void writeFile(const std::string& path, const std::string& content);
 // The content of a file; empty when it cannot be read.
@@ -49,7 +65,8 @@ std::string gunzip(const std::string& path);
 
 // True when the whole of `text` matches the POSIX extended regular
 // expression `pattern`. (std::regex trips GCC's maybe-uninitialized warning
-// in sanitizer builds, so the tests use the C library's matcher.)
+// in sanitizer builds, so the tests use the C library's matcher where there
+// is one; Windows has none.)
 bool matchesWhole(const std::string& text, const std::string& pattern);
 
 }  // namespace testsupport

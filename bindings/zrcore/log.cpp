@@ -27,7 +27,7 @@ std::unique_ptr<CLogger>& loggerSlot() {
 char crashLogPath[4096];
 char crashModule[64];
 
-__attribute__((format(printf, 1, 0))) std::string formatMessage(const char* format, va_list args) {
+ZR_PRINTF(1, 0) std::string formatMessage(const char* format, va_list args) {
   va_list copy;
   va_copy(copy, args);
   char small[512];
@@ -122,10 +122,15 @@ void CLogManager::shutdown() {
 }
 
 int RecordExceptionInfo(const platform::CrashInfo* info, const char* module) {
+  char cause[48];
+  if (info && info->exceptionCode != 0) {
+    std::snprintf(cause, sizeof cause, "exception 0x%08lX", info->exceptionCode);
+  } else {
+    std::snprintf(cause, sizeof cause, "signal %d", info ? info->signalNumber : 0);
+  }
   char report[1024];
-  std::snprintf(report, sizeof report,
-                "[crash] %s stopped by a fatal fault: %s (signal %d) at address %p; exit code %d\n",
-                module ? module : "program", info ? info->description : "unknown", info ? info->signalNumber : 0,
+  std::snprintf(report, sizeof report, "[crash] %s stopped by a fatal fault: %s (%s) at address %p; exit code %d\n",
+                module ? module : "program", info ? info->description : "unknown", cause,
                 info ? info->faultAddress : nullptr, kCrashExitCode);
   platform::writeToStandardErrorNow(report);
   if (crashLogPath[0] != '\0') platform::appendToFileNow(crashLogPath, report);

@@ -11,6 +11,14 @@
 
 #include "platform/crash.h"
 
+// The C99 printf rules (%zu, %lld) on every system: the Windows build uses
+// mingw's own stdio (__USE_MINGW_ANSI_STDIO), so the check must follow GNU.
+#if defined(__MINGW32__) && !defined(__clang__)
+#define ZR_PRINTF(fmt, args) __attribute__((format(gnu_printf, fmt, args)))
+#else
+#define ZR_PRINTF(fmt, args) __attribute__((format(printf, fmt, args)))
+#endif
+
 namespace spdlog {
 class logger;
 }
@@ -26,10 +34,10 @@ class CLogger {
 
   // Safe from several threads at once. Trailing line ends and blanks of a
   // message are dropped: the file has one line per message.
-  virtual void info(const char* format, ...) __attribute__((format(printf, 2, 3)));
-  virtual void trace(const char* format, ...) __attribute__((format(printf, 2, 3)));
-  virtual void warning(const char* format, ...) __attribute__((format(printf, 2, 3)));
-  virtual void error(const char* format, ...) __attribute__((format(printf, 2, 3)));
+  virtual void info(const char* format, ...) ZR_PRINTF(2, 3);
+  virtual void trace(const char* format, ...) ZR_PRINTF(2, 3);
+  virtual void warning(const char* format, ...) ZR_PRINTF(2, 3);
+  virtual void error(const char* format, ...) ZR_PRINTF(2, 3);
 
   // The log file; empty when messages go to standard error instead.
   const std::string& filePath() const { return filePath_; }

@@ -1,0 +1,191 @@
+#include <sys/stat.h>
+
+#include <limits>
+
+#include "platform/env.h"
+#include "platform/win32.h"
+
+namespace platform {
+namespace {
+
+using win32::describeLastError;
+using win32::Handle;
+using win32::wide;
+
+// ReadFile and WriteFile take 32-bit counts.
+DWORD chunkOf(size_t n) { return static_cast<DWORD>(std::min<size_t>(n, 1u << 30)); }
+
+class WindowsReadableFile : public ReadableFile {
+ public:
+  explicit WindowsReadableFile(Handle handle) : handle_(std::move(handle)) {}
+
+  int64_t read(char* buf, size_t n) override {
+    DWORD got = 0;
+    if (!ReadFile(handle_.get(), buf, chunkOf(n), &got, nullptr)) {
+      return GetLastError() == ERROR_BROKEN_PIPE ? 0 : -1;
+    }
+    return got;
+  }
+
+ private:
+  Handle handle_;
+};
+
+class WindowsWritableFile : public WritableFile {
+ public:
+  explicit WindowsWritableFile(Handle handle) : handle_(std::move(handle)) {}
+  ~WindowsWritableFile() override { close(); }
+
+  bool append(const char* data, size_t n) override {
+    if (!handle_.valid()) return false;
+    while (n > 0) {
+      DWORD put = 0;
+      if (!WriteFile(handle_.get(), data, chunkOf(n), &put, nullptr) || put == 0) return false;
+      data += put;
+      n -= put;
+    }
+    return true;
+  }
+
+  bool sync() override { return handle_.valid() && FlushFileBuffers(handle_.get()); }
+
+  bool close() override {
+    if (!handle_.valid()) return true;
+    return CloseHandle(handle_.release()) != 0;
+  }
+
+ private:
+  Handle handle_;
+};
+
+// Others may read, rename or delete a file we have open, as POSIX allows;
+// without FILE_SHARE_DELETE an atomic replace would fail while a reader
+// holds the old file.
+constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+
+std::unique_ptr<WritableFile> openForWriting(const std::string& path, bool append, std::string* error) {
+  DWORD access = append ? FILE_APPEND_DATA : GENERIC_WRITE;
+  DWORD disposition = append ? OPEN_ALWAYS : CREATE_ALWAYS;
+  Handle handle(CreateFileW(wide(path).c_str(), access, kShareAll, nullptr, disposition, FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (!handle.valid()) {
+    if (error) *error = describeLastError("cannot open for writing " + path);
+    return nullptr;
+  }
+  return std::make_unique<WindowsWritableFile>(std::move(handle));
+}
+
+bool isDirectory(const std::wstring& path) {
+  DWORD attributes = GetFileAttributesW(path.c_str());
+  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+}
+
+class WindowsEnv : public Env {
+ public:
+  bool fileExists(const std::string& path) override {
+    return GetFileAttributesW(wide(path).c_str()) != INVALID_FILE_ATTRIBUTES;
+  }
+
+  bool getFileInfo(const std::string& path, FileInfo* info) override {
+    struct _stat64 st;
+    if (_wstat64(wide(path).c_str(), &st) != 0) return false;
+    info->size = static_cast<uint64_t>(st.st_size);
+    info->modifiedUnixSeconds = static_cast<int64_t>(st.st_mtime);
+    info->isDirectory = (st.st_mode & _S_IFDIR) != 0;
+    // Access lists are not examined here; the file's folder decides.
+    info->othersMayWrite = false;
+    return true;
+  }
+
+  std::unique_ptr<ReadableFile> openReadable(const std::string& path, std::string* error) override {
+    std::wstring name = wide(path);
+    if (isDirectory(name)) {
+      if (error) *error = "cannot open " + path + ": it is a folder";
+      return nullptr;
+    }
+    Handle handle(CreateFileW(name.c_str(), GENERIC_READ, kShareAll, nullptr, OPEN_EXISTING,
+                              FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+    if (!handle.valid()) {
+      if (error) *error = describeLastError("cannot open " + path);
+      return nullptr;
+    }
+    return std::make_unique<WindowsReadableFile>(std::move(handle));
+  }
+
+  std::unique_ptr<WritableFile> openWritable(const std::string& path, std::string* error) override {
+    return openForWriting(path, false, error);
+  }
+
+  std::unique_ptr<WritableFile> openAppendable(const std::string& path, std::string* error) override {
+    return openForWriting(path, true, error);
+  }
+
+  bool renameFile(const std::string& from, const std::string& to, std::string* error) override {
+    if (MoveFileExW(wide(from).c_str(), wide(to).c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+      return true;
+    }
+    if (error) *error = describeLastError("cannot rename " + from + " to " + to);
+    return false;
+  }
+
+  bool removeFile(const std::string& path) override { return DeleteFileW(wide(path).c_str()) != 0; }
+
+  bool removeTree(const std::string& path) override {
+    std::wstring name = wide(path);
+    DWORD attributes = GetFileAttributesW(name.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES) {
+      DWORD error = GetLastError();
+      return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
+    }
+    if ((attributes & FILE_ATTRIBUTE_DIRECTORY) == 0 || (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
+      if ((attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) return RemoveDirectoryW(name.c_str()) != 0;
+      return DeleteFileW(name.c_str()) != 0;
+    }
+    std::vector<std::string> names;
+    if (!listDirectory(path, &names)) return false;
+    bool ok = true;
+    for (const auto& entry : names) ok = removeTree(path + "\\" + entry) && ok;
+    return RemoveDirectoryW(name.c_str()) != 0 && ok;
+  }
+
+  bool createDirectories(const std::string& path) override {
+    if (path.empty()) return false;
+    std::wstring name = wide(path);
+    DWORD attributes = GetFileAttributesW(name.c_str());
+    if (attributes != INVALID_FILE_ATTRIBUTES) return (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+    size_t separator = path.find_last_of("\\/");
+    // "c:" and "\\server\share" are roots: nothing above them to create.
+    if (separator != std::string::npos && separator > 0 && path[separator - 1] != ':') {
+      if (!createDirectories(path.substr(0, separator))) return false;
+    }
+    return CreateDirectoryW(name.c_str(), nullptr) != 0 || GetLastError() == ERROR_ALREADY_EXISTS;
+  }
+
+  bool listDirectory(const std::string& path, std::vector<std::string>* names) override {
+    std::string pattern = path;
+    if (!pattern.empty() && pattern.back() != '\\' && pattern.back() != '/') pattern += '\\';
+    pattern += '*';
+    WIN32_FIND_DATAW data;
+    HANDLE search = FindFirstFileW(wide(pattern).c_str(), &data);
+    if (search == INVALID_HANDLE_VALUE) return GetLastError() == ERROR_FILE_NOT_FOUND && isDirectory(wide(path));
+    names->clear();
+    do {
+      std::string name = win32::narrow(data.cFileName);
+      if (name != "." && name != "..") names->push_back(std::move(name));
+    } while (FindNextFileW(search, &data));
+    FindClose(search);
+    return true;
+  }
+};
+
+}  // namespace
+
+std::FILE* openCFile(const std::string& path, const char* mode) {
+  return _wfopen(wide(path).c_str(), wide(mode).c_str());
+}
+
+Env* Env::defaultEnv() {
+  static WindowsEnv* instance = new WindowsEnv;  // never destroyed: used until exit
+  return instance;
+}
+
+}  // namespace platform

@@ -1,0 +1,63 @@
+// What the POSIX side of the platform layer promises beyond the common part.
+#include <gtest/gtest.h>
+
+#include "platform/path.h"
+#include "platform/process.h"
+#include "platform/special_folders.h"
+#include "tests/test_support.h"
+
+namespace {
+
+using testsupport::ScopedVariable;
+
+TEST(HostPath, MapsDrivesAndSeparators) {
+  ScopedVariable d("VELKAN_DRIVE_D", "/mnt/data/");
+  ScopedVariable c("VELKAN_DRIVE_C", "");
+  struct Case {
+    const char* logical;
+    const char* host;
+  } cases[] = {
+      {"c:\\home\\ann\\a.doc", "/home/ann/a.doc"},
+      {"C:\\home\\ann\\a.doc", "/home/ann/a.doc"},
+      {"d:\\Music\\song.mp3", "/mnt/data/Music/song.mp3"},
+      {"D:Music", "/mnt/data/Music"},
+      {"/already/host/path", "/already/host/path"},
+      {"status\\cs_curpolicy.xml", "status/cs_curpolicy.xml"},
+      {"c:", "/"},
+  };
+  for (const Case& c1 : cases) EXPECT_EQ(platform::hostPath(c1.logical), c1.host) << c1.logical;
+}
+
+TEST(HostPath, LogicalPathIsTheInverseUnderTheLongestRoot) {
+  ScopedVariable d("VELKAN_DRIVE_D", "/mnt/data");
+  ScopedVariable e("VELKAN_DRIVE_E", "/mnt/data/deeper");
+  EXPECT_EQ(platform::logicalPath("/home/ann/Documents"), "c:\\home\\ann\\Documents");
+  EXPECT_EQ(platform::logicalPath("/mnt/data/x"), "d:\\x");
+  EXPECT_EQ(platform::logicalPath("/mnt/data/deeper/y"), "e:\\y");
+  EXPECT_EQ(platform::logicalPath("/mnt/database"), "c:\\mnt\\database");
+  EXPECT_EQ(platform::hostPath(platform::logicalPath("/mnt/data/x/y.txt")), "/mnt/data/x/y.txt");
+}
+
+TEST(SpecialFolders, ReadsXdgUserDirsAndFallsBackToHome) {
+  testsupport::TempDir dir;
+  ScopedVariable home("HOME", dir.path());
+  ScopedVariable config("XDG_CONFIG_HOME", dir.file("config"));
+  testsupport::writeFile(dir.file("config/user-dirs.dirs"),
+                         "# written by xdg-user-dirs-update\n"
+                         "XDG_DOCUMENTS_DIR=\"$HOME/Dokumente\"\n"
+                         "XDG_MUSIC_DIR=\"/srv/music/\"\n"
+                         "XDG_DESKTOP_DIR=\"relative/not/allowed\"\n");
+  EXPECT_EQ(platform::specialFolderPath(platform::SpecialFolder::Documents), dir.path() + "/Dokumente");
+  EXPECT_EQ(platform::specialFolderPath(platform::SpecialFolder::Music), "/srv/music");
+  EXPECT_EQ(platform::specialFolderPath(platform::SpecialFolder::Pictures), dir.path() + "/Pictures");
+  EXPECT_EQ(platform::specialFolderPath(platform::SpecialFolder::Desktop), dir.path() + "/Desktop");
+}
+
+TEST(RunProcess, CollectsOutputAndExitCode) {
+  auto result = testsupport::run({"/bin/sh", "-c", "echo out; echo err >&2; exit 3"}, {{"ZR_X", "1"}});
+  EXPECT_EQ(result.exitCode, 3);
+  EXPECT_EQ(result.standardOutput, "out\n");
+  EXPECT_EQ(result.standardError, "err\n");
+}
+
+}  // namespace

@@ -1,0 +1,106 @@
+// What the Windows side of the platform layer promises beyond the common part.
+#include <gtest/gtest.h>
+
+#include <cstring>
+
+#include "platform/env.h"
+#include "platform/path.h"
+#include "platform/process.h"
+#include "platform/shared_memory.h"
+#include "platform/special_folders.h"
+#include "platform/win32.h"
+
+#include <aclapi.h>
+#include "tests/test_support.h"
+
+namespace {
+
+TEST(HostPath, DrivePathsStandAsTheyAre) {
+  struct Case {
+    const char* path;
+    const char* parent;
+  } cases[] = {
+      {"c:\\home\\ann\\a.doc", "c:\\home\\ann"},
+      {"D:/Music/song.mp3", "D:/Music"},
+      {"c:\\a.txt", "c:\\"},
+      {"c:a.txt", "c:"},
+      {"status\\cs_curpolicy.xml", "status"},
+      {"plain", "."},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(platform::hostPath(c.path), c.path);
+    EXPECT_EQ(platform::parentFolder(c.path), c.parent) << c.path;
+  }
+  EXPECT_EQ(platform::logicalPath("C:/users/ann/x.txt"), "C:\\users\\ann\\x.txt");
+  EXPECT_EQ(platform::joinPath("c:\\docs", "a.txt"), "c:\\docs\\a.txt");
+  EXPECT_EQ(platform::joinPath("c:\\", "a.txt"), "c:\\a.txt");
+}
+
+TEST(Env, NonAsciiNamesReachTheFileSystemAsUtf16) {
+  testsupport::TempDir dir;
+  std::string name = dir.file("\xC3\xA9t\xC3\xA9 \xE2\x82\xAC.txt");  // "été €.txt"
+  testsupport::writeFile(name, "summer");
+  EXPECT_EQ(testsupport::readFile(name), "summer");
+  std::vector<std::string> names;
+  ASSERT_TRUE(platform::env()->listDirectory(dir.path(), &names));
+  ASSERT_EQ(names.size(), 1u);
+  EXPECT_EQ(names[0], "\xC3\xA9t\xC3\xA9 \xE2\x82\xAC.txt");
+  platform::FileInfo info;
+  ASSERT_TRUE(platform::env()->getFileInfo(name, &info));
+  EXPECT_EQ(info.size, 6u);
+}
+
+TEST(Env, AReplacingRenameSucceedsWhileTheOldFileIsOpen) {
+  testsupport::TempDir dir;
+  testsupport::writeFile(dir.file("target"), "old");
+  testsupport::writeFile(dir.file("new"), "new");
+  std::string error;
+  auto reader = platform::env()->openReadable(dir.file("target"), &error);
+  ASSERT_TRUE(reader) << error;
+  EXPECT_TRUE(platform::env()->renameFile(dir.file("new"), dir.file("target"), &error)) << error;
+  EXPECT_EQ(testsupport::readFile(dir.file("target")), "new");
+}
+
+TEST(SpecialFolders, AreDrivePaths) {
+  for (auto folder : {platform::SpecialFolder::Documents, platform::SpecialFolder::Pictures,
+                      platform::SpecialFolder::Music, platform::SpecialFolder::Desktop}) {
+    std::string path = platform::specialFolderPath(folder);
+    EXPECT_TRUE(platform::hasDriveLetter(path)) << path;
+    EXPECT_NE(path.back(), '\\') << path;
+  }
+}
+
+TEST(RunProcess, CollectsOutputExitCodeAndQuotedArguments) {
+  auto result = testsupport::run({"c:\\windows\\system32\\cmd.exe", "/c", "echo out& echo err 1>&2& exit 3"});
+  EXPECT_EQ(result.exitCode, 3);
+  EXPECT_EQ(result.standardOutput, "out\r\n");
+  EXPECT_EQ(result.standardError, "err \r\n");
+}
+
+TEST(SharedMemory, OnlyTheOwnerIsAdmittedAndTheBlockEndsWithItsLastHolder) {
+  std::string name = "zr-test-shm-" + std::to_string(platform::processId());
+  {
+    platform::SharedMemory first(name, 256);
+    ASSERT_TRUE(first.valid()) << first.lastErrorText();
+    std::strcpy(first.data(), "secret");
+    HANDLE mapping = OpenFileMappingA(FILE_MAP_READ, FALSE, ("Local\\" + name).c_str());
+    ASSERT_NE(mapping, nullptr);
+    PACL acl = nullptr;
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    ASSERT_EQ(GetSecurityInfo(mapping, SE_KERNEL_OBJECT, DACL_SECURITY_INFORMATION, nullptr, nullptr, &acl, nullptr,
+                              &descriptor),
+              static_cast<DWORD>(ERROR_SUCCESS));
+    ASSERT_NE(acl, nullptr);
+    EXPECT_EQ(acl->AceCount, 1) << "only the user may open the block";
+    LocalFree(descriptor);
+    CloseHandle(mapping);
+    platform::SharedMemory second(name, 256);
+    ASSERT_TRUE(second.valid());
+    EXPECT_STREQ(second.data(), "secret");
+  }
+  platform::SharedMemory fresh(name, 256);
+  ASSERT_TRUE(fresh.valid());
+  EXPECT_STREQ(fresh.data(), "");
+}
+
+}  // namespace

@@ -1,0 +1,231 @@
+#include <stdlib.h>
+
+#include <thread>
+
+#include "platform/process.h"
+#include "platform/win32.h"
+
+namespace platform {
+namespace {
+
+using win32::Handle;
+using win32::narrow;
+using win32::wide;
+
+// One argument quoted the way the C runtime splits a command line:
+// backslashes are literal except before a quote.
+std::wstring quoteArgument(const std::wstring& argument) {
+  if (!argument.empty() && argument.find_first_of(L" \t\n\v\"") == std::wstring::npos) return argument;
+  std::wstring out = L"\"";
+  size_t backslashes = 0;
+  for (wchar_t c : argument) {
+    if (c == L'\\') {
+      ++backslashes;
+      continue;
+    }
+    if (c == L'"') out.append(backslashes * 2 + 1, L'\\');
+    else out.append(backslashes, L'\\');
+    backslashes = 0;
+    out += c;
+  }
+  out.append(backslashes * 2, L'\\');
+  out += L'"';
+  return out;
+}
+
+std::wstring commandLine(const std::vector<std::string>& argv) {
+  std::wstring line;
+  for (const auto& argument : argv) {
+    if (!line.empty()) line += L' ';
+    line += quoteArgument(wide(argument));
+  }
+  return line;
+}
+
+// The current environment with `extra` added, as CreateProcessW's block:
+// sorted, case-insensitive names, each "name=value\0", a final "\0".
+std::wstring environmentBlock(const std::map<std::string, std::string>& extra) {
+  std::map<std::wstring, std::wstring, bool (*)(const std::wstring&, const std::wstring&)> all(
+      [](const std::wstring& a, const std::wstring& b) { return _wcsicmp(a.c_str(), b.c_str()) < 0; });
+  wchar_t* strings = GetEnvironmentStringsW();
+  for (const wchar_t* entry = strings; entry && *entry; entry += wcslen(entry) + 1) {
+    std::wstring text = entry;
+    size_t eq = text.find(L'=', 1);  // names such as "=C:" start with '='
+    if (eq != std::wstring::npos) all[text.substr(0, eq)] = text.substr(eq + 1);
+  }
+  if (strings) FreeEnvironmentStringsW(strings);
+  for (const auto& [key, value] : extra) all[wide(key)] = wide(value);
+  std::wstring block;
+  for (const auto& [key, value] : all) block += key + L"=" + value + L'\0';
+  block += L'\0';
+  return block;
+}
+
+struct Pipe {
+  Handle read, write;
+};
+
+// A pipe whose writing end the child inherits.
+bool makePipe(Pipe* pipe) {
+  SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
+  HANDLE r = nullptr, w = nullptr;
+  if (!CreatePipe(&r, &w, &inherit, 0)) return false;
+  pipe->read.reset(r);
+  pipe->write.reset(w);
+  return SetHandleInformation(r, HANDLE_FLAG_INHERIT, 0) != 0;
+}
+
+void drain(HANDLE from, std::string* into) {
+  char buf[65536];
+  DWORD got = 0;
+  while (ReadFile(from, buf, sizeof buf, &got, nullptr) && got > 0) into->append(buf, got);
+}
+
+// Starts the program; its standard output and error go to the given
+// handles (null: ours). Null when it could not be started.
+Handle spawn(const std::vector<std::string>& argv, const std::map<std::string, std::string>& environment,
+             const std::string& workingFolder, HANDLE out, HANDLE err) {
+  STARTUPINFOW startup{};
+  startup.cb = sizeof startup;
+  startup.dwFlags = STARTF_USESTDHANDLES;
+  startup.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
+  startup.hStdOutput = out ? out : GetStdHandle(STD_OUTPUT_HANDLE);
+  startup.hStdError = err ? err : GetStdHandle(STD_ERROR_HANDLE);
+  std::wstring line = commandLine(argv);
+  std::wstring block = environmentBlock(environment);
+  std::wstring folder = wide(workingFolder);
+  PROCESS_INFORMATION info{};
+  if (!CreateProcessW(wide(argv[0]).c_str(), line.data(), nullptr, nullptr, TRUE, CREATE_UNICODE_ENVIRONMENT,
+                      block.data(), folder.empty() ? nullptr : folder.c_str(), &startup, &info)) {
+    return Handle();
+  }
+  CloseHandle(info.hThread);
+  return Handle(info.hProcess);
+}
+
+int waitForExit(HANDLE process) {
+  WaitForSingleObject(process, INFINITE);
+  DWORD code = 0;
+  GetExitCodeProcess(process, &code);
+  return static_cast<int>(code & 0xFF);
+}
+
+}  // namespace
+
+std::string executablePath() {
+  std::wstring buffer(32768, L'\0');
+  DWORD length = GetModuleFileNameW(nullptr, buffer.data(), static_cast<DWORD>(buffer.size()));
+  if (length == 0 || length >= buffer.size()) return "";
+  buffer.resize(length);
+  return narrow(buffer);
+}
+
+std::string executableFolder() {
+  std::string path = executablePath();
+  size_t separator = path.find_last_of("\\/");
+  return separator == std::string::npos ? "" : path.substr(0, separator + 1);
+}
+
+std::string currentFolder() {
+  DWORD length = GetCurrentDirectoryW(0, nullptr);
+  if (length == 0) return "";
+  std::wstring buffer(length, L'\0');
+  DWORD written = GetCurrentDirectoryW(length, buffer.data());
+  if (written == 0 || written >= length) return "";
+  buffer.resize(written);
+  return narrow(buffer);
+}
+
+std::string environmentVariable(const std::string& name) {
+  const wchar_t* value = _wgetenv(wide(name).c_str());
+  return value ? narrow(value) : "";
+}
+
+void setEnvironmentVariable(const std::string& name, const std::string& value) {
+  // _wputenv_s keeps the C runtime's copy and the system's in step.
+  _wputenv_s(wide(name).c_str(), wide(value).c_str());
+}
+
+int processId() { return static_cast<int>(GetCurrentProcessId()); }
+
+bool processAlive(int pid) {
+  if (pid <= 0) return false;
+  HANDLE process = OpenProcess(SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION, FALSE, static_cast<DWORD>(pid));
+  if (!process) return GetLastError() == ERROR_ACCESS_DENIED;
+  bool running = WaitForSingleObject(process, 0) == WAIT_TIMEOUT;
+  CloseHandle(process);
+  return running;
+}
+
+bool runProcess(const std::vector<std::string>& argv, const std::map<std::string, std::string>& environment,
+                const std::string& workingFolder, ProcessResult* result) {
+  if (argv.empty()) return false;
+  Pipe out, err;
+  if (!makePipe(&out) || !makePipe(&err)) return false;
+  Handle process = spawn(argv, environment, workingFolder, out.write.get(), err.write.get());
+  out.write.reset();
+  err.write.reset();
+  if (!process.valid()) return false;
+  *result = ProcessResult{};
+  // Both pipes at once, or a child filling one would wait on us forever.
+  std::thread errorReader(drain, err.read.get(), &result->standardError);
+  drain(out.read.get(), &result->standardOutput);
+  errorReader.join();
+  result->exitCode = waitForExit(process.get());
+  return true;
+}
+
+ChildProcess::~ChildProcess() { stop(); }
+
+bool ChildProcess::start(const std::vector<std::string>& argv, const std::map<std::string, std::string>& environment) {
+  if (argv.empty() || process_) return false;
+  Pipe out;
+  if (!makePipe(&out)) return false;
+  Handle process = spawn(argv, environment, "", out.write.get(), nullptr);
+  if (!process.valid()) return false;
+  process_ = process.release();
+  output_ = out.read.release();
+  return true;
+}
+
+bool ChildProcess::readLine(std::string& line, int timeoutMs) {
+  ULONGLONG deadline = GetTickCount64() + static_cast<ULONGLONG>(timeoutMs < 0 ? 0 : timeoutMs);
+  for (;;) {
+    size_t end = pending_.find('\n');
+    if (end != std::string::npos) {
+      line = pending_.substr(0, end);
+      if (!line.empty() && line.back() == '\r') line.pop_back();
+      pending_.erase(0, end + 1);
+      return true;
+    }
+    if (!output_) return false;
+    // Anonymous pipes cannot wait with a time limit: look, then nap.
+    DWORD available = 0;
+    if (!PeekNamedPipe(output_, nullptr, 0, nullptr, &available, nullptr)) return false;
+    if (available == 0) {
+      if (timeoutMs >= 0 && GetTickCount64() >= deadline) return false;
+      Sleep(5);
+      continue;
+    }
+    char buf[4096];
+    DWORD got = 0;
+    if (!ReadFile(output_, buf, sizeof buf, &got, nullptr) || got == 0) return false;
+    pending_.append(buf, got);
+  }
+}
+
+int ChildProcess::stop() {
+  if (!process_) return -1;
+  // Windows has no polite request to a console program without a console
+  // of its own; it is ended outright and reported as killed.
+  bool ended = WaitForSingleObject(process_, 0) == WAIT_OBJECT_0;
+  if (!ended) TerminateProcess(process_, 1);
+  int code = ended ? waitForExit(process_) : (WaitForSingleObject(process_, INFINITE), -1);
+  CloseHandle(process_);
+  process_ = nullptr;
+  if (output_) CloseHandle(output_);
+  output_ = nullptr;
+  return code;
+}
+
+}  // namespace platform

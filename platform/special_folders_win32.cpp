@@ -1,0 +1,23 @@
+#include <shlobj.h>
+
+#include "platform/special_folders.h"
+#include "platform/win32.h"
+
+namespace platform {
+
+std::string specialFolderPath(SpecialFolder folder) {
+  int id = CSIDL_PERSONAL;
+  switch (folder) {
+    case SpecialFolder::Documents: id = CSIDL_PERSONAL; break;
+    case SpecialFolder::Pictures: id = CSIDL_MYPICTURES; break;
+    case SpecialFolder::Music: id = CSIDL_MYMUSIC; break;
+    case SpecialFolder::Desktop: id = CSIDL_DESKTOPDIRECTORY; break;
+  }
+  wchar_t path[MAX_PATH];
+  if (FAILED(SHGetFolderPathW(nullptr, id, nullptr, SHGFP_TYPE_CURRENT, path))) return "";
+  std::string text = win32::narrow(path);
+  while (text.size() > 3 && (text.back() == '\\' || text.back() == '/')) text.pop_back();
+  return text;
+}
+
+}  // namespace platform
