@@ -2,11 +2,14 @@
 
 #include <gtest/gtest.h>
 
+#include <cctype>
+
 #include "bindings/zrcore/config.h"
 #include "bindings/zrcore/exception.h"
 #include "bindings/zrcore/log.h"
 #include "engine/policy_targets.h"
 #include "platform/process.h"
+#include "platform/special_folders.h"
 #include "tests/test_support.h"
 
 namespace {
@@ -25,10 +28,25 @@ TEST(Settings, DefaultsTableAndAllInclude) {
   EXPECT_EQ(dornik::chooseMode(s), dornik::Mode::UnpersistedActionSet);
 }
 
+// The logical form of a special folder as targets get it: the system's
+// folder on Windows, $HOME/<name> here (HOME is set to the test's folder).
+std::string specialFolderText(platform::SpecialFolder folder, const std::string& home, const char* name) {
+#ifdef _WIN32
+  (void)home;
+  (void)name;
+  std::string path = platform::specialFolderPath(folder);
+  path[0] = static_cast<char>(std::tolower(static_cast<unsigned char>(path[0])));
+  return path;
+#else
+  (void)folder;
+  return "c:" + home + "/" + name;
+#endif
+}
+
 TEST(PolicyTargets, Normalisation) {
   testsupport::TempDir dir;
-  std::string oldHome = platform::environmentVariable("HOME");
-  platform::setEnvironmentVariable("HOME", dir.path());
+  testsupport::ScopedVariable home("HOME", dir.path());
+  using platform::SpecialFolder;
   struct Case {
     const char* target;
     std::string expected;
@@ -36,9 +54,9 @@ TEST(PolicyTargets, Normalisation) {
       {"/c/Data", "c:\\Data"},
       {"\\d\\x", "d:\\x"},
       {"/C/Data", "C:\\Data"},
-      {"/My Documents/Projects", "c:" + dir.path() + "/Documents\\Projects"},
-      {"/my music", "c:" + dir.path() + "/Music"},
-      {"/DESKTOP/a/b", "c:" + dir.path() + "/Desktop\\a\\b"},
+      {"/My Documents/Projects", specialFolderText(SpecialFolder::Documents, dir.path(), "Documents") + "\\Projects"},
+      {"/my music", specialFolderText(SpecialFolder::Music, dir.path(), "Music")},
+      {"/DESKTOP/a/b", specialFolderText(SpecialFolder::Desktop, dir.path(), "Desktop") + "\\a\\b"},
       {"My Pictures", "My Pictures"},
       {"/x", "\\x"},
       {"", ""},
@@ -48,7 +66,6 @@ TEST(PolicyTargets, Normalisation) {
     for (char& ch : c.expected) ch = ch == '/' ? '\\' : ch;
     EXPECT_EQ(normaliser.normalise(c.target), c.expected) << c.target;
   }
-  platform::setEnvironmentVariable("HOME", oldHome);
 }
 
 class ActionSetModeFaults : public ::testing::Test {

@@ -69,6 +69,9 @@ void installCrashHandler(CrashHandler handler) {
   SetThreadStackGuarantee(&reserve);
   SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOGPFAULTERRORBOX);
   SetUnhandledExceptionFilter(onUnhandledException);
+  // Only SIGABRT: mingw's runtime hands a structured fault to a SIGSEGV,
+  // SIGILL or SIGFPE handler before any filter, which would lose the
+  // exception code.
   std::signal(SIGABRT, onAbort);
 }
 

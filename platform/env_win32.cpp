@@ -119,12 +119,22 @@ class WindowsEnv : public Env {
     return openForWriting(path, true, error);
   }
 
+  // A file another program has open cannot be replaced on Windows, even
+  // when it shares deletion: the name stays taken until it closes it. Our
+  // readers (and a status page, a virus scanner) hold files briefly, so the
+  // replace is tried again for up to two seconds.
   bool renameFile(const std::string& from, const std::string& to, std::string* error) override {
-    if (MoveFileExW(wide(from).c_str(), wide(to).c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
-      return true;
+    std::wstring source = wide(from), target = wide(to);
+    for (DWORD pause = 1;; pause *= 2) {
+      if (MoveFileExW(source.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) return true;
+      DWORD code = GetLastError();
+      bool busy = code == ERROR_ACCESS_DENIED || code == ERROR_SHARING_VIOLATION;
+      if (!busy || pause > 1024) {
+        if (error) *error = "cannot rename " + from + " to " + to + ": " + win32::errorText(code);
+        return false;
+      }
+      Sleep(pause);
     }
-    if (error) *error = describeLastError("cannot rename " + from + " to " + to);
-    return false;
   }
 
   bool removeFile(const std::string& path) override { return DeleteFileW(wide(path).c_str()) != 0; }

@@ -1,16 +1,18 @@
 // What the Windows side of the platform layer promises beyond the common part.
 #include <gtest/gtest.h>
 
+#include "platform/win32.h"  // before the other system headers
+
+#include <aclapi.h>
+
 #include <cstring>
+#include <thread>
 
 #include "platform/env.h"
 #include "platform/path.h"
 #include "platform/process.h"
 #include "platform/shared_memory.h"
 #include "platform/special_folders.h"
-#include "platform/win32.h"
-
-#include <aclapi.h>
 #include "tests/test_support.h"
 
 namespace {
@@ -50,15 +52,21 @@ TEST(Env, NonAsciiNamesReachTheFileSystemAsUtf16) {
   EXPECT_EQ(info.size, 6u);
 }
 
-TEST(Env, AReplacingRenameSucceedsWhileTheOldFileIsOpen) {
+TEST(Env, AReplacingRenameWaitsForABriefReaderOfTheOldFile) {
   testsupport::TempDir dir;
   testsupport::writeFile(dir.file("target"), "old");
   testsupport::writeFile(dir.file("new"), "new");
   std::string error;
   auto reader = platform::env()->openReadable(dir.file("target"), &error);
   ASSERT_TRUE(reader) << error;
+  std::thread closer([&] {
+    Sleep(200);
+    reader.reset();
+  });
   EXPECT_TRUE(platform::env()->renameFile(dir.file("new"), dir.file("target"), &error)) << error;
+  closer.join();
   EXPECT_EQ(testsupport::readFile(dir.file("target")), "new");
+  EXPECT_FALSE(testsupport::fileExists(dir.file("new")));
 }
 
 TEST(SpecialFolders, AreDrivePaths) {
@@ -73,8 +81,8 @@ TEST(SpecialFolders, AreDrivePaths) {
 TEST(RunProcess, CollectsOutputExitCodeAndQuotedArguments) {
   auto result = testsupport::run({"c:\\windows\\system32\\cmd.exe", "/c", "echo out& echo err 1>&2& exit 3"});
   EXPECT_EQ(result.exitCode, 3);
-  EXPECT_EQ(result.standardOutput, "out\r\n");
-  EXPECT_EQ(result.standardError, "err \r\n");
+  EXPECT_EQ(result.standardOutput, "out\n");
+  EXPECT_EQ(result.standardError, "err \n");
 }
 
 TEST(SharedMemory, OnlyTheOwnerIsAdmittedAndTheBlockEndsWithItsLastHolder) {
@@ -83,7 +91,7 @@ TEST(SharedMemory, OnlyTheOwnerIsAdmittedAndTheBlockEndsWithItsLastHolder) {
     platform::SharedMemory first(name, 256);
     ASSERT_TRUE(first.valid()) << first.lastErrorText();
     std::strcpy(first.data(), "secret");
-    HANDLE mapping = OpenFileMappingA(FILE_MAP_READ, FALSE, ("Local\\" + name).c_str());
+    HANDLE mapping = OpenFileMappingA(FILE_MAP_READ | READ_CONTROL, FALSE, ("Local\\" + name).c_str());
     ASSERT_NE(mapping, nullptr);
     PACL acl = nullptr;
     PSECURITY_DESCRIPTOR descriptor = nullptr;
@@ -95,7 +103,7 @@ TEST(SharedMemory, OnlyTheOwnerIsAdmittedAndTheBlockEndsWithItsLastHolder) {
     LocalFree(descriptor);
     CloseHandle(mapping);
     platform::SharedMemory second(name, 256);
-    ASSERT_TRUE(second.valid());
+    ASSERT_TRUE(second.valid()) << second.lastErrorText();
     EXPECT_STREQ(second.data(), "secret");
   }
   platform::SharedMemory fresh(name, 256);

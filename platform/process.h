@@ -33,6 +33,7 @@ bool processAlive(int pid);
 struct ProcessResult {
   int exitCode = -1;       // low 8 bits as the system reports them
   int terminatedBySignal = 0;  // the signal number when the child was killed
+  int processId = 0;
   std::string standardOutput;
   std::string standardError;
 };

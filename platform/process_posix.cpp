@@ -130,6 +130,7 @@ bool runProcess(const std::vector<std::string>& argv, const std::map<std::string
     return false;
   }
   *result = ProcessResult{};
+  result->processId = static_cast<int>(pid);
   collectOutput(outPipe[0], errPipe[0], result);
   int status = 0;
   while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {

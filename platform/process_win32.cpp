@@ -84,7 +84,7 @@ void drain(HANDLE from, std::string* into) {
 // Starts the program; its standard output and error go to the given
 // handles (null: ours). Null when it could not be started.
 Handle spawn(const std::vector<std::string>& argv, const std::map<std::string, std::string>& environment,
-             const std::string& workingFolder, HANDLE out, HANDLE err) {
+             const std::string& workingFolder, HANDLE out, HANDLE err, int* processId = nullptr) {
   STARTUPINFOW startup{};
   startup.cb = sizeof startup;
   startup.dwFlags = STARTF_USESTDHANDLES;
@@ -100,6 +100,7 @@ Handle spawn(const std::vector<std::string>& argv, const std::map<std::string, s
     return Handle();
   }
   CloseHandle(info.hThread);
+  if (processId) *processId = static_cast<int>(info.dwProcessId);
   return Handle(info.hProcess);
 }
 
@@ -162,11 +163,13 @@ bool runProcess(const std::vector<std::string>& argv, const std::map<std::string
   if (argv.empty()) return false;
   Pipe out, err;
   if (!makePipe(&out) || !makePipe(&err)) return false;
-  Handle process = spawn(argv, environment, workingFolder, out.write.get(), err.write.get());
+  int pid = 0;
+  Handle process = spawn(argv, environment, workingFolder, out.write.get(), err.write.get(), &pid);
   out.write.reset();
   err.write.reset();
   if (!process.valid()) return false;
   *result = ProcessResult{};
+  result->processId = pid;
   // Both pipes at once, or a child filling one would wait on us forever.
   std::thread errorReader(drain, err.read.get(), &result->standardError);
   drain(out.read.get(), &result->standardOutput);

@@ -18,16 +18,20 @@ struct LocalFreeDeleter {
   void operator()(void* p) const { LocalFree(p); }
 };
 
-// The current user's security identifier, as an owned copy.
-std::unique_ptr<BYTE[]> currentUserSid() {
+// A security identifier of our process token, as an owned copy: the user
+// (TokenUser) or the owner it gives the objects it creates (TokenOwner: the
+// Administrators group for an elevated administrator).
+std::unique_ptr<BYTE[]> tokenSid(TOKEN_INFORMATION_CLASS which) {
   HANDLE token = nullptr;
   if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token)) return nullptr;
   win32::Handle owner(token);
   DWORD length = 0;
-  GetTokenInformation(token, TokenUser, nullptr, 0, &length);
+  GetTokenInformation(token, which, nullptr, 0, &length);
+  if (length == 0) return nullptr;
   auto buffer = std::make_unique<BYTE[]>(length);
-  if (!GetTokenInformation(token, TokenUser, buffer.get(), length, &length)) return nullptr;
-  PSID sid = reinterpret_cast<TOKEN_USER*>(buffer.get())->User.Sid;
+  if (!GetTokenInformation(token, which, buffer.get(), length, &length)) return nullptr;
+  PSID sid = which == TokenUser ? reinterpret_cast<TOKEN_USER*>(buffer.get())->User.Sid
+                                : reinterpret_cast<TOKEN_OWNER*>(buffer.get())->Owner;
   DWORD sidLength = GetLengthSid(sid);
   auto copy = std::make_unique<BYTE[]>(sidLength);
   if (!CopySid(sidLength, copy.get(), sid)) return nullptr;
@@ -47,16 +51,18 @@ std::unique_ptr<void, LocalFreeDeleter> ownerOnlyDescriptor(PSID user) {
   return std::unique_ptr<void, LocalFreeDeleter>(descriptor);
 }
 
-bool ownedBy(HANDLE object, PSID user) {
+// True when we (as user or as the owner our objects get) own the object.
+bool ownedByUs(HANDLE object, PSID user) {
   PSID owner = nullptr;
   PSECURITY_DESCRIPTOR descriptor = nullptr;
   if (GetSecurityInfo(object, SE_KERNEL_OBJECT, OWNER_SECURITY_INFORMATION, &owner, nullptr, nullptr, nullptr,
                       &descriptor) != ERROR_SUCCESS) {
     return false;
   }
-  bool same = owner && EqualSid(owner, user);
+  auto defaultOwner = tokenSid(TokenOwner);
+  bool ours = owner && (EqualSid(owner, user) || (defaultOwner && EqualSid(owner, defaultOwner.get())));
   LocalFree(descriptor);
-  return same;
+  return ours;
 }
 
 }  // namespace
@@ -70,7 +76,7 @@ SharedMemory::SharedMemory(const std::string& name, size_t size) : size_(size) {
 }
 
 bool SharedMemory::attach() {
-  auto user = currentUserSid();
+  auto user = tokenSid(TokenUser);
   if (!user) return fail("cannot read the current user");
   auto descriptor = ownerOnlyDescriptor(user.get());
   if (!descriptor) return fail("cannot make an access list for " + objectName_);
@@ -80,7 +86,7 @@ bool SharedMemory::attach() {
                                       static_cast<DWORD>(size_ & 0xFFFFFFFFu), objectName_.c_str());
   if (!mapping) return fail("cannot open shared memory " + objectName_);
   mapping_ = mapping;
-  if (GetLastError() == ERROR_ALREADY_EXISTS && !ownedBy(mapping, user.get())) {
+  if (GetLastError() == ERROR_ALREADY_EXISTS && !ownedByUs(mapping, user.get())) {
     SetLastError(ERROR_ACCESS_DENIED);
     return fail("shared memory " + objectName_ + " belongs to someone else");
   }

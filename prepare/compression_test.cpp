@@ -53,12 +53,14 @@ TEST(Gzip, FailuresNeverLeaveACopyToSend) {
       EXPECT_EQ(std::string(e.what()), "Compression of : " + c.source + " failed. \n");
     }
   }
+#ifndef _WIN32
   // A full disk: the copy cannot be stored whole, and is not left behind.
   platform::Env* env = platform::Env::defaultEnv();
   std::string link = dir.file("full.zip");
   ASSERT_EQ(testsupport::run({"/bin/ln", "-s", "/dev/full", link}).exitCode, 0);
   EXPECT_THROW(velkan::gzipFile(dir.file("in.txt"), link), velkan::CVelkanException);
   EXPECT_FALSE(env->fileExists(link));
+#endif
 }
 
 TEST(Gzip, CompressObjectNamesAndMetadata) {

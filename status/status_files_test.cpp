@@ -112,6 +112,9 @@ TEST_F(Status, ThePageRendersTheFiles) {
   status_.addUploadedToday("c:\\docs\\report.doc");
   writeWaiting("<file><path>c:\\music</path><policy>remotepolicies/m.xml</policy></file>");
   status_.setUploading("c:\\docs\\big.iso");
+#ifdef _WIN32
+  GTEST_SKIP() << "renders with the build machine's xsltproc";
+#endif
   std::string stylesheet = std::string(ZR_SOURCE_DIR) + "/www/status_transform.xsl";
   struct Case {
     std::string file;

@@ -32,7 +32,16 @@ TempDir::TempDir() {
 
 TempDir::~TempDir() { platform::Env::defaultEnv()->removeTree(path_); }
 
-std::string TempDir::file(const std::string& name) const { return platform::joinPath(path_, name); }
+std::string TempDir::file(const std::string& name) const {
+  std::string relative = name;
+#ifdef _WIN32
+  // One separator throughout, so that paths compare as texts.
+  for (char& c : relative) {
+    if (c == '/') c = '\\';
+  }
+#endif
+  return platform::joinPath(path_, relative);
+}
 
 void writeFile(const std::string& path, const std::string& content) {
   platform::Env* env = platform::Env::defaultEnv();
@@ -60,7 +69,21 @@ platform::ProcessResult run(const std::vector<std::string>& argv, const std::map
                             const std::string& workingFolder) {
   platform::ProcessResult result;
   EXPECT_TRUE(platform::runProcess(argv, environment, workingFolder, &result)) << "cannot start " << argv[0];
+#ifdef _WIN32
+  // The C runtime writes text with CR LF; the tests compare lines.
+  for (std::string* text : {&result.standardOutput, &result.standardError}) {
+    for (size_t at; (at = text->find("\r\n")) != std::string::npos;) text->erase(at, 1);
+  }
+#endif
   return result;
+}
+
+int endedProcessId() {
+#ifdef _WIN32
+  return run({"c:\\windows\\system32\\cmd.exe", "/c", "exit 0"}).processId;
+#else
+  return run({"/bin/true"}).processId;
+#endif
 }
 
 size_t countOf(const std::string& text, const std::string& needle) {

@@ -49,10 +49,14 @@ void writeFile(const std::string& path, const std::string& content);
 std::string readFile(const std::string& path);
 bool fileExists(const std::string& path);
 
-// Runs a program and returns what it did.
+// Runs a program and returns what it did; on Windows its CR LF line ends
+// are read as LF.
 platform::ProcessResult run(const std::vector<std::string>& argv,
                             const std::map<std::string, std::string>& environment = {},
                             const std::string& workingFolder = "");
+
+// The id of a process that has ended (it ran a trivial command).
+int endedProcessId();
 
 // Exit codes as a shell sees them (the low 8 bits): -1 is 255.
 constexpr int exitByte(int code) { return code & 0xFF; }

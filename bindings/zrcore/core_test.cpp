@@ -236,14 +236,13 @@ TEST(AtomicFile, ReplacesWholeAndRefusesMissingFolderOrName) {
   ASSERT_TRUE(ZR::CFileUtils::writeFileAtomically(path, "new", error)) << error;
   EXPECT_EQ(testsupport::readFile(path), "new");
   EXPECT_FALSE(ZR::CFileUtils::writeFileAtomically(dir.file("no/such/folder/x"), "x", error));
-  EXPECT_NE(error.find("no/such/folder"), std::string::npos) << error;
+  EXPECT_NE(error.find(dir.file("no/such/folder")), std::string::npos) << error;
   EXPECT_FALSE(ZR::CFileUtils::writeFileAtomically("", "x", error));
 }
 
 TEST(AtomicFile, ACommitRemovesTemporariesOfEndedWriters) {
   testsupport::TempDir dir;
-  platform::ProcessResult ended = testsupport::run({"/bin/sh", "-c", "echo $$"});
-  const std::string deadPid = ended.standardOutput.substr(0, ended.standardOutput.find('\n'));
+  const std::string deadPid = std::to_string(testsupport::endedProcessId());
   const std::string ownPid = std::to_string(platform::processId());
   struct Case {
     std::string name;
@@ -251,7 +250,9 @@ TEST(AtomicFile, ACommitRemovesTemporariesOfEndedWriters) {
   } cases[] = {
       {"status.xml.tmp-" + deadPid + "-3", false},     // its writer was killed
       {"status.xml.tmp-" + ownPid + "-999", true},     // ours: another writer may be busy with it
-      {"status.xml.tmp-1-0", true},                    // a live process
+#ifndef _WIN32
+      {"status.xml.tmp-1-0", true},                    // a live process (Windows has no fixed one)
+#endif
       {"other.xml.tmp-" + deadPid + "-0", true},       // another file's
       {"status.xml.tmp-x" + deadPid + "-0", true},     // not a temporary's name
       {"status.xml.tmp--0", true},
@@ -268,14 +269,20 @@ TEST(Files, InfoNamesAndFolders) {
   ZR::CFileInfo info;
   ASSERT_TRUE(ZR::CFileUtils::getFileInfo(dir.file("sub/a.bin"), info));
   EXPECT_EQ(info.size, 5000u);
-  ZR::CFile file(dir.file("sub/a.bin"), "r");
-  EXPECT_EQ(file.size(), 5000);
+  {
+    ZR::CFile file(dir.file("sub/a.bin"), "r");
+    EXPECT_EQ(file.size(), 5000);
+  }  // Windows keeps a folder with an open file in it
   EXPECT_EQ(ZR::CFileUtils::fileNameFromPath("c:\\docs\\a.doc"), "a.doc");
   EXPECT_EQ(ZR::CFileUtils::fileNameFromPath("/x/y/b.txt"), "b.txt");
   EXPECT_TRUE(ZR::CDir::removeDirectory(dir.file("sub"), true));
   EXPECT_FALSE(ZR::CFileUtils::fileExists(dir.file("sub")));
   EXPECT_FALSE(ZR::CFile(dir.file("missing"), "r").isValid());
+#ifdef _WIN32
+  EXPECT_EQ(ZR::CAppUtil::getExeFolder().back(), '\\');
+#else
   EXPECT_EQ(ZR::CAppUtil::getExeFolder().back(), '/');
+#endif
 }
 
 }  // namespace

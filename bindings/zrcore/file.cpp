@@ -76,15 +76,14 @@ int writerOfTemporary(const std::string& name, const std::string& targetName) {
 // Temporaries of the target left by writers that were killed: removed once
 // a later write of the same file succeeds, so they never pile up.
 void removeAbandonedTemporaries(const std::string& target) {
-  size_t slash = target.find_last_of('/');
-  std::string folder = slash == std::string::npos ? "." : target.substr(0, slash);
-  std::string targetName = slash == std::string::npos ? target : target.substr(slash + 1);
+  std::string folder = platform::parentFolder(target);
+  std::string targetName = CFileUtils::fileNameFromPath(target);
   std::vector<std::string> names;
-  if (!platform::env()->listDirectory(folder.empty() ? "/" : folder, &names)) return;
+  if (!platform::env()->listDirectory(folder, &names)) return;
   for (const std::string& name : names) {
     int pid = writerOfTemporary(name, targetName);
     if (pid != 0 && pid != platform::processId() && !platform::processAlive(pid)) {
-      platform::env()->removeFile(folder + "/" + name);
+      platform::env()->removeFile(platform::joinPath(folder, name));
     }
   }
 }
