@@ -126,6 +126,9 @@ class ScopedEnvOverride {
 // Null on failure. Bypasses any ScopedEnvOverride.
 std::FILE* openCFile(const std::string& path, const char* mode);
 
+// Sets a file's last-write time (seconds since 1970, UTC). False on failure.
+bool setModifiedTime(const std::string& path, int64_t unixSeconds);
+
 // Reads a whole file. False on failure, with a description in *error.
 bool readFileToString(const std::string& path, std::string* out, std::string* error);
 

@@ -159,6 +159,11 @@ class PosixEnv : public Env {
 
 }  // namespace
 
+bool setModifiedTime(const std::string& path, int64_t unixSeconds) {
+  timespec times[2] = {{0, UTIME_OMIT}, {static_cast<time_t>(unixSeconds), 0}};
+  return ::utimensat(AT_FDCWD, path.c_str(), times, 0) == 0;
+}
+
 std::FILE* openCFile(const std::string& path, const char* mode) { return std::fopen(path.c_str(), mode); }
 
 Env* Env::defaultEnv() {

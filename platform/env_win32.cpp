@@ -189,6 +189,16 @@ class WindowsEnv : public Env {
 
 }  // namespace
 
+bool setModifiedTime(const std::string& path, int64_t unixSeconds) {
+  Handle file(CreateFileW(wide(path).c_str(), FILE_WRITE_ATTRIBUTES, kShareAll, nullptr, OPEN_EXISTING,
+                          FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+  if (!file.valid()) return false;
+  // 100 ns units since 1601-01-01.
+  uint64_t ticks = static_cast<uint64_t>(unixSeconds + 11644473600LL) * 10000000ull;
+  FILETIME written{static_cast<DWORD>(ticks & 0xFFFFFFFFu), static_cast<DWORD>(ticks >> 32)};
+  return SetFileTime(file.get(), nullptr, nullptr, &written) != 0;
+}
+
 std::FILE* openCFile(const std::string& path, const char* mode) {
   return _wfopen(wide(path).c_str(), wide(mode).c_str());
 }

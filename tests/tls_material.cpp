@@ -4,10 +4,14 @@
 
 #include "tests/test_support.h"
 
-namespace testsupport {
+#ifdef _WIN32
+#include "platform/win32.h"
+#endif
 
-TlsMaterial makeTlsMaterial(const std::string& folder) {
-  const std::string script = R"(set -e
+namespace testsupport {
+namespace {
+
+const char* const kScript = R"(set -e
 key() { openssl genpkey -algorithm EC -pkeyopt ec_paramgen_curve:P-256 -out "$1" 2>/dev/null; }
 mkdir -p certs othercerts
 key ca.key
@@ -21,9 +25,39 @@ openssl x509 -req -in server.csr -CA ca.pem -CAkey ca.key -CAcreateserial -out s
 cp ca.pem certs/ && openssl rehash certs
 cp other.pem othercerts/ && openssl rehash othercerts
 )";
-  auto result = run({"/bin/sh", "-c", script}, {}, folder);
+
+#ifdef _WIN32
+// Under wine the host's openssl program makes the material: wine starts
+// host programs, in the host's name of the folder. It gives no handle to
+// wait on, so the script leaves a mark when it is done.
+bool runHostScript(const std::string& folder) {
+  using HostName = char*(CDECL*)(const wchar_t*);
+  auto hostName = reinterpret_cast<HostName>(
+      reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("kernel32.dll"), "wine_get_unix_file_name")));
+  if (!hostName) return false;
+  char* hostFolder = hostName(platform::win32::wide(folder).c_str());
+  if (!hostFolder) return false;
+  std::string script = std::string("cd '") + hostFolder + "' && " + kScript + "touch done\n";
+  HeapFree(GetProcessHeap(), 0, hostFolder);
+  platform::ProcessResult ignored;
+  platform::runProcess({"Z:\\bin\\sh", "-c", script}, {}, "", &ignored);
+  for (int waited = 0; waited < 30000 && !fileExists(folder + "\\done"); waited += 50) Sleep(50);
+  return fileExists(folder + "\\done");
+}
+#endif
+
+}  // namespace
+
+TlsMaterial makeTlsMaterial(const std::string& folder) {
+#ifdef _WIN32
+  if (!runHostScript(folder)) ADD_FAILURE() << "no TLS material: this test makes it with the host's openssl under wine";
+  const std::string s = "\\";
+#else
+  auto result = run({"/bin/sh", "-c", kScript}, {}, folder);
   EXPECT_EQ(result.exitCode, 0) << result.standardError;
-  return TlsMaterial{folder + "/server.pem", folder + "/server.key", folder + "/certs", folder + "/othercerts"};
+  const std::string s = "/";
+#endif
+  return TlsMaterial{folder + s + "server.pem", folder + s + "server.key", folder + s + "certs", folder + s + "othercerts"};
 }
 
 }  // namespace testsupport
