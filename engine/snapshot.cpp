@@ -184,8 +184,10 @@ bool cacheSnapshotPresent(const std::string& path, ZR::CLogger& log) {
     log.info("cachecontent file doesn't exist.");
     return false;
   }
+  // One that cannot be opened (a folder, say) is read all the same, so that
+  // the reading fails and says why.
   ZR::CFile file(path, "r");
-  if (file.size() == 0) {
+  if (file.isValid() && file.size() == 0) {
     log.info("cachecontent size is zero");
     return false;
   }
