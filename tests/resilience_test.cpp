@@ -94,10 +94,10 @@ class Resilience : public testsupport::VelkanFixture {
     }
   }
 
-  static Contents contentsOf(testsupport::RunningService& service) {
+  Contents contentsOf(testsupport::RunningService& service) const {
     Contents out;
     auto& store = service.service().store();
-    for (const auto& file : store.filesUnder("c:\\home\\ann")) out[file.path] = readFile(store.contentPath(file.path));
+    for (const auto& file : store.filesUnder(logical())) out[file.path] = readFile(store.contentPath(file.path));
     return out;
   }
 

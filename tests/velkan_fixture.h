@@ -11,22 +11,34 @@
 
 #include "platform/env.h"
 #include "platform/process.h"
+#include "platform/path.h"
 #include "tests/local_service_fixture.h"
+#include "tests/snapshot_maker.h"
 
 namespace testsupport {
 
 class VelkanFixture : public ::testing::Test {
  protected:
   void SetUp() override {
-    env_ = {{"VELKAN_DRIVE_C", dir_.path()}, {"ZR_IPC_NAMESPACE", "velkan-e2e-" + std::to_string(platform::processId())}};
+    env_ = {{"ZR_IPC_NAMESPACE", "velkan-e2e-" + std::to_string(platform::processId())}};
+#ifndef _WIN32
+    // Drive c: of the programs is the scratch folder, so that the tree's
+    // logical paths are c:\home\ann\... (on Windows they are real paths).
+    env_["VELKAN_DRIVE_C"] = dir_.path();
+#endif
     platform::Env::defaultEnv()->createDirectories(dir_.file("work/status"));
     writeFile(dir_.file("auth.xml"), "<agent>ann</agent>");
   }
   std::string home(const std::string& name = "") const { return dir_.file("home/ann" + (name.empty() ? "" : "/" + name)); }
-  static std::string logical(const std::string& name) {
-    std::string out = "c:\\home\\ann\\" + name;
+  // The logical path of a file of the home tree, as listings name it.
+  std::string logical(const std::string& name = "") const {
+#ifdef _WIN32
+    return platform::logicalPath(home(name));
+#else
+    std::string out = "c:\\home\\ann" + (name.empty() ? "" : "\\" + name);
     for (char& c : out) c = c == '/' ? '\\' : c;
     return out;
+#endif
   }
   // One configuration for both programs.
   void configure(const std::string& server, const std::string& clientExtra = "", const std::string& actionset = "") {
@@ -44,16 +56,13 @@ class VelkanFixture : public ::testing::Test {
   platform::ProcessResult runProgram(const std::vector<std::string>& argv) {
     return testsupport::run(argv, env_, dir_.file("work"));
   }
-  platform::ProcessResult snapshot(const std::vector<std::string>& args) {
-    std::vector<std::string> argv = {"/usr/bin/python3", SNAPSHOT_SCRIPT};
-    argv.insert(argv.end(), args.begin(), args.end());
-    auto result = testsupport::run(argv);
-    EXPECT_EQ(result.exitCode, 0) << result.standardError;
-    return result;
-  }
   // dornik on the current tree and cache listing: the action set for velkan.
   void plan(const std::string& server, const std::string& clientExtra = "") {
-    snapshot({"dir-content", home(), dir_.path(), dir_.file("dir.xml")});
+#ifdef _WIN32
+    writeDirContent(home(), "", dir_.file("dir.xml"));
+#else
+    writeDirContent(home(), dir_.path(), dir_.file("dir.xml"));
+#endif
     configure(server, clientExtra);
     auto engine = runProgram({DORNIK_PATH, dir_.file("cfg.xml")});
     EXPECT_EQ(engine.exitCode, 0) << readFile(dir_.file("logs/dornik.log"));
@@ -72,16 +81,16 @@ class VelkanFixture : public ::testing::Test {
   }
   // What the cache holds, as the next dornik run sees it (velkan's getContents).
   void refreshCacheListing(const std::string& server) {
-    snapshot({"action-set", dir_.file("get.xml"), "getContents", "c:\\home\\ann"});
+    writeOneActionSet(dir_.file("get.xml"), "getContents", logical());
     configure(server, "", dir_.file("get.xml"));
     auto fetch = runProgram({VELKAN_PATH, dir_.file("cfg.xml")});
     ASSERT_EQ(fetch.exitCode, 0) << readFile(dir_.file("logs/velkan.log"));
-    snapshot({"cache-content", dir_.file("contents.xml"), dir_.file("cache.xml")});
+    writeCacheContent(dir_.file("contents.xml"), dir_.file("cache.xml"));
   }
   std::string velkanLog() { return readFile(dir_.file("logs/velkan.log")); }
   std::vector<std::string> stored(testsupport::RunningService& service) {
     std::vector<std::string> paths;
-    for (const auto& f : service.service().store().filesUnder("c:\\home\\ann")) paths.push_back(f.path);
+    for (const auto& f : service.service().store().filesUnder(logical())) paths.push_back(f.path);
     return paths;
   }
 
