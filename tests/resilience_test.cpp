@@ -137,6 +137,7 @@ class Resilience : public testsupport::VelkanFixture {
       EXPECT_TRUE(now.count(path)) << when << ": indexed but not stored: " << path;
     }
     EXPECT_EQ(indexed, indexedAndStored) << when << ": the index holds paths that were never uploaded";
+    ZR::CCabinet::setIndexPath("");  // lets go of the index: Windows cannot remove an open file
     for (const char* name : {"cs_uploadedtoday.xml", "cs_waiting.xml", "cs_uploading.xml"}) {
       std::string path = dir_.file(std::string("work/status/") + name);
       if (testsupport::fileExists(path)) {
@@ -181,6 +182,9 @@ class Resilience : public testsupport::VelkanFixture {
 };
 
 TEST_F(Resilience, VelkanKilledAtRandomMomentsEndsLikeAnUndisturbedRun) {
+#ifdef _WIN32
+  GTEST_SKIP() << "kills with the host's timeout program";
+#endif
   const int cycles = settingOf("ZR_KILL_CYCLES", 6);
   makeTree(40, 1500000);
   Contents reference;
@@ -239,6 +243,9 @@ std::string bigListing(const char* root, int files, bool cache) {
 }
 
 TEST_F(Resilience, DornikKilledWhileWritingLeavesTheOldOrTheNewActionSet) {
+#ifdef _WIN32
+  GTEST_SKIP() << "kills with the host's timeout program";
+#endif
   const int cycles = settingOf("ZR_KILL_CYCLES", 12);
   configure("127.0.0.1:1");
   writeFile(dir_.file("dir.xml"), bigListing("dir-content", 10, false));

@@ -33,7 +33,9 @@ class VelkanFixture : public ::testing::Test {
   // The logical path of a file of the home tree, as listings name it.
   std::string logical(const std::string& name = "") const {
 #ifdef _WIN32
-    return platform::logicalPath(home(name));
+    std::string out = platform::logicalPath(home(name));
+    if (!out.empty() && out[0] >= 'A' && out[0] <= 'Z') out[0] = static_cast<char>(out[0] - 'A' + 'a');  // as dornik writes it
+    return out;
 #else
     std::string out = "c:\\home\\ann" + (name.empty() ? "" : "\\" + name);
     for (char& c : out) c = c == '/' ? '\\' : c;
