@@ -26,7 +26,12 @@ std::string keySeenByAnotherProcess() {
   return result.standardOutput.substr(start + 5, end - start - 5);
 }
 
+// Test programs run side by side: each test has a block of its own, which
+// its peer process inherits.
+std::string ownSpace(const char* test) { return std::string(test) + "-" + std::to_string(platform::processId()); }
+
 TEST(SessionKeyStore, AnotherProcessSeesTheKeyWhileTheBlockIsOpen) {
+  testsupport::ScopedVariable space("ZR_IPC_NAMESPACE", ownSpace("key-seen"));
   {
     CSessionKeyStore store;
     EXPECT_EQ(store.getKey(), "");
@@ -41,6 +46,7 @@ TEST(SessionKeyStore, AnotherProcessSeesTheKeyWhileTheBlockIsOpen) {
 }
 
 TEST(SessionKeyStore, LongestKeyAndTooLongKey) {
+  testsupport::ScopedVariable space("ZR_IPC_NAMESPACE", ownSpace("key-length"));
   testsupport::TempDir dir;
   testsupport::writeFile(dir.file("cfg.xml"), "<CachingPolicyEngineConfiguration/>");
   ASSERT_TRUE(ZR::CConfigManager::initialize(1, dir.file("cfg.xml"), false));

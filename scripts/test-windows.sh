@@ -23,8 +23,8 @@ cleanup() {
   rm -rf "$WINEPREFIX"
 }
 trap cleanup EXIT
+wineserver -p > /dev/null 2>&1 < /dev/null
 wineboot --init > /dev/null 2>&1
-wineserver -p
 echo "test-windows: wine prefix $WINEPREFIX ready after $((SECONDS - started)) s"
 
 export PKG_CONFIG_LIBDIR="$BUILD/deps/lib/pkgconfig:/usr/x86_64-w64-mingw32/lib/pkgconfig"
