@@ -19,9 +19,8 @@ set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
 
-# pkg-config looks only at Windows libraries.
-set(ENV{PKG_CONFIG_LIBDIR} "${ZR_WINDOWS_PREFIX}/lib/pkgconfig:/usr/${ZR_MINGW_TRIPLET}/lib/pkgconfig")
-set(ENV{PKG_CONFIG_PATH} "")
+# The try-compile projects read this file again and need the prefix too.
+list(APPEND CMAKE_TRY_COMPILE_PLATFORM_VARIABLES ZR_WINDOWS_PREFIX)
 
 set(CMAKE_EXE_LINKER_FLAGS_INIT "-static -static-libgcc -static-libstdc++")
 set(CMAKE_CROSSCOMPILING_EMULATOR wine)

@@ -27,7 +27,6 @@ wineserver -p > /dev/null 2>&1 < /dev/null
 wineboot --init > /dev/null 2>&1
 echo "test-windows: wine prefix $WINEPREFIX ready after $((SECONDS - started)) s"
 
-export PKG_CONFIG_LIBDIR="$BUILD/deps/lib/pkgconfig:/usr/x86_64-w64-mingw32/lib/pkgconfig"
 cmake -S "$ROOT" -B "$BUILD/project" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
   -DCMAKE_TOOLCHAIN_FILE="$ROOT/cmake/mingw-w64.cmake" -DZR_WINDOWS_PREFIX="$BUILD/deps" \
   -DZR_BUILD_BENCH=OFF > "$BUILD/configure.log" || { cat "$BUILD/configure.log"; exit 1; }
