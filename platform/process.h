@@ -58,6 +58,8 @@ class ChildProcess {
   // The next line of its output without the line end; false at its end or
   // after `timeoutMs`.
   bool readLine(std::string& line, int timeoutMs);
+  // True while it has been started and has not ended.
+  bool running() const;
   // Asks it to end (SIGTERM), then waits; returns the exit status as for
   // ProcessResult::exitCode (-1 when it was killed by a signal).
   int stop();

@@ -184,6 +184,13 @@ bool ChildProcess::readLine(std::string& line, int timeoutMs) {
   }
 }
 
+bool ChildProcess::running() const {
+  if (pid_ <= 0) return false;
+  // WNOWAIT looks without reaping, so stop() still gets the status.
+  siginfo_t info{};
+  return ::waitid(P_PID, static_cast<id_t>(pid_), &info, WEXITED | WNOHANG | WNOWAIT) == 0 && info.si_pid == 0;
+}
+
 int ChildProcess::stop() {
   if (pid_ <= 0) return -1;
   ::kill(pid_, SIGTERM);

@@ -217,6 +217,8 @@ bool ChildProcess::readLine(std::string& line, int timeoutMs) {
   }
 }
 
+bool ChildProcess::running() const { return process_ && WaitForSingleObject(process_, 0) == WAIT_TIMEOUT; }
+
 int ChildProcess::stop() {
   if (!process_) return -1;
   // Windows has no polite request to a console program without a console

@@ -1,7 +1,8 @@
 // What a run leaves behind when it is cut short or the service misbehaves:
-// velkan and dornik killed (SIGKILL) at random moments, and a service that
-// injects result codes, drops connections and reads slowly. After every
-// disturbed run nothing may be stored half, recorded without being stored,
+// velkan and dornik killed (SIGKILL; TerminateProcess on Windows) at
+// random moments, and a service that injects result codes, drops
+// connections and reads slowly. After every disturbed run nothing may be
+// stored half, recorded without being stored,
 // or written half; after undisturbed runs the store must equal the store of
 // a run that was never disturbed.
 //
@@ -33,6 +34,27 @@ namespace {
 using testsupport::readFile;
 using testsupport::writeFile;
 using Contents = std::map<std::string, std::string>;  // logical path -> stored bytes
+
+// The launcher that ends a program outright after `ms` milliseconds.
+std::vector<std::string> killAfter(int ms) {
+#ifdef _WIN32
+  return {KILL_AFTER_PATH, std::to_string(ms)};
+#else
+  char seconds[32];
+  std::snprintf(seconds, sizeof seconds, "%.3fs", ms / 1000.0);
+  return {"/usr/bin/timeout", "-s", "KILL", seconds};
+#endif
+}
+
+// Whether the launcher had to kill: timeout passes SIGKILL on to itself,
+// kill_after ends with 137.
+bool wasKilled(const platform::ProcessResult& run) {
+#ifdef _WIN32
+  return run.exitCode == 137;
+#else
+  return run.terminatedBySignal == 9;
+#endif
+}
 
 int settingOf(const char* name, int fallback) {
   const char* text = std::getenv(name);
@@ -182,9 +204,6 @@ class Resilience : public testsupport::VelkanFixture {
 };
 
 TEST_F(Resilience, VelkanKilledAtRandomMomentsEndsLikeAnUndisturbedRun) {
-#ifdef _WIN32
-  GTEST_SKIP() << "kills with the host's timeout program";
-#endif
   const int cycles = settingOf("ZR_KILL_CYCLES", 6);
   makeTree(40, 1500000);
   Contents reference;
@@ -212,9 +231,10 @@ TEST_F(Resilience, VelkanKilledAtRandomMomentsEndsLikeAnUndisturbedRun) {
     for (int k = between(1, 3); k > 0; --k, ++runs) {
       refreshCacheListing(service.server());
       char after[32];
-      std::snprintf(after, sizeof after, "%.3fs", between(0, static_cast<int>(undisturbedMs * 6 / 5)) / 1000.0);
-      auto run = cycle(service.server(), "", {}, {"/usr/bin/timeout", "-s", "KILL", after});
-      killed += run.terminatedBySignal == 9;  // timeout passes the kill on to itself
+      int afterMs = between(0, static_cast<int>(undisturbedMs * 6 / 5));
+      std::snprintf(after, sizeof after, "%d ms", afterMs);
+      auto run = cycle(service.server(), "", {}, killAfter(afterMs));
+      killed += wasKilled(run);
       ASSERT_NE(run.exitCode, ZR::kCrashExitCode) << velkanLog();
       checkConsistent(service, reference, "cycle " + std::to_string(i) + ", killed at " + after);
     }
@@ -245,9 +265,6 @@ std::string bigListing(const char* root, int files, bool cache) {
 }
 
 TEST_F(Resilience, DornikKilledWhileWritingLeavesTheOldOrTheNewActionSet) {
-#ifdef _WIN32
-  GTEST_SKIP() << "kills with the host's timeout program";
-#endif
   const int cycles = settingOf("ZR_KILL_CYCLES", 12);
   configure("127.0.0.1:1");
   writeFile(dir_.file("dir.xml"), bigListing("dir-content", 10, false));
@@ -265,10 +282,12 @@ TEST_F(Resilience, DornikKilledWhileWritingLeavesTheOldOrTheNewActionSet) {
   int killed = 0, old = 0;
   for (int i = 0; i < cycles; ++i) {
     writeFile(dir_.file("actionset.xml"), before);
-    char moment[32];
-    std::snprintf(moment, sizeof moment, "%.3fs", between(0, static_cast<int>(undisturbedMs * 6 / 5)) / 1000.0);
-    auto run = runProgram({"/usr/bin/timeout", "-s", "KILL", moment, DORNIK_PATH, dir_.file("cfg.xml")});
-    killed += run.terminatedBySignal == 9;  // timeout passes the kill on to itself
+    int momentMs = between(0, static_cast<int>(undisturbedMs * 6 / 5));
+    std::string moment = std::to_string(momentMs) + " ms";
+    std::vector<std::string> argv = killAfter(momentMs);
+    argv.insert(argv.end(), {DORNIK_PATH, dir_.file("cfg.xml")});
+    auto run = runProgram(argv);
+    killed += wasKilled(run);
     std::string now = readFile(dir_.file("actionset.xml"));
     EXPECT_TRUE(now == before || now == after) << "a half-written action set after a kill at " << moment;
     old += now == before;
