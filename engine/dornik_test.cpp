@@ -8,8 +8,8 @@
 #include "bindings/zrcore/exception.h"
 #include "bindings/zrcore/log.h"
 #include "engine/policy_targets.h"
+#include "platform/known_folders.h"
 #include "platform/process.h"
-#include "platform/special_folders.h"
 #include "tests/test_support.h"
 
 namespace {
@@ -30,11 +30,11 @@ TEST(Settings, DefaultsTableAndAllInclude) {
 
 // The logical form of a special folder as targets get it: the system's
 // folder on Windows, $HOME/<name> here (HOME is set to the test's folder).
-std::string specialFolderText(platform::SpecialFolder folder, const std::string& home, const char* name) {
+std::string knownFolderText(platform::KnownFolder folder, const std::string& home, const char* name) {
 #ifdef _WIN32
   (void)home;
   (void)name;
-  std::string path = platform::specialFolderPath(folder);
+  std::string path = platform::knownFolderPath(folder);
   path[0] = static_cast<char>(std::tolower(static_cast<unsigned char>(path[0])));
   return path;
 #else
@@ -46,7 +46,7 @@ std::string specialFolderText(platform::SpecialFolder folder, const std::string&
 TEST(PolicyTargets, Normalisation) {
   testsupport::TempDir dir;
   testsupport::ScopedVariable home("HOME", dir.path());
-  using platform::SpecialFolder;
+  using platform::KnownFolder;
   struct Case {
     const char* target;
     std::string expected;
@@ -54,9 +54,9 @@ TEST(PolicyTargets, Normalisation) {
       {"/c/Data", "c:\\Data"},
       {"\\d\\x", "d:\\x"},
       {"/C/Data", "C:\\Data"},
-      {"/My Documents/Projects", specialFolderText(SpecialFolder::Documents, dir.path(), "Documents") + "\\Projects"},
-      {"/my music", specialFolderText(SpecialFolder::Music, dir.path(), "Music")},
-      {"/DESKTOP/a/b", specialFolderText(SpecialFolder::Desktop, dir.path(), "Desktop") + "\\a\\b"},
+      {"/My Documents/Projects", knownFolderText(KnownFolder::Documents, dir.path(), "Documents") + "\\Projects"},
+      {"/my music", knownFolderText(KnownFolder::Music, dir.path(), "Music")},
+      {"/DESKTOP/a/b", knownFolderText(KnownFolder::Desktop, dir.path(), "Desktop") + "\\a\\b"},
       {"My Pictures", "My Pictures"},
       {"/x", "\\x"},
       {"", ""},

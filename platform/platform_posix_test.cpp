@@ -1,9 +1,9 @@
 // What the POSIX side of the platform layer promises beyond the common part.
 #include <gtest/gtest.h>
 
+#include "platform/known_folders.h"
 #include "platform/path.h"
 #include "platform/process.h"
-#include "platform/special_folders.h"
 #include "tests/test_support.h"
 
 namespace {
@@ -38,7 +38,7 @@ TEST(HostPath, LogicalPathIsTheInverseUnderTheLongestRoot) {
   EXPECT_EQ(platform::hostPath(platform::logicalPath("/mnt/data/x/y.txt")), "/mnt/data/x/y.txt");
 }
 
-TEST(SpecialFolders, ReadsXdgUserDirsAndFallsBackToHome) {
+TEST(KnownFolders, ReadsXdgUserDirsAndFallsBackToHome) {
   testsupport::TempDir dir;
   ScopedVariable home("HOME", dir.path());
   ScopedVariable config("XDG_CONFIG_HOME", dir.file("config"));
@@ -47,10 +47,10 @@ TEST(SpecialFolders, ReadsXdgUserDirsAndFallsBackToHome) {
                          "XDG_DOCUMENTS_DIR=\"$HOME/Dokumente\"\n"
                          "XDG_MUSIC_DIR=\"/srv/music/\"\n"
                          "XDG_DESKTOP_DIR=\"relative/not/allowed\"\n");
-  EXPECT_EQ(platform::specialFolderPath(platform::SpecialFolder::Documents), dir.path() + "/Dokumente");
-  EXPECT_EQ(platform::specialFolderPath(platform::SpecialFolder::Music), "/srv/music");
-  EXPECT_EQ(platform::specialFolderPath(platform::SpecialFolder::Pictures), dir.path() + "/Pictures");
-  EXPECT_EQ(platform::specialFolderPath(platform::SpecialFolder::Desktop), dir.path() + "/Desktop");
+  EXPECT_EQ(platform::knownFolderPath(platform::KnownFolder::Documents), dir.path() + "/Dokumente");
+  EXPECT_EQ(platform::knownFolderPath(platform::KnownFolder::Music), "/srv/music");
+  EXPECT_EQ(platform::knownFolderPath(platform::KnownFolder::Pictures), dir.path() + "/Pictures");
+  EXPECT_EQ(platform::knownFolderPath(platform::KnownFolder::Desktop), dir.path() + "/Desktop");
 }
 
 TEST(RunProcess, CollectsOutputAndExitCode) {

@@ -3,7 +3,6 @@
 #include "platform/env.h"
 #include "platform/path.h"
 #include "platform/process.h"
-#include "platform/special_folders.h"
 #include "platform/sync.h"
 #include "platform/unicode.h"
 #include "tests/test_support.h"

@@ -9,10 +9,10 @@
 #include <thread>
 
 #include "platform/env.h"
+#include "platform/known_folders.h"
 #include "platform/path.h"
 #include "platform/process.h"
 #include "platform/shared_memory.h"
-#include "platform/special_folders.h"
 #include "tests/test_support.h"
 
 namespace {
@@ -69,10 +69,10 @@ TEST(Env, AReplacingRenameWaitsForABriefReaderOfTheOldFile) {
   EXPECT_FALSE(testsupport::fileExists(dir.file("new")));
 }
 
-TEST(SpecialFolders, AreDrivePaths) {
-  for (auto folder : {platform::SpecialFolder::Documents, platform::SpecialFolder::Pictures,
-                      platform::SpecialFolder::Music, platform::SpecialFolder::Desktop}) {
-    std::string path = platform::specialFolderPath(folder);
+TEST(KnownFolders, AreDrivePaths) {
+  for (auto folder : {platform::KnownFolder::Documents, platform::KnownFolder::Pictures,
+                      platform::KnownFolder::Music, platform::KnownFolder::Desktop}) {
+    std::string path = platform::knownFolderPath(folder);
     EXPECT_TRUE(platform::hasDriveLetter(path)) << path;
     EXPECT_NE(path.back(), '\\') << path;
   }

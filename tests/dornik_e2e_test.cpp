@@ -7,7 +7,7 @@
 
 #include "bindings/cabinet/cabinet.h"
 #include "platform/env.h"
-#include "platform/special_folders.h"
+#include "platform/known_folders.h"
 #include "tests/test_support.h"
 
 namespace {
@@ -319,7 +319,7 @@ TEST_F(UnpersistedDirs, ListsFoldersNoLongerCovered) {
   EXPECT_NE(log().find("1 policies have no child element"), std::string::npos) << log();
 #ifdef _WIN32
   // The system names the pictures folder; HOME and its settings do not count.
-  std::string pictures = platform::specialFolderPath(platform::SpecialFolder::Pictures);
+  std::string pictures = platform::knownFolderPath(platform::KnownFolder::Pictures);
   pictures[0] = static_cast<char>(std::tolower(static_cast<unsigned char>(pictures[0])));
 #else
   std::string pictures = logical(path("home/Bilder"));

@@ -4,9 +4,9 @@
 #include <cstring>
 #include <vector>
 
+#include "platform/known_folders.h"
 #include "platform/path.h"
 #include "platform/process.h"
-#include "platform/special_folders.h"
 
 namespace ZR {
 
@@ -190,8 +190,8 @@ std::string CAppUtil::getExeFolder() { return platform::executableFolder(); }
 
 namespace {
 
-bool specialFolder(platform::SpecialFolder which, std::string& path, bool create) {
-  std::string host = platform::specialFolderPath(which);
+bool knownFolder(platform::KnownFolder which, std::string& path, bool create) {
+  std::string host = platform::knownFolderPath(which);
   if (host.empty()) return false;
   if (create) platform::env()->createDirectories(host);
   path = platform::logicalPath(host);
@@ -201,16 +201,16 @@ bool specialFolder(platform::SpecialFolder which, std::string& path, bool create
 }  // namespace
 
 bool CSpecialFolder::getDocumentsPath(std::string& path, bool create) {
-  return specialFolder(platform::SpecialFolder::Documents, path, create);
+  return knownFolder(platform::KnownFolder::Documents, path, create);
 }
 bool CSpecialFolder::getPicturesPath(std::string& path, bool create) {
-  return specialFolder(platform::SpecialFolder::Pictures, path, create);
+  return knownFolder(platform::KnownFolder::Pictures, path, create);
 }
 bool CSpecialFolder::getMusicPath(std::string& path, bool create) {
-  return specialFolder(platform::SpecialFolder::Music, path, create);
+  return knownFolder(platform::KnownFolder::Music, path, create);
 }
 bool CSpecialFolder::getDesktopPath(std::string& path, bool create) {
-  return specialFolder(platform::SpecialFolder::Desktop, path, create);
+  return knownFolder(platform::KnownFolder::Desktop, path, create);
 }
 
 }  // namespace ZR

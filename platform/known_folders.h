@@ -5,11 +5,11 @@
 
 namespace platform {
 
-enum class SpecialFolder { Documents, Pictures, Music, Desktop };
+enum class KnownFolder { Documents, Pictures, Music, Desktop };
 
 // Host path of the folder, without a trailing separator; empty when the
 // system names none. On Linux these are the XDG user directories
 // (user-dirs.dirs), falling back to $HOME/Documents and so on.
-std::string specialFolderPath(SpecialFolder folder);
+std::string knownFolderPath(KnownFolder folder);
 
 }  // namespace platform

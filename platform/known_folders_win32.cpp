@@ -1,17 +1,17 @@
 #include <shlobj.h>
 
-#include "platform/special_folders.h"
+#include "platform/known_folders.h"
 #include "platform/win32.h"
 
 namespace platform {
 
-std::string specialFolderPath(SpecialFolder folder) {
+std::string knownFolderPath(KnownFolder folder) {
   int id = CSIDL_PERSONAL;
   switch (folder) {
-    case SpecialFolder::Documents: id = CSIDL_PERSONAL; break;
-    case SpecialFolder::Pictures: id = CSIDL_MYPICTURES; break;
-    case SpecialFolder::Music: id = CSIDL_MYMUSIC; break;
-    case SpecialFolder::Desktop: id = CSIDL_DESKTOPDIRECTORY; break;
+    case KnownFolder::Documents: id = CSIDL_PERSONAL; break;
+    case KnownFolder::Pictures: id = CSIDL_MYPICTURES; break;
+    case KnownFolder::Music: id = CSIDL_MYMUSIC; break;
+    case KnownFolder::Desktop: id = CSIDL_DESKTOPDIRECTORY; break;
   }
   wchar_t path[MAX_PATH];
   if (FAILED(SHGetFolderPathW(nullptr, id, nullptr, SHGFP_TYPE_CURRENT, path))) return "";

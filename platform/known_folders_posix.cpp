@@ -1,4 +1,4 @@
-#include "platform/special_folders.h"
+#include "platform/known_folders.h"
 
 #include <pwd.h>
 #include <unistd.h>
@@ -21,12 +21,12 @@ struct FolderNames {
   const char* fallback;
 };
 
-FolderNames namesOf(SpecialFolder folder) {
+FolderNames namesOf(KnownFolder folder) {
   switch (folder) {
-    case SpecialFolder::Documents: return {"XDG_DOCUMENTS_DIR", "Documents"};
-    case SpecialFolder::Pictures: return {"XDG_PICTURES_DIR", "Pictures"};
-    case SpecialFolder::Music: return {"XDG_MUSIC_DIR", "Music"};
-    case SpecialFolder::Desktop: return {"XDG_DESKTOP_DIR", "Desktop"};
+    case KnownFolder::Documents: return {"XDG_DOCUMENTS_DIR", "Documents"};
+    case KnownFolder::Pictures: return {"XDG_PICTURES_DIR", "Pictures"};
+    case KnownFolder::Music: return {"XDG_MUSIC_DIR", "Music"};
+    case KnownFolder::Desktop: return {"XDG_DESKTOP_DIR", "Desktop"};
   }
   return {"", ""};
 }
@@ -58,7 +58,7 @@ std::string xdgValue(const std::string& key, const std::string& home) {
 
 }  // namespace
 
-std::string specialFolderPath(SpecialFolder folder) {
+std::string knownFolderPath(KnownFolder folder) {
   std::string home = homeFolder();
   FolderNames names = namesOf(folder);
   std::string configured = xdgValue(names.xdgKey, home);
