@@ -10,7 +10,6 @@ namespace {
 
 using win32::describeLastError;
 using win32::Handle;
-using win32::wide;
 
 // ReadFile and WriteFile take 32-bit counts.
 DWORD chunkOf(size_t n) { return static_cast<DWORD>(std::min<size_t>(n, 1u << 30)); }
@@ -66,7 +65,7 @@ constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELE
 std::unique_ptr<WritableFile> openForWriting(const std::string& path, bool append, std::string* error) {
   DWORD access = append ? FILE_APPEND_DATA : GENERIC_WRITE;
   DWORD disposition = append ? OPEN_ALWAYS : CREATE_ALWAYS;
-  Handle handle(CreateFileW(wide(path).c_str(), access, kShareAll, nullptr, disposition, FILE_ATTRIBUTE_NORMAL, nullptr));
+  Handle handle(CreateFileW(utf8ToWide(path).c_str(), access, kShareAll, nullptr, disposition, FILE_ATTRIBUTE_NORMAL, nullptr));
   if (!handle.valid()) {
     if (error) *error = describeLastError("cannot open for writing " + path);
     return nullptr;
@@ -82,12 +81,12 @@ bool isDirectory(const std::wstring& path) {
 class WindowsEnv : public Env {
  public:
   bool fileExists(const std::string& path) override {
-    return GetFileAttributesW(wide(path).c_str()) != INVALID_FILE_ATTRIBUTES;
+    return GetFileAttributesW(utf8ToWide(path).c_str()) != INVALID_FILE_ATTRIBUTES;
   }
 
   bool getFileInfo(const std::string& path, FileInfo* info) override {
     struct _stat64 st;
-    if (_wstat64(wide(path).c_str(), &st) != 0) return false;
+    if (_wstat64(utf8ToWide(path).c_str(), &st) != 0) return false;
     info->size = static_cast<uint64_t>(st.st_size);
     info->modifiedUnixSeconds = static_cast<int64_t>(st.st_mtime);
     info->isDirectory = (st.st_mode & _S_IFDIR) != 0;
@@ -97,7 +96,7 @@ class WindowsEnv : public Env {
   }
 
   std::unique_ptr<ReadableFile> openReadable(const std::string& path, std::string* error) override {
-    std::wstring name = wide(path);
+    std::wstring name = utf8ToWide(path);
     if (isDirectory(name)) {
       if (error) *error = "cannot open " + path + ": it is a folder";
       return nullptr;
@@ -124,7 +123,7 @@ class WindowsEnv : public Env {
   // readers (and a status page, a virus scanner) hold files briefly, so the
   // replace is tried again for up to two seconds.
   bool renameFile(const std::string& from, const std::string& to, std::string* error) override {
-    std::wstring source = wide(from), target = wide(to);
+    std::wstring source = utf8ToWide(from), target = utf8ToWide(to);
     for (DWORD pause = 1;; pause *= 2) {
       if (MoveFileExW(source.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) return true;
       DWORD code = GetLastError();
@@ -137,10 +136,10 @@ class WindowsEnv : public Env {
     }
   }
 
-  bool removeFile(const std::string& path) override { return DeleteFileW(wide(path).c_str()) != 0; }
+  bool removeFile(const std::string& path) override { return DeleteFileW(utf8ToWide(path).c_str()) != 0; }
 
   bool removeTree(const std::string& path) override {
-    std::wstring name = wide(path);
+    std::wstring name = utf8ToWide(path);
     DWORD attributes = GetFileAttributesW(name.c_str());
     if (attributes == INVALID_FILE_ATTRIBUTES) {
       DWORD error = GetLastError();
@@ -159,7 +158,7 @@ class WindowsEnv : public Env {
 
   bool createDirectories(const std::string& path) override {
     if (path.empty()) return false;
-    std::wstring name = wide(path);
+    std::wstring name = utf8ToWide(path);
     DWORD attributes = GetFileAttributesW(name.c_str());
     if (attributes != INVALID_FILE_ATTRIBUTES) return (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
     size_t separator = path.find_last_of("\\/");
@@ -175,11 +174,11 @@ class WindowsEnv : public Env {
     if (!pattern.empty() && pattern.back() != '\\' && pattern.back() != '/') pattern += '\\';
     pattern += '*';
     WIN32_FIND_DATAW data;
-    HANDLE search = FindFirstFileW(wide(pattern).c_str(), &data);
-    if (search == INVALID_HANDLE_VALUE) return GetLastError() == ERROR_FILE_NOT_FOUND && isDirectory(wide(path));
+    HANDLE search = FindFirstFileW(utf8ToWide(pattern).c_str(), &data);
+    if (search == INVALID_HANDLE_VALUE) return GetLastError() == ERROR_FILE_NOT_FOUND && isDirectory(utf8ToWide(path));
     names->clear();
     do {
-      std::string name = win32::narrow(data.cFileName);
+      std::string name = wideToUtf8(data.cFileName);
       if (name != "." && name != "..") names->push_back(std::move(name));
     } while (FindNextFileW(search, &data));
     FindClose(search);
@@ -190,7 +189,7 @@ class WindowsEnv : public Env {
 }  // namespace
 
 bool setModifiedTime(const std::string& path, int64_t unixSeconds) {
-  Handle file(CreateFileW(wide(path).c_str(), FILE_WRITE_ATTRIBUTES, kShareAll, nullptr, OPEN_EXISTING,
+  Handle file(CreateFileW(utf8ToWide(path).c_str(), FILE_WRITE_ATTRIBUTES, kShareAll, nullptr, OPEN_EXISTING,
                           FILE_FLAG_BACKUP_SEMANTICS, nullptr));
   if (!file.valid()) return false;
   // 100 ns units since 1601-01-01.
@@ -200,7 +199,7 @@ bool setModifiedTime(const std::string& path, int64_t unixSeconds) {
 }
 
 std::FILE* openCFile(const std::string& path, const char* mode) {
-  return _wfopen(wide(path).c_str(), wide(mode).c_str());
+  return _wfopen(utf8ToWide(path).c_str(), utf8ToWide(mode).c_str());
 }
 
 Env* Env::defaultEnv() {

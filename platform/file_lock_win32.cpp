@@ -7,7 +7,7 @@ FileLock::~FileLock() { release(); }
 
 bool FileLock::tryLock(const std::string& path) {
   release();
-  HANDLE file = CreateFileW(win32::wide(path).c_str(), GENERIC_READ | GENERIC_WRITE,
+  HANDLE file = CreateFileW(utf8ToWide(path).c_str(), GENERIC_READ | GENERIC_WRITE,
                             FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_ALWAYS,
                             FILE_ATTRIBUTE_NORMAL, nullptr);
   if (file == INVALID_HANDLE_VALUE) return false;

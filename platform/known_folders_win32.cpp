@@ -15,7 +15,7 @@ std::string knownFolderPath(KnownFolder folder) {
   }
   wchar_t path[MAX_PATH];
   if (FAILED(SHGetFolderPathW(nullptr, id, nullptr, SHGFP_TYPE_CURRENT, path))) return "";
-  std::string text = win32::narrow(path);
+  std::string text = wideToUtf8(path);
   while (text.size() > 3 && (text.back() == '\\' || text.back() == '/')) text.pop_back();
   return text;
 }

@@ -9,8 +9,6 @@ namespace platform {
 namespace {
 
 using win32::Handle;
-using win32::narrow;
-using win32::wide;
 
 // One argument quoted the way the C runtime splits a command line:
 // backslashes are literal except before a quote.
@@ -37,7 +35,7 @@ std::wstring commandLine(const std::vector<std::string>& argv) {
   std::wstring line;
   for (const auto& argument : argv) {
     if (!line.empty()) line += L' ';
-    line += quoteArgument(wide(argument));
+    line += quoteArgument(utf8ToWide(argument));
   }
   return line;
 }
@@ -54,7 +52,7 @@ std::wstring environmentBlock(const std::map<std::string, std::string>& extra) {
     if (eq != std::wstring::npos) all[text.substr(0, eq)] = text.substr(eq + 1);
   }
   if (strings) FreeEnvironmentStringsW(strings);
-  for (const auto& [key, value] : extra) all[wide(key)] = wide(value);
+  for (const auto& [key, value] : extra) all[utf8ToWide(key)] = utf8ToWide(value);
   std::wstring block;
   for (const auto& [key, value] : all) block += key + L"=" + value + L'\0';
   block += L'\0';
@@ -93,9 +91,9 @@ Handle spawn(const std::vector<std::string>& argv, const std::map<std::string, s
   startup.hStdError = err ? err : GetStdHandle(STD_ERROR_HANDLE);
   std::wstring line = commandLine(argv);
   std::wstring block = environmentBlock(environment);
-  std::wstring folder = wide(workingFolder);
+  std::wstring folder = utf8ToWide(workingFolder);
   PROCESS_INFORMATION info{};
-  if (!CreateProcessW(wide(argv[0]).c_str(), line.data(), nullptr, nullptr, TRUE, CREATE_UNICODE_ENVIRONMENT,
+  if (!CreateProcessW(utf8ToWide(argv[0]).c_str(), line.data(), nullptr, nullptr, TRUE, CREATE_UNICODE_ENVIRONMENT,
                       block.data(), folder.empty() ? nullptr : folder.c_str(), &startup, &info)) {
     return Handle();
   }
@@ -118,7 +116,7 @@ std::string executablePath() {
   DWORD length = GetModuleFileNameW(nullptr, buffer.data(), static_cast<DWORD>(buffer.size()));
   if (length == 0 || length >= buffer.size()) return "";
   buffer.resize(length);
-  return narrow(buffer);
+  return wideToUtf8(buffer);
 }
 
 std::string executableFolder() {
@@ -134,17 +132,17 @@ std::string currentFolder() {
   DWORD written = GetCurrentDirectoryW(length, buffer.data());
   if (written == 0 || written >= length) return "";
   buffer.resize(written);
-  return narrow(buffer);
+  return wideToUtf8(buffer);
 }
 
 std::string environmentVariable(const std::string& name) {
-  const wchar_t* value = _wgetenv(wide(name).c_str());
-  return value ? narrow(value) : "";
+  const wchar_t* value = _wgetenv(utf8ToWide(name).c_str());
+  return value ? wideToUtf8(value) : "";
 }
 
 void setEnvironmentVariable(const std::string& name, const std::string& value) {
   // _wputenv_s keeps the C runtime's copy and the system's in step.
-  _wputenv_s(wide(name).c_str(), wide(value).c_str());
+  _wputenv_s(utf8ToWide(name).c_str(), utf8ToWide(value).c_str());
 }
 
 int processId() { return static_cast<int>(GetCurrentProcessId()); }
@@ -223,9 +221,13 @@ int ChildProcess::stop() {
   if (!process_) return -1;
   // Windows has no polite request to a console program without a console
   // of its own; it is ended outright and reported as killed.
-  bool ended = WaitForSingleObject(process_, 0) == WAIT_OBJECT_0;
-  if (!ended) TerminateProcess(process_, 1);
-  int code = ended ? waitForExit(process_) : (WaitForSingleObject(process_, INFINITE), -1);
+  int code = -1;
+  if (running()) {
+    TerminateProcess(process_, 1);
+    WaitForSingleObject(process_, INFINITE);
+  } else {
+    code = waitForExit(process_);
+  }
   CloseHandle(process_);
   process_ = nullptr;
   if (output_) CloseHandle(output_);

@@ -18,7 +18,7 @@ std::wstring objectName(const std::string& name) {
                  c == '.';
     out += plain ? c : '_';
   }
-  return win32::wide(out.substr(0, 200));
+  return utf8ToWide(out.substr(0, 200));
 }
 
 }  // namespace

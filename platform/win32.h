@@ -12,11 +12,9 @@
 
 #include <string>
 
-namespace platform::win32 {
+#include "platform/unicode.h"  // utf8ToWide for the W functions, wideToUtf8 back
 
-// A UTF-8 path or name as the wide (UTF-16) string the W functions take.
-std::wstring wide(const std::string& text);
-std::string narrow(const std::wstring& text);
+namespace platform::win32 {
 
 // The system's text for an error number, without the trailing line end.
 std::string errorText(DWORD error);

@@ -24,7 +24,11 @@ int main(int argc, char** argv) {
   }
   std::string line;
   for (uint64_t now; child.running() && (now = platform::tickCountMs()) < deadline;) {
-    if (child.readLine(line, static_cast<int>(deadline - now))) std::printf("%s\n", line.c_str());
+    if (child.readLine(line, static_cast<int>(deadline - now))) {
+      std::printf("%s\n", line.c_str());
+    } else {
+      platform::sleepMs(5);  // its output has ended: wait for the process, without spinning
+    }
   }
   bool killed = child.running();
   while (!killed && child.readLine(line, 0)) std::printf("%s\n", line.c_str());

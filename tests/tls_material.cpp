@@ -35,7 +35,7 @@ bool runHostScript(const std::string& folder) {
   auto hostName = reinterpret_cast<HostName>(
       reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("kernel32.dll"), "wine_get_unix_file_name")));
   if (!hostName) return false;
-  char* hostFolder = hostName(platform::win32::wide(folder).c_str());
+  char* hostFolder = hostName(platform::utf8ToWide(folder).c_str());
   if (!hostFolder) return false;
   std::string script = std::string("cd '") + hostFolder + "' && " + kScript + "touch done\n";
   HeapFree(GetProcessHeap(), 0, hostFolder);
