@@ -17,6 +17,11 @@ using WorkItem = std::map<std::string, std::string>;
 
 bool isStopItem(const WorkItem& item);
 
+// Our own key beside the four of the work item: the version of the origin
+// (platform::FileInfo) that preparation read, so that a copy of an older
+// version is never sent as the current one.
+constexpr const char* kPreparedFromKey = "preparedFrom";
+
 constexpr const char* kTranscodeQueueName = "OrbekCacheActionQueueTranscode";
 constexpr const char* kUploadQueueName = "OrbekCacheActionQueueUpload";
 

@@ -76,7 +76,7 @@ void readNumbers(SettingsReader& read, ClientSettings& s, ZR::CLogger& log) {
   if (read.number("MaxImageQuality", value)) s.maxImageQuality = value;
 }
 
-// Settings of ours beside the original ones; absent ones keep their defaults.
+// Settings of our own, read without log lines; absent ones keep their defaults.
 void readOwnSettings(const ZR::CXmlElement& document, ClientSettings& s) {
   std::string value, message;
   if (document.getValue(sectionExpression("/CompressionWait@value"), value, message)) {
@@ -104,7 +104,7 @@ bool readValue(const ZR::CXmlElement& document, const std::string& expression, b
 void readConfiguration(const std::string& path, ClientSettings& settings, ZR::CLogger& log) {
   std::string error;
   std::unique_ptr<ZR::CXmlElement> document(ZR::CXmlBuilder::fileToDocument(path, error));
-  if (!document) throw std::runtime_error("[velkan.exe] Loading of Config XML failed.");
+  if (!document) throw std::runtime_error(kConfigurationLoadFailed);
   std::string server;
   if (readValue(*document, sectionExpression("@server"), true, server, log)) settings.server = server;
   SettingsReader read(*document, log);

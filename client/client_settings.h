@@ -50,6 +50,9 @@ struct ClientSettings {
   std::string transcodedFolder;
 };
 
+// What a configuration that cannot be loaded ends a run with.
+constexpr const char* kConfigurationLoadFailed = "[velkan.exe] Loading of Config XML failed.";
+
 // The section every expression starts from.
 constexpr const char* kClientSection = "CachingPolicyEngineConfiguration/cacheManagerClient";
 

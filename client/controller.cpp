@@ -115,9 +115,15 @@ void CCMClient::sortUploads() {
 void CCMClient::processActions() {
   try {
     deleteFiles();
-  } catch (const std::exception&) {
+  } catch (const std::exception& e) {
     // A reached limit or a failed call ends the deletions; uploads still run.
+    size_t undone = deleteList_.size() - deletionsDone_;
+    log_.warning("%s", ("deletions stopped: " + ZR::CStringUtils::rtrim(e.what(), " \t\r\n") + "; " +
+                        std::to_string(undone) + " of " + std::to_string(deleteList_.size()) +
+                        " deletions left undone")
+                           .c_str());
   }
+  stopUploadsAtReachedLimit();
   cpuWorker_ = std::make_unique<CCPUBoundThread>(transcodeQueue_, uploadQueue_, *this);
   netWorker_ = std::make_unique<CNetBoundThread>(uploadQueue_, *this);
   updatePolicyStatus();
@@ -130,6 +136,17 @@ void CCMClient::processActions() {
   netWorker_->join();
   if (storageFull()) {
     throw CCacheManagerSpaceLimitException("The cache manager's store is full; the remaining files were not uploaded.\n");
+  }
+}
+
+// A limit already reached (by the deletions, or a limit of 0) stops the
+// uploads before the first file is prepared, as later limits do after a file.
+void CCMClient::stopUploadsAtReachedLimit() {
+  try {
+    checkLimits(0, false);
+  } catch (const CUploadLimitException& e) {
+    log_.error("%s", e.what());
+    stopUploads();
   }
 }
 

@@ -7,9 +7,12 @@
 #include "bindings/zrcore/log.h"
 #include "bindings/zrcore/string_utils.h"
 #include "bindings/zrcore/thread.h"
+#include "client/client_settings.h"
 #include "client/throttle.h"
 #include "client/velkan_exceptions.h"
 #include "platform/clock.h"
+#include "platform/env.h"
+#include "platform/path.h"
 #include "service/ccm_client.h"
 
 namespace velkan {
@@ -60,6 +63,21 @@ int runThrottled(const std::string& configurationPath, int percent) {
   return worker.exitCode();
 }
 
+// A configuration that cannot be loaded ends the run like any other
+// unreadable configuration: one log line and -102. The log starts with its
+// defaults (beside the configuration file), and the reason goes to
+// standard error too, since a user who finds no log has nothing else.
+int refuseConfiguration(const std::string& path) {
+  std::fprintf(stderr, "velkan: %s\n", ZR::CConfigManager::lastError().c_str());
+  std::string folder = platform::parentFolder(platform::hostPath(path));
+  platform::FileInfo info;
+  if (!platform::env()->getFileInfo(folder, &info) || !info.isDirectory) folder.clear();
+  ZR::CLogManager::initialize("velkan", folder);
+  if (!ZR::CLogManager::instance()) return kExitInitialisation;
+  logText(kConfigurationLoadFailed);
+  return kExitStandardException;
+}
+
 }  // namespace
 
 int runClient(const std::string& configurationPath) {
@@ -89,7 +107,7 @@ int runVelkan(const std::vector<std::string>& arguments) {
     return kExitUsage;
   }
   const std::string& path = arguments[0];
-  if (!ZR::CConfigManager::initialize(1, path, false)) return kExitInitialisation;
+  if (!ZR::CConfigManager::initialize(1, path, false)) return refuseConfiguration(path);
   ZR::CLogManager::initialize("velkan");
   if (!ZR::CLogManager::instance()) return kExitInitialisation;
   int percent = 100;

@@ -73,6 +73,9 @@ struct Action {
   std::vector<CreateEntry> files;   // Create: the `file` children
   std::vector<std::string> paths;   // Delete: every child's path
   std::string contentsPath;         // GetContents: the first child's path
+  // GetContents without a first child with a path: reading stopped here,
+  // and carrying the action out fails (after the client's own checks).
+  bool contentsPathMissing = false;
 };
 
 struct ActionSetContent {

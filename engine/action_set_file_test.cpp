@@ -94,8 +94,13 @@ TEST(ActionSetFile, BrokenFilesAndUnreadableActions) {
   auto stops = readActionSet(dir.file("stops.xml"));
   ASSERT_TRUE(stops.loaded);
   EXPECT_EQ(stops.error, dornik::kActionSetChildMissing);
-  ASSERT_EQ(stops.actions.size(), 1u);  // what came before the bad action still counts
+  // What came before the bad action still counts; the bad action itself is
+  // kept, flagged, so that the client checks its own settings first.
+  ASSERT_EQ(stops.actions.size(), 2u);
   EXPECT_EQ(stops.actions[0].kind, ActionKind::GetPolicies);
+  EXPECT_FALSE(stops.actions[0].contentsPathMissing);
+  EXPECT_EQ(stops.actions[1].kind, ActionKind::GetContents);
+  EXPECT_TRUE(stops.actions[1].contentsPathMissing);
 }
 
 }  // namespace

@@ -12,9 +12,18 @@
 namespace dornik {
 namespace {
 
-void refreshFileIndex(const EntrySet& cacheFiles, ZR::CLogger& log) {
-  if (ZR::CCabinet::refresh(cacheFiles) == ZR::kCabinetOk) {
-    log.info("file index %s refreshed with %zu cache entries", ZR::CCabinet::indexPath().c_str(), cacheFiles.size());
+void refreshFileIndex(const SnapshotSets& sets, const Settings& settings, ZR::CLogger& log) {
+  if (!sets.cacheUsable) {
+    // An unusable snapshot says nothing of what the cache holds: emptying
+    // the index on its word would make every file look new.
+    log.warning("file index %s kept as it is: the cache content snapshot %s is not usable (%s)",
+                ZR::CCabinet::indexPath().c_str(), settings.cachecontent.c_str(), sets.cacheUnusableReason.c_str());
+    return;
+  }
+  size_t rows = 0;
+  if (ZR::CCabinet::refresh(sets.cacheFiles, &rows) == ZR::kCabinetOk) {
+    log.info("file index %s refreshed: %zu paths from %zu cache entries", ZR::CCabinet::indexPath().c_str(), rows,
+             sets.cacheFiles.size());
   } else {
     log.warning("file index %s not refreshed: %s", ZR::CCabinet::indexPath().c_str(),
                 ZR::CCabinet::lastError().c_str());
@@ -37,7 +46,7 @@ void logPlan(const ActionPlan& plan, ZR::CLogger& log) {
 int runActionSetMode(const Settings& settings, ZR::CLogger& log, const MergeObserver& observer) {
   SnapshotSets sets;
   if (int code = loadSnapshots(settings, log, sets); code != kExitOk) return code;
-  if (isOn(settings.from_contentcleanup)) refreshFileIndex(sets.cacheFiles, log);
+  if (isOn(settings.from_contentcleanup)) refreshFileIndex(sets, settings, log);
 
   PlanResult result;
   try {

@@ -73,7 +73,7 @@ class ActionSetHandler : public ZR::CXmlHandler {
     ActionKind kind;
     inAction_ = name && kindOf(name, kind);
     if (!inAction_) return;
-    out_.actions.push_back(Action{kind, {}, {}, {}});
+    out_.actions.push_back(Action{kind, {}, {}, {}, false});
     childCount_ = 0;
   }
 
@@ -141,7 +141,7 @@ class ActionSetHandler : public ZR::CXmlHandler {
   }
 
   void stop(const std::string& detail) {
-    out_.actions.pop_back();
+    out_.actions.back().contentsPathMissing = true;
     out_.error = kActionSetChildMissing;
     out_.detail = detail;
     stopped_ = true;

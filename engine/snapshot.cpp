@@ -18,46 +18,6 @@ void makeOrderedSet(EntrySet& entries) {
   entries.erase(std::unique(entries.begin(), entries.end()), entries.end());
 }
 
-namespace {
-
-void replaceSlashes(std::string& path) { std::replace(path.begin(), path.end(), '/', '\\'); }
-
-// Length of the UTF-8 character that starts the text, so the drive colon
-// never splits a character.
-size_t firstCharacterLength(const std::string& text) {
-  unsigned char lead = static_cast<unsigned char>(text[0]);
-  size_t length = lead < 0xC0 ? 1 : lead < 0xE0 ? 2 : lead < 0xF0 ? 3 : 4;
-  return std::min(length, text.size());
-}
-
-void addDriveColonAndLowerDrive(std::string& path) {
-  if (path.empty()) return;
-  if (path.find(':') == std::string::npos) path.insert(firstCharacterLength(path), 1, ':');
-  if (path[0] >= 'A' && path[0] <= 'Z') path[0] = static_cast<char>(path[0] - 'A' + 'a');
-}
-
-bool isSpecialFileName(const std::string& path) {
-  static const char* const kNames[] = {"My Documents", "My Music", "My Pictures", "Desktop", "Drive.properties"};
-  for (const char* name : kNames) {
-    if (path == name) return true;
-  }
-  return false;
-}
-
-}  // namespace
-
-std::string normaliseFilePath(std::string path) {
-  replaceSlashes(path);
-  if (isSpecialFileName(path)) return path;
-  addDriveColonAndLowerDrive(path);
-  return path;
-}
-
-std::string normaliseDirectoryPath(std::string path) {
-  replaceSlashes(path);
-  addDriveColonAndLowerDrive(path);
-  return path;
-}
 
 namespace {
 
@@ -179,9 +139,10 @@ SnapshotReadResult readSnapshot(const std::string& path, const SnapshotKind& kin
 namespace {
 
 // Whether the cache content snapshot is worth reading; logs why not.
-bool cacheSnapshotPresent(const std::string& path, ZR::CLogger& log) {
+bool cacheSnapshotPresent(const std::string& path, ZR::CLogger& log, std::string& whyNot) {
   if (!ZR::CFileUtils::fileExists(path)) {
     log.info("cachecontent file doesn't exist.");
+    whyNot = "it does not exist";
     return false;
   }
   // One that cannot be opened (a folder, say) is read all the same, so that
@@ -189,6 +150,7 @@ bool cacheSnapshotPresent(const std::string& path, ZR::CLogger& log) {
   ZR::CFile file(path, "r");
   if (file.isValid() && file.size() == 0) {
     log.info("cachecontent size is zero");
+    whyNot = "it is empty";
     return false;
   }
   return true;
@@ -209,11 +171,16 @@ int loadSnapshots(const Settings& settings, ZR::CLogger& log, SnapshotSets& sets
   log.info("directory content %s: %zu directories, %zu files", settings.dircontent.c_str(), sets.currentDirs.size(),
            sets.currentFiles.size());
 
-  if (!cacheSnapshotPresent(settings.cachecontent, log)) return kExitOk;
+  if (!cacheSnapshotPresent(settings.cachecontent, log, sets.cacheUnusableReason)) {
+    sets.cacheUsable = false;
+    return kExitOk;
+  }
   SnapshotReadResult cache = readSnapshot(settings.cachecontent, kCacheContentKind, sets.cacheDirs, sets.cacheFiles);
   if (!cache.parsed) {
     if (cache.error.find(ZR::kExpatErrorText) != std::string::npos) {
       log.info("Error Parsing Cache Content XML at %s :%s", settings.cachecontent.c_str(), cache.error.c_str());
+      sets.cacheUsable = false;
+      sets.cacheUnusableReason = "it is not well-formed (" + cache.error + ")";
       return kExitOk;
     }
     // Not a broken document but one we could not read or refused: going on

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "bindings/cabinet/entry_path.h"
 #include "bindings/cabinet/file_entry.h"
 #include "engine/settings.h"
 
@@ -30,6 +31,10 @@ struct SnapshotSets {
   EntrySet currentFiles;
   EntrySet cacheDirs;
   EntrySet cacheFiles;
+  // False when the cache content snapshot was missing, empty or broken and
+  // the run goes on as if nothing were cached; `cacheUnusableReason` says why.
+  bool cacheUsable = true;
+  std::string cacheUnusableReason;
 };
 
 // Root name and validation results of one snapshot kind.
@@ -44,8 +49,8 @@ struct SnapshotKind {
 extern const SnapshotKind kDirContentKind;
 extern const SnapshotKind kCacheContentKind;
 
-std::string normaliseFilePath(std::string path);
-std::string normaliseDirectoryPath(std::string path);
+using ZR::normaliseDirectoryPath;
+using ZR::normaliseFilePath;
 
 struct SnapshotReadResult {
   bool parsed = false;  // false: `error` holds the reader's error text

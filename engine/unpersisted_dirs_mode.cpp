@@ -50,6 +50,10 @@ std::string unpersistedDocument(const TextSet& targets) {
 
 // Writes one output whole; logs and returns false when it cannot.
 bool writeOutput(const char* what, const std::string& path, const std::string& content, ZR::CLogger& log) {
+  if (path.empty()) {
+    log.info("no path set for the %s; not written", what);
+    return true;
+  }
   std::string error;
   if (ZR::CFileUtils::writeFileAtomically(path, content, error)) return true;
   log.error("Error writing %s to path:%s : %s", what, path.c_str(), error.c_str());

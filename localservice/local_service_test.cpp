@@ -224,6 +224,32 @@ TEST_F(LocalServiceTest, RequestLinesWithoutAPathAreRefused) {
   EXPECT_EQ(s.login("agent").size(), 64u);  // still serving
 }
 
+TEST_F(LocalServiceTest, StringPartsTypedAsTheSoapEncodingsStringAreRead) {
+  testsupport::RunningService service;
+  auto login = [&](const std::string& in0) {
+    std::string envelope =
+        "<?xml version=\"1.0\" encoding=\"UTF-8\"?><soapenv:Envelope "
+        "xmlns:soapenv=\"http://schemas.xmlsoap.org/soap/envelope/\" "
+        "xmlns:xsd=\"http://www.w3.org/2001/XMLSchema\" xmlns:xsi=\"http://www.w3.org/2001/XMLSchema-instance\">"
+        "<soapenv:Body><ns1:login soapenv:encodingStyle=\"http://schemas.xmlsoap.org/soap/encoding/\" "
+        "xmlns:ns1=\"urn:com.orbek.cachemanager\">" +
+        in0 + "</ns1:login></soapenv:Body></soapenv:Envelope>";
+    return rawExchange(service.port(), post("text/xml; charset=utf-8", envelope));
+  };
+  const std::string typed[] = {
+      "<in0 xsi:type=\"soapenc:string\" xmlns:soapenc=\"http://schemas.xmlsoap.org/soap/encoding/\">agent</in0>",
+      "<in0 xsi:type=\"xsd:string\">agent</in0>",
+      "<in0>agent</in0>",
+  };
+  for (const std::string& in0 : typed) {
+    std::string answer = login(in0);
+    EXPECT_EQ(answer.rfind("HTTP/1.1 200", 0), 0u) << in0 << ": " << answer;
+    EXPECT_NE(answer.find("<loginReturn>"), std::string::npos) << in0 << ": " << answer;
+  }
+  std::string wrong = login("<in0 xsi:type=\"xsd:int\">5</in0>");
+  EXPECT_NE(wrong.find("SOAP-ENV:Fault"), std::string::npos) << wrong;
+}
+
 TEST_F(LocalServiceTest, ConcurrentClients) {
   testsupport::RunningService service;
   std::vector<std::thread> clients;

@@ -18,10 +18,28 @@ namespace platform {
 struct FileInfo {
   uint64_t size = 0;
   int64_t modifiedUnixSeconds = 0;  // last write time
+  int32_t modifiedNanoseconds = 0;  // its sub-second part, where the system keeps one
   bool isDirectory = false;
   // Writable by the group or everyone, or owned by another user (not root):
   // someone else could change what we read from it.
   bool othersMayWrite = false;
+  // Which file the name leads to (device and inode); 0 where unknown. A
+  // file replaced under the same name gets another one.
+  uint64_t device = 0;
+  uint64_t fileId = 0;
+
+  // The same content as far as the file system tells: same file, size and
+  // last write time.
+  bool sameVersion(const FileInfo& other) const {
+    return size == other.size && modifiedUnixSeconds == other.modifiedUnixSeconds &&
+           modifiedNanoseconds == other.modifiedNanoseconds && device == other.device && fileId == other.fileId;
+  }
+  // The version as one text ("size:seconds:nanoseconds:device:file"), to
+  // be compared with versionText() of a later look at the same name.
+  std::string versionText() const {
+    return std::to_string(size) + ":" + std::to_string(modifiedUnixSeconds) + ":" +
+           std::to_string(modifiedNanoseconds) + ":" + std::to_string(device) + ":" + std::to_string(fileId);
+  }
 };
 
 // A file opened for sequential reading. REQUIRES: external synchronization.
@@ -125,6 +143,16 @@ class ScopedEnvOverride {
 // FILE. The name is UTF-8 on every system (Windows gets it as UTF-16).
 // Null on failure. Bypasses any ScopedEnvOverride.
 std::FILE* openCFile(const std::string& path, const char* mode);
+
+// The file a chain of symbolic links ends at (a relative link is taken from
+// its own folder); the path itself when it is no link, or after 40 links (a
+// loop). The end may not exist (a dangling link). Windows: the path itself.
+std::string finalLinkTarget(const std::string& path);
+
+// Gives `to` what decides who may use `from`: its permission bits, and its
+// owner and group where the process may change them (POSIX), or its access
+// list (Windows). False when `from` cannot be examined or `to` not changed.
+bool copyFileAccess(const std::string& from, const std::string& to);
 
 // Sets a file's last-write time (seconds since 1970, UTC). False on failure.
 bool setModifiedTime(const std::string& path, int64_t unixSeconds);

@@ -85,8 +85,11 @@ class PosixEnv : public Env {
     struct stat st;
     if (::stat(path.c_str(), &st) != 0) return false;
     info->size = static_cast<uint64_t>(st.st_size);
-    info->modifiedUnixSeconds = static_cast<int64_t>(st.st_mtime);
+    info->modifiedUnixSeconds = static_cast<int64_t>(st.st_mtim.tv_sec);
+    info->modifiedNanoseconds = static_cast<int32_t>(st.st_mtim.tv_nsec);
     info->isDirectory = S_ISDIR(st.st_mode);
+    info->device = static_cast<uint64_t>(st.st_dev);
+    info->fileId = static_cast<uint64_t>(st.st_ino);
     info->othersMayWrite = (st.st_mode & (S_IWGRP | S_IWOTH)) != 0 || (st.st_uid != ::geteuid() && st.st_uid != 0);
     return true;
   }
@@ -158,6 +161,35 @@ class PosixEnv : public Env {
 };
 
 }  // namespace
+
+std::string finalLinkTarget(const std::string& path) {
+  std::string current = path;
+  for (int links = 0; links < 40; ++links) {
+    struct stat st;
+    if (::lstat(current.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) return current;
+    std::vector<char> target(static_cast<size_t>(st.st_size > 0 ? st.st_size : 4095) + 1);
+    ssize_t length = ::readlink(current.c_str(), target.data(), target.size());
+    if (length < 0 || static_cast<size_t>(length) >= target.size()) return path;
+    std::string next(target.data(), static_cast<size_t>(length));
+    if (next.empty()) return path;
+    if (next[0] != '/') {
+      size_t slash = current.find_last_of('/');
+      next = (slash == std::string::npos ? std::string() : current.substr(0, slash + 1)) + next;
+    }
+    current = next;
+  }
+  return path;
+}
+
+bool copyFileAccess(const std::string& from, const std::string& to) {
+  struct stat st;
+  if (::stat(from.c_str(), &st) != 0) return false;
+  // Owner first: changing it may clear the set-id bits that chmod then restores.
+  if (::chown(to.c_str(), st.st_uid, st.st_gid) != 0) {
+    [[maybe_unused]] int ignored = ::chown(to.c_str(), static_cast<uid_t>(-1), st.st_gid);
+  }
+  return ::chmod(to.c_str(), st.st_mode & 07777) == 0;
+}
 
 bool setModifiedTime(const std::string& path, int64_t unixSeconds) {
   timespec times[2] = {{0, UTIME_OMIT}, {static_cast<time_t>(unixSeconds), 0}};

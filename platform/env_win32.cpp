@@ -5,6 +5,8 @@
 #include "platform/env.h"
 #include "platform/win32.h"
 
+#include <aclapi.h>
+
 namespace platform {
 namespace {
 
@@ -90,6 +92,12 @@ class WindowsEnv : public Env {
     info->size = static_cast<uint64_t>(st.st_size);
     info->modifiedUnixSeconds = static_cast<int64_t>(st.st_mtime);
     info->isDirectory = (st.st_mode & _S_IFDIR) != 0;
+    // The last write time to 100 ns, which _wstat64 rounds to seconds.
+    WIN32_FILE_ATTRIBUTE_DATA data;
+    if (GetFileAttributesExW(utf8ToWide(path).c_str(), GetFileExInfoStandard, &data)) {
+      uint64_t ticks = (uint64_t{data.ftLastWriteTime.dwHighDateTime} << 32) | data.ftLastWriteTime.dwLowDateTime;
+      info->modifiedNanoseconds = static_cast<int32_t>((ticks % 10000000u) * 100u);
+    }
     // Access lists are not examined here; the file's folder decides.
     info->othersMayWrite = false;
     return true;
@@ -187,6 +195,24 @@ class WindowsEnv : public Env {
 };
 
 }  // namespace
+
+std::string finalLinkTarget(const std::string& path) { return path; }
+
+bool copyFileAccess(const std::string& from, const std::string& to) {
+  PACL dacl = nullptr;
+  PSECURITY_DESCRIPTOR descriptor = nullptr;
+  std::wstring source = utf8ToWide(from), target = utf8ToWide(to);
+  if (GetNamedSecurityInfoW(source.c_str(), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr, nullptr, &dacl,
+                            nullptr, &descriptor) != ERROR_SUCCESS) {
+    return false;
+  }
+  // The old file's own list, not one inherited from the folder.
+  DWORD result = SetNamedSecurityInfoW(target.data(), SE_FILE_OBJECT,
+                                       DACL_SECURITY_INFORMATION | PROTECTED_DACL_SECURITY_INFORMATION, nullptr,
+                                       nullptr, dacl, nullptr);
+  LocalFree(descriptor);
+  return result == ERROR_SUCCESS;
+}
 
 bool setModifiedTime(const std::string& path, int64_t unixSeconds) {
   Handle file(CreateFileW(utf8ToWide(path).c_str(), FILE_WRITE_ATTRIBUTES, kShareAll, nullptr, OPEN_EXISTING,

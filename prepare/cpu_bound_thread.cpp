@@ -3,6 +3,8 @@
 #include "bindings/zrcore/file.h"
 #include "bindings/zrcore/log.h"
 #include "client/throttle.h"
+#include "platform/env.h"
+#include "platform/path.h"
 #include "prepare/compression.h"
 #include "prepare/file_types.h"
 #include "service/ccm_client.h"
@@ -63,8 +65,12 @@ bool CCPUBoundThread::prepareObject(WorkItem item) {
   }
   std::string objMime = valueOf(item, "objMime");
   std::string transcoded, metadata;
-  ZR::CFileInfo info;
-  uint64_t size = ZR::CFileUtils::getFileInfo(object, info) ? info.size : 0;
+  // Taken before the file is read: a copy made while it changes is then
+  // recognised as one of an older version when it is sent.
+  platform::FileInfo info;
+  bool known = platform::env()->getFileInfo(platform::hostPath(object), &info);
+  uint64_t size = known ? info.size : 0;
+  if (known) item[kPreparedFromKey] = info.versionText();
   const ClientSettings& settings = client_.settings();
   if (isImageFile(object)) {
     bool copied = transcodePicture(object, objMime, transcoded, metadata);
@@ -76,6 +82,9 @@ bool CCPUBoundThread::prepareObject(WorkItem item) {
     metadata = unchangedLines(objMime);
   } else if (isExecutable(object) &&
              size > static_cast<uint64_t>(static_cast<int64_t>(settings.compressionExeSize))) {
+    metadata = unchangedLines(objMime);
+  } else if (folder_.path().empty()) {
+    // No folder for copies (said once when the run started): sent as it is.
     metadata = unchangedLines(objMime);
   } else {
     CompressionContext context{folder_.path(), settings.compressionWaitMs, logger()};
@@ -96,14 +105,14 @@ bool CCPUBoundThread::transcodePicture(const std::string& path, const std::strin
   imageSize(path, height, width);
   int32_t code = typeCodeOf(path);
   bool small = height < settings.maxImageHeight && width < settings.maxImageWidth;
-  bool needed = !(small && (code == kTypeJpeg || code == kTypePng));
+  bool needed = !(small && (code == kTypeJpeg || code == kTypePng)) && !folder_.path().empty();
   std::string result = "application/octet-stream";
   std::vector<uint8_t> buffer;
   if (needed) {
     parameters_ = TranscodeParameters{settings.maxImageHeight, settings.maxImageWidth, settings.maxImageQuality};
     result = transformImage(path, buffer, parameters_, logger());
   }
-  if (!needed || result == "application/octet-stream" || folder_.path().empty()) {
+  if (!needed || result == "application/octet-stream") {
     metadata = "cache.mimetype=" + objMime + "\ncache.encoding=none\n";
     return false;
   }

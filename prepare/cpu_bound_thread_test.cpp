@@ -141,4 +141,41 @@ TEST_F(Worker, TwoRunsKeepTheirOwnCopiesAndAbandonedOnesAreCleared) {
   EXPECT_TRUE(left.empty()) << left.size();
 }
 
+TEST_F(Worker, WithoutAUsableTranscodedFolderFilesGoUnchangedAndNothingLandsInTheWorkingFolder) {
+  // Both the configured folder and the fallback lie below a regular file.
+  testsupport::writeFile(dir_.file("blocker"), "a file, not a folder");
+  testsupport::ScopedVariable cache("XDG_CACHE_HOME", dir_.file("blocker/cache"));
+  testsupport::writeFile(dir_.file("notes.txt"), "text text text");
+  testsupport::writeJpeg(dir_.file("large.jpg"), 2000, 1000);
+  testsupport::writeFile(dir_.file("cfg.xml"),
+                         "<CachingPolicyEngineConfiguration><cacheManagerClient server='127.0.0.1:1'>"
+                         "<accessDocument path='a'/><actionset path='b'/><CompressionWait value='0'/>"
+                         "<transcodedFolder path='" + dir_.file("blocker/transcoded") +
+                         "'/></cacheManagerClient></CachingPolicyEngineConfiguration>");
+  velkan::CCMClient c;
+  c.configure(dir_.file("cfg.xml"));
+  std::vector<std::string> before;
+  platform::Env::defaultEnv()->listDirectory(platform::currentFolder(), &before);
+  c.transcodeQueue().put(WorkItem{{"object", dir_.file("notes.txt")}, {"objMime", "text/plain"}});
+  c.transcodeQueue().put(WorkItem{{"object", dir_.file("large.jpg")}, {"objMime", "image/jpeg"}});
+  c.transcodeQueue().put(WorkItem{});
+  velkan::CCPUBoundThread worker(c.transcodeQueue(), c.uploadQueue(), c);
+  EXPECT_TRUE(worker.transcodedFolder().empty());
+  WorkItem text, picture;
+  c.uploadQueue().take(text);
+  c.uploadQueue().take(picture);
+  EXPECT_EQ(value(text, "transcodedObject"), "<absent>");
+  EXPECT_EQ(value(text, "extraMetaData"), "cache.encoding=none\ncache.mimetype=text/plain\n");
+  EXPECT_EQ(value(picture, "transcodedObject"), "<absent>");
+  EXPECT_EQ(value(picture, "extraMetaData"),
+            "cache.mimetype=image/jpeg\ncache.encoding=none\norigin.image.height=1000\norigin.image.width=2000\n"
+            "cache.image.height=1000\ncache.image.width=2000\n");
+  worker.join();
+  std::vector<std::string> after;
+  platform::Env::defaultEnv()->listDirectory(platform::currentFolder(), &after);
+  EXPECT_EQ(after.size(), before.size());
+  ZR::CLogManager::instance()->flush();
+  EXPECT_EQ(testsupport::countOf(testsupport::readFile(dir_.file("velkan.log")), "files are sent unchanged"), 1u);
+}
+
 }  // namespace

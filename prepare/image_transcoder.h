@@ -1,7 +1,6 @@
 // Pictures scaled into configured bounds and encoded again as JPEG or PNG,
-// in memory. Where the original design used the platform's imaging
-// framework, this uses our codec layer (image_codec.h) with the same
-// formats, sizes, rounding and messages.
+// in memory, on our own codec layer (image_codec.h): the scaling rule and
+// its rounding, the output formats and the messages are fixed here.
 #pragma once
 
 #include <cstdint>

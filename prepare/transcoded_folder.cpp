@@ -54,7 +54,10 @@ TranscodedFolder::TranscodedFolder(const std::string& configured, ZR::CLogger* l
     if (log) log->warning("%s", ("cannot write to " + base + "; prepared copies go to " + fallback).c_str());
     base = fallback;
     if (!writable(base)) {
-      if (log) log->error("%s", ("cannot write to " + base + " either: no file can be prepared").c_str());
+      if (log) {
+        log->error("%s", ("cannot write to " + base + " either: no prepared copies in this run, files are sent unchanged")
+                             .c_str());
+      }
       return;
     }
   }
@@ -62,7 +65,7 @@ TranscodedFolder::TranscodedFolder(const std::string& configured, ZR::CLogger* l
   std::string run = platform::joinPath(
       base, "run-" + std::to_string(platform::processId()) + "-" + std::to_string(platform::tickCountMs()));
   if (!lock_.tryLock(run + ".lock") || !platform::env()->createDirectories(run)) {
-    if (log) log->error("%s", ("cannot create " + run).c_str());
+    if (log) log->error("%s", ("cannot create " + run + ": no prepared copies in this run, files are sent unchanged").c_str());
     return;
   }
   path_ = run + "/";

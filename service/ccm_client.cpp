@@ -177,10 +177,12 @@ void CCMClient::deleteFile(const std::string& filePath) {
 }
 
 void CCMClient::deleteFiles() {
+  deletionsDone_ = 0;
   for (const std::string& path : deleteList_) {
     checkLimits(0, true);
     deleteFile(path);
     ZR::CCabinet::removeFileItem(path);
+    ++deletionsDone_;
   }
 }
 
@@ -297,6 +299,7 @@ void CCMClient::writeGhostContent(const std::string& ghostContentPath) {
 
 void CCMClient::onGetContents(const dornik::Action& action) {
   if (settings_.outputFile.empty()) throw std::runtime_error("no output file present to store dir content.");
+  if (action.contentsPathMissing) throw std::runtime_error(dornik::kActionSetChildMissing);
   getDir(action.contentsPath, settings_.outputFile);
 }
 

@@ -63,6 +63,7 @@ class CCMClient : public ByteAccounting {
   void onDelete(const dornik::Action& action);
   void sortUploads();
   void processActions();
+  void stopUploadsAtReachedLimit();
   void updatePolicyStatus();
   std::string readCurrentPolicy();
   std::vector<std::string> collectUploadPaths() const;
@@ -155,6 +156,7 @@ class CCMClient : public ByteAccounting {
   std::string sessionKey_;
   std::string attachmentId_;
   std::vector<std::string> deleteList_;
+  size_t deletionsDone_ = 0;
   std::vector<CUploadFile> smallUploads_;
   std::vector<CUploadFile> largeUploads_;
   std::vector<CUploadFile> resumedUploads_;

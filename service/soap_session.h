@@ -23,7 +23,7 @@ namespace velkan {
 // Options the client keeps from its start and hands to the session.
 struct ServiceOptions {
   int connectTimeoutSeconds = 100;
-  // Not in the original design: a stalled server must not hang a run.
+  // Send and receive time-outs: a stalled server must not hang a run.
   int sendTimeoutSeconds = 300;
   int receiveTimeoutSeconds = 300;
   std::string proxyHost;  // empty: no proxy

@@ -15,10 +15,21 @@ SOAP_FMAC1 int SOAP_FMAC2 soap_out_xsd__string(struct soap* soap, const char* ta
   return soap_outstring(soap, tag, id, a, nullptr, SOAP_TYPE_xsd__string);
 }
 
-// A part that declares another type than xsd:string fails the call with
-// the type-mismatch status; one without xsi:type is read as a string.
+namespace {
+
+// xsd:string, or the SOAP encoding's string type derived from it, which
+// SOAP-encoded stacks put on every string part. Matched by namespace
+// (whatever the prefix), with the namespace years the table accepts.
+bool isStringType(struct soap* soap, const char* type) {
+  return soap_match_tag(soap, type, "xsd:string") == SOAP_OK || soap_match_tag(soap, type, "SOAP-ENC:string") == SOAP_OK;
+}
+
+}  // namespace
+
+// A part that declares another type than a string fails the call with the
+// type-mismatch status; one without xsi:type is read as a string.
 SOAP_FMAC1 char** SOAP_FMAC2 soap_in_xsd__string(struct soap* soap, const char* tag, char** a, const char* type) {
-  if (soap_peek_element(soap) == SOAP_OK && *soap->type && soap_match_tag(soap, soap->type, "xsd:string")) {
+  if (soap_peek_element(soap) == SOAP_OK && *soap->type && !isStringType(soap, soap->type)) {
     soap->error = SOAP_TYPE;
     return nullptr;
   }

@@ -85,19 +85,40 @@ TEST_F(Controller, LargeFilesSmallestFirstAndNoLimitForNegativeSizes) {
   EXPECT_EQ(unlimited->smallUploads().size(), 1u);
 }
 
+TEST_F(Controller, DeletionsThatStopSayWhyAndHowManyWereLeftUndone) {
+  // The delete-time limit of 0 is reached before the first deletion; no
+  // service call is made.
+  auto c = client("<action name='delete'><file path='c:\\a'/><file path='c:\\b'/><directory path='c:\\d'/></action>",
+                  "<MaxDeleteTime value='0'/>");
+  c->readActionSet();
+  c->processActions();
+  ZR::CLogManager::instance()->flush();
+  std::string log = testsupport::readFile(dir_.file("velkan.log"));
+  const std::string line = "deletions stopped: Delete time limit of 0 is reached. Total time spent is 0.; "
+                           "3 of 3 deletions left undone";
+  EXPECT_EQ(testsupport::countOf(log, line), 1u) << log;
+  size_t at = log.find(line);
+  ASSERT_NE(at, std::string::npos);
+  EXPECT_NE(log.substr(log.rfind('\n', at) + 1, at - log.rfind('\n', at)).find("[warning]"), std::string::npos);
+}
+
 TEST_F(Controller, UnreadableActionSets) {
   struct Case {
     std::string content;
+    const char* outputFile;
     const char* message;
   } cases[] = {
-      {"<action-set><action name='create'>", "Loading of Action XML failed."},
-      {"<action-set><action name='getContents'/></action-set>", "Xml parsing error. Possibly invalid XML file."},
+      {"<action-set><action name='create'>", "<outputFile path='o'/>", "Loading of Action XML failed."},
+      {"<action-set><action name='getContents'/></action-set>", "<outputFile path='o'/>",
+       "Xml parsing error. Possibly invalid XML file."},
+      // The output file is checked before the folder the action names.
+      {"<action-set><action name='getContents'/></action-set>", "", "no output file present to store dir content."},
   };
   for (const Case& k : cases) {
     testsupport::writeFile(dir_.file("bad.xml"), k.content);
     testsupport::writeFile(dir_.file("cfg.xml"), "<CachingPolicyEngineConfiguration><cacheManagerClient server='x'>"
                                                  "<accessDocument path='a'/><actionset path='" + dir_.file("bad.xml") +
-                                                 "'/><outputFile path='o'/></cacheManagerClient></CachingPolicyEngineConfiguration>");
+                                                 "'/>" + k.outputFile + "</cacheManagerClient></CachingPolicyEngineConfiguration>");
     CCMClient c;
     c.configure(dir_.file("cfg.xml"));
     try {

@@ -242,6 +242,66 @@ TEST_F(Dornik, IncludeSwitchesAndCleanUpRefresh) {
   ZR::CCabinet::setIndexPath("");
 }
 
+TEST_F(Dornik, CleanUpKeepsTheIndexWhenTheCacheSnapshotIsUnusableAndKeepsOneRowPerPath) {
+  writeFile(path("dir.xml"), kDirContent);
+  // The same path cached and pending, and in another spelling: one row, the cached one.
+  writeFile(path("cache.xml"),
+            "<cache-content><file path='c:/docs/a.txt'><origin-size>3</origin-size><state>1</state>"
+            "<cache-actualsize>3</cache-actualsize></file><file path='C:/docs/a.txt'><state>2</state></file>"
+            "<file path='c:/docs/b.txt'><state>2</state></file></cache-content>");
+  configure(actionSetMode({{"from_contentcleanup", "true"}}));
+  ASSERT_EQ(run().exitCode, 0) << log();
+  EXPECT_NE(log().find("refreshed: 2 paths from 3 cache entries"), std::string::npos) << log();
+  ZR::CCabinet::setIndexPath(path("index.db"));
+  ZR::CFileEntry a;
+  ASSERT_TRUE(ZR::CCabinet::lookup("c:\\docs\\a.txt", a));
+  EXPECT_EQ(a.state(), "1");
+  EXPECT_EQ(a.cacheSize(), "3");
+  ZR::CCabinet::setIndexPath("");
+  for (const char* broken : std::initializer_list<const char*>{"", "<cache-content><file path='x'>", nullptr}) {
+    platform::Env::defaultEnv()->removeFile(path("cache.xml"));
+    if (broken) writeFile(path("cache.xml"), broken);
+    writeFile(path("dornik.log"), "");
+    ASSERT_EQ(run().exitCode, 0) << log();
+    EXPECT_NE(log().find("kept as it is: the cache content snapshot"), std::string::npos) << log();
+    ZR::CCabinet::setIndexPath(path("index.db"));
+    int64_t rows = 0;
+    ASSERT_TRUE(ZR::CCabinet::count(rows));
+    EXPECT_EQ(rows, 2) << (broken ? broken : "no file");
+    ZR::CCabinet::setIndexPath("");
+  }
+}
+
+TEST_F(Dornik, DeclaredEncodingsOfTheSnapshotsAreHonoured) {
+  writeFile(path("dir.xml"),
+            "<?xml version='1.0' encoding='UTF-8'?><dir-content><file path='c:/caf\xC3\xA9.txt'>"
+            "<origin-size>4</origin-size><origin-modified>7</origin-modified></file></dir-content>");
+  struct Case {
+    const char* encoding;
+    const char* gone;      // the second path's last byte in that encoding
+    const char* goneUtf8;  // and as UTF-8
+  } cases[] = {
+      {"ISO-8859-1", "\xE8", "\xC3\xA8"},
+      {"windows-1252", "\x80", "\xE2\x82\xAC"},  // the euro sign
+  };
+  for (const Case& c : cases) {
+    writeFile(path("cache.xml"), std::string("<?xml version='1.0' encoding='") + c.encoding +
+                                     "'?><cache-content><file path='c:/caf\xE9.txt'><origin-size>4</origin-size>"
+                                     "<origin-modified>7</origin-modified><state>1</state><cache-actualsize>4"
+                                     "</cache-actualsize></file><file path='c:/gone" +
+                                     c.gone + ".txt'><state>1</state></file></cache-content>");
+    configure(actionSetMode());
+    ASSERT_EQ(run().exitCode, 0) << c.encoding << log();
+    std::string out = readFile(path("out.xml"));
+    // The cached file is held (offset 4) and not deleted; the other is.
+    EXPECT_NE(out.find("<file path=\"c:\\caf\xC3\xA9.txt\">\n      <offset value=\"4\"/>"), std::string::npos)
+        << c.encoding << out;
+    EXPECT_EQ(testsupport::countOf(out, "caf\xC3\xA9"), 1u) << c.encoding << out;
+    EXPECT_NE(out.find(std::string("<file path=\"c:\\gone") + c.goneUtf8 + ".txt\"/>"), std::string::npos)
+        << c.encoding << out;
+  }
+}
+
 TEST_F(Dornik, ActionSetThatCannotBeWrittenExitsWith103AndKeepsTheOldOne) {
   writeFile(path("dir.xml"), kDirContent);
   writeFile(path("cache.xml"), kCacheContent);
@@ -348,6 +408,14 @@ TEST_F(UnpersistedDirs, UnreadableListsAndUnwritableOutputs) {
              {"prevDirXml", path("prevdirs.txt")}});
   EXPECT_EQ(runWithHome().exitCode, 103);
   EXPECT_NE(log().find(path("nowhere/unpersisted.xml")), std::string::npos);
+
+  // An output that is not configured at all is simply not written.
+  configure({{"generate_action_set", "false"},
+             {"currentpolicylist", path("current.xml")},
+             {"prevpolicylist", path("previous.xml")},
+             {"currentDirXml", path("only-current.txt")}});
+  EXPECT_EQ(runWithHome().exitCode, 0) << log();
+  EXPECT_TRUE(testsupport::fileExists(path("only-current.txt")));
 }
 
 // ---- The unpersisted-action-set mode.

@@ -93,7 +93,6 @@ TEST_F(Velkan, CommandLineAndBrokenInputs) {
   auto usage = testsupport::run({VELKAN_PATH});
   EXPECT_EQ(exitByte(usage.exitCode), exitByte(-101));
   EXPECT_EQ(usage.standardOutput, "velkan usage: velkan.exe <configuration file>.\n");
-  EXPECT_EQ(exitByte(testsupport::run({VELKAN_PATH, dir_.file("missing.xml")}).exitCode), exitByte(-1));
   testsupport::RunningService service;
   configure(service.server());
   for (const char* share : {"101", "-5"}) {
@@ -111,6 +110,53 @@ TEST_F(Velkan, CommandLineAndBrokenInputs) {
   // Without a logging element the log sits beside the configuration.
   EXPECT_NE(readFile(dir_.file("velkan.log")).find("While reading /CachingPolicyEngineConfiguration/cacheManagerClient@server"),
             std::string::npos);
+}
+
+TEST_F(Velkan, AConfigurationThatCannotBeLoadedEndsWithMinus102InBothModes) {
+  struct Case {
+    const char* name;
+    const char* content;  // null: no such file
+    const char* reason;   // on standard error
+  } cases[] = {
+      {"missing.xml", nullptr, "missing.xml"},
+      {"broken.xml", "<CachingPolicyEngineConfiguration><cacheManagerClient>", "line 1, column"},
+      {"foreign.xml", "<OtherRoot/>", "has root element 'OtherRoot'"},
+  };
+  for (const Case& c : cases) {
+    if (c.content) writeFile(dir_.file(c.name), c.content);
+    for (std::vector<std::string> share : {std::vector<std::string>{}, std::vector<std::string>{"50"}}) {
+      std::vector<std::string> argv = {VELKAN_PATH, dir_.file(c.name)};
+      argv.insert(argv.end(), share.begin(), share.end());
+      platform::Env::defaultEnv()->removeFile(dir_.file("velkan.log"));
+      auto result = runProgram(argv);
+      SCOPED_TRACE(std::string(c.name) + (share.empty() ? "" : " throttled"));
+      EXPECT_EQ(exitByte(result.exitCode), exitByte(-102));
+      EXPECT_NE(result.standardError.find(c.reason), std::string::npos) << result.standardError;
+      // The log starts with its defaults: beside the configuration file.
+      EXPECT_EQ(testsupport::countOf(readFile(dir_.file("velkan.log")), "[info] "), 1u) << readFile(dir_.file("velkan.log"));
+      EXPECT_NE(readFile(dir_.file("velkan.log")).find("[velkan.exe] Loading of Config XML failed."), std::string::npos);
+    }
+  }
+}
+
+TEST_F(Velkan, ALimitReachedBeforeTheFirstUploadSendsNothing) {
+  for (int i = 0; i < 3; ++i) writeFile(home("f" + std::to_string(i) + ".txt"), "file " + std::to_string(i));
+  struct Case {
+    const char* limit;
+    const char* message;
+  } cases[] = {
+      {"<MaxFiles value='0'/>", "Upload file limit of 0 is reached. Total files processed are 0."},
+      {"<MaxSpace value='0'/>", "Upload data limit of 0 is reached. Total data uploaded is 0."},
+  };
+  for (const Case& c : cases) {
+    testsupport::RunningService service;
+    auto run = cycle(service.server(), c.limit);
+    EXPECT_EQ(run.exitCode, 0) << velkanLog();
+    EXPECT_TRUE(stored(service).empty()) << c.limit;
+    EXPECT_EQ(testsupport::countOf(run.standardOutput, "uploaded "), 0u) << run.standardOutput;
+    EXPECT_NE(velkanLog().find(c.message), std::string::npos) << velkanLog();
+    EXPECT_EQ(velkanLog().find("CCPUBoundThread compressing"), std::string::npos) << "nothing was prepared";
+  }
 }
 
 TEST_F(Velkan, ThrottledRunEndsWithTheSameResult) {

@@ -85,6 +85,11 @@ int CNetBoundThread::run() {
 
 void CNetBoundThread::fillMetaData(const std::string& object, const std::string& objMime,
                                    const std::string& transcodedObject, std::string& out) {
+  writeMetaData(object, objMime, transcodedObject, out);
+}
+
+platform::FileInfo CNetBoundThread::writeMetaData(const std::string& object, const std::string& objMime,
+                                                  const std::string& transcodedObject, std::string& out) {
   platform::FileInfo origin, sent;
   if (!statFile(object, origin)) throw std::runtime_error("CNetBoundThread::fillMetaData _stat to get fileinfo failed:" + object);
   sent = origin;
@@ -102,6 +107,17 @@ void CNetBoundThread::fillMetaData(const std::string& object, const std::string&
   out += "origin.doctype=" + docType + "\n";
   out += "origin.mimetype=" + objMime + "\n";
   out += "cache.size=" + std::to_string(sent.size) + "\n";
+  return origin;
+}
+
+// The run loop's end of an item that was not sent: counted like any other,
+// recorded nowhere, and told on the terminal.
+void CNetBoundThread::finishUnsent(const std::string& object, const std::string& why) {
+  if (ZR::CLogger* log = logger()) log->warning("%s", (object + " " + why + "; not uploaded, it goes again next run").c_str());
+  std::printf("not uploaded %s (%s)\n", object.c_str(), why.c_str());
+  std::fflush(stdout);
+  client_.countFile();
+  client_.checkLimits(0, false);
 }
 
 bool CNetBoundThread::uploadObject(const WorkItem& item) {
@@ -115,42 +131,53 @@ bool CNetBoundThread::uploadObject(const WorkItem& item) {
     return true;
   }
   std::string metadata;
+  platform::FileInfo origin;
   try {
-    fillMetaData(object, objMime, transcoded, metadata);
+    origin = writeMetaData(object, objMime, transcoded, metadata);
   } catch (...) {
     if (!transcoded.empty()) platform::env()->removeFile(platform::hostPath(transcoded));
     throw;
   }
   metadata += valueOf(item, "extraMetaData");
-  platform::FileInfo before;
-  statFile(object, before);
+  std::string preparedFrom = valueOf(item, kPreparedFromKey);
+  if (!preparedFrom.empty() && preparedFrom != origin.versionText()) {
+    // The copy holds an older version than the metadata would describe.
+    if (!transcoded.empty()) platform::env()->removeFile(platform::hostPath(transcoded));
+    finishUnsent(object, "changed after it was prepared");
+    return true;
+  }
   status_.removeWaiting(object);
   status_.setUploading(object);
   int result;
+  bool changedWhileSent = false;
   {
     UploadScope scope(status_, transcoded);
     const std::string& toSend = transcoded.empty() ? object : transcoded;
     result = client_.uploadMetaData(object, metadata);
     if (result == -2) result = client_.writeContentAsAttachment(object, toSend);
-    if (result == -2) result = client_.finalizeFile(object, "");
+    if (result == -2) {
+      // What was sent must be the version the metadata describes: a file
+      // that changed meanwhile is not finalized, so the service keeps the
+      // previous version.
+      platform::FileInfo now;
+      changedWhileSent = !statFile(object, now) || !now.sameVersion(origin);
+      if (!changedWhileSent) result = client_.finalizeFile(object, "");
+    }
+  }
+  if (changedWhileSent) {
+    finishUnsent(object, "changed while it was being sent");
+    return true;
   }
   if (result == -2) {
-    platform::FileInfo after;
-    bool unchanged = statFile(object, after) && after.size == before.size &&
-                     after.modifiedUnixSeconds == before.modifiedUnixSeconds;
-    if (unchanged) {
-      status_.addUploadedToday(object);
-      ZR::CCabinet::addFileItem(object);
-    } else if (ZR::CLogger* log = logger()) {
-      log->warning("%s", (object + " changed while it was being uploaded; it is not recorded and goes again next run").c_str());
-    }
+    status_.addUploadedToday(object);
+    ZR::CCabinet::addFileItem(object, origin.size, origin.modifiedUnixSeconds);
   } else if (result == CCacheManagerSpaceLimitException::kSpaceLimitCode) {
     if (ZR::CLogger* log = logger()) log->error("%s", ("the store is full; uploads stop after " + object).c_str());
     client_.setStorageFull();
   }
   // A line per file on the terminal, so that a long run is never silent.
   if (result == -2) {
-    std::printf("uploaded %s (%llu bytes)\n", object.c_str(), static_cast<unsigned long long>(before.size));
+    std::printf("uploaded %s (%llu bytes)\n", object.c_str(), static_cast<unsigned long long>(origin.size));
   } else {
     std::printf("not uploaded %s (result %d)\n", object.c_str(), result);
   }

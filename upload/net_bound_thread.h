@@ -9,6 +9,7 @@
 
 #include "bindings/zrcore/thread.h"
 #include "client/action_queue.h"
+#include "platform/env.h"
 #include "status/status_files.h"
 
 namespace velkan {
@@ -33,6 +34,11 @@ class CNetBoundThread : public ZR::CThread {
                     std::string& out);
 
  private:
+  // fillMetaData that also returns what it found of the origin file.
+  platform::FileInfo writeMetaData(const std::string& object, const std::string& objMime,
+                                   const std::string& transcodedObject, std::string& out);
+  void finishUnsent(const std::string& object, const std::string& why);
+
   CActionQueue& uploadQueue_;
   CCMClient& client_;
   StatusFiles status_;

@@ -4,10 +4,14 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
+#include <thread>
+
 #include "bindings/cabinet/cabinet.h"
 #include "bindings/zrcore/config.h"
 #include "bindings/zrcore/log.h"
 #include "bindings/zrcore/xml_builder.h"
+#include "platform/clock.h"
 #include "platform/env.h"
 #include "platform/process.h"
 #include "service/ccm_client.h"
@@ -180,6 +184,67 @@ TEST_F(Uploads, AFullStoreStopsTheUploadsAndIsRemembered) {
   EXPECT_FALSE(indexed(dir_.file("one.txt")));
   EXPECT_FALSE(indexed(dir_.file("two.txt")));
   EXPECT_EQ(service.service().store().contentPath(dir_.file("two.txt")), "");
+}
+
+TEST_F(Uploads, AFileThatChangesWhileItIsSentIsNotFinalizedNorRecorded) {
+  localservice::ServiceConfig config;
+  config.slowReadBytesPerSecond = 200000;  // about a second per file: the window for the change
+  testsupport::RunningService service(config);
+  auto& store = service.service().store();
+  const std::string content(200000, 'v');
+  struct Case {
+    const char* name;
+    std::function<void(const std::string&)> change;
+  } cases[] = {
+      {"grows.txt", [](const std::string& p) { testsupport::writeFile(p, std::string(300000, 'g')); }},
+      {"shrinks.txt", [](const std::string& p) { testsupport::writeFile(p, "tiny"); }},
+      {"replaced.txt",
+       [&](const std::string& p) {
+         testsupport::writeFile(p + ".new", std::string(content.size(), 'r'));
+         std::string error;
+         platform::Env::defaultEnv()->renameFile(p + ".new", p, &error);
+       }},
+  };
+  for (const Case& k : cases) {
+    SCOPED_TRACE(k.name);
+    auto c = client(service.server());
+    WorkItem changing = item(k.name, content);
+    std::thread changer([&] {
+      platform::sleepMs(300);
+      k.change(dir_.file(k.name));
+    });
+    upload(*c, {changing});
+    changer.join();
+    EXPECT_EQ(store.contentPath(dir_.file(k.name)), "") << "never finalized";
+    EXPECT_FALSE(indexed(dir_.file(k.name)));
+    EXPECT_TRUE(uploadedToday().empty());
+    EXPECT_EQ(c->limits().processedFiles(), 1);
+    EXPECT_NE(log().find(dir_.file(k.name) + " changed while it was being sent; not uploaded, it goes again next run"),
+              std::string::npos);
+  }
+}
+
+TEST_F(Uploads, ACopyOfAnOlderVersionIsNeverSent) {
+  testsupport::RunningService service;
+  auto c = client(service.server());
+  WorkItem prepared = item("doc.txt", "version one");
+  platform::FileInfo before;
+  ASSERT_TRUE(platform::Env::defaultEnv()->getFileInfo(dir_.file("doc.txt"), &before));
+  testsupport::writeFile(dir_.file("copy.zip"), "gzip of version one");
+  prepared["transcodedObject"] = dir_.file("copy.zip");
+  prepared[velkan::kPreparedFromKey] = before.versionText();
+  testsupport::writeFile(dir_.file("doc.txt"), "version two, longer");  // after the copy was made
+  WorkItem current = item("other.txt", "unchanged");
+  platform::FileInfo now;
+  ASSERT_TRUE(platform::Env::defaultEnv()->getFileInfo(dir_.file("other.txt"), &now));
+  current[velkan::kPreparedFromKey] = now.versionText();
+  upload(*c, {prepared, current});
+  EXPECT_EQ(service.service().store().contentPath(dir_.file("doc.txt")), "");
+  EXPECT_FALSE(indexed(dir_.file("doc.txt")));
+  EXPECT_FALSE(testsupport::fileExists(dir_.file("copy.zip"))) << "the stale copy is removed";
+  EXPECT_TRUE(indexed(dir_.file("other.txt")));
+  EXPECT_NE(log().find(dir_.file("doc.txt") + " changed after it was prepared"), std::string::npos);
+  EXPECT_EQ(c->limits().processedFiles(), 2);
 }
 
 }  // namespace

@@ -1,9 +1,13 @@
 #include "bindings/cabinet/cabinet.h"
 
+#include "bindings/cabinet/entry_path.h"
+
 #include <sqlite3.h>
 
+#include <map>
 #include <mutex>
 
+#include "bindings/cabinet/entry_path.h"
 #include "bindings/zrcore/config.h"
 #include "bindings/zrcore/file.h"
 #include "bindings/zrcore/log.h"
@@ -132,21 +136,35 @@ int writeTransaction(const char* operation, Body body) {
   return kCabinetOk;
 }
 
+// One row per path in its normal form; of the entries of one path the
+// cached one (state 1) wins over a pending one.
 template <typename Entries>
-int refreshWith(const Entries& entries) {
+std::map<std::string, const CFileEntry*> rowsOf(const Entries& entries) {
+  std::map<std::string, const CFileEntry*> rows;
+  for (const CFileEntry& entry : entries) {
+    auto [slot, added] = rows.try_emplace(normaliseFilePath(entry.path()), &entry);
+    if (!added && !(slot->second->state() == "1" && entry.state() != "1")) slot->second = &entry;
+  }
+  return rows;
+}
+
+template <typename Entries>
+int refreshWith(const Entries& entries, size_t* rowsKept) {
+  std::map<std::string, const CFileEntry*> rows = rowsOf(entries);
+  if (rowsKept) *rowsKept = rows.size();
   return writeTransaction("refresh", [&](sqlite3* db) {
     if (!execute(db, "DELETE FROM files")) return false;
     Statement insert(db,
-                     "INSERT OR REPLACE INTO files(path, origin_size, cache_size, date_modified, state, updated)"
+                     "INSERT INTO files(path, origin_size, cache_size, date_modified, state, updated)"
                      " VALUES(?, ?, ?, ?, ?, ?)");
     if (!insert.ok()) return false;
     int64_t now = platform::unixTimeSeconds();
-    for (const CFileEntry& entry : entries) {
-      insert.bind(1, entry.path());
-      insert.bind(2, entry.originSize());
-      insert.bind(3, entry.cacheSize());
-      insert.bind(4, entry.dateModified());
-      insert.bind(5, entry.state());
+    for (const auto& [path, entry] : rows) {
+      insert.bind(1, path);
+      insert.bind(2, entry->originSize());
+      insert.bind(3, entry->cacheSize());
+      insert.bind(4, entry->dateModified());
+      insert.bind(5, entry->state());
       insert.bind(6, now);
       if (insert.step() != SQLITE_DONE) return false;
       insert.reset();
@@ -155,29 +173,39 @@ int refreshWith(const Entries& entries) {
   });
 }
 
-}  // namespace
-
-int CCabinet::refresh(const std::set<CFileEntry>& entries) { return refreshWith(entries); }
-
-int CCabinet::refresh(const std::vector<CFileEntry>& entries) { return refreshWith(entries); }
-
-int CCabinet::addFileItem(const std::string& path) {
-  CFileInfo info;
-  bool known = CFileUtils::getFileInfo(path, info);
-  std::string size = known ? std::to_string(info.size) : std::string();
-  std::string modified = known ? std::to_string(info.modifiedUnixSeconds) : std::string();
+int addVersion(const std::string& path, const std::string& size, const std::string& modified) {
+  std::string key = normaliseFilePath(path);
   return writeTransaction("adding an uploaded file", [&](sqlite3* db) {
     Statement upsert(db,
                      "INSERT INTO files(path, origin_size, date_modified, state, updated) VALUES(?, ?, ?, '1', ?)"
                      " ON CONFLICT(path) DO UPDATE SET origin_size = excluded.origin_size,"
                      " date_modified = excluded.date_modified, state = '1', updated = excluded.updated");
     if (!upsert.ok()) return false;
-    upsert.bind(1, path);
+    upsert.bind(1, key);
     upsert.bind(2, size);
     upsert.bind(3, modified);
     upsert.bind(4, platform::unixTimeSeconds());
     return upsert.step() == SQLITE_DONE;
   });
+}
+
+}  // namespace
+
+int CCabinet::refresh(const std::set<CFileEntry>& entries, size_t* rowsKept) { return refreshWith(entries, rowsKept); }
+
+int CCabinet::refresh(const std::vector<CFileEntry>& entries, size_t* rowsKept) {
+  return refreshWith(entries, rowsKept);
+}
+
+int CCabinet::addFileItem(const std::string& path) {
+  CFileInfo info;
+  bool known = CFileUtils::getFileInfo(path, info);
+  return addVersion(path, known ? std::to_string(info.size) : std::string(),
+                    known ? std::to_string(info.modifiedUnixSeconds) : std::string());
+}
+
+int CCabinet::addFileItem(const std::string& path, uint64_t size, int64_t modifiedUnixSeconds) {
+  return addVersion(path, std::to_string(size), std::to_string(modifiedUnixSeconds));
 }
 
 bool CCabinet::holdsVersion(const std::string& path, uint64_t size, int64_t modifiedUnixSeconds) {
@@ -187,10 +215,16 @@ bool CCabinet::holdsVersion(const std::string& path, uint64_t size, int64_t modi
 }
 
 int CCabinet::removeFileItem(const std::string& path) {
+  // A folder goes with everything below it: the rows from "<folder>\" up
+  // to (not including) "<folder>]", ']' being the character after '\'.
+  std::string key = normaliseFilePath(path);
+  while (key.size() > 1 && key.back() == '\\') key.pop_back();
   return writeTransaction("removing a deleted file", [&](sqlite3* db) {
-    Statement remove(db, "DELETE FROM files WHERE path = ?");
+    Statement remove(db, "DELETE FROM files WHERE path = ?1 OR (path > ?2 AND path < ?3)");
     if (!remove.ok()) return false;
-    remove.bind(1, path);
+    remove.bind(1, key);
+    remove.bind(2, key + "\\");
+    remove.bind(3, key + "]");
     return remove.step() == SQLITE_DONE;
   });
 }
@@ -222,7 +256,7 @@ bool CCabinet::lookup(const std::string& path, CFileEntry& entry) {
   Statement query(idx.db,
                   "SELECT path, origin_size, cache_size, date_modified, state FROM files WHERE path = ?");
   if (!query.ok()) return false;
-  query.bind(1, path);
+  query.bind(1, normaliseFilePath(path));
   if (query.step() != SQLITE_ROW) return false;
   entry.setPath(query.column(0));
   entry.setOriginSize(query.column(1));

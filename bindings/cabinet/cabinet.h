@@ -21,14 +21,21 @@ enum CCabinetResult { kCabinetOk = 0, kCabinetOpenFailed = 1, kCabinetWriteFaile
 
 class CCabinet {
  public:
-  // Replaces the whole index by the given entries, atomically.
-  static int refresh(const std::set<CFileEntry>& entries);
+  // Replaces the whole index by the given entries, atomically: one row per
+  // path (in its normal form, entry_path.h), the cached entry of a path
+  // winning over a pending one. `rowsKept` receives the number of rows.
+  static int refresh(const std::set<CFileEntry>& entries, size_t* rowsKept = nullptr);
   // The same for entries kept in a sorted vector.
-  static int refresh(const std::vector<CFileEntry>& entries);
+  static int refresh(const std::vector<CFileEntry>& entries, size_t* rowsKept = nullptr);
   // Records an uploaded file as held by the cache, with the size and the
   // modification time (seconds) it had.
   static int addFileItem(const std::string& path);
-  // Forgets a path; not an error when it was not indexed.
+  // The same with the size and modification time of the version that was
+  // sent (the file may have changed since).
+  static int addFileItem(const std::string& path, uint64_t size, int64_t modifiedUnixSeconds);
+  // Forgets a path and everything below it (a deleted folder); not an
+  // error when it was not indexed. Every operation takes a path in any
+  // form (C:/a.txt finds c:\a.txt).
   static int removeFileItem(const std::string& path);
 
   // The index file in use: the one set here, else the configured one, else

@@ -91,6 +91,43 @@ TEST_F(CabinetTest, AddAndRemoveItems) {
   EXPECT_EQ(rows(), 0);
 }
 
+TEST_F(CabinetTest, OnePathOneRowInItsNormalFormAndCachedWinsOverPending) {
+  CFileEntry cached = entry("c:\\docs\\a.txt", "3", "1");
+  cached.setCacheSize("3");
+  // In set order the pending entry of the same path comes last.
+  std::set<CFileEntry> entries{cached, entry("c:\\docs\\a.txt", "3", "2"), entry("C:/docs/b.txt", "1", "2"),
+                               entry("c:\\docs\\b.txt", "1", "2")};
+  size_t kept = 0;
+  ASSERT_EQ(CCabinet::refresh(entries, &kept), ZR::kCabinetOk);
+  EXPECT_EQ(kept, 2u);
+  EXPECT_EQ(rows(), 2);
+  CFileEntry found;
+  ASSERT_TRUE(CCabinet::lookup("C:/docs/a.txt", found));
+  EXPECT_EQ(found.state(), "1");
+  EXPECT_EQ(found.cacheSize(), "3");
+  EXPECT_EQ(found.path(), "c:\\docs\\a.txt");
+
+  ASSERT_EQ(CCabinet::addFileItem("C:/keep.txt", 7, 70), ZR::kCabinetOk);
+  EXPECT_TRUE(CCabinet::lookup("c:\\keep.txt", found));
+  EXPECT_TRUE(CCabinet::holdsVersion("c:/keep.txt", 7, 70));
+  EXPECT_FALSE(CCabinet::holdsVersion("c:/keep.txt", 7, 71));
+}
+
+TEST_F(CabinetTest, RemovingAFolderRemovesEverythingBelowIt) {
+  for (const char* path : {"c:\\old", "c:\\old\\a.txt", "c:\\old\\sub\\b.txt", "c:\\older.txt", "c:\\old2\\c.txt",
+                           "c:\\olc\\d.txt"}) {
+    ASSERT_EQ(CCabinet::addFileItem(path, 1, 1), ZR::kCabinetOk);
+  }
+  ASSERT_EQ(CCabinet::removeFileItem("C:/old/"), ZR::kCabinetOk);
+  CFileEntry found;
+  for (const char* gone : {"c:\\old", "c:\\old\\a.txt", "c:\\old\\sub\\b.txt"}) {
+    EXPECT_FALSE(CCabinet::lookup(gone, found)) << gone;
+  }
+  for (const char* kept : {"c:\\older.txt", "c:\\old2\\c.txt", "c:\\olc\\d.txt"}) {
+    EXPECT_TRUE(CCabinet::lookup(kept, found)) << kept;
+  }
+}
+
 TEST_F(CabinetTest, AFailedRefreshLeavesTheOldIndex) {
   ASSERT_EQ(CCabinet::refresh(std::vector<CFileEntry>{entry("c:\\keep", "1")}), ZR::kCabinetOk);
   OtherProgram other(dir_.file("cabinet.db"));

@@ -90,8 +90,11 @@ void removeAbandonedTemporaries(const std::string& target) {
 
 }  // namespace
 
+// A symbolic link is written through: the file it leads to is replaced (the
+// temporary beside it), and the link stays.
 CAtomicFile::CAtomicFile(const std::string& path, bool durable)
-    : target_(platform::hostPath(path)), temporary_(temporaryNameFor(target_)), durable_(durable) {
+    : target_(platform::finalLinkTarget(platform::hostPath(path))), temporary_(temporaryNameFor(target_)),
+      durable_(durable) {
   if (target_.empty()) {
     error_ = "no file name given";
     temporary_.clear();
@@ -99,6 +102,9 @@ CAtomicFile::CAtomicFile(const std::string& path, bool durable)
   }
   writer_ = platform::env()->openWritable(temporary_, &error_);
   if (!writer_ && error_.empty()) error_ = "cannot create " + temporary_;
+  // The new version keeps who may read and change the old one, before any
+  // of its content is written.
+  if (writer_ && platform::env()->fileExists(target_)) platform::copyFileAccess(target_, temporary_);
 }
 
 CAtomicFile::~CAtomicFile() { discard(); }

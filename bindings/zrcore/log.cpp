@@ -88,9 +88,10 @@ void CLogger::error(const char* format, ...) { ZR_LOG_AT(spdlog::level::err); }
 
 #undef ZR_LOG_AT
 
-bool CLogManager::initialize(const std::string& module) {
+bool CLogManager::initialize(const std::string& module, const std::string& defaultFolder) {
   CLogSettings settings;
   if (CConfigManager* config = CConfigManager::instance()) settings = config->logSettings();
+  if (settings.folder.empty()) settings.folder = defaultFolder;
   if (settings.folder.empty()) settings.folder = platform::currentFolder();
   std::string path = platform::joinPath(settings.folder, module + ".log");
   std::shared_ptr<spdlog::logger> sink;

@@ -53,7 +53,9 @@ class CLogManager {
   // Opens the log of a module. The log goes to <folder>/<module>.log; when
   // that file cannot be opened the log goes to standard error and a line
   // there says why. Returns false in that case, true otherwise.
-  static bool initialize(const std::string& module);
+  // `defaultFolder` is the folder used when no configuration is loaded
+  // (empty: the current folder).
+  static bool initialize(const std::string& module, const std::string& defaultFolder = "");
   // The logger; null before initialize.
   static CLogger* instance();
   // Closes the log (tests, and the end of a program).

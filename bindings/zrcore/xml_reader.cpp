@@ -2,6 +2,7 @@
 
 #include <expat.h>
 
+#include <cctype>
 #include <cstring>
 #include <memory>
 #include <vector>
@@ -63,6 +64,23 @@ void XMLCALL onEntityDeclaration(void* data, const XML_Char*, int, const XML_Cha
   refuse(static_cast<ParseState*>(data), "entity declarations are not accepted");
 }
 
+// windows-1252 (as Windows producers write it): Latin-1 but for 0x80-0x9F,
+// five of which are unassigned and refused.
+int XMLCALL onUnknownEncoding(void*, const XML_Char* name, XML_Encoding* info) {
+  static const int kHigh[32] = {0x20AC, -1,     0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021,
+                                0x02C6, 0x2030, 0x0160, 0x2039, 0x0152, -1,     0x017D, -1,
+                                -1,     0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014,
+                                0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, -1,     0x017E, 0x0178};
+  std::string lower;
+  for (const XML_Char* p = name; *p; ++p) lower += static_cast<char>(std::tolower(static_cast<unsigned char>(*p)));
+  if (lower != "windows-1252" && lower != "cp1252" && lower != "x-cp1252") return XML_STATUS_ERROR;
+  for (int i = 0; i < 256; ++i) info->map[i] = (i >= 0x80 && i < 0xA0) ? kHigh[i - 0x80] : i;
+  info->data = nullptr;
+  info->convert = nullptr;
+  info->release = nullptr;
+  return XML_STATUS_OK;
+}
+
 struct ParserDeleter {
   void operator()(XML_Parser p) const { XML_ParserFree(p); }
 };
@@ -70,7 +88,10 @@ using ParserPtr = std::unique_ptr<std::remove_pointer_t<XML_Parser>, ParserDelet
 
 class Session {
  public:
-  Session(CXmlHandler& handler, const CXmlLimits& limits) : parser_(XML_ParserCreate("UTF-8")) {
+  // The document's own encoding declaration counts (UTF-8 without one);
+  // what the handler receives is UTF-8 whatever the document's encoding.
+  Session(CXmlHandler& handler, const CXmlLimits& limits) : parser_(XML_ParserCreate(nullptr)) {
+    if (!parser_) return;
     state_.parser = parser_.get();
     state_.handler = &handler;
     state_.limits = limits;
@@ -78,6 +99,7 @@ class Session {
     XML_SetElementHandler(parser_.get(), onStart, onEnd);
     XML_SetCharacterDataHandler(parser_.get(), onCharacters);
     XML_SetEntityDeclHandler(parser_.get(), onEntityDeclaration);
+    XML_SetUnknownEncodingHandler(parser_.get(), onUnknownEncoding, nullptr);
     XML_SetParamEntityParsing(parser_.get(), XML_PARAM_ENTITY_PARSING_NEVER);
   }
 

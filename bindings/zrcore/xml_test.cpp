@@ -26,6 +26,34 @@ TEST(XmlParse, BuildsTreeWithTextAttributesAndChildren) {
   EXPECT_EQ(root->getChild("zz"), nullptr);
 }
 
+TEST(XmlParse, DeclaredEncodingsAreHonouredAndTextsArriveAsUtf8) {
+  struct Case {
+    std::string document;
+    const char* text;  // null: refused
+  } cases[] = {
+      {"<a>caf\xC3\xA9</a>", "caf\xC3\xA9"},
+      {"<?xml version='1.0'?><a>caf\xC3\xA9</a>", "caf\xC3\xA9"},
+      {"<?xml version='1.0' encoding='ISO-8859-1'?><a>caf\xE9</a>", "caf\xC3\xA9"},
+      {"<?xml version='1.0' encoding='US-ASCII'?><a>cafe</a>", "cafe"},
+      {"<?xml version='1.0' encoding='Windows-1252'?><a>\x80\x9F</a>", "\xE2\x82\xAC\xC5\xB8"},
+      {"<?xml version='1.0' encoding='windows-1252'?><a>\x81</a>", nullptr},  // unassigned in windows-1252
+      {std::string("\xFF\xFE<\0a\0>\0\xE9\0<\0/\0a\0>\0", 18), "\xC3\xA9"},  // UTF-16 with its mark
+      {"<?xml version='1.0' encoding='EBCDIC-XYZ'?><a/>", nullptr},
+      {"<a>caf\xE9</a>", nullptr},  // not UTF-8, and nothing says otherwise
+  };
+  for (const Case& c : cases) {
+    std::string error;
+    auto root = parse(c.document, &error);
+    if (!c.text) {
+      EXPECT_FALSE(root) << c.document;
+      EXPECT_NE(error.find(ZR::kExpatErrorText), std::string::npos) << error;
+      continue;
+    }
+    ASSERT_TRUE(root) << c.document << ": " << error;
+    EXPECT_EQ(root->getText(), c.text) << c.document;
+  }
+}
+
 TEST(XmlParse, ErrorTextsTellSyntaxErrorsFromOtherFailures) {
   testsupport::TempDir dir;
   struct Case {
