@@ -8,7 +8,7 @@
 #include <cstdlib>
 #include <string>
 
-#include "client/velkan_exceptions.h"
+#include "service/velkan_exceptions.h"
 #include "platform/env.h"
 #include "prepare/compression.h"
 #include "prepare/image_codec.h"

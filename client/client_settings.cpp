@@ -105,9 +105,13 @@ void readConfiguration(const std::string& path, ClientSettings& settings, ZR::CL
   std::string error;
   std::unique_ptr<ZR::CXmlElement> document(ZR::CXmlBuilder::fileToDocument(path, error));
   if (!document) throw std::runtime_error(kConfigurationLoadFailed);
+  readConfiguration(*document, settings, log);
+}
+
+void readConfiguration(const ZR::CXmlElement& document, ClientSettings& settings, ZR::CLogger& log) {
   std::string server;
-  if (readValue(*document, sectionExpression("@server"), true, server, log)) settings.server = server;
-  SettingsReader read(*document, log);
+  if (readValue(document, sectionExpression("@server"), true, server, log)) settings.server = server;
+  SettingsReader read(document, log);
   read.text("accessDocument", true, settings.accessDocument);
   read.text("actionset", true, settings.actionset);
   read.text("outputFile", false, settings.outputFile);
@@ -116,7 +120,7 @@ void readConfiguration(const std::string& path, ClientSettings& settings, ZR::CL
   read.text("expiredPoliciesFile", false, settings.expiredPoliciesFile);
   read.text("timestamp_file", false, settings.timestampFile);
   readNumbers(read, settings, log);
-  readOwnSettings(*document, settings);
+  readOwnSettings(document, settings);
 }
 
 ProxySettings readProxySettings(const std::string& agentFile) {

@@ -68,6 +68,8 @@ bool readValue(const ZR::CXmlElement& document, const std::string& expression, b
 // "[velkan.exe] Loading of Config XML failed." when the file cannot be
 // parsed, and the "While reading" line when a required setting is missing.
 void readConfiguration(const std::string& path, ClientSettings& settings, ZR::CLogger& log);
+// The same from a document already loaded.
+void readConfiguration(const ZR::CXmlElement& document, ClientSettings& settings, ZR::CLogger& log);
 
 struct ProxySettings {
   std::string host;

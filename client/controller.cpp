@@ -3,19 +3,20 @@
 #include <algorithm>
 #include <stdexcept>
 
-#include "bindings/cabinet/cabinet.h"
-#include "bindings/zrcore/file.h"
+#include "actionset/action_set_file.h"
+#include "bindings/cabinet/file_index.h"
 #include "bindings/zrcore/log.h"
 #include "bindings/zrcore/string_utils.h"
-#include "client/velkan_exceptions.h"
-#include "engine/action_set_file.h"
+#include "bindings/zrcore/thread.h"
+#include "client/ccm_client.h"
 #include "platform/env.h"
 #include "platform/path.h"
 #include "prepare/cpu_bound_thread.h"
 #include "prepare/image_transcoder.h"
-#include "service/ccm_client.h"
-#include "status/status_files.h"
+#include "service/velkan_exceptions.h"
+#include "status/policy_status.h"
 #include "upload/net_bound_thread.h"
+#include "upload/upload_item.h"
 
 namespace velkan {
 namespace {
@@ -45,7 +46,7 @@ void CCMClient::readActionSet() {
   // The action set decides which files leave the machine and which cached
   // copies are deleted: say so when someone else could have written it.
   platform::FileInfo info;
-  if (platform::env()->getFileInfo(platform::hostPath(settings_.actionset), &info) && info.othersMayWrite) {
+  if (context_.env->getFileInfo(platform::hostPath(settings_.actionset), &info) && info.othersMayWrite) {
     log_.warning("%s", ("the action set " + settings_.actionset +
                         " can be changed by other users; keep it writable by this user only").c_str());
   }
@@ -85,7 +86,7 @@ void CCMClient::onCreate(const dornik::Action& action) {
       // A file listed again with the cache's size as its offset is sent
       // whole again, unless the file index shows that this very version
       // was uploaded already.
-      if (file.offset() != 0 && ZR::CCabinet::holdsVersion(file.path(), file.size(), file.modifiedUnixSeconds())) {
+      if (file.offset() != 0 && context_.index->holdsVersion(file.path(), file.size(), file.modifiedUnixSeconds())) {
         log_.info("%s", ("Already held by the cache: " + file.path()).c_str());
         continue;
       }
@@ -124,19 +125,40 @@ void CCMClient::processActions() {
                            .c_str());
   }
   stopUploadsAtReachedLimit();
-  cpuWorker_ = std::make_unique<CCPUBoundThread>(transcodeQueue_, uploadQueue_, *this);
-  netWorker_ = std::make_unique<CNetBoundThread>(uploadQueue_, *this);
+  startWorkers();
   updatePolicyStatus();
   putTranscodeQueue(smallUploads_);
   putTranscodeQueue(resumedUploads_);
   putTranscodeQueue(largeUploads_);
-  transcodeQueue_.put(WorkItem{});
-  cpuWorker_->join();
-  uploadQueue_.put(WorkItem{});
-  netWorker_->join();
+  stopWorkers();
   if (storageFull()) {
     throw CCacheManagerSpaceLimitException("The cache manager's store is full; the remaining files were not uploaded.\n");
   }
+}
+
+void CCMClient::startWorkers() {
+  auto preparing = std::make_unique<CCPUBoundThread>(transcodeQueue_, uploadQueue_, *this, context_);
+  // Throttling stops the preparing worker with the run thread: it does the heavy work.
+  if (context_.throttle) context_.throttle->add(&preparing->handle());
+  cpuWorker_ = std::move(preparing);
+  netWorker_ = std::make_unique<CNetBoundThread>(uploadQueue_, *this, status_, context_);
+}
+
+// The preparing worker ends at its stop item, then the uploading one at
+// the stop item that follows everything it prepared. The preparing worker
+// goes last: its folder holds the copies the uploads read.
+void CCMClient::stopWorkers() {
+  if (cpuWorker_) {
+    transcodeQueue_.put(WorkItem{});
+    cpuWorker_->join();
+    if (context_.throttle) context_.throttle->remove(&cpuWorker_->handle());
+  }
+  if (netWorker_) {
+    uploadQueue_.put(WorkItem{});
+    netWorker_->join();
+  }
+  netWorker_.reset();
+  cpuWorker_.reset();
 }
 
 // A limit already reached (by the deletions, or a limit of 0) stops the
@@ -152,9 +174,12 @@ void CCMClient::stopUploadsAtReachedLimit() {
 
 void CCMClient::putTranscodeQueue(const std::vector<CUploadFile>& files) {
   for (const CUploadFile& file : files) {
-    WorkItem item{{"object", file.path()}, {"objMime", file.mimeType()}};
+    UploadItem item;
+    item.object = file.path();
+    item.objMime = file.mimeType();
+    item.origin = file.fileInfo();  // what the later stages go by
     log_.info("Put transcode queue: %s", file.path().c_str());
-    transcodeQueue_.put(item);
+    transcodeQueue_.put(item.toWorkItem());
   }
 }
 
@@ -166,29 +191,8 @@ std::vector<std::string> CCMClient::collectUploadPaths() const {
   return paths;
 }
 
-std::string CCMClient::readCurrentPolicy() {
-  ZR::CFile file("status\\cs_curpolicy.xml", "r");
-  char text[1025] = {};
-  int64_t got = file.isValid() ? file.read(text, 1024) : 0;
-  if (got <= 0) return "";
-  std::string bytes(text, static_cast<size_t>(got));
-  return bytes.substr(0, bytes.find('\0'));
-}
+std::string CCMClient::readCurrentPolicy() { return velkan::readCurrentPolicy(); }
 
-void CCMClient::updatePolicyStatus() {
-  std::vector<std::string> paths = collectUploadPaths();
-  std::string policy = readCurrentPolicy();
-  if (!ZR::CStringUtils::startsWith(policy, "remotepolicies/")) return;
-  if (!paths.empty()) {
-    StatusFiles().replaceWaiting(policy, paths);
-    return;
-  }
-  std::string statusPath = policy;
-  statusPath.replace(policy.rfind('.'), 4, ".status");  // no "." throws std::out_of_range
-  ZR::CFile file(statusPath, "w");
-  const char done[4] = {2, 0, 0, 0};
-  file.write(done, sizeof done);
-  file.close();
-}
+void CCMClient::updatePolicyStatus() { velkan::updatePolicyStatus(readCurrentPolicy(), collectUploadPaths(), status_); }
 
 }  // namespace velkan

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "platform/shared_memory.h"
+#include "service/cache_manager_calls.h"
 
 namespace velkan {
 
@@ -15,18 +16,18 @@ constexpr size_t kSessionKeyBlockSize = 256;
 
 // Used by one thread at a time. Failures degrade to "no stored key"; each
 // is logged as a warning (the key itself never is).
-class CSessionKeyStore {
+class CSessionKeyStore : public SessionKeys {
  public:
   CSessionKeyStore();
-  ~CSessionKeyStore();
+  ~CSessionKeyStore() override;
   CSessionKeyStore(const CSessionKeyStore&) = delete;
   CSessionKeyStore& operator=(const CSessionKeyStore&) = delete;
 
   // The key last read or written by this process, else the block's key;
   // empty when there is none.
-  std::string getKey();
+  std::string getKey() override;
   // Stores a key of at most 255 characters; true when the block holds it.
-  bool setKey(const std::string& key);
+  bool setKey(const std::string& key) override;
 
  private:
   bool mapView();

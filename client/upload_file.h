@@ -5,6 +5,8 @@
 #include <cstdint>
 #include <string>
 
+#include "platform/env.h"
+
 namespace velkan {
 
 class CUploadFile {
@@ -19,7 +21,9 @@ class CUploadFile {
   uint64_t size() const { return size_; }
   // Last write, as a 64-bit file time (100 ns units since 1601).
   uint64_t lastWriteTime() const { return lastWrite_; }
-  int64_t modifiedUnixSeconds() const { return modifiedUnixSeconds_; }
+  int64_t modifiedUnixSeconds() const { return info_.modifiedUnixSeconds; }
+  // The file system's record as the lookup found it.
+  const platform::FileInfo& fileInfo() const { return info_; }
 
  private:
   std::string path_;
@@ -27,7 +31,7 @@ class CUploadFile {
   int64_t offset_;
   uint64_t size_ = 0;
   uint64_t lastWrite_ = 0;
-  int64_t modifiedUnixSeconds_ = 0;
+  platform::FileInfo info_;
 };
 
 }  // namespace velkan

@@ -4,7 +4,7 @@
 #include <string>
 
 #include "client/client_settings.h"
-#include "client/velkan_exceptions.h"
+#include "service/velkan_exceptions.h"
 
 namespace velkan {
 

@@ -3,7 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "client/client_settings.h"
-#include "client/velkan_exceptions.h"
+#include "service/velkan_exceptions.h"
 
 namespace {
 

@@ -3,17 +3,17 @@
 #include <atomic>
 #include <cstdio>
 
+#include "bindings/cabinet/run_context.h"
 #include "bindings/zrcore/config.h"
 #include "bindings/zrcore/log.h"
 #include "bindings/zrcore/string_utils.h"
 #include "bindings/zrcore/thread.h"
 #include "client/client_settings.h"
-#include "client/throttle.h"
-#include "client/velkan_exceptions.h"
+#include "service/velkan_exceptions.h"
 #include "platform/clock.h"
 #include "platform/env.h"
 #include "platform/path.h"
-#include "service/ccm_client.h"
+#include "client/ccm_client.h"
 
 namespace velkan {
 namespace {
@@ -49,11 +49,12 @@ class CClientRunThread : public ZR::CThread {
 // while they are stopped.
 int runThrottled(const std::string& configurationPath, int percent) {
   CClientRunThread worker(configurationPath);
+  ZR::CThreadGroup& group = *ZR::CRunContext::processDefaults().throttle;
   worker.threadStart();
   while (!worker.done()) {
     platform::sleepMs(static_cast<uint32_t>(percent));
-    auto cycle = ThrottleGroup::lockForCycle();
-    const auto& members = ThrottleGroup::members();
+    auto cycle = group.lockForCycle();
+    const auto& members = group.members();
     worker.handle().suspend();
     for (platform::Thread* member : members) member->suspend();
     platform::sleepMs(static_cast<uint32_t>(100 - percent));
@@ -82,7 +83,7 @@ int refuseConfiguration(const std::string& path) {
 
 int runClient(const std::string& configurationPath) {
   try {
-    CCMClient client;
+    CCMClient client(ZR::CRunContext::processDefaults());
     client.run(configurationPath);
     return 0;
   } catch (const CCacheManagerSpaceLimitException& e) {

@@ -60,4 +60,9 @@ struct PlanResult {
 // The plan points into `sets`, which must outlive it.
 PlanResult computeActionPlan(const SnapshotSets& sets, bool allInclude, const MergeObserver& observer = nullptr);
 
+// Writes the plan as an action set: the delete action and, when the plan
+// has one, the create action. False with `error` when it cannot be written
+// whole (the old file stays).
+bool writeActionPlan(const std::string& path, const ActionPlan& plan, std::string& error);
+
 }  // namespace dornik

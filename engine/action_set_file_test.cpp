@@ -1,4 +1,4 @@
-#include "engine/action_set_file.h"
+#include "actionset/action_set_file.h"
 
 #include <gtest/gtest.h>
 

@@ -4,7 +4,7 @@
 #include "bindings/zrcore/exception.h"
 #include "bindings/zrcore/log.h"
 #include "engine/action_plan.h"
-#include "engine/action_set_file.h"
+#include "actionset/action_set_file.h"
 #include "engine/dornik.h"
 #include "engine/exit_codes.h"
 #include "engine/snapshot.h"

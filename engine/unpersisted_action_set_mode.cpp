@@ -6,7 +6,7 @@
 
 #include "bindings/zrcore/log.h"
 #include "bindings/zrcore/xml_reader.h"
-#include "engine/action_set_file.h"
+#include "actionset/action_set_file.h"
 #include "engine/dornik.h"
 #include "engine/exit_codes.h"
 #include "engine/prefix_search.h"

@@ -1,6 +1,6 @@
 // The action-set reader of the client. A file that does not load yields no
 // action, so a broken file never runs half.
-#include "engine/action_set_file.h"
+#include "actionset/action_set_file.h"
 #include "fuzz/fuzz_support.h"
 
 using namespace fuzzsupport;

@@ -5,7 +5,7 @@
 
 #include "bindings/zrcore/xml_builder.h"
 #include "fuzz/fuzz_support.h"
-#include "service/ccm_client.h"
+#include "client/ccm_client.h"
 
 using namespace fuzzsupport;
 

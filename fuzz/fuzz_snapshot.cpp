@@ -3,7 +3,7 @@
 // Whatever two snapshots load, the action set written from their plan must
 // read back whole.
 #include "engine/action_plan.h"
-#include "engine/action_set_file.h"
+#include "actionset/action_set_file.h"
 #include "engine/snapshot.h"
 #include "fuzz/fuzz_support.h"
 

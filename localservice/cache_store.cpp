@@ -4,6 +4,7 @@
 #include <openssl/rand.h>
 #include <sqlite3.h>
 
+#include "bindings/cabinet/sqlite_statement.h"
 #include "platform/clock.h"
 #include "platform/env.h"
 #include "platform/path.h"
@@ -21,32 +22,7 @@ constexpr const char* kSchema =
     "CREATE TABLE IF NOT EXISTS ghosts (path TEXT PRIMARY KEY, storage TEXT NOT NULL, size INTEGER NOT NULL,"
     " updated INTEGER NOT NULL);";
 
-class Statement {
- public:
-  Statement(sqlite3* db, const char* sql) { sqlite3_prepare_v2(db, sql, -1, &stmt_, nullptr); }
-  ~Statement() { sqlite3_finalize(stmt_); }
-  Statement(const Statement&) = delete;
-  Statement& operator=(const Statement&) = delete;
-  Statement& bind(int i, const std::string& text) {
-    sqlite3_bind_text(stmt_, i, text.data(), static_cast<int>(text.size()), SQLITE_TRANSIENT);
-    return *this;
-  }
-  Statement& bind(int i, int64_t value) {
-    sqlite3_bind_int64(stmt_, i, value);
-    return *this;
-  }
-  bool row() { return stmt_ && sqlite3_step(stmt_) == SQLITE_ROW; }
-  bool done() { return stmt_ && sqlite3_step(stmt_) == SQLITE_DONE; }
-  std::string text(int i) const {
-    const unsigned char* t = sqlite3_column_text(stmt_, i);
-    return t ? std::string(reinterpret_cast<const char*>(t), static_cast<size_t>(sqlite3_column_bytes(stmt_, i))) : "";
-  }
-  int64_t integer(int i) const { return sqlite3_column_int64(stmt_, i); }
-  bool isNull(int i) const { return sqlite3_column_type(stmt_, i) == SQLITE_NULL; }
-
- private:
-  sqlite3_stmt* stmt_ = nullptr;
-};
+using Statement = ZR::CSqliteStatement;
 
 int64_t now() { return platform::unixTimeSeconds(); }
 

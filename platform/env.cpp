@@ -1,6 +1,7 @@
 #include "platform/env.h"
 
 #include <atomic>
+#include <cstdio>
 
 namespace platform {
 namespace {
@@ -17,6 +18,28 @@ Env* env() {
 ScopedEnvOverride::ScopedEnvOverride(Env* replacement) : previous_(currentEnv.exchange(replacement)) {}
 
 ScopedEnvOverride::~ScopedEnvOverride() { currentEnv.store(previous_); }
+
+std::string FileInfo::versionText() const {
+  return std::to_string(size) + ":" + std::to_string(modifiedUnixSeconds) + ":" + std::to_string(modifiedNanoseconds) +
+         ":" + std::to_string(device) + ":" + std::to_string(fileId);
+}
+
+bool FileInfo::parseVersionText(const std::string& text) {
+  unsigned long long parsedSize = 0, parsedDevice = 0, parsedFile = 0;
+  long long seconds = 0;
+  int nanoseconds = 0, consumed = 0;
+  if (std::sscanf(text.c_str(), "%llu:%lld:%d:%llu:%llu%n", &parsedSize, &seconds, &nanoseconds, &parsedDevice,
+                  &parsedFile, &consumed) != 5 ||
+      static_cast<size_t>(consumed) != text.size()) {
+    return false;
+  }
+  size = parsedSize;
+  modifiedUnixSeconds = seconds;
+  modifiedNanoseconds = nanoseconds;
+  device = parsedDevice;
+  fileId = parsedFile;
+  return true;
+}
 
 bool readFileToString(const std::string& path, std::string* out, std::string* error) {
   auto file = env()->openReadable(path, error);

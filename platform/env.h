@@ -36,10 +36,9 @@ struct FileInfo {
   }
   // The version as one text ("size:seconds:nanoseconds:device:file"), to
   // be compared with versionText() of a later look at the same name.
-  std::string versionText() const {
-    return std::to_string(size) + ":" + std::to_string(modifiedUnixSeconds) + ":" +
-           std::to_string(modifiedNanoseconds) + ":" + std::to_string(device) + ":" + std::to_string(fileId);
-  }
+  std::string versionText() const;
+  // Reads a versionText() back into the version fields; false for another text.
+  bool parseVersionText(const std::string& text);
 };
 
 // A file opened for sequential reading. REQUIRES: external synchronization.

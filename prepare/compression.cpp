@@ -12,12 +12,12 @@
 #include "bindings/zrcore/file.h"
 #include "bindings/zrcore/log.h"
 #include "bindings/zrcore/string_utils.h"
-#include "client/velkan_exceptions.h"
+#include "service/velkan_exceptions.h"
 #include "platform/clock.h"
 #include "platform/env.h"
 #include "platform/path.h"
 #include "platform/thread.h"
-#include "platform/unicode.h"
+#include "upload/prepared_copy.h"
 
 namespace velkan {
 namespace {
@@ -35,14 +35,42 @@ uint64_t uniqueTick() {
   return next;
 }
 
-[[noreturn]] void compressionFailed(const std::string& source) {
+[[noreturn]] void compressionFailed(const std::string& source, std::string* why, const std::string& reason) {
+  if (why) *why = reason;
   throw CVelkanException("Compression of : " + source + " failed. \n");
 }
 
-struct GzipCloser {
-  void operator()(gzFile file) const {
-    if (file) gzclose(file);
+// zlib's deflate with the gzip wrapper, at the default level.
+class GzipStream {
+ public:
+  GzipStream() { ok_ = deflateInit2(&z_, Z_DEFAULT_COMPRESSION, Z_DEFLATED, 15 + 16, 8, Z_DEFAULT_STRATEGY) == Z_OK; }
+  ~GzipStream() {
+    if (ok_) deflateEnd(&z_);
   }
+  GzipStream(const GzipStream&) = delete;
+  GzipStream& operator=(const GzipStream&) = delete;
+
+  bool ok() const { return ok_; }
+  // Compresses `length` bytes (the last call with `finish`) into `out`.
+  bool write(const char* data, size_t length, bool finish, platform::WritableFile& out) {
+    z_.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(data));
+    z_.avail_in = static_cast<uInt>(length);
+    int rc;
+    do {
+      z_.next_out = reinterpret_cast<Bytef*>(buffer_);
+      z_.avail_out = sizeof buffer_;
+      rc = deflate(&z_, finish ? Z_FINISH : Z_NO_FLUSH);
+      if (rc == Z_STREAM_ERROR) return false;
+      size_t produced = sizeof buffer_ - z_.avail_out;
+      if (produced > 0 && !out.append(buffer_, produced)) return false;
+    } while (z_.avail_out == 0 || (finish && rc != Z_STREAM_END));
+    return true;
+  }
+
+ private:
+  z_stream z_{};
+  bool ok_ = false;
+  char buffer_[128 * 1024];
 };
 
 }  // namespace
@@ -54,33 +82,27 @@ std::string makeUniqueName(const std::string& directory, const std::string& base
   return directory + prefix + ZR::CFileUtils::fileNameFromPath(base);
 }
 
-void gzipFile(const std::string& source, const std::string& target) {
+void gzipFile(const std::string& source, const std::string& target, std::string* why) {
   ZR::CFile in(source, "r");
-  if (!in.isValid()) compressionFailed(source);
+  if (!in.isValid()) compressionFailed(source, why, in.lastError());
+  std::string error;
   std::string host = platform::hostPath(target);
-#ifdef _WIN32
-  std::unique_ptr<gzFile_s, GzipCloser> out(gzopen_w(platform::utf8ToWide(host).c_str(), "wb"));
-#else
-  std::unique_ptr<gzFile_s, GzipCloser> out(gzopen(host.c_str(), "wb"));
-#endif
-  if (!out) compressionFailed(source);
+  std::unique_ptr<platform::WritableFile> out = platform::env()->openWritable(host, &error);
+  if (!out) compressionFailed(source, why, error);
+  PreparedCopy partial(target);  // a copy that is not whole is never handed on
+  auto stream = std::make_unique<GzipStream>();
+  if (!stream->ok()) compressionFailed(source, why, "out of memory for the compressor");
   std::vector<char> block(128 * 1024);
-  bool ok = true;
   for (;;) {
     int64_t got = in.read(block.data(), block.size());
-    if (got < 0) ok = false;
-    if (got <= 0) break;
-    if (gzwrite(out.get(), block.data(), static_cast<unsigned>(got)) != static_cast<int>(got)) {
-      ok = false;
-      break;
+    if (got < 0) compressionFailed(source, why, "cannot read " + source);
+    if (!stream->write(block.data(), static_cast<size_t>(got), got == 0, *out)) {
+      compressionFailed(source, why, "cannot write " + host + " (disk full?)");
     }
+    if (got == 0) break;
   }
-  // gzclose flushes the last block: a full disk shows here.
-  ok = gzclose(out.release()) == Z_OK && ok;
-  if (!ok) {
-    platform::env()->removeFile(host);
-    compressionFailed(source);
-  }
+  if (!out->close()) compressionFailed(source, why, "cannot store " + host + " (disk full?)");
+  partial.release();
 }
 
 bool compressObject(const std::string& path, const std::string& objMime, std::string& transcoded, std::string& metadata,
@@ -94,7 +116,13 @@ bool compressObject(const std::string& path, const std::string& objMime, std::st
     name = makeUniqueName(context.transcodedFolder, "localzip");
   }
   transcoded = name + ".zip";
-  gzipFile(path, transcoded);
+  std::string why;
+  try {
+    gzipFile(path, transcoded, &why);
+  } catch (const CVelkanException&) {
+    if (context.log) context.log->error("%s", ("cannot compress " + path + ": " + why).c_str());
+    throw;
+  }
   metadata = "cache.mimetype=" + objMime + "\ncache.encoding=gzip\n";
   return true;
 }

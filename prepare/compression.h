@@ -16,11 +16,12 @@ namespace velkan {
 // tick number is raised past the last one used when the clock has not moved.
 std::string makeUniqueName(const std::string& directory, const std::string& base);
 
-// Writes a gzip copy (default level) of `source` to `target`, streaming.
-// Throws CVelkanException "Compression of : <source> failed. \n" when the
-// source cannot be read or the copy cannot be written whole (a partial copy
-// is removed, never handed on).
-void gzipFile(const std::string& source, const std::string& target);
+// Writes a gzip copy (default level) of `source` to `target`, streaming,
+// through the platform's file layer. Throws CVelkanException "Compression
+// of : <source> failed. \n" when the source cannot be read or the copy
+// cannot be written whole (a partial copy is removed, never handed on);
+// `why` (may be null) then receives the reason.
+void gzipFile(const std::string& source, const std::string& target, std::string* why = nullptr);
 
 struct CompressionContext {
   std::string transcodedFolder;  // ends with a separator

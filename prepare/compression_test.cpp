@@ -5,7 +5,7 @@
 
 #include <set>
 
-#include "client/velkan_exceptions.h"
+#include "service/velkan_exceptions.h"
 #include "platform/env.h"
 #include "tests/test_support.h"
 

@@ -5,37 +5,47 @@
 
 #include <string>
 
+#include "bindings/cabinet/run_context.h"
 #include "bindings/zrcore/thread.h"
-#include "client/action_queue.h"
 #include "prepare/image_transcoder.h"
+#include "prepare/preparation_host.h"
 #include "prepare/transcoded_folder.h"
+#include "upload/action_queue.h"
+#include "upload/upload_item.h"
 
 namespace velkan {
-
-class CCMClient;
 
 class CCPUBoundThread : public ZR::CThread {
  public:
   // Prepares this run's transcoded folder and starts the thread at once.
-  CCPUBoundThread(CActionQueue& transcodeQueue, CActionQueue& uploadQueue, CCMClient& client);
+  CCPUBoundThread(CActionQueue& transcodeQueue, CActionQueue& uploadQueue, PreparationHost& host,
+                  const ZR::CRunContext& context = ZR::CRunContext::processDefaults());
   // Waits for the thread (it ends at its stop item).
   ~CCPUBoundThread() override;
 
   int run() override;
   // One item: false for a stop item (not forwarded), true otherwise.
   bool prepareObject(WorkItem item);
-  // True when a re-encoded copy was written to `transcoded`.
+  // True when a re-encoded copy was written to `transcoded`; `metadata`
+  // receives the picture's lines (sizes included).
   bool transcodePicture(const std::string& path, const std::string& objMime, std::string& transcoded,
                         std::string& metadata);
-  // The image size lines of the origin and of the sent picture.
+  // The image size lines of the origin and of the sent picture, read from
+  // the files.
   void appendImageSizes(const std::string& originPath, const std::string& sentPath, std::string& out);
 
   const std::string& transcodedFolder() const { return folder_.path(); }
 
  private:
+  // The picture step with what is known of the file; sets the copy's path
+  // and size in `item`.
+  void preparePicture(UploadItem& item);
+  void compress(UploadItem& item);
+
   CActionQueue& transcodeQueue_;
   CActionQueue& uploadQueue_;
-  CCMClient& client_;
+  PreparationHost& host_;
+  ZR::CRunContext context_;
   TranscodedFolder folder_;
   TranscodeParameters parameters_;
 };

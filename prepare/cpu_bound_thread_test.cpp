@@ -8,13 +8,28 @@
 #include "bindings/zrcore/log.h"
 #include "platform/env.h"
 #include "platform/process.h"
-#include "service/ccm_client.h"
 #include "tests/image_fixtures.h"
 #include "tests/test_support.h"
 
 namespace {
 
 using velkan::WorkItem;
+
+// The run the worker serves: its settings, its queues, the stop flag.
+class TestHost : public velkan::PreparationHost {
+ public:
+  explicit TestHost(velkan::PreparationSettings settings)
+      : settings_(std::move(settings)), transcode_("test-transcode"), upload_("test-upload") {}
+  const velkan::PreparationSettings& preparationSettings() const override { return settings_; }
+  bool uploadsStopped() const override { return false; }
+  velkan::CActionQueue& transcodeQueue() { return transcode_; }
+  velkan::CActionQueue& uploadQueue() { return upload_; }
+
+ private:
+  velkan::PreparationSettings settings_;
+  velkan::CActionQueue transcode_;
+  velkan::CActionQueue upload_;
+};
 
 class Worker : public ::testing::Test {
  protected:
@@ -29,15 +44,13 @@ class Worker : public ::testing::Test {
     ZR::CLogManager::shutdown();
     ZR::CConfigManager::reset();
   }
-  std::unique_ptr<velkan::CCMClient> client(const std::string& extra) {
-    testsupport::writeFile(dir_.file("cfg.xml"),
-                           "<CachingPolicyEngineConfiguration><cacheManagerClient server='127.0.0.1:1'>"
-                           "<accessDocument path='a'/><actionset path='b'/><CompressionWait value='0'/>"
-                           "<transcodedFolder path='" + dir_.file("transcoded") + "'/>" + extra +
-                           "</cacheManagerClient></CachingPolicyEngineConfiguration>");
-    auto c = std::make_unique<velkan::CCMClient>();
-    c->configure(dir_.file("cfg.xml"));
-    return c;
+  // No pause before compressing; copies under the scratch folder.
+  std::unique_ptr<TestHost> client(int32_t compressionExeSize = -1, const std::string& folder = "") {
+    velkan::PreparationSettings settings;
+    settings.compressionWaitMs = 0;
+    settings.compressionExeSize = compressionExeSize;
+    settings.transcodedFolder = folder.empty() ? dir_.file("transcoded") : folder;
+    return std::make_unique<TestHost>(settings);
   }
   static std::string value(const WorkItem& item, const char* key) {
     auto found = item.find(key);
@@ -55,7 +68,7 @@ TEST_F(Worker, PreparesEachKindAndHandsItOn) {
   testsupport::writeFile(dir_.file("notes.txt"), "text text text");
   testsupport::writeFile(dir_.file("big.exe"), std::string(5000, 'M'));
   testsupport::writeFile(dir_.file("broken.png"), "not a png");
-  auto c = client("<CompressionExeSize value='1000'/>");
+  auto c = client(1000);
   struct Case {
     std::string name, mime;
     std::string transcodedPattern;  // empty: no copy
@@ -104,7 +117,7 @@ TEST_F(Worker, PreparesEachKindAndHandsItOn) {
 
 TEST_F(Worker, ExecutablesUnderTheDefaultLimitAreCompressedAndFailuresAreLogged) {
   testsupport::writeFile(dir_.file("big.exe"), std::string(5000, 'M'));
-  auto c = client("");
+  auto c = client();
   c->transcodeQueue().put(WorkItem{{"object", dir_.file("missing.txt")}, {"objMime", "text/plain"}});
   c->transcodeQueue().put(WorkItem{{"object", dir_.file("big.exe")}, {"objMime", "application/binary"}});
   c->transcodeQueue().put(WorkItem{});
@@ -121,7 +134,7 @@ TEST_F(Worker, ExecutablesUnderTheDefaultLimitAreCompressedAndFailuresAreLogged)
 }
 
 TEST_F(Worker, TwoRunsKeepTheirOwnCopiesAndAbandonedOnesAreCleared) {
-  auto c = client("");
+  auto c = client();
   platform::Env* env = platform::Env::defaultEnv();
   std::string base = dir_.file("transcoded");
   env->createDirectories(base + "/run-1-1");
@@ -147,13 +160,8 @@ TEST_F(Worker, WithoutAUsableTranscodedFolderFilesGoUnchangedAndNothingLandsInTh
   testsupport::ScopedVariable cache("XDG_CACHE_HOME", dir_.file("blocker/cache"));
   testsupport::writeFile(dir_.file("notes.txt"), "text text text");
   testsupport::writeJpeg(dir_.file("large.jpg"), 2000, 1000);
-  testsupport::writeFile(dir_.file("cfg.xml"),
-                         "<CachingPolicyEngineConfiguration><cacheManagerClient server='127.0.0.1:1'>"
-                         "<accessDocument path='a'/><actionset path='b'/><CompressionWait value='0'/>"
-                         "<transcodedFolder path='" + dir_.file("blocker/transcoded") +
-                         "'/></cacheManagerClient></CachingPolicyEngineConfiguration>");
-  velkan::CCMClient c;
-  c.configure(dir_.file("cfg.xml"));
+  auto host = client(-1, dir_.file("blocker/transcoded"));
+  TestHost& c = *host;
   std::vector<std::string> before;
   platform::Env::defaultEnv()->listDirectory(platform::currentFolder(), &before);
   c.transcodeQueue().put(WorkItem{{"object", dir_.file("notes.txt")}, {"objMime", "text/plain"}});

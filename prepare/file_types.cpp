@@ -33,14 +33,7 @@ void mimeTypeOf(const std::string& path, std::string& mime, int32_t& genericType
   ZR::CMimeHelper::typeFromExtension(path, mime, genericType);
 }
 
-std::string docTypeOf(const std::string& path) {
-  // The C library's splitting: the last component, from its last dot.
-  size_t separator = path.find_last_of("\\/");
-  std::string name = separator == std::string::npos ? path : path.substr(separator + 1);
-  size_t dot = name.rfind('.');
-  if (dot == std::string::npos || name.size() - dot < 2) return "";
-  return name.substr(dot + 1);
-}
+std::string docTypeOf(const std::string& path) { return ZR::documentTypeOf(path); }
 
 bool isImageFile(const std::string& path) {
   int32_t code = typeCodeOf(path);

@@ -15,19 +15,89 @@
 
 #include "platform/env.h"
 #include "platform/path.h"
-#include "platform/unicode.h"
 
 namespace velkan {
 namespace {
 
-struct FileCloser {
-  void operator()(FILE* f) const {
-    if (f) std::fclose(f);
+// A picture file read through the platform's file layer, in large blocks,
+// with the look-ahead and skipping the decoders' read callbacks need.
+class ImageSource {
+ public:
+  static std::unique_ptr<ImageSource> open(const std::string& path) {
+    std::string error;
+    auto file = platform::env()->openReadable(platform::hostPath(path), &error);
+    return file ? std::unique_ptr<ImageSource>(new ImageSource(std::move(file))) : nullptr;
   }
-};
-using FilePtr = std::unique_ptr<FILE, FileCloser>;
 
-FilePtr openFile(const std::string& path) { return FilePtr(platform::openCFile(platform::hostPath(path), "rb")); }
+  // The next buffered bytes (at least one unless the file ended): for
+  // libjpeg's source manager. False at the end or on a read failure.
+  bool next(const uint8_t*& data, size_t& length) {
+    if (start_ == end_ && !refill()) return false;
+    data = buffer_.data() + start_;
+    length = end_ - start_;
+    start_ = end_;
+    return true;
+  }
+  // Up to `length` bytes; fewer only at the end of the file.
+  size_t read(void* out, size_t length) {
+    size_t done = 0;
+    auto* target = static_cast<uint8_t*>(out);
+    while (done < length) {
+      if (start_ == end_ && !refill()) break;
+      size_t n = std::min(length - done, end_ - start_);
+      std::memcpy(target + done, buffer_.data() + start_, n);
+      start_ += n;
+      done += n;
+    }
+    return done;
+  }
+  void skip(size_t length) {
+    while (length > 0) {
+      if (start_ == end_ && !refill()) return;
+      size_t n = std::min(length, end_ - start_);
+      start_ += n;
+      length -= n;
+    }
+  }
+  bool atEnd() {
+    return start_ == end_ && !refill();
+  }
+  // The first bytes of the file without taking them; fewer when it is shorter.
+  size_t peek(uint8_t* out, size_t length) {
+    while (end_ - start_ < length && !ended_) {
+      if (start_ > 0) {
+        std::memmove(buffer_.data(), buffer_.data() + start_, end_ - start_);
+        end_ -= start_;
+        start_ = 0;
+      }
+      int64_t got = file_->read(reinterpret_cast<char*>(buffer_.data() + end_), buffer_.size() - end_);
+      if (got <= 0) ended_ = true;
+      if (got > 0) end_ += static_cast<size_t>(got);
+    }
+    size_t n = std::min(length, end_ - start_);
+    std::memcpy(out, buffer_.data() + start_, n);
+    return n;
+  }
+
+ private:
+  explicit ImageSource(std::unique_ptr<platform::ReadableFile> file) : file_(std::move(file)), buffer_(64 * 1024) {}
+  bool refill() {
+    if (ended_) return false;
+    int64_t got = file_->read(reinterpret_cast<char*>(buffer_.data()), buffer_.size());
+    if (got <= 0) {
+      ended_ = true;
+      return false;
+    }
+    start_ = 0;
+    end_ = static_cast<size_t>(got);
+    return true;
+  }
+
+  std::unique_ptr<platform::ReadableFile> file_;
+  std::vector<uint8_t> buffer_;
+  size_t start_ = 0, end_ = 0;
+  bool ended_ = false;
+};
 
 bool sizeAllowed(uint64_t width, uint64_t height, std::string& error) {
   if (width == 0 || height == 0) {
@@ -64,10 +134,48 @@ void onJpegError(j_common_ptr info) {
 
 void onJpegMessage(j_common_ptr, int) {}  // warnings stay quiet
 
+// libjpeg's source manager on an ImageSource; a file that ends early gets
+// an end-of-image marker, so the decoder reports a short picture.
+struct JpegSource {
+  jpeg_source_mgr manager;
+  ImageSource* source;
+};
+
+const JOCTET kJpegEnd[2] = {0xFF, JPEG_EOI};
+
+boolean fillJpegInput(j_decompress_ptr info) {
+  auto* s = reinterpret_cast<JpegSource*>(info->src);
+  const uint8_t* data = nullptr;
+  size_t length = 0;
+  if (!s->source->next(data, length)) {
+    data = kJpegEnd;
+    length = sizeof kJpegEnd;
+  }
+  info->src->next_input_byte = data;
+  info->src->bytes_in_buffer = length;
+  return TRUE;
+}
+
+void skipJpegInput(j_decompress_ptr info, long count) {
+  if (count <= 0) return;
+  size_t n = static_cast<size_t>(count);
+  if (n <= info->src->bytes_in_buffer) {
+    info->src->next_input_byte += n;
+    info->src->bytes_in_buffer -= n;
+    return;
+  }
+  n -= info->src->bytes_in_buffer;
+  info->src->bytes_in_buffer = 0;
+  reinterpret_cast<JpegSource*>(info->src)->source->skip(n);
+}
+
+void noJpegAction(j_decompress_ptr) {}
+
 struct JpegDecode {
   jpeg_decompress_struct info;
   JpegError error;
-  FILE* file = nullptr;
+  JpegSource source;
+  ImageSource* file = nullptr;
   Image* image = nullptr;
   int minWidth = 0, minHeight = 0;
   bool headerOnly = false;
@@ -107,7 +215,15 @@ bool runJpegDecode(JpegDecode* d) {
     return false;
   }
   jpeg_create_decompress(&d->info);
-  jpeg_stdio_src(&d->info, d->file);
+  d->source.source = d->file;
+  d->source.manager.init_source = noJpegAction;
+  d->source.manager.fill_input_buffer = fillJpegInput;
+  d->source.manager.skip_input_data = skipJpegInput;
+  d->source.manager.resync_to_restart = jpeg_resync_to_restart;
+  d->source.manager.term_source = noJpegAction;
+  d->source.manager.next_input_byte = nullptr;
+  d->source.manager.bytes_in_buffer = 0;
+  d->info.src = &d->source.manager;
   jpeg_save_markers(&d->info, JPEG_APP0 + 1, 0xFFFF);
   jpeg_read_header(&d->info, TRUE);
   d->image->width = static_cast<int>(d->info.image_width);
@@ -146,7 +262,7 @@ bool runJpegDecode(JpegDecode* d) {
   return true;
 }
 
-bool decodeJpeg(FILE* file, Image& image, std::string& error, int minWidth, int minHeight, bool headerOnly) {
+bool decodeJpeg(ImageSource* file, Image& image, std::string& error, int minWidth, int minHeight, bool headerOnly) {
   auto d = std::make_unique<JpegDecode>();
   d->info.err = jpeg_std_error(&d->error.manager);
   d->error.manager.error_exit = onJpegError;
@@ -209,7 +325,7 @@ struct PngDecode {
   png_structp png = nullptr;
   png_infop info = nullptr;
   png_infop endInfo = nullptr;
-  FILE* file = nullptr;
+  ImageSource* file = nullptr;
   Image* image = nullptr;
   bool headerOnly = false;
   std::vector<png_bytep> rows;
@@ -224,6 +340,11 @@ void onPngError(png_structp png, png_const_charp message) {
 
 void onPngWarning(png_structp, png_const_charp) {}
 
+void readPngBytes(png_structp png, png_bytep data, png_size_t length) {
+  auto* source = static_cast<ImageSource*>(png_get_io_ptr(png));
+  if (source->read(data, length) != length) png_error(png, "file ends early");
+}
+
 void readPngExif(PngDecode* d, png_infop info) {
   png_uint_32 length = 0;
   png_bytep data = nullptr;
@@ -234,7 +355,7 @@ void readPngExif(PngDecode* d, png_infop info) {
 
 bool runPngDecode(PngDecode* d) {
   if (setjmp(png_jmpbuf(d->png))) return false;
-  png_init_io(d->png, d->file);
+  png_set_read_fn(d->png, d->file, readPngBytes);
   png_set_user_limits(d->png, 1000000, 1000000);
   png_set_chunk_cache_max(d->png, 1000);
   png_set_chunk_malloc_max(d->png, 16 * 1024 * 1024);
@@ -266,7 +387,7 @@ bool runPngDecode(PngDecode* d) {
   return true;
 }
 
-bool decodePng(FILE* file, Image& image, std::string& error, bool headerOnly) {
+bool decodePng(ImageSource* file, Image& image, std::string& error, bool headerOnly) {
   auto d = std::make_unique<PngDecode>();
   d->png = png_create_read_struct(PNG_LIBPNG_VER_STRING, d.get(), onPngError, onPngWarning);
   if (!d->png) {
@@ -333,15 +454,13 @@ bool runPngEncode(PngEncode* e) {
 // ---- GIF: the first frame only, read frame by frame -------------------------
 
 int readGifBytes(GifFileType* gif, GifByteType* into, int length) {
-  return static_cast<int>(std::fread(into, 1, static_cast<size_t>(length), static_cast<FILE*>(gif->UserData)));
+  if (length <= 0) return 0;
+  return static_cast<int>(static_cast<ImageSource*>(gif->UserData)->read(into, static_cast<size_t>(length)));
 }
 
-bool decodeGif(const std::string& path, Image& image, std::string& error, bool headerOnly) {
+bool decodeGif(ImageSource* file, Image& image, std::string& error, bool headerOnly) {
   int status = 0;
-  // Read through our FILE, so that the name reaches the system in its
-  // wide form where that is needed.
-  FilePtr file = openFile(path);
-  GifFileType* gif = file ? DGifOpen(file.get(), readGifBytes, &status) : nullptr;
+  GifFileType* gif = file ? DGifOpen(file, readGifBytes, &status) : nullptr;
   if (!file) status = D_GIF_ERR_OPEN_FAILED;
   if (!gif) {
     const char* reason = GifErrorString(status);  // null for codes it does not know
@@ -416,18 +535,59 @@ bool decodeGif(const std::string& path, Image& image, std::string& error, bool h
 
 void quietTiff(const char*, const char*, va_list) {}
 
-bool decodeTiff(const std::string& path, Image& image, std::string& error, bool headerOnly) {
+// TIFF seeks all over its file: it is read whole, then served from memory.
+struct TiffMemory {
+  std::vector<uint8_t> bytes;
+  uint64_t at = 0;
+};
+
+constexpr uint64_t kMaxTiffFile = uint64_t{1} << 30;
+
+tmsize_t readTiff(thandle_t handle, void* out, tmsize_t size) {
+  auto* m = static_cast<TiffMemory*>(handle);
+  uint64_t n = std::min<uint64_t>(static_cast<uint64_t>(size), m->bytes.size() - std::min<uint64_t>(m->at, m->bytes.size()));
+  if (n > 0) std::memcpy(out, m->bytes.data() + m->at, static_cast<size_t>(n));
+  m->at += n;
+  return static_cast<tmsize_t>(n);
+}
+
+tmsize_t writeTiff(thandle_t, void*, tmsize_t) { return 0; }
+
+toff_t seekTiff(thandle_t handle, toff_t offset, int whence) {
+  auto* m = static_cast<TiffMemory*>(handle);
+  uint64_t base = whence == SEEK_CUR ? m->at : whence == SEEK_END ? m->bytes.size() : 0;
+  m->at = base + offset;
+  return m->at;
+}
+
+int closeTiff(thandle_t) { return 0; }
+
+toff_t sizeTiff(thandle_t handle) { return static_cast<TiffMemory*>(handle)->bytes.size(); }
+
+bool readWholeSource(ImageSource* file, std::vector<uint8_t>& out, uint64_t limit) {
+  uint8_t block[64 * 1024];
+  for (;;) {
+    size_t got = file->read(block, sizeof block);
+    if (got == 0) return true;
+    if (out.size() + got > limit) return false;
+    out.insert(out.end(), block, block + got);
+  }
+}
+
+bool decodeTiff(ImageSource* file, Image& image, std::string& error, bool headerOnly) {
   static bool silenced = [] {
     TIFFSetErrorHandler(quietTiff);
     TIFFSetWarningHandler(quietTiff);
     return true;
   }();
   (void)silenced;
-#ifdef _WIN32
-  TIFF* opened = TIFFOpenW(platform::utf8ToWide(platform::hostPath(path)).c_str(), "r");
-#else
-  TIFF* opened = TIFFOpen(platform::hostPath(path).c_str(), "r");
-#endif
+  TiffMemory memory;
+  if (!readWholeSource(file, memory.bytes, kMaxTiffFile)) {
+    error = "TIFF: the file is larger than allowed";
+    return false;
+  }
+  TIFF* opened = TIFFClientOpen("picture", "rm", &memory, readTiff, writeTiff, seekTiff, closeTiff, sizeTiff, nullptr,
+                                nullptr);
   std::unique_ptr<TIFF, void (*)(TIFF*)> tif(opened, TIFFClose);
   if (!tif) {
     error = "TIFF: cannot open";
@@ -466,14 +626,22 @@ bool decodeTiff(const std::string& path, Image& image, std::string& error, bool 
 
 // ---- BMP -----------------------------------------------------------------
 
-bool decodeBmp(const std::string& path, Image& image, std::string& error, bool headerOnly) {
-  FilePtr file = openFile(path);
+int readStb(void* user, char* out, int size) {
+  return size <= 0 ? 0 : static_cast<int>(static_cast<ImageSource*>(user)->read(out, static_cast<size_t>(size)));
+}
+
+void skipStb(void* user, int count) {
+  if (count > 0) static_cast<ImageSource*>(user)->skip(static_cast<size_t>(count));
+}
+
+int endOfStb(void* user) { return static_cast<ImageSource*>(user)->atEnd() ? 1 : 0; }
+
+const stbi_io_callbacks kStbCallbacks = {readStb, skipStb, endOfStb};
+
+// stb reads the header again for the pixels: the file is opened twice.
+bool decodeBmp(const std::string& path, ImageSource* file, Image& image, std::string& error, bool headerOnly) {
   int width = 0, height = 0, channels = 0;
-  if (!file) {
-    error = "BMP: cannot open";
-    return false;
-  }
-  if (!stbi_info_from_file(file.get(), &width, &height, &channels)) {
+  if (!stbi_info_from_callbacks(&kStbCallbacks, file, &width, &height, &channels)) {
     error = std::string("BMP: ") + stbi_failure_reason();
     return false;
   }
@@ -481,7 +649,13 @@ bool decodeBmp(const std::string& path, Image& image, std::string& error, bool h
   image.height = height;
   if (headerOnly) return true;
   if (!sizeAllowed(static_cast<uint64_t>(width), static_cast<uint64_t>(height), error)) return false;
-  std::unique_ptr<stbi_uc, void (*)(void*)> pixels(stbi_load_from_file(file.get(), &width, &height, &channels, 4), stbi_image_free);
+  std::unique_ptr<ImageSource> again = ImageSource::open(path);
+  if (!again) {
+    error = "BMP: cannot open";
+    return false;
+  }
+  std::unique_ptr<stbi_uc, void (*)(void*)> pixels(
+      stbi_load_from_callbacks(&kStbCallbacks, again.get(), &width, &height, &channels, 4), stbi_image_free);
   if (!pixels) {
     error = std::string("BMP: ") + stbi_failure_reason();
     return false;
@@ -491,37 +665,44 @@ bool decodeBmp(const std::string& path, Image& image, std::string& error, bool h
   return true;
 }
 
+ImageFormat formatOf(const uint8_t* magic, size_t length) {
+  if (length < 4) return ImageFormat::Unknown;
+  if (magic[0] == 0xFF && magic[1] == 0xD8 && magic[2] == 0xFF) return ImageFormat::Jpeg;
+  if (length >= 8 && std::memcmp(magic, "\x89PNG\r\n\x1a\n", 8) == 0) return ImageFormat::Png;
+  if (length >= 6 && (std::memcmp(magic, "GIF87a", 6) == 0 || std::memcmp(magic, "GIF89a", 6) == 0)) {
+    return ImageFormat::Gif;
+  }
+  if (magic[0] == 'B' && magic[1] == 'M') return ImageFormat::Bmp;
+  if (std::memcmp(magic, "II*\0", 4) == 0 || std::memcmp(magic, "MM\0*", 4) == 0) return ImageFormat::Tiff;
+  return ImageFormat::Unknown;
+}
+
 bool decode(const std::string& path, Image& image, std::string& error, int minWidth, int minHeight, bool headerOnly) {
   image = Image();
-  ImageFormat format = sniffImageFormat(path);
-  if (format == ImageFormat::Gif) return decodeGif(path, image, error, headerOnly);
-  if (format == ImageFormat::Tiff) return decodeTiff(path, image, error, headerOnly);
-  if (format == ImageFormat::Bmp) return decodeBmp(path, image, error, headerOnly);
-  if (format == ImageFormat::Unknown) {
-    error = "not a picture this program can read";
-    return false;
-  }
-  FilePtr file = openFile(path);
+  std::unique_ptr<ImageSource> file = ImageSource::open(path);
   if (!file) {
     error = "cannot open";
     return false;
   }
-  if (format == ImageFormat::Jpeg) return decodeJpeg(file.get(), image, error, minWidth, minHeight, headerOnly);
-  return decodePng(file.get(), image, error, headerOnly);
+  uint8_t magic[8] = {};
+  switch (formatOf(magic, file->peek(magic, sizeof magic))) {
+    case ImageFormat::Jpeg: return decodeJpeg(file.get(), image, error, minWidth, minHeight, headerOnly);
+    case ImageFormat::Png: return decodePng(file.get(), image, error, headerOnly);
+    case ImageFormat::Gif: return decodeGif(file.get(), image, error, headerOnly);
+    case ImageFormat::Tiff: return decodeTiff(file.get(), image, error, headerOnly);
+    case ImageFormat::Bmp: return decodeBmp(path, file.get(), image, error, headerOnly);
+    case ImageFormat::Unknown: break;
+  }
+  error = "not a picture this program can read";
+  return false;
 }
 
 }  // namespace
 
 ImageFormat sniffImageFormat(const std::string& path) {
-  FilePtr file = openFile(path);
-  unsigned char magic[8] = {};
-  if (!file || std::fread(magic, 1, sizeof magic, file.get()) < 4) return ImageFormat::Unknown;
-  if (magic[0] == 0xFF && magic[1] == 0xD8 && magic[2] == 0xFF) return ImageFormat::Jpeg;
-  if (std::memcmp(magic, "\x89PNG\r\n\x1a\n", 8) == 0) return ImageFormat::Png;
-  if (std::memcmp(magic, "GIF87a", 6) == 0 || std::memcmp(magic, "GIF89a", 6) == 0) return ImageFormat::Gif;
-  if (magic[0] == 'B' && magic[1] == 'M') return ImageFormat::Bmp;
-  if (std::memcmp(magic, "II*\0", 4) == 0 || std::memcmp(magic, "MM\0*", 4) == 0) return ImageFormat::Tiff;
-  return ImageFormat::Unknown;
+  std::unique_ptr<ImageSource> file = ImageSource::open(path);
+  uint8_t magic[8] = {};
+  return file ? formatOf(magic, file->peek(magic, sizeof magic)) : ImageFormat::Unknown;
 }
 
 bool readImageSize(const std::string& path, int& width, int& height) {

@@ -83,7 +83,8 @@ void scaledSize(uint32_t w, uint32_t h, uint32_t mw, uint32_t mh, uint32_t& nw, 
 }
 
 int transcodeImage(const std::string& path, MimeType& type, const TranscodeParameters& parameters,
-                   std::vector<uint8_t>& buffer, bool forcePng, bool copyProperties, ZR::CLogger* log) {
+                   std::vector<uint8_t>& buffer, bool forcePng, bool copyProperties, ZR::CLogger* log,
+                   const PictureSize* known, PictureSize* result) {
   try {
     bool keepProperties = true;
     if (type.subtype() == "bmp" || type.subtype() == "tiff" || forcePng) {
@@ -95,8 +96,8 @@ int transcodeImage(const std::string& path, MimeType& type, const TranscodeParam
       if (log) log->trace("Unable to locate encoder for: %s", type.subtype().c_str());
       return -1;
     }
-    int width = 0, height = 0;
-    readImageSize(path, width, height);
+    int width = known ? known->width : 0, height = known ? known->height : 0;
+    if (!known) readImageSize(path, width, height);
     uint32_t mh = static_cast<uint32_t>(parameters.maxHeight), mw = static_cast<uint32_t>(parameters.maxWidth);
     bool scale = mh != 0 && mw != 0 && (static_cast<uint32_t>(height) > mh || static_cast<uint32_t>(width) > mw);
     uint32_t nw = static_cast<uint32_t>(width), nh = static_cast<uint32_t>(height);
@@ -126,6 +127,7 @@ int transcodeImage(const std::string& path, MimeType& type, const TranscodeParam
       if (log) log->error("%s", error.c_str());
       return -1;
     }
+    if (result) *result = PictureSize{static_cast<int32_t>(nh), static_cast<int32_t>(nw)};
     return 0;
   } catch (const std::exception&) {
     if (log) log->error("Exception caught transcoding image.");
@@ -134,13 +136,13 @@ int transcodeImage(const std::string& path, MimeType& type, const TranscodeParam
 }
 
 std::string transformImage(const std::string& path, std::vector<uint8_t>& buffer, const TranscodeParameters& parameters,
-                           ZR::CLogger* log) {
+                           ZR::CLogger* log, const PictureSize* known, PictureSize* result) {
   std::string mime;
   int32_t generic = 0;
   mimeTypeOf(path, mime, generic);
   MimeType type(mime);
   if (type.matches(MimeType("image", "gif"))) type = MimeType("image", "png");
-  if (transcodeImage(path, type, parameters, buffer, false, true, log) != 0) {
+  if (transcodeImage(path, type, parameters, buffer, false, true, log, known, result) != 0) {
     if (log) log->info("%s", ("Image transformation for : " + path + " failed. \n").c_str());
     return "application/octet-stream";
   }

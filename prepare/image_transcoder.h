@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "prepare/file_types.h"
+#include "upload/upload_item.h"
 
 namespace ZR {
 class CLogger;
@@ -37,13 +38,16 @@ void scaledSize(uint32_t width, uint32_t height, uint32_t maxWidth, uint32_t max
 
 // Encodes the picture for upload; returns its MIME type, or
 // "application/octet-stream" when it could not be transcoded (logged).
+// `known` (may be null) is the picture's size when the caller read it
+// already; `result` (may be null) receives the size of the encoded picture.
 std::string transformImage(const std::string& path, std::vector<uint8_t>& buffer, const TranscodeParameters& parameters,
-                           ZR::CLogger* log);
+                           ZR::CLogger* log, const PictureSize* known = nullptr, PictureSize* result = nullptr);
 
 // Decodes, scales into the bounds when needed and encodes as `type` (BMP
 // and TIFF, and everything when forcePng, become PNG). Properties (EXIF)
 // of GIF, JPEG and PNG sources go along when copyProperties. 0 or -1.
 int transcodeImage(const std::string& path, MimeType& type, const TranscodeParameters& parameters,
-                   std::vector<uint8_t>& buffer, bool forcePng, bool copyProperties, ZR::CLogger* log);
+                   std::vector<uint8_t>& buffer, bool forcePng, bool copyProperties, ZR::CLogger* log,
+                   const PictureSize* known = nullptr, PictureSize* result = nullptr);
 
 }  // namespace velkan

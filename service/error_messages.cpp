@@ -2,7 +2,7 @@
 
 #include <map>
 
-#include "client/velkan_exceptions.h"
+#include "service/velkan_exceptions.h"
 #include "stdsoap2.h"
 
 namespace velkan {

@@ -10,19 +10,20 @@
 #include "bindings/zrcore/file.h"
 #include "bindings/zrcore/log.h"
 #include "bindings/zrcore/string_utils.h"
-#include "client/velkan_exceptions.h"
+#include "service/velkan_exceptions.h"
 #include "platform/net.h"
 #include "platform/path.h"
 #include "service/error_messages.h"
 #include "soapH.h"
 
 namespace velkan {
+
+struct SessionHooks {
+  int (*previousHeaderWriter)(struct soap*, const char*, const char*) = nullptr;
+  ByteAccounting* accounting = nullptr;
+};
+
 namespace {
-
-std::atomic<ByteAccounting*> transferAccounting{nullptr};
-
-// The header writer the hook delegates to, saved once per process.
-int (*previousHeaderWriter)(struct soap*, const char*, const char*) = nullptr;
 
 bool sameKey(const char* a, const char* b) { return strcasecmp(a, b) == 0; }
 
@@ -31,6 +32,8 @@ bool sameKey(const char* a, const char* b) { return strcasecmp(a, b) == 0; }
 // lines are left out, the User-Agent is ours, the Host names the port
 // whenever it is not 80, and the block ends with the SOAP Content-Type.
 int headerHook(struct soap* soap, const char* key, const char* value) {
+  auto* hooks = static_cast<const SessionHooks*>(soap->user);
+  auto previousHeaderWriter = hooks ? hooks->previousHeaderWriter : nullptr;
   if (!previousHeaderWriter) return SOAP_HTTP_ERROR;
   if (key && value) {
     if (sameKey(key, "Content-Type") && std::strcmp(value, "application/dime") != 0) return SOAP_OK;
@@ -77,8 +80,9 @@ void* openAttachment(struct soap*, void* handle, const char*, const char* type, 
   return (type && std::strcmp(type, "application/dime") == 0) ? handle : nullptr;
 }
 
-size_t readAttachment(struct soap*, void* handle, char* buffer, size_t length) {
-  if (ByteAccounting* accounting = transferAccounting.load()) {
+size_t readAttachment(struct soap* soap, void* handle, char* buffer, size_t length) {
+  auto* hooks = static_cast<const SessionHooks*>(soap->user);
+  if (ByteAccounting* accounting = hooks ? hooks->accounting : nullptr) {
     try {
       accounting->accountBytes(static_cast<int32_t>(length));
     } catch (const std::exception&) {
@@ -100,7 +104,7 @@ size_t readAttachment(struct soap*, void* handle, char* buffer, size_t length) {
 void closeAttachment(struct soap*, void* handle) { static_cast<AttachmentFile*>(handle)->file->close(); }
 
 // Returns false when the TLS context could not be set up (no CA folder).
-bool configure(struct soap* soap, const ServiceOptions& options) {
+bool configure(struct soap* soap, const ServiceOptions& options, SessionHooks& hooks) {
   soap_set_imode(soap, SOAP_C_UTFSTRING | SOAP_IO_KEEPALIVE);
   soap_set_omode(soap, SOAP_C_UTFSTRING | SOAP_IO_CHUNK | SOAP_IO_KEEPALIVE);
   soap->connect_timeout = options.connectTimeoutSeconds;
@@ -120,8 +124,8 @@ bool configure(struct soap* soap, const ServiceOptions& options) {
   int tls = soap_ssl_client_context(soap, SOAP_SSL_REQUIRE_SERVER_AUTHENTICATION | SOAP_SSL_NO_DEFAULT_CA_PATH,
                                     nullptr, nullptr, nullptr, caDirectory.c_str(), nullptr);
   soap->error = SOAP_OK;
-  static std::once_flag hookSaved;
-  std::call_once(hookSaved, [soap] { previousHeaderWriter = soap->fposthdr; });
+  hooks.previousHeaderWriter = soap->fposthdr;
+  soap->user = &hooks;
   soap->fposthdr = headerHook;
   return tls == SOAP_OK;
 }
@@ -142,16 +146,16 @@ void ServiceOptions::setProxy(const std::string& host, const std::string& port, 
   proxyPassword = password;
 }
 
-void setTransferAccounting(ByteAccounting* accounting) { transferAccounting.store(accounting); }
-
-CSoapSession::CSoapSession(const std::string& server, const ServiceOptions& options, ZR::CLogger& log)
-    : proxy_(std::make_unique<CCacheManagerProxy>()), log_(log) {
+CSoapSession::CSoapSession(const std::string& server, const ServiceOptions& options, ZR::CLogger& log,
+                           ByteAccounting* accounting)
+    : hooks_(std::make_unique<SessionHooks>()), proxy_(std::make_unique<CCacheManagerProxy>()), log_(log) {
+  hooks_->accounting = accounting;
   platform::ignoreBrokenPipeSignal();
   std::string endpoint = buildEndpoint(server);
   proxy_->setEndpoint(endpoint);
   struct soap* soap = proxy_->context();
   bool https = ZR::CStringUtils::equalsIgnoreCaseASCII(endpoint.substr(0, 8), "https://");
-  if (soap && !configure(soap, options) && https) {
+  if (soap && !configure(soap, options, *hooks_) && https) {
     // Without the CA folder no server can be authenticated: every call fails as TLS.
     tlsUnavailable_ = true;
     log_.error("%s", ("cannot use the CA folder " + options.caDirectory + " for TLS").c_str());

@@ -20,6 +20,8 @@ class CLogger;
 
 namespace velkan {
 
+struct SessionHooks;
+
 // Options the client keeps from its start and hands to the session.
 struct ServiceOptions {
   int connectTimeoutSeconds = 100;
@@ -42,18 +44,18 @@ struct ServiceOptions {
 };
 
 // Receives the size of every attachment read before it is made; the
-// client's byte accounting and pacing. Process-wide, like the transport's
-// read callback that calls it.
+// client's byte accounting and pacing. Called on the calling thread.
 class ByteAccounting {
  public:
   virtual ~ByteAccounting() = default;
   virtual void accountBytes(int32_t count) = 0;
 };
-void setTransferAccounting(ByteAccounting* accounting);
 
 class CSoapSession {
  public:
-  CSoapSession(const std::string& server, const ServiceOptions& options, ZR::CLogger& log);
+  // `accounting` (may be null) hears of every attachment read of this session.
+  CSoapSession(const std::string& server, const ServiceOptions& options, ZR::CLogger& log,
+               ByteAccounting* accounting = nullptr);
   ~CSoapSession();
   CSoapSession(const CSoapSession&) = delete;
   CSoapSession& operator=(const CSoapSession&) = delete;
@@ -94,6 +96,9 @@ class CSoapSession {
   }
   static constexpr int kTlsFailure = 22;
 
+  // What the transport's callbacks reach through the context's user
+  // pointer; it outlives the proxy.
+  std::unique_ptr<SessionHooks> hooks_;
   std::unique_ptr<CCacheManagerProxy> proxy_;
   ZR::CLogger& log_;
   bool tlsUnavailable_ = false;

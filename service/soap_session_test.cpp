@@ -5,7 +5,7 @@
 #include "bindings/zrcore/config.h"
 #include "bindings/zrcore/file.h"
 #include "bindings/zrcore/log.h"
-#include "client/velkan_exceptions.h"
+#include "service/velkan_exceptions.h"
 #include "tests/local_service_fixture.h"
 
 namespace {

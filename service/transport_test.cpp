@@ -6,7 +6,7 @@
 
 #include "bindings/zrcore/config.h"
 #include "bindings/zrcore/log.h"
-#include "client/velkan_exceptions.h"
+#include "service/velkan_exceptions.h"
 #include "service/error_messages.h"
 #include "service/soap_session.h"
 #include "tests/forwarding_proxy.h"

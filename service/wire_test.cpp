@@ -4,7 +4,7 @@
 #include "bindings/zrcore/config.h"
 #include "bindings/zrcore/file.h"
 #include "bindings/zrcore/log.h"
-#include "client/velkan_exceptions.h"
+#include "service/velkan_exceptions.h"
 #include "service/soap_session.h"
 #include "tests/test_support.h"
 #include "tests/wire_recorder.h"
@@ -143,12 +143,10 @@ struct RecordingAccounting : velkan::ByteAccounting {
 TEST_F(WireTest, EveryAttachmentReadIsCountedFirstAndGhostsMayFollowFiles) {
   WireRecorder recorder;
   RecordingAccounting accounting;
-  velkan::setTransferAccounting(&accounting);
-  velkan::CSoapSession session(recorder.server(), velkan::ServiceOptions(), log());
+  velkan::CSoapSession session(recorder.server(), velkan::ServiceOptions(), log(), &accounting);
   std::string content(2500, 'q');
   EXPECT_EQ(session.writeFileAttachment("k", "c:\\caf\xC3\xA9.doc", fileWith(content), "id"), "-2");
   EXPECT_EQ(session.writeGhostFileAttachment("k", "C:/a/a.xml", "<contents/>"), "-2");
-  velkan::setTransferAccounting(nullptr);
   EXPECT_EQ(accounting.reports, (std::vector<int32_t>{1024, 1024, 1024}));
   auto requests = recorder.requests();
   ASSERT_EQ(requests.size(), 2u);

@@ -8,6 +8,8 @@
 #include "bindings/zrcore/string_utils.h"
 #include "bindings/zrcore/xml_builder.h"
 #include "platform/clock.h"
+#include "platform/env.h"
+#include "platform/path.h"
 
 namespace velkan {
 namespace {
@@ -197,12 +199,18 @@ void StatusFiles::writeUploadedToday() {
 }
 
 void StatusFiles::addUploadedToday(const std::string& path) {
+  platform::FileInfo info;
+  bool known = platform::env()->getFileInfo(platform::hostPath(path), &info);
+  addUploaded(path, known ? std::to_string(info.size) : "");
+}
+
+void StatusFiles::addUploadedToday(const std::string& path, uint64_t size) { addUploaded(path, std::to_string(size)); }
+
+void StatusFiles::addUploaded(const std::string& path, const std::string& size) {
   std::string now;
   ZR::CTimeUtils::getUTCTime(now);
   std::string today = now.substr(0, 8);
   if (!today_ || todayDate_ != today || writeIntervalMs_ == 0) loadUploadedToday(today);
-  ZR::CFileInfo info;
-  std::string size = ZR::CFileUtils::getFileInfo(path, info) ? std::to_string(info.size) : "";
   today_->push_back(Uploaded{path, size, now.substr(8, 2) + ":" + now.substr(10, 2) + ":" + now.substr(12, 2)});
   todayDirty_ = true;
   if (due(todayWritten_)) writeUploadedToday();

@@ -40,6 +40,8 @@ class StatusFiles {
   // Also notes the size of the file and the time of day (UTC) as
   // attributes of its entry, for the page; readers go by the path.
   void addUploadedToday(const std::string& path);
+  // The same with the size of the version that was sent.
+  void addUploadedToday(const std::string& path, uint64_t size);
   // Writes the lists that have changes not yet written.
   void flush();
 
@@ -65,6 +67,7 @@ class StatusFiles {
   void writeWaiting();
   void loadUploadedToday(const std::string& today);
   void writeUploadedToday();
+  void addUploaded(const std::string& path, const std::string& size);
   bool due(uint64_t lastWrite) const;
 
   std::string folder_;

@@ -7,7 +7,7 @@
 #include "bindings/zrcore/log.h"
 #include "platform/env.h"
 #include "platform/process.h"
-#include "service/ccm_client.h"
+#include "client/ccm_client.h"
 #include "tests/test_support.h"
 
 namespace {

@@ -23,7 +23,7 @@
 #include "bindings/cabinet/file_entry.h"
 #include "bindings/zrcore/log.h"
 #include "bindings/zrcore/xml_builder.h"
-#include "engine/action_set_file.h"
+#include "actionset/action_set_file.h"
 #include "platform/env.h"
 #include "tests/image_fixtures.h"
 #include "tests/local_service_fixture.h"

@@ -1,26 +1,30 @@
 // The network-bound worker: takes prepared items from the upload queue,
-// writes each one's metadata text, uploads it in three steps through the
-// client object, keeps the status files current, records uploaded files
-// in the file index and tests the limits after each item.
+// writes each one's metadata text, uploads it in three steps through its
+// host (the client object), keeps the status files current, records
+// uploaded files in the file index and has the limits tested after each
+// item. A file that changed since the run first looked at it is not
+// finalized: the service keeps its previous version.
 #pragma once
 
 #include <cstdint>
 #include <string>
 
+#include "bindings/cabinet/run_context.h"
 #include "bindings/zrcore/thread.h"
-#include "client/action_queue.h"
 #include "platform/env.h"
 #include "status/status_files.h"
+#include "upload/action_queue.h"
+#include "upload/upload_host.h"
 
 namespace velkan {
 
-class CCMClient;
+struct UploadItem;
 
 class CNetBoundThread : public ZR::CThread {
  public:
-  // Starts the thread at once. The status lists are rewritten at most
-  // twice a second (and at the end), however fast files go.
-  CNetBoundThread(CActionQueue& uploadQueue, CCMClient& client, StatusFiles status = StatusFiles("status", 500));
+  // Starts the thread at once. `status` is lent for the worker's life.
+  CNetBoundThread(CActionQueue& uploadQueue, UploadHost& host, StatusFiles& status,
+                  const ZR::CRunContext& context = ZR::CRunContext::processDefaults());
   // Waits for the thread (it ends at its stop item).
   ~CNetBoundThread() override;
 
@@ -28,20 +32,26 @@ class CNetBoundThread : public ZR::CThread {
   // One item: false for a stop item, true otherwise. Throws
   // CUploadLimitException when a limit is reached after the item.
   bool uploadObject(const WorkItem& item);
-  // The six fixed metadata lines; throws when a file cannot be examined or
-  // a value would break the line format.
+  // The six fixed metadata lines from the file system's view of the files;
+  // throws when a file cannot be examined or a value would break the format.
   void fillMetaData(const std::string& object, const std::string& objMime, const std::string& transcodedObject,
                     std::string& out);
 
  private:
-  // fillMetaData that also returns what it found of the origin file.
-  platform::FileInfo writeMetaData(const std::string& object, const std::string& objMime,
-                                   const std::string& transcodedObject, std::string& out);
+  // The origin's version and the sent file's size: known from the earlier
+  // stages, or looked up (throwing "..._stat to get fileinfo failed:<path>").
+  platform::FileInfo originOf(const UploadItem& item);
+  uint64_t sentSizeOf(const UploadItem& item, const platform::FileInfo& origin);
+  // The three steps; false in `finished` when the file changed while it
+  // was sent (then it is not finalized).
+  int send(const UploadItem& item, const std::string& metadata, const platform::FileInfo& origin, bool& changed);
   void finishUnsent(const std::string& object, const std::string& why);
+  void report(const std::string& object, int result, uint64_t size);
 
   CActionQueue& uploadQueue_;
-  CCMClient& client_;
-  StatusFiles status_;
+  UploadHost& host_;
+  StatusFiles& status_;
+  ZR::CRunContext context_;
 };
 
 }  // namespace velkan

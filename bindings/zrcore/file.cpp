@@ -151,12 +151,7 @@ void CAtomicFile::discard() {
 bool CFileUtils::fileExists(const std::string& path) { return platform::env()->fileExists(platform::hostPath(path)); }
 
 bool CFileUtils::getFileInfo(const std::string& path, CFileInfo& info) {
-  platform::FileInfo raw;
-  if (!platform::env()->getFileInfo(platform::hostPath(path), &raw)) return false;
-  info.size = raw.size;
-  info.modifiedUnixSeconds = raw.modifiedUnixSeconds;
-  info.isDirectory = raw.isDirectory;
-  return true;
+  return platform::env()->getFileInfo(platform::hostPath(path), &info);
 }
 
 std::string CFileUtils::fileNameFromPath(const std::string& path) {

@@ -69,11 +69,8 @@ class CAtomicFile {
   bool durable_;
 };
 
-struct CFileInfo {
-  uint64_t size = 0;
-  int64_t modifiedUnixSeconds = 0;
-  bool isDirectory = false;
-};
+// What the file system says of a file: the platform's record.
+using CFileInfo = platform::FileInfo;
 
 class CFileUtils {
  public:

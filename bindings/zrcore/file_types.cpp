@@ -80,4 +80,12 @@ int32_t CMimeHelper::typeFromExtension(const std::string& path, std::string& mim
   return row ? row->typeCode : kUnknownTypeCode;
 }
 
+std::string documentTypeOf(const std::string& path) {
+  size_t separator = path.find_last_of("\\/");
+  std::string name = separator == std::string::npos ? path : path.substr(separator + 1);
+  size_t dot = name.rfind('.');
+  if (dot == std::string::npos || name.size() - dot < 2) return "";
+  return name.substr(dot + 1);
+}
+
 }  // namespace ZR

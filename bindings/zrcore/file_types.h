@@ -33,6 +33,11 @@ extern const std::array<FileTypeRow, 39> kFileTypeTable;
 // path has no dot or no row matches.
 const FileTypeRow* findFileType(const std::string& path);
 
+// The extension of the last path component without its dot, case kept
+// (as the C library's path splitting finds it); empty when there is none
+// or it is a lone dot.
+std::string documentTypeOf(const std::string& path);
+
 class CMimeHelper {
  public:
   // Fills the MIME type and generic type of the path and returns its type

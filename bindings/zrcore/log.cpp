@@ -1,5 +1,6 @@
 #include "bindings/zrcore/log.h"
 
+#include <spdlog/sinks/null_sink.h>
 #include <spdlog/sinks/rotating_file_sink.h>
 #include <spdlog/sinks/stdout_sinks.h>
 #include <spdlog/spdlog.h>
@@ -116,6 +117,20 @@ bool CLogManager::initialize(const std::string& module, const std::string& defau
 }
 
 CLogger* CLogManager::instance() { return loggerSlot().get(); }
+
+CLogger& CLogManager::logger() {
+  CLogger* log = instance();
+  return log ? *log : CLogger::discarding();
+}
+
+CLogger& CLogger::discarding() {
+  static CLogger* none = [] {
+    auto sink = std::make_shared<spdlog::logger>("none", std::make_shared<spdlog::sinks::null_sink_mt>());
+    sink->set_level(spdlog::level::off);
+    return new CLogger(std::move(sink), "");
+  }();
+  return *none;
+}
 
 void CLogManager::shutdown() {
   crashLogPath[0] = '\0';

@@ -43,6 +43,10 @@ class CLogger {
   const std::string& filePath() const { return filePath_; }
   void flush();
 
+  // A logger that drops every message, for code that must log but has no
+  // log to write to. Never deleted.
+  static CLogger& discarding();
+
  private:
   std::shared_ptr<spdlog::logger> sink_;
   std::string filePath_;
@@ -58,6 +62,8 @@ class CLogManager {
   static bool initialize(const std::string& module, const std::string& defaultFolder = "");
   // The logger; null before initialize.
   static CLogger* instance();
+  // The logger, or the discarding one before initialize: never null.
+  static CLogger& logger();
   // Closes the log (tests, and the end of a program).
   static void shutdown();
 };

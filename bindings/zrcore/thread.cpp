@@ -1,5 +1,7 @@
 #include "bindings/zrcore/thread.h"
 
+#include <algorithm>
+
 namespace ZR {
 
 CThread::~CThread() = default;
@@ -12,6 +14,21 @@ bool CThread::threadStart() {
 void CThread::threadStop() { stop_.store(true, std::memory_order_release); }
 
 void CThread::join() { thread_.join(); }
+
+CThreadGroup& CThreadGroup::processGroup() {
+  static CThreadGroup* group = new CThreadGroup;  // used until exit
+  return *group;
+}
+
+void CThreadGroup::add(platform::Thread* thread) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  members_.push_back(thread);
+}
+
+void CThreadGroup::remove(platform::Thread* thread) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  members_.erase(std::remove(members_.begin(), members_.end(), thread), members_.end());
+}
 
 CNamedMutex::CNamedMutex(const std::string& name, int) : mutex_(name) {}
 

@@ -4,6 +4,7 @@
 #include <atomic>
 #include <mutex>
 #include <string>
+#include <vector>
 
 #include "platform/sync.h"
 #include "platform/thread.h"
@@ -34,6 +35,31 @@ class CThread {
  private:
   platform::Thread thread_;
   std::atomic<bool> stop_{false};
+};
+
+// Threads that are stopped and let go together, as the CPU throttling of a
+// run does: the run thread's cycle suspends every member with it.
+class CThreadGroup {
+ public:
+  CThreadGroup() = default;
+  CThreadGroup(const CThreadGroup&) = delete;
+  CThreadGroup& operator=(const CThreadGroup&) = delete;
+
+  // The process's group. Never deleted.
+  static CThreadGroup& processGroup();
+
+  // A thread joins or leaves; leaving waits until no cycle is using the
+  // group, so a thread is never resumed after it is gone.
+  void add(platform::Thread* thread);
+  void remove(platform::Thread* thread);
+  // Held from before the members are suspended until after they are
+  // resumed; members() is valid while it is held.
+  std::unique_lock<std::mutex> lockForCycle() { return std::unique_lock<std::mutex>(mutex_); }
+  const std::vector<platform::Thread*>& members() const { return members_; }
+
+ private:
+  std::mutex mutex_;
+  std::vector<platform::Thread*> members_;
 };
 
 // A mutex shared by name between threads and processes.

@@ -20,8 +20,6 @@
 
 namespace dornik {
 
-struct ActionPlan;
-
 // Streams an action set to disk; memory stays flat whatever its length.
 class ActionSetWriter {
  public:
@@ -49,9 +47,6 @@ class ActionSetWriter {
   ZR::CAtomicFile file_;
   bool ok_;
 };
-
-// Writes the delete action and, when the plan has one, the create action.
-bool writeActionPlan(const std::string& path, const ActionPlan& plan, std::string& error);
 
 // Reading, as the cache client does it.
 

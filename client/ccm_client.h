@@ -1,8 +1,9 @@
-// The cache client object: one per velkan process. It holds the settings,
-// the upload counters and limits, the session key store and the service
-// session, and offers the service operations the controller and the
-// network worker call. The controller side (reading and carrying out an
-// action set) is built on top of these operations.
+// The cache client object: one per velkan process. It is the controller of
+// a run (reading and carrying out an action set, controller.cpp) and the
+// client of the service: its service operations forward to
+// CacheManagerCalls. It holds the settings, the upload counters and limits,
+// the session key store and the run's status files, and is the host of
+// both workers (their small interfaces, beside them).
 //
 // Calls that talk to the service are made from one thread at a time: the
 // controller's before the workers start, then the network worker's.
@@ -14,15 +15,19 @@
 #include <string>
 #include <vector>
 
-#include "client/action_queue.h"
+#include "bindings/cabinet/run_context.h"
 #include "client/client_settings.h"
 #include "client/session_key_store.h"
 #include "client/upload_file.h"
 #include "client/upload_limits.h"
-#include "service/soap_session.h"
+#include "prepare/preparation_host.h"
+#include "service/cache_manager_calls.h"
+#include "status/status_files.h"
+#include "upload/action_queue.h"
+#include "upload/upload_host.h"
 
 namespace ZR {
-class CLogger;
+class CThread;
 class CXmlElement;
 class CXmlWriter;
 }  // namespace ZR
@@ -31,18 +36,13 @@ namespace dornik {
 struct Action;
 }
 
-namespace ZR {
-class CThread;
-}
-
 namespace velkan {
 
-class CCMClient : public ByteAccounting {
+class CCMClient : public ByteAccounting, public PreparationHost, public UploadHost {
  public:
-  // Opens the session key store and the two queues, takes the proxy
-  // settings of agent.xml (current folder) and becomes the process's
-  // transfer accounting. REQUIRES: the logger exists.
-  explicit CCMClient(platform::Clock& clock = *platform::Clock::system());
+  // Opens the session key store and the two queues and takes the proxy
+  // settings of agent.xml (current folder).
+  explicit CCMClient(const ZR::CRunContext& context = ZR::CRunContext::processDefaults());
   // Ends workers that are still running (with stop items), then releases
   // everything; the session key store goes last.
   ~CCMClient() override;
@@ -63,7 +63,6 @@ class CCMClient : public ByteAccounting {
   void onDelete(const dornik::Action& action);
   void sortUploads();
   void processActions();
-  void stopUploadsAtReachedLimit();
   void updatePolicyStatus();
   std::string readCurrentPolicy();
   std::vector<std::string> collectUploadPaths() const;
@@ -75,51 +74,52 @@ class CCMClient : public ByteAccounting {
 
   const ClientSettings& settings() const { return settings_; }
   CUploadLimits& limits() { return limits_; }
-  const std::string& sessionKey() const { return sessionKey_; }
-  const std::string& attachmentId() const { return attachmentId_; }
-  bool loggedIn() const { return loggedIn_; }
   std::vector<std::string>& deleteList() { return deleteList_; }
   ServiceOptions& serviceOptions() { return serviceOptions_; }
+  const ZR::CRunContext& context() const { return context_; }
+  // The run's status files, lent to the upload worker.
+  StatusFiles& statusFiles() { return status_; }
 
   // Byte accounting and limits of the run.
   void accountBytes(int32_t count) override { limits_.accountBytes(count); }
-  void countFile() { limits_.countFile(); }
-  void checkLimits(int32_t count, bool withDeleteTime) { limits_.checkLimits(count, withDeleteTime); }
+  void countFile() override { limits_.countFile(); }
+  void checkLimits(int32_t count, bool withDeleteTime) override { limits_.checkLimits(count, withDeleteTime); }
 
-  // Session.
-  void ensureSession();
-  void login();
-  // Logs a failed result and logs in again after -3; returns the code (-2
-  // on success; 0 for a document).
-  int checkResult(const std::string& where, const std::string& operation, const std::string& result);
-  // True for a text of at least two characters that starts with "-" and a digit.
-  static bool isErrorCode(const std::string& text);
-
-  // The three steps of an upload; each returns the service's code.
-  int uploadMetaData(const std::string& filePath, const std::string& metadata);
-  int writeContentAsAttachment(const std::string& filePath, const std::string& localFile);
-  int finalizeFile(const std::string& filePath, const std::string& metadata);
-
-  void deleteFile(const std::string& filePath);
+  // The service operations (service/cache_manager_calls.h).
+  void ensureSession() { calls().ensureSession(); }
+  void login() { calls().login(); }
+  int checkResult(const std::string& where, const std::string& operation, const std::string& result) {
+    return calls().checkResult(where, operation, result);
+  }
+  static bool isErrorCode(const std::string& text) { return CacheManagerCalls::isErrorCode(text); }
+  int uploadMetaData(const std::string& filePath, const std::string& metadata) override {
+    return calls().uploadMetaData(filePath, metadata);
+  }
+  int writeContentAsAttachment(const std::string& filePath, const std::string& localFile) override {
+    return calls().writeContentAsAttachment(filePath, localFile);
+  }
+  int finalizeFile(const std::string& filePath, const std::string& metadata) override {
+    return calls().finalizeFile(filePath, metadata);
+  }
+  void deleteFile(const std::string& filePath) { calls().deleteFile(filePath); }
   // Deletes the paths of the delete list in order, testing the limits
   // (delete time included) before each; a reached limit ends the loop
   // with CUploadLimitException. Each path leaves the file index after its
   // deletion, whatever the service answered.
   void deleteFiles();
-
-  void getDir(const std::string& path, const std::string& outputPath);
-  void getPolicies(const std::string& outputPath);
-  void setSymlinks(const std::string& symlinkPath);
-  void deletePolicy(const std::string& expiredPoliciesPath);
-  void writeGhostContent(const std::string& ghostContentPath);
+  void getDir(const std::string& path, const std::string& outputPath) { calls().getDir(path, outputPath); }
+  void getPolicies(const std::string& outputPath) { calls().getPolicies(outputPath); }
+  void setSymlinks(const std::string& symlinkPath) { calls().setSymlinks(symlinkPath); }
+  void deletePolicy(const std::string& expiredPoliciesPath) { calls().deletePolicy(expiredPoliciesPath); }
+  void writeGhostContent(const std::string& ghostContentPath) { calls().writeGhostContent(ghostContentPath); }
   static void appendGhostEntries(const ZR::CXmlElement& group, ZR::CXmlWriter& writer);
-  // The document sent for one group of the ghost content file: its
-  // directory and file entries under <contents>, paths with forward slashes.
   static std::string ghostDocument(const ZR::CXmlElement& group);
-
-  // The remote path of a ghost group whose first entry has `entryPath`;
-  // throws std::out_of_range for an empty one.
   static std::string ghostRemotePath(const std::string& entryPath);
+
+  const std::string& sessionKey() { return calls().sessionKey(); }
+  const std::string& attachmentId() { return calls().attachmentId(); }
+  bool loggedIn() { return calls().loggedIn(); }
+  CSoapSession* session() { return calls().session(); }
 
   // Handlers of the five service actions.
   void onGetContents(const dornik::Action& action);
@@ -130,31 +130,37 @@ class CCMClient : public ByteAccounting {
 
   // Uploads end early once a limit is reached or the store is full: the
   // workers send and prepare nothing more in this run. Thread-safe.
-  void stopUploads() { uploadsStopped_.store(true); }
-  bool uploadsStopped() const { return uploadsStopped_.load(); }
-  void setStorageFull() {
+  void stopUploads() override { uploadsStopped_.store(true); }
+  bool uploadsStopped() const override { return uploadsStopped_.load(); }
+  void setStorageFull() override {
     storageFull_.store(true);
     stopUploads();
   }
   bool storageFull() const { return storageFull_.load(); }
 
-  CSoapSession* session() { return session_.get(); }
+  const PreparationSettings& preparationSettings() const override { return preparation_; }
+
   CActionQueue& transcodeQueue() { return transcodeQueue_; }
   CActionQueue& uploadQueue() { return uploadQueue_; }
 
  private:
+  // The service half; built by configure() from the settings.
+  CacheManagerCalls& calls();
+  void stopUploadsAtReachedLimit();
+  void startWorkers();
+  void stopWorkers();
+
+  ZR::CRunContext context_;
   ZR::CLogger& log_;
-  bool loggedIn_ = false;
   CSessionKeyStore keys_;
   CActionQueue transcodeQueue_;
   std::unique_ptr<ZR::CThread> cpuWorker_;
   CActionQueue uploadQueue_;
   std::unique_ptr<ZR::CThread> netWorker_;
-  std::unique_ptr<CSoapSession> session_;
+  std::unique_ptr<CacheManagerCalls> calls_;
   std::string configurationPath_;
   ClientSettings settings_;
-  std::string sessionKey_;
-  std::string attachmentId_;
+  PreparationSettings preparation_;
   std::vector<std::string> deleteList_;
   size_t deletionsDone_ = 0;
   std::vector<CUploadFile> smallUploads_;
@@ -162,6 +168,7 @@ class CCMClient : public ByteAccounting {
   std::vector<CUploadFile> resumedUploads_;
   ServiceOptions serviceOptions_;
   CUploadLimits limits_;
+  StatusFiles status_;
   std::atomic<bool> uploadsStopped_{false};
   std::atomic<bool> storageFull_{false};
 };

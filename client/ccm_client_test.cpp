@@ -1,6 +1,6 @@
 // The client's service operations against cachemanager-local, checked on
 // both sides: what the client reports and what the service stored.
-#include "service/ccm_client.h"
+#include "client/ccm_client.h"
 
 #include <gtest/gtest.h>
 
@@ -9,8 +9,8 @@
 #include "bindings/cabinet/cabinet.h"
 #include "bindings/zrcore/config.h"
 #include "bindings/zrcore/log.h"
-#include "client/velkan_exceptions.h"
-#include "engine/action_set_file.h"
+#include "service/velkan_exceptions.h"
+#include "actionset/action_set_file.h"
 #include "platform/process.h"
 #include "tests/local_service_fixture.h"
 #include "tests/wire_recorder.h"
@@ -96,7 +96,9 @@ TEST_F(ClientTest, UploadStepsAndDeletionsReachTheService) {
 TEST_F(ClientTest, DeleteTimeLimitStopsPartWayAndTheIndexKeepsTheRest) {
   testsupport::RunningService service;
   AdvancingClock clock;
-  CCMClient client(clock);
+  ZR::CRunContext context = ZR::CRunContext::processDefaults();
+  context.clock = &clock;
+  CCMClient client(context);
   client.configure(config(service.server(), "<MaxDeleteTime value='4'/>"));
   std::vector<std::string> paths;
   std::set<ZR::CFileEntry> indexed;

@@ -1,6 +1,7 @@
 // The upload worker against cachemanager-local: what the service stored,
 // the metadata it received, the file index and the status files.
 #include "upload/net_bound_thread.h"
+#include "upload/upload_item.h"
 
 #include <gtest/gtest.h>
 
@@ -14,7 +15,7 @@
 #include "platform/clock.h"
 #include "platform/env.h"
 #include "platform/process.h"
-#include "service/ccm_client.h"
+#include "client/ccm_client.h"
 #include "tests/local_service_fixture.h"
 
 namespace {
@@ -54,7 +55,8 @@ class Uploads : public ::testing::Test {
   void upload(velkan::CCMClient& c, const std::vector<WorkItem>& items) {
     for (const WorkItem& item : items) c.uploadQueue().put(item);
     c.uploadQueue().put(WorkItem{});
-    velkan::CNetBoundThread worker(c.uploadQueue(), c, velkan::StatusFiles(dir_.file("status")));
+    velkan::StatusFiles status(dir_.file("status"));
+    velkan::CNetBoundThread worker(c.uploadQueue(), c, status);
   }
   WorkItem item(const std::string& name, const std::string& content, const std::string& mime = "text/plain") {
     testsupport::writeFile(dir_.file(name), content);
@@ -224,26 +226,33 @@ TEST_F(Uploads, AFileThatChangesWhileItIsSentIsNotFinalizedNorRecorded) {
   }
 }
 
-TEST_F(Uploads, ACopyOfAnOlderVersionIsNeverSent) {
+TEST_F(Uploads, ACopyOfAnOlderVersionIsNeverFinalized) {
   testsupport::RunningService service;
   auto c = client(service.server());
-  WorkItem prepared = item("doc.txt", "version one");
-  platform::FileInfo before;
-  ASSERT_TRUE(platform::Env::defaultEnv()->getFileInfo(dir_.file("doc.txt"), &before));
+  // The run first saw version one (in the action set), then prepared a copy;
+  // the file changed before the copy went out.
+  velkan::UploadItem prepared = velkan::UploadItem::fromWorkItem(item("doc.txt", "version one"));
+  platform::FileInfo seen;
+  ASSERT_TRUE(platform::Env::defaultEnv()->getFileInfo(dir_.file("doc.txt"), &seen));
+  prepared.origin = seen;
   testsupport::writeFile(dir_.file("copy.zip"), "gzip of version one");
-  prepared["transcodedObject"] = dir_.file("copy.zip");
-  prepared[velkan::kPreparedFromKey] = before.versionText();
-  testsupport::writeFile(dir_.file("doc.txt"), "version two, longer");  // after the copy was made
-  WorkItem current = item("other.txt", "unchanged");
+  prepared.transcodedObject = dir_.file("copy.zip");
+  prepared.extraMetaData = "cache.mimetype=text/plain\ncache.encoding=gzip\n";
+  prepared.prepared = true;
+  testsupport::writeFile(dir_.file("doc.txt"), "version two, longer");
+  velkan::UploadItem current = velkan::UploadItem::fromWorkItem(item("other.txt", "unchanged"));
   platform::FileInfo now;
   ASSERT_TRUE(platform::Env::defaultEnv()->getFileInfo(dir_.file("other.txt"), &now));
-  current[velkan::kPreparedFromKey] = now.versionText();
-  upload(*c, {prepared, current});
+  current.origin = now;
+  upload(*c, {prepared.toWorkItem(), current.toWorkItem()});
   EXPECT_EQ(service.service().store().contentPath(dir_.file("doc.txt")), "");
   EXPECT_FALSE(indexed(dir_.file("doc.txt")));
   EXPECT_FALSE(testsupport::fileExists(dir_.file("copy.zip"))) << "the stale copy is removed";
   EXPECT_TRUE(indexed(dir_.file("other.txt")));
-  EXPECT_NE(log().find(dir_.file("doc.txt") + " changed after it was prepared"), std::string::npos);
+  ZR::CFileEntry entry;
+  ASSERT_TRUE(ZR::CCabinet::lookup(dir_.file("other.txt"), entry));
+  EXPECT_EQ(entry.originSize(), "9");  // the version that was sent
+  EXPECT_NE(log().find(dir_.file("doc.txt") + " changed while it was being sent"), std::string::npos);
   EXPECT_EQ(c->limits().processedFiles(), 2);
 }
 

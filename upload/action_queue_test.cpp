@@ -1,4 +1,4 @@
-#include "client/action_queue.h"
+#include "upload/action_queue.h"
 
 #include <gtest/gtest.h>
 

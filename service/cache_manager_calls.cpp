@@ -1,19 +1,17 @@
-#include "service/ccm_client.h"
+#include "service/cache_manager_calls.h"
 
 #include <cmath>
 #include <limits>
 #include <stdexcept>
 
-#include "bindings/cabinet/cabinet.h"
 #include "bindings/zrcore/file.h"
 #include "bindings/zrcore/log.h"
 #include "bindings/zrcore/string_utils.h"
 #include "bindings/zrcore/xml_builder.h"
-#include "bindings/zrcore/thread.h"
-#include "bindings/zrcore/xml_writer.h"
-#include "client/velkan_exceptions.h"
-#include "engine/action_set_file.h"
-#include "service/error_messages.h"
+#include "platform/env.h"
+#include "platform/path.h"
+#include "service/ghost_content.h"
+#include "service/velkan_exceptions.h"
 
 namespace velkan {
 namespace {
@@ -22,17 +20,11 @@ namespace {
 constexpr int64_t kMaxAuthenticationFile = 1 << 20;
 constexpr int64_t kMaxDocumentFile = 64 << 20;
 
-ZR::CLogger& requireLogger() {
-  ZR::CLogger* log = ZR::CLogManager::instance();
-  if (!log) throw CVelkanException("the log must be set up before the client object");
-  return *log;
-}
-
 // Reads a whole file of at most `limit` bytes; throws CVelkanException for
-// a larger one.
+// a larger one. An unreadable file reads as empty.
 std::string readBounded(const std::string& path, int64_t limit, const char* what) {
-  ZR::CFileInfo info;
-  if (ZR::CFileUtils::getFileInfo(path, info) && static_cast<int64_t>(info.size) > limit) {
+  platform::FileInfo info;
+  if (platform::env()->getFileInfo(platform::hostPath(path), &info) && static_cast<int64_t>(info.size) > limit) {
     throw CVelkanException(std::string(what) + " " + path + " has " + std::to_string(info.size) +
                            " bytes, more than the " + std::to_string(limit) + " such a file may have.\n");
   }
@@ -67,49 +59,17 @@ int64_t stampOf(const std::string& text) {
 
 }  // namespace
 
-CCMClient::CCMClient(platform::Clock& clock)
-    : log_(requireLogger()),
-      transcodeQueue_(kTranscodeQueueName),
-      uploadQueue_(kUploadQueueName),
-      limits_(clock) {
-  ProxySettings proxy = readProxySettings();
-  serviceOptions_.setProxy(proxy.host, proxy.port, proxy.user, proxy.password);
-  setTransferAccounting(this);
-}
+CacheManagerCalls::CacheManagerCalls(ServiceSettings settings, ServiceOptions options, SessionKeys& keys,
+                                     ZR::CLogger& log, ByteAccounting* accounting)
+    : settings_(std::move(settings)), options_(std::move(options)), keys_(keys), log_(log), accounting_(accounting) {}
 
-CCMClient::~CCMClient() {
-  // A run that ended early may leave workers waiting on their queues.
-  if (cpuWorker_) {
-    transcodeQueue_.put(WorkItem{});
-    cpuWorker_.reset();
-  }
-  if (netWorker_) {
-    uploadQueue_.put(WorkItem{});
-    netWorker_.reset();
-  }
-  setTransferAccounting(nullptr);
-  session_.reset();
-}
+CacheManagerCalls::~CacheManagerCalls() = default;
 
-void CCMClient::configure(const std::string& configurationPath) {
-  configurationPath_ = configurationPath;
-  deleteList_.clear();
-  smallUploads_.clear();
-  largeUploads_.clear();
-  resumedUploads_.clear();
-  uploadsStopped_.store(false);
-  storageFull_.store(false);
-  limits_.resetForRun();
-  settings_ = ClientSettings();
-  readConfiguration(configurationPath_, settings_, log_);
-  limits_.apply(settings_);
-}
-
-bool CCMClient::isErrorCode(const std::string& text) {
+bool CacheManagerCalls::isErrorCode(const std::string& text) {
   return text.size() >= 2 && text[0] == '-' && text[1] >= '0' && text[1] <= '9';
 }
 
-int CCMClient::checkResult(const std::string& where, const std::string& operation, const std::string& result) {
+int CacheManagerCalls::checkResult(const std::string& where, const std::string& operation, const std::string& result) {
   int value = result.empty() ? 0 : ZR::CNumberText::toInt32(result);
   if (value == -2) return -2;
   log_.error("%s", ("Cache Manager call : " + operation + " in " + where + " failed with error : " +
@@ -119,15 +79,15 @@ int CCMClient::checkResult(const std::string& where, const std::string& operatio
   return value;
 }
 
-void CCMClient::ensureSession() {
+void CacheManagerCalls::ensureSession() {
   if (session_) return;
-  session_ = std::make_unique<CSoapSession>(settings_.server, serviceOptions_, log_);
+  session_ = std::make_unique<CSoapSession>(settings_.server, options_, log_, accounting_);
   sessionKey_ = keys_.getKey();
   if (sessionKey_.empty()) login();
   attachmentId_ = sessionKey_;
 }
 
-void CCMClient::login() {
+void CacheManagerCalls::login() {
   const std::string& path = settings_.accessDocument;
   if (!ZR::CFileUtils::fileExists(path)) {
     throw CFileNotFoundException("Agent Authentication file " + path + " is not found.\n");
@@ -147,12 +107,12 @@ void CCMClient::login() {
   loggedIn_ = true;
 }
 
-int CCMClient::uploadMetaData(const std::string& filePath, const std::string& metadata) {
+int CacheManagerCalls::uploadMetaData(const std::string& filePath, const std::string& metadata) {
   ensureSession();
   return checkResult("CCMClient::uploadMetaData()", "createFile", session_->createFile(sessionKey_, filePath, metadata));
 }
 
-int CCMClient::writeContentAsAttachment(const std::string& filePath, const std::string& localFile) {
+int CacheManagerCalls::writeContentAsAttachment(const std::string& filePath, const std::string& localFile) {
   auto file = std::make_unique<ZR::CFile>(localFile, "r");
   if (!file->isValid()) {
     // Nothing can be sent: report it like a missing attachment, so the upload stops here.
@@ -164,36 +124,26 @@ int CCMClient::writeContentAsAttachment(const std::string& filePath, const std::
   return checkResult("CCMClient::writeContentAsAttachment()", "writeContentAsAttachment", result);
 }
 
-int CCMClient::finalizeFile(const std::string& filePath, const std::string& metadata) {
+int CacheManagerCalls::finalizeFile(const std::string& filePath, const std::string& metadata) {
   ensureSession();
   std::string result = metadata.empty() ? session_->finalizeFile(sessionKey_, filePath)
                                         : session_->finalizeFileWithMetadata(sessionKey_, filePath, metadata);
   return checkResult("CCMClient::finalizeFile()", "finalizeFile", result);
 }
 
-void CCMClient::deleteFile(const std::string& filePath) {
+void CacheManagerCalls::deleteFile(const std::string& filePath) {
   ensureSession();
   checkResult("CCMClient::deleteFile()", "deleteFile", session_->deleteFile(sessionKey_, filePath));
 }
 
-void CCMClient::deleteFiles() {
-  deletionsDone_ = 0;
-  for (const std::string& path : deleteList_) {
-    checkLimits(0, true);
-    deleteFile(path);
-    ZR::CCabinet::removeFileItem(path);
-    ++deletionsDone_;
-  }
-}
-
-void CCMClient::getDir(const std::string& path, const std::string& outputPath) {
+void CacheManagerCalls::getDir(const std::string& path, const std::string& outputPath) {
   ensureSession();
   std::string result = session_->getStoreContentsForPath(sessionKey_, path);
   checkResult("CCMClient::getDir()", "getDir", result);
   if (!isErrorCode(result)) writeOutput(outputPath, result, log_);
 }
 
-void CCMClient::getPolicies(const std::string& outputPath) {
+void CacheManagerCalls::getPolicies(const std::string& outputPath) {
   int64_t stamp = 0;
   if (!settings_.timestampFile.empty()) {
     ZR::CFile file(settings_.timestampFile, "r");
@@ -207,13 +157,13 @@ void CCMClient::getPolicies(const std::string& outputPath) {
   if (!isErrorCode(result)) writeOutput(outputPath, result, log_);
 }
 
-void CCMClient::setSymlinks(const std::string& symlinkPath) {
+void CacheManagerCalls::setSymlinks(const std::string& symlinkPath) {
   std::string links = readBounded(symlinkPath, kMaxDocumentFile, "Symbolic links file");
   ensureSession();
   checkResult("CCMClient::setSymlinks()", "setSymlinks", session_->setAgentSymLinks(sessionKey_, links));
 }
 
-void CCMClient::deletePolicy(const std::string& expiredPoliciesPath) {
+void CacheManagerCalls::deletePolicy(const std::string& expiredPoliciesPath) {
   auto document = parseBounded(expiredPoliciesPath, "Expired policies file");
   if (!document) {
     log_.warning("no values in xml file to delete");
@@ -226,63 +176,7 @@ void CCMClient::deletePolicy(const std::string& expiredPoliciesPath) {
   }
 }
 
-std::string CCMClient::ghostRemotePath(const std::string& entryPath) {
-  std::string p = entryPath;
-  std::replace(p.begin(), p.end(), '\\', '/');
-  if (!p.empty() && p.back() == '/') p.pop_back();
-  if (p.empty()) throw std::out_of_range("ghost content entry without path");
-  size_t slash = p.rfind('/');
-  std::string folder = slash == std::string::npos ? p : p.substr(0, slash);
-  size_t lastSlash = folder.rfind('/');
-  std::string name = lastSlash == std::string::npos ? folder : folder.substr(lastSlash + 1);
-  if (name.find(':') != std::string::npos) {
-    std::replace(name.begin(), name.end(), ':', ' ');
-    name = ZR::CStringUtils::rtrim(name, " \t\n\r");
-    if (name.size() == 1) name = ZR::CStringUtils::lowerCaseASCII(name);
-  }
-  return folder + "/" + name + ".xml";
-}
-
-void CCMClient::appendGhostEntries(const ZR::CXmlElement& group, ZR::CXmlWriter& writer) {
-  auto slashed = [](const ZR::CXmlElement& e) {
-    const ZR::CXmlAttribute* path = e.getAttribute("path");
-    std::string p = path ? path->value : "";
-    std::replace(p.begin(), p.end(), '\\', '/');
-    return p;
-  };
-  for (size_t i = 0; i < group.getChildCount(); ++i) {
-    const ZR::CXmlElement& entry = *group.getChild(i);
-    if (entry.getName() == "directory") {
-      writer.startElement("directory");
-      writer.attribute("path", slashed(entry));
-      writer.endElement();
-    } else if (entry.getName() == "file") {
-      writer.startElement("file");
-      writer.attribute("path", slashed(entry));
-      for (size_t k = 0; k < entry.getChildCount(); ++k) {
-        const ZR::CXmlElement& detail = *entry.getChild(k);
-        std::string value, message;
-        detail.getValue("/" + detail.getName(), value, message);
-        writer.startElement(detail.getName());
-        writer.text(value);
-        writer.endElement();
-      }
-      writer.endElement();
-    }
-  }
-}
-
-std::string CCMClient::ghostDocument(const ZR::CXmlElement& group) {
-  std::string text;
-  ZR::CXmlWriter writer(text, true);
-  writer.declaration();
-  writer.startElement("contents");
-  appendGhostEntries(group, writer);
-  writer.finish();
-  return text;
-}
-
-void CCMClient::writeGhostContent(const std::string& ghostContentPath) {
+void CacheManagerCalls::writeGhostContent(const std::string& ghostContentPath) {
   auto document = parseBounded(ghostContentPath, "Ghost content file");
   if (!document) throw std::runtime_error("error parsing ghost content xml.");
   for (size_t i = 0; i < document->getChildCount(); ++i) {
@@ -295,36 +189,6 @@ void CCMClient::writeGhostContent(const std::string& ghostContentPath) {
     std::string result = session_->writeGhostFileAttachment(sessionKey_, remotePath, text);
     checkResult("CCMClient::writeGhostContent()", "writeGhostContent", result);
   }
-}
-
-void CCMClient::onGetContents(const dornik::Action& action) {
-  if (settings_.outputFile.empty()) throw std::runtime_error("no output file present to store dir content.");
-  if (action.contentsPathMissing) throw std::runtime_error(dornik::kActionSetChildMissing);
-  getDir(action.contentsPath, settings_.outputFile);
-}
-
-void CCMClient::onGetPolicies(const dornik::Action&) {
-  if (settings_.outputFile.empty()) throw std::runtime_error("no output file present to store policies.");
-  getPolicies(settings_.outputFile);
-}
-
-void CCMClient::onSetSymLinks(const dornik::Action&) {
-  if (settings_.symlinkFile.empty()) {
-    throw std::runtime_error("no symLink xml file present to update data on CacheManager.");
-  }
-  setSymlinks(settings_.symlinkFile);
-}
-
-void CCMClient::onDeletePolicies(const dornik::Action&) {
-  if (settings_.expiredPoliciesFile.empty()) throw std::runtime_error("no value for expired  xml file present ");
-  deletePolicy(settings_.expiredPoliciesFile);
-}
-
-void CCMClient::onWriteGhostContent(const dornik::Action&) {
-  if (settings_.ghostContentFile.empty()) {
-    throw std::runtime_error("no ghostContent xml file present to update data on CacheManager.");
-  }
-  writeGhostContent(settings_.ghostContentFile);
 }
 
 }  // namespace velkan

@@ -1,22 +1,20 @@
-// The exceptions of the cache client. Every one derives from the standard
-// exception class and carries its text, returned by what(); the service
-// exceptions also carry a result code.
+// The exceptions of the cache client. Every one derives from the common
+// library's exception (and so from the standard exception class) and
+// carries its text, returned by what(); the service exceptions also carry
+// a result code.
 #pragma once
 
 #include <cstdint>
-#include <exception>
 #include <string>
+
+#include "bindings/zrcore/exception.h"
 
 namespace velkan {
 
 // Shared base: a text and nothing else.
-class CTextException : public std::exception {
+class CTextException : public ZR::CException {
  public:
-  explicit CTextException(std::string text) : text_(std::move(text)) {}
-  const char* what() const noexcept override { return text_.c_str(); }
-
- private:
-  std::string text_;
+  explicit CTextException(std::string text) : ZR::CException(std::move(text)) {}
 };
 
 // The service answered with an error code (or a transport code).

@@ -2,7 +2,7 @@
 
 #include "bindings/zrcore/string_utils.h"
 #include "bindings/zrcore/xml_reader.h"
-#include "engine/action_set_file.h"
+#include "actionset/action_set_file.h"
 
 namespace dornik {
 

@@ -1,0 +1,111 @@
+#include "client/ccm_client.h"
+
+#include <stdexcept>
+
+#include "actionset/action_set_file.h"
+#include "bindings/cabinet/file_index.h"
+#include "bindings/zrcore/config.h"
+#include "bindings/zrcore/log.h"
+#include "bindings/zrcore/thread.h"
+#include "platform/clock.h"
+#include "service/ghost_content.h"
+#include "service/velkan_exceptions.h"
+
+namespace velkan {
+
+CCMClient::CCMClient(const ZR::CRunContext& context)
+    : context_(context),
+      log_(*context.log),
+      transcodeQueue_(kTranscodeQueueName),
+      uploadQueue_(kUploadQueueName),
+      limits_(*context.clock),
+      status_("status", 500) {
+  ProxySettings proxy = readProxySettings();
+  serviceOptions_.setProxy(proxy.host, proxy.port, proxy.user, proxy.password);
+}
+
+CCMClient::~CCMClient() {
+  // A run that ended early may leave workers waiting on their queues.
+  stopWorkers();
+  calls_.reset();
+}
+
+void CCMClient::configure(const std::string& configurationPath) {
+  configurationPath_ = configurationPath;
+  deleteList_.clear();
+  smallUploads_.clear();
+  largeUploads_.clear();
+  resumedUploads_.clear();
+  uploadsStopped_.store(false);
+  storageFull_.store(false);
+  limits_.resetForRun();
+  settings_ = ClientSettings();
+  const ZR::CConfigManager* loaded = context_.configuration;
+  if (loaded && loaded->configurationPath() == configurationPath) {
+    readConfiguration(loaded->document(), settings_, log_);  // parsed once, by the entry
+  } else {
+    readConfiguration(configurationPath_, settings_, log_);
+  }
+  limits_.apply(settings_);
+  preparation_ = PreparationSettings{settings_.maxImageWidth,     settings_.maxImageHeight,
+                                     settings_.maxImageQuality,   settings_.compressionExeSize,
+                                     settings_.compressionWaitMs, settings_.transcodedFolder};
+  calls_ = std::make_unique<CacheManagerCalls>(
+      ServiceSettings{settings_.server, settings_.accessDocument, settings_.timestampFile}, serviceOptions_, keys_,
+      log_, this);
+}
+
+CacheManagerCalls& CCMClient::calls() {
+  if (!calls_) throw CVelkanException("the client is not configured yet\n");
+  return *calls_;
+}
+
+void CCMClient::deleteFiles() {
+  deletionsDone_ = 0;
+  for (const std::string& path : deleteList_) {
+    checkLimits(0, true);
+    deleteFile(path);
+    context_.index->removeFileItem(path);
+    ++deletionsDone_;
+  }
+}
+
+void CCMClient::appendGhostEntries(const ZR::CXmlElement& group, ZR::CXmlWriter& writer) {
+  velkan::appendGhostEntries(group, writer);
+}
+
+std::string CCMClient::ghostDocument(const ZR::CXmlElement& group) { return velkan::ghostDocument(group); }
+
+std::string CCMClient::ghostRemotePath(const std::string& entryPath) { return velkan::ghostRemotePath(entryPath); }
+
+void CCMClient::onGetContents(const dornik::Action& action) {
+  if (settings_.outputFile.empty()) throw std::runtime_error("no output file present to store dir content.");
+  if (action.contentsPathMissing) throw std::runtime_error(dornik::kActionSetChildMissing);
+  getDir(action.contentsPath, settings_.outputFile);
+}
+
+void CCMClient::onGetPolicies(const dornik::Action&) {
+  if (settings_.outputFile.empty()) throw std::runtime_error("no output file present to store policies.");
+  getPolicies(settings_.outputFile);
+}
+
+void CCMClient::onSetSymLinks(const dornik::Action&) {
+  if (settings_.symlinkFile.empty()) {
+    throw std::runtime_error("no symLink xml file present to update data on CacheManager.");
+  }
+  setSymlinks(settings_.symlinkFile);
+}
+
+void CCMClient::onDeletePolicies(const dornik::Action&) {
+  if (settings_.expiredPoliciesFile.empty()) throw std::runtime_error("no value for expired  xml file present ");
+  deletePolicy(settings_.expiredPoliciesFile);
+}
+
+void CCMClient::onWriteGhostContent(const dornik::Action&) {
+  if (settings_.ghostContentFile.empty()) {
+    throw std::runtime_error("no ghostContent xml file present to update data on CacheManager.");
+  }
+  writeGhostContent(settings_.ghostContentFile);
+}
+
+}  // namespace velkan

@@ -1,0 +1,30 @@
+// What the preparing worker needs of the run that owns it: the limits that
+// decide how pictures and executables are prepared, the pause before each
+// compression, where copies go, and whether the run still uploads. The
+// client object implements it.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace velkan {
+
+struct PreparationSettings {
+  int32_t maxImageWidth = 768;
+  int32_t maxImageHeight = 1024;
+  int32_t maxImageQuality = 80;
+  int32_t compressionExeSize = -1;  // executables above this many bytes go unchanged
+  uint32_t compressionWaitMs = 10000;
+  std::string transcodedFolder;     // empty: the default folder
+};
+
+class PreparationHost {
+ public:
+  virtual ~PreparationHost() = default;
+  // Fixed before the worker starts.
+  virtual const PreparationSettings& preparationSettings() const = 0;
+  // Once true, nothing more is prepared in this run. Thread-safe.
+  virtual bool uploadsStopped() const = 0;
+};
+
+}  // namespace velkan

@@ -1,0 +1,47 @@
+// A prepared copy (a gzip file or a re-encoded picture) in the transcoded
+// folder. Its owner removes it when it goes, unless it handed the copy on
+// to the next stage with release(): a copy is never left behind by a stage
+// that failed, and never outlives the upload it was made for.
+#pragma once
+
+#include <string>
+#include <utility>
+
+#include "platform/env.h"
+#include "platform/path.h"
+
+namespace velkan {
+
+class PreparedCopy {
+ public:
+  PreparedCopy() = default;
+  // `path` is a logical or host path; empty owns nothing.
+  explicit PreparedCopy(std::string path, platform::Env* env = platform::env()) : path_(std::move(path)), env_(env) {}
+  ~PreparedCopy() { remove(); }
+  PreparedCopy(PreparedCopy&& other) noexcept : path_(other.release()), env_(other.env_) {}
+  PreparedCopy& operator=(PreparedCopy&& other) noexcept {
+    if (this != &other) {
+      remove();
+      env_ = other.env_;
+      path_ = other.release();
+    }
+    return *this;
+  }
+  PreparedCopy(const PreparedCopy&) = delete;
+  PreparedCopy& operator=(const PreparedCopy&) = delete;
+
+  const std::string& path() const { return path_; }
+  bool empty() const { return path_.empty(); }
+  // Hands the copy on: it is no longer removed here.
+  std::string release() { return std::exchange(path_, std::string()); }
+  // Removes the copy now.
+  void remove() {
+    if (!path_.empty()) env_->removeFile(platform::hostPath(release()));
+  }
+
+ private:
+  std::string path_;
+  platform::Env* env_ = nullptr;
+};
+
+}  // namespace velkan

@@ -1,0 +1,27 @@
+// What the upload worker needs of the run that owns it: the three upload
+// steps on the service, the counting and the limits, and the flags that
+// end the uploads of a run. The client object implements it.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace velkan {
+
+class UploadHost {
+ public:
+  virtual ~UploadHost() = default;
+  // Each returns the service's code (-2 on success); transport failures throw.
+  virtual int uploadMetaData(const std::string& filePath, const std::string& metadata) = 0;
+  virtual int writeContentAsAttachment(const std::string& filePath, const std::string& localFile) = 0;
+  virtual int finalizeFile(const std::string& filePath, const std::string& metadata) = 0;
+  virtual void countFile() = 0;
+  // Throws CUploadLimitException when a limit is reached.
+  virtual void checkLimits(int32_t count, bool withDeleteTime) = 0;
+  // Once stopped, nothing more is prepared or sent in this run. Thread-safe.
+  virtual bool uploadsStopped() const = 0;
+  virtual void stopUploads() = 0;
+  virtual void setStorageFull() = 0;
+};
+
+}  // namespace velkan

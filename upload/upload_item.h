@@ -1,0 +1,40 @@
+// One file on its way from the controller to the service. The queues carry
+// it as a work item (a map of strings: the four keys every stage knows, and
+// keys of our own beside them); each stage converts it at its edges, so
+// that what one stage found out reaches the next instead of being looked
+// up again: the origin's version from the action set, the size of the
+// prepared copy and of a picture from preparation.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+
+#include "platform/env.h"
+#include "upload/action_queue.h"
+
+namespace velkan {
+
+struct PictureSize {
+  int32_t height = 0;
+  int32_t width = 0;
+  bool known() const { return height != 0 && width != 0; }
+};
+
+struct UploadItem {
+  std::string object;            // the origin file; also its name on the service
+  std::string objMime;
+  std::string transcodedObject;  // the prepared copy, or empty: the origin goes
+  std::string extraMetaData;     // the lines preparation wrote (possibly none)
+  bool prepared = false;         // preparation has been through it
+  // The version of the origin this upload sends, as first looked at.
+  std::optional<platform::FileInfo> origin;
+  // Size of the prepared copy as written.
+  std::optional<uint64_t> sentSize;
+
+  bool isStop() const { return object.empty(); }
+  static UploadItem fromWorkItem(const WorkItem& item);
+  WorkItem toWorkItem() const;
+};
+
+}  // namespace velkan
