@@ -19,7 +19,7 @@ CCMClient::CCMClient(const ZR::CRunContext& context)
       transcodeQueue_(kTranscodeQueueName),
       uploadQueue_(kUploadQueueName),
       limits_(*context.clock),
-      status_("status", 500) {
+      status_("status", 500, context.log) {
   ProxySettings proxy = readProxySettings();
   serviceOptions_.setProxy(proxy.host, proxy.port, proxy.user, proxy.password);
 }

@@ -99,8 +99,9 @@ void CCMClient::onCreate(const dornik::Action& action) {
       } else {
         largeUploads_.push_back(std::move(file));
       }
-    } catch (const CFileNotFoundException&) {
-      // A file that is gone is skipped.
+    } catch (const CFileNotFoundException& e) {
+      // A file that is gone (or cannot be examined) is skipped; it is listed again next run.
+      log_.warning("%s", ("skipped: " + ZR::CStringUtils::rtrim(e.what(), " \t\r\n")).c_str());
     }
   }
 }

@@ -34,7 +34,10 @@ int runDornik(const std::vector<std::string>& arguments) {
     std::fprintf(stderr, "%s\n", ZR::CCachingPolicyEngineFileManager::lastError().c_str());
     return kExitEngineFile;
   }
-  if (!ZR::CConfigManager::initialize(1, path, false)) return kExitInitialisation;
+  if (!ZR::CConfigManager::initialize(1, path, false)) {
+    std::fprintf(stderr, "%s\n", ZR::CConfigManager::lastError().c_str());
+    return kExitInitialisation;
+  }
   ZR::CLogManager::initialize("dornik");
   ZR::CLogger* log = ZR::CLogManager::instance();
   if (!log) return kExitInitialisation;

@@ -20,7 +20,12 @@ TextSet expiredPolicyValues(const std::string& path, ZR::CLogger& log) {
   std::string error;
   std::unique_ptr<ZR::CXmlElement> document(ZR::CXmlBuilder::fileToDocument(path, error));
   if (!document) {
-    log.trace("no expired policies read from %s: %s", path.c_str(), error.c_str());
+    // A missing file means none expired; one that is there but unreadable is worth a word.
+    if (ZR::CFileUtils::fileExists(path)) {
+      log.warning("expired-policy file %s not read, no policy counts as expired: %s", path.c_str(), error.c_str());
+    } else {
+      log.trace("no expired policies read from %s: %s", path.c_str(), error.c_str());
+    }
     return values;
   }
   for (size_t i = 0; i < document->getChildCount(); ++i) values.insert(document->getChild(i)->getText());

@@ -141,7 +141,7 @@ bool LocalService::start(std::string& error) {
     return false;
   }
   listener_->bind_flags = SO_REUSEADDR;
-  listener_->accept_timeout = 1;  // so that stop() is noticed
+  listener_->accept_timeout = -100000;  // 100 ms (negative: microseconds), so that stop() is noticed soon
   listener_->send_timeout = listener_->recv_timeout = config_.timeoutSeconds;
   listener_->maxlevel = 64;
   listener_->maxlength = 64 * 1024 * 1024;

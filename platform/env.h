@@ -8,7 +8,6 @@
 #pragma once
 
 #include <cstdint>
-#include <cstdio>
 #include <memory>
 #include <string>
 #include <vector>
@@ -90,6 +89,16 @@ class Env {
   virtual bool createDirectories(const std::string& path) = 0;
   // Names (not paths) of the entries of a folder, without "." and "..".
   virtual bool listDirectory(const std::string& path, std::vector<std::string>* names) = 0;
+
+  // Asks whether a file operation that a library makes with its own I/O
+  // (SQLite's writes to the file index) may go ahead: `operation` is one of
+  // "open", "append", "sync", "remove". The real file system always says
+  // yes; a test's Env may refuse one, and the library then sees an I/O error.
+  virtual bool permitForeignOperation(const char* operation, const std::string& path) {
+    (void)operation;
+    (void)path;
+    return true;
+  }
 };
 
 // Forwards every call to another Env; a test overrides the one it breaks.
@@ -118,6 +127,9 @@ class EnvWrapper : public Env {
   bool listDirectory(const std::string& p, std::vector<std::string>* n) override {
     return target_->listDirectory(p, n);
   }
+  bool permitForeignOperation(const char* o, const std::string& p) override {
+    return target_->permitForeignOperation(o, p);
+  }
 
  private:
   Env* target_;
@@ -137,11 +149,6 @@ class ScopedEnvOverride {
  private:
   Env* previous_;
 };
-
-// Opens a host path with the C library's stdio, for libraries that read a
-// FILE. The name is UTF-8 on every system (Windows gets it as UTF-16).
-// Null on failure. Bypasses any ScopedEnvOverride.
-std::FILE* openCFile(const std::string& path, const char* mode);
 
 // The file a chain of symbolic links ends at (a relative link is taken from
 // its own folder); the path itself when it is no link, or after 40 links (a

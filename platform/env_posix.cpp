@@ -196,8 +196,6 @@ bool setModifiedTime(const std::string& path, int64_t unixSeconds) {
   return ::utimensat(AT_FDCWD, path.c_str(), times, 0) == 0;
 }
 
-std::FILE* openCFile(const std::string& path, const char* mode) { return std::fopen(path.c_str(), mode); }
-
 Env* Env::defaultEnv() {
   static PosixEnv* instance = new PosixEnv;  // never destroyed: used until exit
   return instance;

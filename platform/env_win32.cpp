@@ -224,10 +224,6 @@ bool setModifiedTime(const std::string& path, int64_t unixSeconds) {
   return SetFileTime(file.get(), nullptr, nullptr, &written) != 0;
 }
 
-std::FILE* openCFile(const std::string& path, const char* mode) {
-  return _wfopen(utf8ToWide(path).c_str(), utf8ToWide(mode).c_str());
-}
-
 Env* Env::defaultEnv() {
   static WindowsEnv* instance = new WindowsEnv;  // never destroyed: used until exit
   return instance;

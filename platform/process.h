@@ -16,6 +16,8 @@ std::string executablePath();
 
 // The process's current folder; empty when it cannot be read.
 std::string currentFolder();
+// Makes `path` the process's current folder. False on failure.
+bool setCurrentFolder(const std::string& path);
 
 // Value of an environment variable; empty when unset.
 std::string environmentVariable(const std::string& name);

@@ -33,6 +33,8 @@ std::string currentFolder() {
   return ::getcwd(buf, sizeof buf) ? std::string(buf) : std::string();
 }
 
+bool setCurrentFolder(const std::string& path) { return ::chdir(path.c_str()) == 0; }
+
 std::string environmentVariable(const std::string& name) {
   const char* value = std::getenv(name.c_str());
   return value ? value : "";

@@ -135,6 +135,8 @@ std::string currentFolder() {
   return wideToUtf8(buffer);
 }
 
+bool setCurrentFolder(const std::string& path) { return SetCurrentDirectoryW(utf8ToWide(path).c_str()) != 0; }
+
 std::string environmentVariable(const std::string& name) {
   const wchar_t* value = _wgetenv(utf8ToWide(name).c_str());
   return value ? wideToUtf8(value) : "";

@@ -92,6 +92,7 @@ void CCPUBoundThread::preparePicture(UploadItem& item) {
   const PreparationSettings& settings = host_.preparationSettings();
   PictureSize origin;
   imageSize(item.object, origin.height, origin.width);  // the one look at the header
+  if (!origin.known()) context_.log->warning("%s", ("cannot read the picture size of " + item.object).c_str());
   int32_t code = typeCodeOf(item.object);
   bool small = origin.height < settings.maxImageHeight && origin.width < settings.maxImageWidth;
   bool needed = !(small && (code == kTypeJpeg || code == kTypePng)) && !folder_.path().empty();

@@ -10,74 +10,84 @@
 namespace velkan {
 namespace {
 
-bool writable(const std::string& folder) {
-  platform::Env* env = platform::env();
-  if (!env->createDirectories(folder)) return false;
-  std::string probe = platform::joinPath(folder, ".probe-" + std::to_string(platform::processId())), error;
-  auto file = env->openWritable(probe, &error);
-  bool ok = file && file->close();
-  env->removeFile(probe);
-  return ok;
-}
-
 std::string userCacheFolder() {
   std::string cache = platform::environmentVariable("XDG_CACHE_HOME");
   if (cache.empty()) cache = platform::environmentVariable("HOME") + "/.cache";
   return cache + "/velkan/transcoded";
 }
 
-// Removes the run folders that no running process holds.
+bool endsWith(const std::string& text, const std::string& tail) {
+  return text.size() >= tail.size() && text.compare(text.size() - tail.size(), tail.size(), tail) == 0;
+}
+
+// Removes the run folders (and their locks) that no running process holds.
 void removeAbandonedRuns(const std::string& base) {
+  platform::Env* env = platform::env();
   std::vector<std::string> names;
-  if (!platform::env()->listDirectory(base, &names)) return;
+  if (!env->listDirectory(base, &names)) return;
   for (const std::string& name : names) {
-    std::string folder = platform::joinPath(base, name);
-    platform::FileInfo info;
-    bool runFolder = name.rfind("run-", 0) == 0 && platform::env()->getFileInfo(folder, &info) && info.isDirectory;
-    if (!runFolder) continue;
+    if (name.rfind("run-", 0) != 0) continue;
+    std::string path = platform::joinPath(base, name);
+    bool lockFile = endsWith(name, ".lock");
+    std::string folder = lockFile ? path.substr(0, path.size() - 5) : path;
+    if (lockFile && env->fileExists(folder)) continue;  // dealt with under the folder's name
     platform::FileLock probe;
-    if (probe.tryLock(folder + ".lock")) {
-      platform::env()->removeTree(folder);
-      probe.release();
-      platform::env()->removeFile(folder + ".lock");
-    }
+    if (!probe.tryLock(folder + ".lock")) continue;  // its run is still going
+    env->removeTree(folder);
+    probe.release();
+    env->removeFile(folder + ".lock");
   }
 }
 
 }  // namespace
 
-TranscodedFolder::TranscodedFolder(const std::string& configured, ZR::CLogger* log) {
-  std::string base = configured.empty() ? ZR::CAppUtil::getExeFolder() + "transcoded" : platform::hostPath(configured);
-  while (base.size() > 1 && base.back() == '/') base.pop_back();
-  if (!writable(base)) {
-    std::string fallback = userCacheFolder();
-    if (log) log->warning("%s", ("cannot write to " + base + "; prepared copies go to " + fallback).c_str());
-    base = fallback;
-    if (!writable(base)) {
-      if (log) {
-        log->error("%s", ("cannot write to " + base + " either: no prepared copies in this run, files are sent unchanged")
-                             .c_str());
-      }
-      return;
-    }
+bool TranscodedFolder::claim(const std::string& base, std::string& why) {
+  platform::Env* env = platform::env();
+  if (!env->createDirectories(base)) {
+    why = "cannot create the folder";
+    return false;
   }
   removeAbandonedRuns(base);
   std::string run = platform::joinPath(
       base, "run-" + std::to_string(platform::processId()) + "-" + std::to_string(platform::tickCountMs()));
-  if (!lock_.tryLock(run + ".lock") || !platform::env()->createDirectories(run)) {
-    if (log) log->error("%s", ("cannot create " + run + ": no prepared copies in this run, files are sent unchanged").c_str());
-    return;
+  if (!lock_.tryLock(run + ".lock")) {
+    why = "cannot create " + run + ".lock";
+    return false;
+  }
+  if (!env->createDirectories(run)) {
+    lock_.release();
+    env->removeFile(run + ".lock");
+    why = "cannot create " + run;
+    return false;
   }
   path_ = run + "/";
+  return true;
+}
+
+TranscodedFolder::TranscodedFolder(const std::string& configured, ZR::CLogger* log) : log_(log) {
+  std::string base = configured.empty() ? ZR::CAppUtil::getExeFolder() + "transcoded" : platform::hostPath(configured);
+  while (base.size() > 1 && base.back() == '/') base.pop_back();
+  std::string why;
+  if (claim(base, why)) return;
+  std::string fallback = userCacheFolder();
+  if (log_) log_->warning("%s", ("cannot use " + base + " (" + why + "); prepared copies go to " + fallback).c_str());
+  if (claim(fallback, why)) return;
+  if (log_) {
+    log_->error("%s", ("cannot use " + fallback + " either (" + why +
+                       "): no prepared copies in this run, files are sent unchanged")
+                          .c_str());
+  }
 }
 
 TranscodedFolder::~TranscodedFolder() {
   if (path_.empty()) return;
   std::string run = path_.substr(0, path_.size() - 1);
   // Copies still waiting belong to this run only; they are not needed after it.
-  platform::env()->removeTree(run);
+  std::string left;
+  if (!platform::env()->removeTree(run)) left = run;
   lock_.release();
-  platform::env()->removeFile(run + ".lock");
+  if (!platform::env()->removeFile(run + ".lock")) left += (left.empty() ? "" : " and ") + run + ".lock";
+  if (!left.empty() && log_) log_->warning("%s", ("cannot remove " + left + "; the next run removes it").c_str());
 }
 
 }  // namespace velkan

@@ -28,8 +28,12 @@ class TranscodedFolder {
   const std::string& path() const { return path_; }
 
  private:
+  // Makes this run's folder under `base`; false with the reason.
+  bool claim(const std::string& base, std::string& why);
+
   std::string path_;
   platform::FileLock lock_;
+  ZR::CLogger* log_;
 };
 
 }  // namespace velkan

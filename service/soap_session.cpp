@@ -202,7 +202,9 @@ std::string CSoapSession::writeFileAttachment(const std::string& key, const std:
   int status = kTransportOutOfMemory;
   if (soap) {
     soap_set_dime(soap);
-    if (attachment.file->size() > 0) {
+    // Streamed unless the file is known to be empty: a size that cannot be
+    // read must not turn into an empty attachment.
+    if (attachment.file->size() != 0) {
       soap->fdimereadopen = openAttachment;
       soap->fdimeread = readAttachment;
       soap->fdimereadclose = closeAttachment;

@@ -7,6 +7,7 @@
 #include "bindings/zrcore/file.h"
 #include "bindings/zrcore/string_utils.h"
 #include "bindings/zrcore/xml_builder.h"
+#include "bindings/zrcore/log.h"
 #include "platform/clock.h"
 #include "platform/env.h"
 #include "platform/path.h"
@@ -17,18 +18,6 @@ namespace {
 // Listings longer than this are summed up in one line, so that a run of
 // many files does not print its whole list for every file.
 constexpr size_t kListedEntries = 50;
-
-// Serializes (indent 0, with the declaration and the stylesheet) and
-// writes the whole file; a failure only costs the page an update.
-void writeStatus(const std::string& file, const ZR::CXmlElement& root) {
-  std::string text, error;
-  root.serialize(text, false, true, kStatusStylesheet);
-  ZR::CFileUtils::writeFileAtomically(file, text, error, false);
-}
-
-std::unique_ptr<ZR::CXmlElement> load(const std::string& file, std::string& error) {
-  return std::unique_ptr<ZR::CXmlElement>(ZR::CXmlBuilder::fileToDocument(file, error));
-}
 
 void addFile(ZR::CXmlBuilder& builder, const std::string& path, const std::string* policy,
              const std::string* size = nullptr, const std::string* time = nullptr) {
@@ -41,6 +30,27 @@ void addFile(ZR::CXmlBuilder& builder, const std::string& path, const std::strin
 }
 
 }  // namespace
+
+// Serializes (indent 0, with the declaration and the stylesheet) and writes
+// the whole file; a failure only costs the page an update, and is said.
+void StatusFiles::write(const std::string& file, const ZR::CXmlElement& root) {
+  std::string text, error;
+  root.serialize(text, false, true, kStatusStylesheet);
+  if (!ZR::CFileUtils::writeFileAtomically(file, text, error, false) && log_) {
+    log_->warning("%s", ("status file " + file + " not updated: " + error).c_str());
+  }
+}
+
+// A missing file is no news (the callers print their own line); one that is
+// there but cannot be read is said.
+std::unique_ptr<ZR::CXmlElement> StatusFiles::read(const std::string& file) {
+  std::string error;
+  std::unique_ptr<ZR::CXmlElement> document(ZR::CXmlBuilder::fileToDocument(file, error));
+  if (!document && log_ && ZR::CFileUtils::fileExists(file)) {
+    log_->warning("%s", ("status file " + file + " not read: " + error).c_str());
+  }
+  return document;
+}
 
 std::string StatusFiles::normalise(std::string path) {
   for (char& c : path) {
@@ -64,20 +74,19 @@ void StatusFiles::setUploading(const std::string& path) {
   builder.startElement("cs_uploading");
   addFile(builder, path, nullptr);
   builder.endElement("cs_uploading");
-  writeStatus(uploadingFile(), *builder.getDocument());
+  write(uploadingFile(), *builder.getDocument());
 }
 
 void StatusFiles::clearUploading() {
   ZR::CXmlBuilder builder;
   builder.startElement("cs_uploading");
   builder.endElement("cs_uploading");
-  writeStatus(uploadingFile(), *builder.getDocument());
+  write(uploadingFile(), *builder.getDocument());
 }
 
 template <typename Drop>
 bool StatusFiles::readWaiting(std::vector<Waiting>& kept, Drop drop) {
-  std::string error;
-  auto document = load(waitingFile(), error);
+  auto document = read(waitingFile());
   if (!document) {
     std::printf("no waitng policies.");
     return false;
@@ -115,7 +124,7 @@ void StatusFiles::writeWaiting() {
   }
   if (entries.size() > kListedEntries) std::printf("listWaiting : %zu entries\n", entries.size());
   builder.endElement("cs_waiting");
-  writeStatus(waitingFile(), *builder.getDocument());
+  write(waitingFile(), *builder.getDocument());
   waitingDirty_ = false;
   waitingWritten_ = platform::tickCountMs();
 }
@@ -157,8 +166,7 @@ void StatusFiles::replaceWaiting(const std::string& policy, const std::vector<st
 void StatusFiles::loadUploadedToday(const std::string& today) {
   today_.emplace();
   todayDate_ = today;
-  std::string error;
-  auto document = load(uploadedTodayFile(), error);
+  auto document = read(uploadedTodayFile());
   if (!document) {
     std::printf("no file uploaded today.");
     return;
@@ -193,7 +201,7 @@ void StatusFiles::writeUploadedToday() {
     std::printf("vectorUploaded : %zu files, last %s\n", entries.size(), entries.back().path.c_str());
   }
   builder.endElement("cs_uploadedtoday");
-  writeStatus(uploadedTodayFile(), *builder.getDocument());
+  write(uploadedTodayFile(), *builder.getDocument());
   todayDirty_ = false;
   todayWritten_ = platform::tickCountMs();
 }

@@ -13,9 +13,15 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
+
+namespace ZR {
+class CLogger;
+class CXmlElement;
+}  // namespace ZR
 
 namespace velkan {
 
@@ -26,8 +32,10 @@ class StatusFiles {
   // `folder` holds the files ("status" below the working folder by default);
   // it is not created here. With writeIntervalMs 0 every change is written
   // at once.
-  explicit StatusFiles(std::string folder = "status", uint32_t writeIntervalMs = 0)
-      : folder_(std::move(folder)), writeIntervalMs_(writeIntervalMs) {}
+  // A file that cannot be written, or that exists but cannot be read, is
+  // said in `log` (when given), naming the file and why.
+  explicit StatusFiles(std::string folder = "status", uint32_t writeIntervalMs = 0, ZR::CLogger* log = nullptr)
+      : folder_(std::move(folder)), writeIntervalMs_(writeIntervalMs), log_(log) {}
   ~StatusFiles() { flush(); }
   StatusFiles(StatusFiles&&) = default;
   StatusFiles(const StatusFiles&) = delete;
@@ -70,8 +78,12 @@ class StatusFiles {
   void addUploaded(const std::string& path, const std::string& size);
   bool due(uint64_t lastWrite) const;
 
+  void write(const std::string& file, const ZR::CXmlElement& root);
+  std::unique_ptr<ZR::CXmlElement> read(const std::string& file);
+
   std::string folder_;
   uint32_t writeIntervalMs_;
+  ZR::CLogger* log_;
   std::optional<std::vector<Waiting>> waiting_;
   bool waitingDirty_ = false;
   uint64_t waitingWritten_ = 0;

@@ -99,7 +99,7 @@ void CNetBoundThread::fillMetaData(const std::string& object, const std::string&
 }
 
 int CNetBoundThread::send(const UploadItem& item, const std::string& metadata, const platform::FileInfo& origin,
-                          bool& changed) {
+                          bool& changed, std::string& whyUnsent) {
   UploadingScope uploading(status_, item.object);
   const std::string& toSend = item.transcodedObject.empty() ? item.object : item.transcodedObject;
   int result = host_.uploadMetaData(item.object, metadata);
@@ -109,7 +109,13 @@ int CNetBoundThread::send(const UploadItem& item, const std::string& metadata, c
   // changed since the run looked at it (while it was prepared or sent) is
   // not finalized, so the service keeps the previous version.
   platform::FileInfo now;
-  changed = !context_.env->getFileInfo(platform::hostPath(item.object), &now) || !now.sameVersion(origin);
+  if (!context_.env->getFileInfo(platform::hostPath(item.object), &now)) {
+    changed = true;
+    whyUnsent = "could not be examined after it was sent";
+  } else if (!now.sameVersion(origin)) {
+    changed = true;
+    whyUnsent = "changed while it was being sent";
+  }
   return changed ? result : host_.finalizeFile(item.object, "");
 }
 
@@ -146,13 +152,14 @@ bool CNetBoundThread::uploadObject(const WorkItem& workItem) {
   metadata.originLines(item.object, item.objMime, origin, sentSizeOf(item, origin));
   metadata.append(item.extraMetaData);
   bool changed = false;
-  int result = send(item, metadata.text(), origin, changed);
+  std::string whyUnsent;
+  int result = send(item, metadata.text(), origin, changed, whyUnsent);
   if (changed) {
-    finishUnsent(item.object, "changed while it was being sent");
+    finishUnsent(item.object, whyUnsent);
     return true;
   }
   if (result == -2) {
-    status_.addUploadedToday(item.object);
+    status_.addUploadedToday(item.object, origin.size);
     context_.index->addFileItem(item.object, origin.size, origin.modifiedUnixSeconds);
   } else if (result == CCacheManagerSpaceLimitException::kSpaceLimitCode) {
     context_.log->error("%s", ("the store is full; uploads stop after " + item.object).c_str());

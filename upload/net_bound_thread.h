@@ -42,9 +42,10 @@ class CNetBoundThread : public ZR::CThread {
   // stages, or looked up (throwing "..._stat to get fileinfo failed:<path>").
   platform::FileInfo originOf(const UploadItem& item);
   uint64_t sentSizeOf(const UploadItem& item, const platform::FileInfo& origin);
-  // The three steps; false in `finished` when the file changed while it
-  // was sent (then it is not finalized).
-  int send(const UploadItem& item, const std::string& metadata, const platform::FileInfo& origin, bool& changed);
+  // The three steps; `changed` (with the reason) when the file changed
+  // while it was sent, or could not be examined after: then it is not finalized.
+  int send(const UploadItem& item, const std::string& metadata, const platform::FileInfo& origin, bool& changed,
+           std::string& whyUnsent);
   void finishUnsent(const std::string& object, const std::string& why);
   void report(const std::string& object, int result, uint64_t size);
 

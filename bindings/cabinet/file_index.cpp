@@ -6,6 +6,7 @@
 #include <mutex>
 
 #include "bindings/cabinet/entry_path.h"
+#include "bindings/cabinet/env_vfs.h"
 #include "bindings/cabinet/sqlite_statement.h"
 #include "bindings/zrcore/config.h"
 #include "bindings/zrcore/log.h"
@@ -75,7 +76,7 @@ struct CFileIndex::State {
     if (db && openPath == wanted) return kCabinetOk;
     close();
     if (sqlite3_open_v2(wanted.c_str(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX,
-                        nullptr) != SQLITE_OK) {
+                        envVfsName()) != SQLITE_OK) {
       std::string why = sqliteError(db);
       close();
       return fail(kCabinetOpenFailed, "cannot open file index " + wanted + ": " + why);

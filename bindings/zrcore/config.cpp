@@ -1,5 +1,7 @@
 #include "bindings/zrcore/config.h"
 
+#include <mutex>
+
 #include "bindings/zrcore/string_utils.h"
 #include "bindings/zrcore/xml_builder.h"
 #include "platform/path.h"
@@ -50,11 +52,27 @@ CLogLevel parseLevel(const std::string& text) {
   return CLogLevel::Info;
 }
 
+struct LastLoaded {
+  std::mutex mutex;
+  std::string path;
+  std::shared_ptr<const CXmlElement> document;
+};
+
+LastLoaded& lastLoaded() {
+  static LastLoaded last;
+  return last;
+}
+
 }  // namespace
 
-std::unique_ptr<CXmlElement> loadConfigurationDocument(const std::string& path, std::string& error) {
+std::shared_ptr<const CXmlElement> loadConfigurationDocument(const std::string& path, std::string& error) {
+  LastLoaded& last = lastLoaded();
+  {
+    std::lock_guard<std::mutex> lock(last.mutex);
+    if (last.document && last.path == path) return last.document;
+  }
   std::string parseError;
-  std::unique_ptr<CXmlElement> document(CXmlBuilder::fileToDocument(path, parseError));
+  std::shared_ptr<const CXmlElement> document(CXmlBuilder::fileToDocument(path, parseError));
   if (!document) {
     error = "cannot load configuration " + path + ": " + parseError;
     return nullptr;
@@ -64,8 +82,21 @@ std::unique_ptr<CXmlElement> loadConfigurationDocument(const std::string& path, 
             kConfigurationRoot + "'";
     return nullptr;
   }
+  std::lock_guard<std::mutex> lock(last.mutex);
+  last.path = path;
+  last.document = document;
   return document;
 }
+
+namespace {
+
+// Forgets the kept document, so that the next load reads the file again.
+void forgetLoaded() {
+  std::lock_guard<std::mutex> lock(lastLoaded().mutex);
+  lastLoaded().document.reset();
+}
+
+}  // namespace
 
 bool CConfigManager::initialize(int, const std::string& path, bool) {
   auto document = loadConfigurationDocument(path, configError());
@@ -96,7 +127,10 @@ CConfigManager* CConfigManager::instance() { return configSlot().get(); }
 
 const std::string& CConfigManager::lastError() { return configError(); }
 
-void CConfigManager::reset() { configSlot().reset(); }
+void CConfigManager::reset() {
+  configSlot().reset();
+  forgetLoaded();
+}
 
 bool CCachingPolicyEngineFileManager::initialize(int, const std::string& path, bool) {
   auto document = loadConfigurationDocument(path, engineFileError());
@@ -118,6 +152,9 @@ const CCachingPolicyEngineFile* CCachingPolicyEngineFileManager::instance() { re
 
 const std::string& CCachingPolicyEngineFileManager::lastError() { return engineFileError(); }
 
-void CCachingPolicyEngineFileManager::reset() { engineFileSlot().reset(); }
+void CCachingPolicyEngineFileManager::reset() {
+  engineFileSlot().reset();
+  forgetLoaded();
+}
 
 }  // namespace ZR

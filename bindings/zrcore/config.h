@@ -56,7 +56,7 @@ class CConfigManager {
  private:
   std::string path_;
   std::string folder_;
-  std::unique_ptr<CXmlElement> document_;
+  std::shared_ptr<const CXmlElement> document_;
   CLogSettings log_;
   std::string cabinetPath_;
 };
@@ -89,7 +89,9 @@ class CCachingPolicyEngineFileManager {
 };
 
 // Loads a configuration document and checks its root; shared by both
-// managers. Null with `error` on failure.
-std::unique_ptr<CXmlElement> loadConfigurationDocument(const std::string& path, std::string& error);
+// managers, so a program that sets up both parses its file once (the last
+// document loaded is kept for the next call with the same path). Null with
+// `error` on failure.
+std::shared_ptr<const CXmlElement> loadConfigurationDocument(const std::string& path, std::string& error);
 
 }  // namespace ZR
