@@ -4,6 +4,7 @@
 
 #include "bindings/zrcore/string_utils.h"
 #include "bindings/zrcore/xml_builder.h"
+#include "platform/env.h"
 #include "platform/path.h"
 
 namespace ZR {
@@ -55,8 +56,14 @@ CLogLevel parseLevel(const std::string& text) {
 struct LastLoaded {
   std::mutex mutex;
   std::string path;
+  std::string version;  // of the file when it was read: a changed file is read again
   std::shared_ptr<const CXmlElement> document;
 };
+
+std::string versionOf(const std::string& path) {
+  platform::FileInfo info;
+  return platform::env()->getFileInfo(platform::hostPath(path), &info) ? info.versionText() : std::string();
+}
 
 LastLoaded& lastLoaded() {
   static LastLoaded last;
@@ -67,9 +74,10 @@ LastLoaded& lastLoaded() {
 
 std::shared_ptr<const CXmlElement> loadConfigurationDocument(const std::string& path, std::string& error) {
   LastLoaded& last = lastLoaded();
+  std::string version = versionOf(path);
   {
     std::lock_guard<std::mutex> lock(last.mutex);
-    if (last.document && last.path == path) return last.document;
+    if (last.document && last.path == path && !version.empty() && last.version == version) return last.document;
   }
   std::string parseError;
   std::shared_ptr<const CXmlElement> document(CXmlBuilder::fileToDocument(path, parseError));
@@ -84,6 +92,7 @@ std::shared_ptr<const CXmlElement> loadConfigurationDocument(const std::string& 
   }
   std::lock_guard<std::mutex> lock(last.mutex);
   last.path = path;
+  last.version = version;
   last.document = document;
   return document;
 }
