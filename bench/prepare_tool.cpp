@@ -38,9 +38,8 @@ velkan::Image photoLike(int width, int height) {
 }
 
 bool save(const std::string& path, const std::vector<uint8_t>& bytes) {
-  std::string error;
-  auto out = platform::env()->openWritable(path, &error);
-  return out && out->append(reinterpret_cast<const char*>(bytes.data()), bytes.size()) && out->close();
+  std::unique_ptr<platform::WritableFile> out;
+  return platform::env()->openWritable(path, &out) && out->append(reinterpret_cast<const char*>(bytes.data()), bytes.size()) && out->close();
 }
 
 }  // namespace

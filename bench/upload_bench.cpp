@@ -26,8 +26,8 @@ const std::string& benchFolder() {
 std::string fileOf(int64_t mebibytes) {
   std::string path = benchFolder() + "/upload-" + std::to_string(mebibytes) + ".bin";
   if (platform::env()->fileExists(path)) return path;
-  std::string error;
-  auto out = platform::env()->openWritable(path, &error);
+  std::unique_ptr<platform::WritableFile> out;
+  if (!platform::env()->openWritable(path, &out)) return path;
   std::string block(1 << 20, '\0');
   for (size_t i = 0; i < block.size(); ++i) block[i] = static_cast<char>(i * 131);
   for (int64_t i = 0; i < mebibytes; ++i) out->append(block.data(), block.size());
@@ -76,8 +76,8 @@ void rawCopy(benchmark::State& state, bool store) {
     listener.listen("127.0.0.1");
     std::thread receiver([&] {
       auto stream = listener.accept(10000);
-      std::string error;
-      auto out = store ? platform::env()->openWritable(benchFolder() + "/received.bin", &error) : nullptr;
+      std::unique_ptr<platform::WritableFile> out;
+      if (store) platform::env()->openWritable(benchFolder() + "/received.bin", &out);
       std::vector<char> buffer(1 << 16);
       for (int64_t n; (n = stream->read(buffer.data(), buffer.size())) > 0;) {
         if (out) out->append(buffer.data(), static_cast<size_t>(n));
@@ -86,8 +86,8 @@ void rawCopy(benchmark::State& state, bool store) {
     });
     auto start = std::chrono::steady_clock::now();
     auto stream = platform::TcpStream::connect("127.0.0.1", listener.port());
-    std::string error;
-    auto in = platform::env()->openReadable(path, &error);
+    std::unique_ptr<platform::ReadableFile> in;
+    platform::env()->openReadable(path, &in);
     std::vector<char> buffer(1 << 16);
     for (int64_t n; (n = in->read(buffer.data(), buffer.size())) > 0;) stream->writeAll(buffer.data(), static_cast<size_t>(n));
     stream->shutdownWrite();

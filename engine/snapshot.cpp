@@ -124,7 +124,10 @@ SnapshotReadResult readSnapshot(const std::string& path, const SnapshotKind& kin
   files.clear();
   SnapshotReadResult result;
   SnapshotHandler handler(kind, dirs, files);
-  result.parsed = ZR::CXmlReader::parseFile(path, handler, result.error);
+  platform::Status parsed = ZR::CXmlReader::parseFile(path, handler);
+  result.parsed = parsed.isOk();
+  result.syntaxError = parsed.code() == platform::Status::kSyntaxError;
+  result.error = parsed.message();
   result.validation = result.parsed ? handler.validation() : 0;
   if (!result.parsed || result.validation != 0) {
     EntrySet().swap(dirs);
@@ -177,7 +180,7 @@ int loadSnapshots(const Settings& settings, ZR::CLogger& log, SnapshotSets& sets
   }
   SnapshotReadResult cache = readSnapshot(settings.cachecontent, kCacheContentKind, sets.cacheDirs, sets.cacheFiles);
   if (!cache.parsed) {
-    if (cache.error.find(ZR::kExpatErrorText) != std::string::npos) {
+    if (cache.syntaxError) {
       log.info("Error Parsing Cache Content XML at %s :%s", settings.cachecontent.c_str(), cache.error.c_str());
       sets.cacheUsable = false;
       sets.cacheUnusableReason = "it is not well-formed (" + cache.error + ")";

@@ -54,6 +54,7 @@ using ZR::normaliseFilePath;
 
 struct SnapshotReadResult {
   bool parsed = false;  // false: `error` holds the reader's error text
+  bool syntaxError = false;  // not parsed because it is not well-formed XML
   std::string error;
   int validation = 0;   // 0 or the first validation failure
 };

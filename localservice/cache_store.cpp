@@ -138,8 +138,7 @@ int CacheStore::attachFile(const std::string& path, const std::string& receivedF
   }
   std::string storage = storageFor(path);
   platform::env()->createDirectories(platform::parentFolder(root_ + "/" + storage));
-  std::string error;
-  if (!platform::env()->renameFile(receivedFile, root_ + "/" + storage, &error)) {
+  if (!platform::env()->renameFile(receivedFile, root_ + "/" + storage)) {
     removeQuietly(receivedFile);
     return kNoFileAttached;
   }
@@ -224,9 +223,8 @@ std::string CacheStore::symLinks(const std::string& agent) {
 
 int CacheStore::storeGhost(const std::string& path, const std::string& receivedFile, int64_t size) {
   std::string storage = "ghosts/" + hashOf(path) + ".xml";
-  std::string error;
   std::lock_guard<std::mutex> lock(mutex_);
-  if (!platform::env()->renameFile(receivedFile, root_ + "/" + storage, &error)) {
+  if (!platform::env()->renameFile(receivedFile, root_ + "/" + storage)) {
     removeQuietly(receivedFile);
     return kNoFileAttached;
   }
@@ -244,8 +242,8 @@ std::string CacheStore::ghostDocument(const std::string& path) {
     if (!query.bind(1, path).row()) return "";
     storage = query.text(0);
   }
-  std::string content, error;
-  platform::readFileToString(root_ + "/" + storage, &content, &error);
+  std::string content;
+  platform::readFileToString(root_ + "/" + storage, &content);
   return content;
 }
 

@@ -38,9 +38,7 @@ void* openIncoming(struct soap* soap, const char*, const char* type, const char*
   auto attachment = std::make_unique<Connection::Attachment>();
   attachment->path = c.service->store().incomingPath();
   attachment->type = type ? type : "";
-  std::string error;
-  attachment->writer = platform::env()->openWritable(attachment->path, &error);
-  if (!attachment->writer) {
+  if (!platform::env()->openWritable(attachment->path, &attachment->writer)) {
     soap->error = SOAP_EOM;
     return nullptr;
   }
@@ -147,12 +145,14 @@ bool LocalService::start(std::string& error) {
   listener_->maxlength = 64 * 1024 * 1024;
   if (!config_.tlsCertificate.empty()) {
     std::string pem, key, combined = config_.root + "/.server.pem";
-    if (!platform::readFileToString(config_.tlsCertificate, &pem, &error) ||
-        !platform::readFileToString(config_.tlsKey, &key, &error)) {
+    platform::Status read = platform::readFileToString(config_.tlsCertificate, &pem);
+    if (read) read = platform::readFileToString(config_.tlsKey, &key);
+    if (!read) {
+      error = read.message();
       return false;
     }
-    auto out = platform::env()->openWritable(combined, &error);
-    if (!out || !out->append(key.data(), key.size()) || !out->append(pem.data(), pem.size()) || !out->close()) {
+    std::unique_ptr<platform::WritableFile> out;
+    if (!platform::env()->openWritable(combined, &out) || !out->append(key.data(), key.size()) || !out->append(pem.data(), pem.size()) || !out->close()) {
       error = "cannot write " + combined;
       return false;
     }

@@ -41,18 +41,16 @@ bool FileInfo::parseVersionText(const std::string& text) {
   return true;
 }
 
-bool readFileToString(const std::string& path, std::string* out, std::string* error) {
-  auto file = env()->openReadable(path, error);
-  if (!file) return false;
+Status readFileToString(const std::string& path, std::string* out) {
+  std::unique_ptr<ReadableFile> file;
+  Status opened = env()->openReadable(path, &file);
+  if (!opened) return opened;
   out->clear();
   char buf[65536];
   for (;;) {
     int64_t got = file->read(buf, sizeof buf);
-    if (got < 0) {
-      if (error) *error = "cannot read " + path;
-      return false;
-    }
-    if (got == 0) return true;
+    if (got < 0) return Status::ioError("cannot read " + path);
+    if (got == 0) return Status::ok();
     out->append(buf, static_cast<size_t>(got));
   }
 }

@@ -12,6 +12,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/status.h"
+
 namespace platform {
 
 struct FileInfo {
@@ -74,14 +76,14 @@ class Env {
   virtual bool fileExists(const std::string& path) = 0;
   // False when the path cannot be examined.
   virtual bool getFileInfo(const std::string& path, FileInfo* info) = 0;
-  // Null on failure, with a description in *error.
-  virtual std::unique_ptr<ReadableFile> openReadable(const std::string& path, std::string* error) = 0;
-  // Creates or truncates. Null on failure, with a description in *error.
-  virtual std::unique_ptr<WritableFile> openWritable(const std::string& path, std::string* error) = 0;
+  // Opens for reading; *file is set on success and left null otherwise.
+  virtual Status openReadable(const std::string& path, std::unique_ptr<ReadableFile>* file) = 0;
+  // Creates or truncates.
+  virtual Status openWritable(const std::string& path, std::unique_ptr<WritableFile>* file) = 0;
   // Opens for appending, creating the file when needed.
-  virtual std::unique_ptr<WritableFile> openAppendable(const std::string& path, std::string* error) = 0;
+  virtual Status openAppendable(const std::string& path, std::unique_ptr<WritableFile>* file) = 0;
   // Replaces `to` atomically when it exists.
-  virtual bool renameFile(const std::string& from, const std::string& to, std::string* error) = 0;
+  virtual Status renameFile(const std::string& from, const std::string& to) = 0;
   virtual bool removeFile(const std::string& path) = 0;
   // Removes a folder and everything below it; true when nothing is left.
   virtual bool removeTree(const std::string& path) = 0;
@@ -109,18 +111,16 @@ class EnvWrapper : public Env {
 
   bool fileExists(const std::string& p) override { return target_->fileExists(p); }
   bool getFileInfo(const std::string& p, FileInfo* i) override { return target_->getFileInfo(p, i); }
-  std::unique_ptr<ReadableFile> openReadable(const std::string& p, std::string* e) override {
-    return target_->openReadable(p, e);
+  Status openReadable(const std::string& p, std::unique_ptr<ReadableFile>* f) override {
+    return target_->openReadable(p, f);
   }
-  std::unique_ptr<WritableFile> openWritable(const std::string& p, std::string* e) override {
-    return target_->openWritable(p, e);
+  Status openWritable(const std::string& p, std::unique_ptr<WritableFile>* f) override {
+    return target_->openWritable(p, f);
   }
-  std::unique_ptr<WritableFile> openAppendable(const std::string& p, std::string* e) override {
-    return target_->openAppendable(p, e);
+  Status openAppendable(const std::string& p, std::unique_ptr<WritableFile>* f) override {
+    return target_->openAppendable(p, f);
   }
-  bool renameFile(const std::string& f, const std::string& t, std::string* e) override {
-    return target_->renameFile(f, t, e);
-  }
+  Status renameFile(const std::string& f, const std::string& t) override { return target_->renameFile(f, t); }
   bool removeFile(const std::string& p) override { return target_->removeFile(p); }
   bool removeTree(const std::string& p) override { return target_->removeTree(p); }
   bool createDirectories(const std::string& p) override { return target_->createDirectories(p); }
@@ -163,7 +163,7 @@ bool copyFileAccess(const std::string& from, const std::string& to);
 // Sets a file's last-write time (seconds since 1970, UTC). False on failure.
 bool setModifiedTime(const std::string& path, int64_t unixSeconds);
 
-// Reads a whole file. False on failure, with a description in *error.
-bool readFileToString(const std::string& path, std::string* out, std::string* error);
+// Reads a whole file.
+Status readFileToString(const std::string& path, std::string* out);
 
 }  // namespace platform

@@ -11,8 +11,11 @@
 namespace platform {
 namespace {
 
-std::string describe(const std::string& what, const std::string& path) {
-  return what + " " + path + ": " + std::strerror(errno);
+// The failure of the last system call on `path`, by its errno.
+Status failure(const std::string& what, const std::string& path) {
+  int error = errno;
+  std::string message = what + " " + path + ": " + std::strerror(error);
+  return error == ENOENT ? Status::notFound(message) : Status::ioError(message);
 }
 
 class PosixReadableFile : public ReadableFile {
@@ -68,13 +71,12 @@ class PosixWritableFile : public WritableFile {
   int fd_;
 };
 
-std::unique_ptr<WritableFile> openForWriting(const std::string& path, int flags, std::string* error) {
+Status openForWriting(const std::string& path, int flags, std::unique_ptr<WritableFile>* file) {
+  file->reset();
   int fd = ::open(path.c_str(), flags | O_WRONLY | O_CREAT | O_CLOEXEC, 0644);
-  if (fd < 0) {
-    if (error) *error = describe("cannot open for writing", path);
-    return nullptr;
-  }
-  return std::make_unique<PosixWritableFile>(fd);
+  if (fd < 0) return failure("cannot open for writing", path);
+  *file = std::make_unique<PosixWritableFile>(fd);
+  return Status::ok();
 }
 
 class PosixEnv : public Env {
@@ -94,33 +96,30 @@ class PosixEnv : public Env {
     return true;
   }
 
-  std::unique_ptr<ReadableFile> openReadable(const std::string& path, std::string* error) override {
+  Status openReadable(const std::string& path, std::unique_ptr<ReadableFile>* file) override {
+    file->reset();
     int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) {
-      if (error) *error = describe("cannot open", path);
-      return nullptr;
-    }
+    if (fd < 0) return failure("cannot open", path);
     struct stat st;
     if (::fstat(fd, &st) == 0 && S_ISDIR(st.st_mode)) {
       ::close(fd);
-      if (error) *error = "cannot open " + path + ": it is a folder";
-      return nullptr;
+      return Status::invalid("cannot open " + path + ": it is a folder");
     }
-    return std::make_unique<PosixReadableFile>(fd);
+    *file = std::make_unique<PosixReadableFile>(fd);
+    return Status::ok();
   }
 
-  std::unique_ptr<WritableFile> openWritable(const std::string& path, std::string* error) override {
-    return openForWriting(path, O_TRUNC, error);
+  Status openWritable(const std::string& path, std::unique_ptr<WritableFile>* file) override {
+    return openForWriting(path, O_TRUNC, file);
   }
 
-  std::unique_ptr<WritableFile> openAppendable(const std::string& path, std::string* error) override {
-    return openForWriting(path, O_APPEND, error);
+  Status openAppendable(const std::string& path, std::unique_ptr<WritableFile>* file) override {
+    return openForWriting(path, O_APPEND, file);
   }
 
-  bool renameFile(const std::string& from, const std::string& to, std::string* error) override {
-    if (::rename(from.c_str(), to.c_str()) == 0) return true;
-    if (error) *error = describe("cannot rename " + from + " to", to);
-    return false;
+  Status renameFile(const std::string& from, const std::string& to) override {
+    if (::rename(from.c_str(), to.c_str()) == 0) return Status::ok();
+    return failure("cannot rename " + from + " to", to);
   }
 
   bool removeFile(const std::string& path) override { return ::unlink(path.c_str()) == 0; }

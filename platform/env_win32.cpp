@@ -64,15 +64,22 @@ class WindowsWritableFile : public WritableFile {
 // holds the old file.
 constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
 
-std::unique_ptr<WritableFile> openForWriting(const std::string& path, bool append, std::string* error) {
+// The failure of the last system call, by its error code.
+Status failure(const std::string& what) {
+  DWORD code = GetLastError();
+  std::string message = what + ": " + win32::errorText(code);
+  return (code == ERROR_FILE_NOT_FOUND || code == ERROR_PATH_NOT_FOUND) ? Status::notFound(message)
+                                                                        : Status::ioError(message);
+}
+
+Status openForWriting(const std::string& path, bool append, std::unique_ptr<WritableFile>* file) {
+  file->reset();
   DWORD access = append ? FILE_APPEND_DATA : GENERIC_WRITE;
   DWORD disposition = append ? OPEN_ALWAYS : CREATE_ALWAYS;
   Handle handle(CreateFileW(utf8ToWide(path).c_str(), access, kShareAll, nullptr, disposition, FILE_ATTRIBUTE_NORMAL, nullptr));
-  if (!handle.valid()) {
-    if (error) *error = describeLastError("cannot open for writing " + path);
-    return nullptr;
-  }
-  return std::make_unique<WindowsWritableFile>(std::move(handle));
+  if (!handle.valid()) return failure("cannot open for writing " + path);
+  *file = std::make_unique<WindowsWritableFile>(std::move(handle));
+  return Status::ok();
 }
 
 bool isDirectory(const std::wstring& path) {
@@ -103,43 +110,38 @@ class WindowsEnv : public Env {
     return true;
   }
 
-  std::unique_ptr<ReadableFile> openReadable(const std::string& path, std::string* error) override {
+  Status openReadable(const std::string& path, std::unique_ptr<ReadableFile>* file) override {
+    file->reset();
     std::wstring name = utf8ToWide(path);
-    if (isDirectory(name)) {
-      if (error) *error = "cannot open " + path + ": it is a folder";
-      return nullptr;
-    }
+    if (isDirectory(name)) return Status::invalid("cannot open " + path + ": it is a folder");
     Handle handle(CreateFileW(name.c_str(), GENERIC_READ, kShareAll, nullptr, OPEN_EXISTING,
                               FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
-    if (!handle.valid()) {
-      if (error) *error = describeLastError("cannot open " + path);
-      return nullptr;
-    }
-    return std::make_unique<WindowsReadableFile>(std::move(handle));
+    if (!handle.valid()) return failure("cannot open " + path);
+    *file = std::make_unique<WindowsReadableFile>(std::move(handle));
+    return Status::ok();
   }
 
-  std::unique_ptr<WritableFile> openWritable(const std::string& path, std::string* error) override {
-    return openForWriting(path, false, error);
+  Status openWritable(const std::string& path, std::unique_ptr<WritableFile>* file) override {
+    return openForWriting(path, false, file);
   }
 
-  std::unique_ptr<WritableFile> openAppendable(const std::string& path, std::string* error) override {
-    return openForWriting(path, true, error);
+  Status openAppendable(const std::string& path, std::unique_ptr<WritableFile>* file) override {
+    return openForWriting(path, true, file);
   }
 
   // A file another program has open cannot be replaced on Windows, even
   // when it shares deletion: the name stays taken until it closes it. Our
   // readers (and a status page, a virus scanner) hold files briefly, so the
   // replace is tried again for up to two seconds.
-  bool renameFile(const std::string& from, const std::string& to, std::string* error) override {
+  Status renameFile(const std::string& from, const std::string& to) override {
     std::wstring source = utf8ToWide(from), target = utf8ToWide(to);
     for (DWORD pause = 1;; pause *= 2) {
-      if (MoveFileExW(source.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) return true;
+      if (MoveFileExW(source.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+        return Status::ok();
+      }
       DWORD code = GetLastError();
       bool busy = code == ERROR_ACCESS_DENIED || code == ERROR_SHARING_VIOLATION;
-      if (!busy || pause > 1024) {
-        if (error) *error = "cannot rename " + from + " to " + to + ": " + win32::errorText(code);
-        return false;
-      }
+      if (!busy || pause > 1024) return Status::ioError("cannot rename " + from + " to " + to + ": " + win32::errorText(code));
       Sleep(pause);
     }
   }

@@ -36,8 +36,8 @@ FolderNames namesOf(KnownFolder folder) {
 std::string xdgValue(const std::string& key, const std::string& home) {
   std::string configHome = environmentVariable("XDG_CONFIG_HOME");
   if (configHome.empty()) configHome = home + "/.config";
-  std::string text, error;
-  if (!readFileToString(configHome + "/user-dirs.dirs", &text, &error)) return "";
+  std::string text;
+  if (!readFileToString(configHome + "/user-dirs.dirs", &text)) return "";
   size_t pos = 0;
   while (pos < text.size()) {
     size_t end = text.find('\n', pos);

@@ -24,16 +24,17 @@ TEST(Env, WrapperLetsATestBreakOneOperation) {
   class FullDisk : public platform::EnvWrapper {
    public:
     FullDisk() : EnvWrapper(platform::Env::defaultEnv()) {}
-    std::unique_ptr<platform::WritableFile> openWritable(const std::string&, std::string* error) override {
-      *error = "no space left on device";
-      return nullptr;
+    platform::Status openWritable(const std::string&, std::unique_ptr<platform::WritableFile>*) override {
+      return platform::Status::ioError("no space left on device");
     }
   } fullDisk;
   testsupport::TempDir dir;
   platform::ScopedEnvOverride override(&fullDisk);
-  std::string error;
-  EXPECT_EQ(platform::env()->openWritable(dir.file("x"), &error), nullptr);
-  EXPECT_EQ(error, "no space left on device");
+  std::unique_ptr<platform::WritableFile> file;
+  platform::Status opened = platform::env()->openWritable(dir.file("x"), &file);
+  EXPECT_EQ(file, nullptr);
+  EXPECT_EQ(opened.code(), platform::Status::kIoError);
+  EXPECT_EQ(opened.message(), "no space left on device");
   EXPECT_TRUE(platform::env()->fileExists(dir.path()));
 }
 
@@ -43,13 +44,13 @@ TEST(Env, RemoveTreeAndCreateDirectories) {
   ASSERT_TRUE(env->createDirectories(dir.file("a/b/c")));
   testsupport::writeFile(dir.file("a/b/c/f.txt"), "x");
   testsupport::writeFile(dir.file("a/g.txt"), "y");
-  std::string content, error;
-  ASSERT_TRUE(platform::readFileToString(dir.file("a/g.txt"), &content, &error));
+  std::string content;
+  ASSERT_TRUE(platform::readFileToString(dir.file("a/g.txt"), &content));
   EXPECT_EQ(content, "y");
   EXPECT_TRUE(env->removeTree(dir.file("a")));
   EXPECT_FALSE(env->fileExists(dir.file("a")));
   EXPECT_TRUE(env->removeTree(dir.file("never-there")));
-  EXPECT_FALSE(platform::readFileToString(dir.file("a"), &content, &error));
+  EXPECT_EQ(platform::readFileToString(dir.file("a"), &content).code(), platform::Status::kNotFound);
 }
 
 TEST(NamedMutex, ExcludesAnotherHolderUntilReleased) {

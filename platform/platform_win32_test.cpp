@@ -56,14 +56,15 @@ TEST(Env, AReplacingRenameWaitsForABriefReaderOfTheOldFile) {
   testsupport::TempDir dir;
   testsupport::writeFile(dir.file("target"), "old");
   testsupport::writeFile(dir.file("new"), "new");
-  std::string error;
-  auto reader = platform::env()->openReadable(dir.file("target"), &error);
-  ASSERT_TRUE(reader) << error;
+  std::unique_ptr<platform::ReadableFile> reader;
+  platform::Status opened = platform::env()->openReadable(dir.file("target"), &reader);
+  ASSERT_TRUE(reader) << opened.message();
   std::thread closer([&] {
     Sleep(200);
     reader.reset();
   });
-  EXPECT_TRUE(platform::env()->renameFile(dir.file("new"), dir.file("target"), &error)) << error;
+  platform::Status renamed = platform::env()->renameFile(dir.file("new"), dir.file("target"));
+  EXPECT_TRUE(renamed.isOk()) << renamed.message();
   closer.join();
   EXPECT_EQ(testsupport::readFile(dir.file("target")), "new");
   EXPECT_FALSE(testsupport::fileExists(dir.file("new")));

@@ -85,10 +85,11 @@ std::string makeUniqueName(const std::string& directory, const std::string& base
 void gzipFile(const std::string& source, const std::string& target, std::string* why) {
   ZR::CFile in(source, "r");
   if (!in.isValid()) compressionFailed(source, why, in.lastError());
-  std::string error;
   std::string host = platform::hostPath(target);
-  std::unique_ptr<platform::WritableFile> out = platform::env()->openWritable(host, &error);
-  if (!out) compressionFailed(source, why, error);
+  std::unique_ptr<platform::WritableFile> out;
+  if (platform::Status opened = platform::env()->openWritable(host, &out); !opened) {
+    compressionFailed(source, why, opened.message());
+  }
   PreparedCopy partial(target);  // a copy that is not whole is never handed on
   auto stream = std::make_unique<GzipStream>();
   if (!stream->ok()) compressionFailed(source, why, "out of memory for the compressor");

@@ -24,8 +24,8 @@ namespace {
 class ImageSource {
  public:
   static std::unique_ptr<ImageSource> open(const std::string& path) {
-    std::string error;
-    auto file = platform::env()->openReadable(platform::hostPath(path), &error);
+    std::unique_ptr<platform::ReadableFile> file;
+    platform::env()->openReadable(platform::hostPath(path), &file);
     return file ? std::unique_ptr<ImageSource>(new ImageSource(std::move(file))) : nullptr;
   }
 

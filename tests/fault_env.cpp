@@ -41,42 +41,36 @@ bool FaultEnv::allow(const char* operation, const std::string& given) {
   return false;
 }
 
-std::unique_ptr<platform::ReadableFile> FaultEnv::openReadable(const std::string& p, std::string* e) {
-  if (!allow("open", p)) {
-    if (e) *e = "cannot open " + p + ": input/output error (injected)";
-    return nullptr;
-  }
-  return target()->openReadable(p, e);
+platform::Status FaultEnv::openReadable(const std::string& p, std::unique_ptr<platform::ReadableFile>* f) {
+  if (!allow("open", p)) return platform::Status::ioError("cannot open " + p + ": input/output error (injected)");
+  return target()->openReadable(p, f);
 }
 
-std::unique_ptr<platform::WritableFile> FaultEnv::openWritable(const std::string& p, std::string* e) {
+platform::Status FaultEnv::openWritable(const std::string& p, std::unique_ptr<platform::WritableFile>* f) {
   if (!allow("open", p)) {
-    if (e) *e = "cannot open for writing " + p + ": input/output error (injected)";
-    return nullptr;
+    return platform::Status::ioError("cannot open for writing " + p + ": input/output error (injected)");
   }
-  return wrap(target()->openWritable(p, e), p);
+  return wrap(target()->openWritable(p, f), f, p);
 }
 
-std::unique_ptr<platform::WritableFile> FaultEnv::openAppendable(const std::string& p, std::string* e) {
+platform::Status FaultEnv::openAppendable(const std::string& p, std::unique_ptr<platform::WritableFile>* f) {
   if (!allow("open", p)) {
-    if (e) *e = "cannot open for appending " + p + ": input/output error (injected)";
-    return nullptr;
+    return platform::Status::ioError("cannot open for appending " + p + ": input/output error (injected)");
   }
-  return wrap(target()->openAppendable(p, e), p);
+  return wrap(target()->openAppendable(p, f), f, p);
 }
 
-bool FaultEnv::renameFile(const std::string& f, const std::string& t, std::string* e) {
+platform::Status FaultEnv::renameFile(const std::string& f, const std::string& t) {
   if (!allow("rename", t)) {
-    if (e) *e = "cannot rename " + f + " to " + t + ": input/output error (injected)";
-    return false;
+    return platform::Status::ioError("cannot rename " + f + " to " + t + ": input/output error (injected)");
   }
-  return target()->renameFile(f, t, e);
+  return target()->renameFile(f, t);
 }
 
-std::unique_ptr<platform::WritableFile> FaultEnv::wrap(std::unique_ptr<platform::WritableFile> file,
-                                                      const std::string& path) {
-  if (!file) return nullptr;
-  return std::make_unique<FaultFile>(*this, std::move(file), path);
+platform::Status FaultEnv::wrap(platform::Status opened, std::unique_ptr<platform::WritableFile>* file,
+                                const std::string& path) {
+  if (opened) *file = std::make_unique<FaultFile>(*this, std::move(*file), path);
+  return opened;
 }
 
 }  // namespace testsupport

@@ -48,10 +48,10 @@ class FaultEnv : public platform::EnvWrapper {
   bool getFileInfo(const std::string& p, platform::FileInfo* i) override {
     return allow("stat", p) && target()->getFileInfo(p, i);
   }
-  std::unique_ptr<platform::ReadableFile> openReadable(const std::string& p, std::string* e) override;
-  std::unique_ptr<platform::WritableFile> openWritable(const std::string& p, std::string* e) override;
-  std::unique_ptr<platform::WritableFile> openAppendable(const std::string& p, std::string* e) override;
-  bool renameFile(const std::string& f, const std::string& t, std::string* e) override;
+  platform::Status openReadable(const std::string& p, std::unique_ptr<platform::ReadableFile>* f) override;
+  platform::Status openWritable(const std::string& p, std::unique_ptr<platform::WritableFile>* f) override;
+  platform::Status openAppendable(const std::string& p, std::unique_ptr<platform::WritableFile>* f) override;
+  platform::Status renameFile(const std::string& f, const std::string& t) override;
   bool removeFile(const std::string& p) override { return allow("remove", p) && target()->removeFile(p); }
   bool removeTree(const std::string& p) override { return allow("remove", p) && target()->removeTree(p); }
   bool createDirectories(const std::string& p) override {
@@ -65,7 +65,7 @@ class FaultEnv : public platform::EnvWrapper {
   }
 
  private:
-  std::unique_ptr<platform::WritableFile> wrap(std::unique_ptr<platform::WritableFile> file, const std::string& path);
+  platform::Status wrap(platform::Status opened, std::unique_ptr<platform::WritableFile>* file, const std::string& path);
 
   std::string scope_;
   std::atomic<int64_t> count_{0};

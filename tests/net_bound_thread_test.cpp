@@ -203,8 +203,7 @@ TEST_F(Uploads, AFileThatChangesWhileItIsSentIsNotFinalizedNorRecorded) {
       {"replaced.txt",
        [&](const std::string& p) {
          testsupport::writeFile(p + ".new", std::string(content.size(), 'r'));
-         std::string error;
-         platform::Env::defaultEnv()->renameFile(p + ".new", p, &error);
+         platform::Env::defaultEnv()->renameFile(p + ".new", p);
        }},
   };
   for (const Case& k : cases) {

@@ -46,18 +46,17 @@ std::string TempDir::file(const std::string& name) const {
 void writeFile(const std::string& path, const std::string& content) {
   platform::Env* env = platform::Env::defaultEnv();
   env->createDirectories(platform::parentFolder(path));
-  std::string error;
-  auto file = env->openWritable(path, &error);
-  ASSERT_TRUE(file) << error;
+  std::unique_ptr<platform::WritableFile> file;
+  platform::Status opened = env->openWritable(path, &file);
+  ASSERT_TRUE(file) << opened.message();
   ASSERT_TRUE(file->append(content.data(), content.size()));
   ASSERT_TRUE(file->close());
 }
 
 std::string readFile(const std::string& path) {
-  std::string content, error;
-  platform::Env* saved = platform::Env::defaultEnv();
-  auto file = saved->openReadable(path, &error);
-  if (!file) return "";
+  std::string content;
+  std::unique_ptr<platform::ReadableFile> file;
+  if (!platform::Env::defaultEnv()->openReadable(path, &file)) return "";
   char buf[65536];
   for (int64_t n; (n = file->read(buf, sizeof buf)) > 0;) content.append(buf, static_cast<size_t>(n));
   return content;

@@ -180,17 +180,14 @@ class FailingEnv : public platform::EnvWrapper {
   enum Fault { WriteFails, RenameFails };
   explicit FailingEnv(Fault fault) : EnvWrapper(platform::Env::defaultEnv()), fault_(fault) {}
 
-  std::unique_ptr<platform::WritableFile> openWritable(const std::string& path, std::string* error) override {
-    auto real = target()->openWritable(path, error);
-    if (!real || fault_ != WriteFails) return real;
-    return std::make_unique<ShortWrites>(std::move(real));
+  platform::Status openWritable(const std::string& path, std::unique_ptr<platform::WritableFile>* file) override {
+    platform::Status opened = target()->openWritable(path, file);
+    if (opened && fault_ == WriteFails) *file = std::make_unique<ShortWrites>(std::move(*file));
+    return opened;
   }
-  bool renameFile(const std::string& from, const std::string& to, std::string* error) override {
-    if (fault_ == RenameFails) {
-      *error = "rename refused";
-      return false;
-    }
-    return target()->renameFile(from, to, error);
+  platform::Status renameFile(const std::string& from, const std::string& to) override {
+    if (fault_ == RenameFails) return platform::Status::ioError("rename refused");
+    return target()->renameFile(from, to);
   }
 
  private:

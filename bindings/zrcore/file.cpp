@@ -12,9 +12,9 @@ namespace ZR {
 
 CFile::CFile(const std::string& path, const char* mode) : hostPath_(platform::hostPath(path)) {
   if (mode && std::strcmp(mode, "r") == 0) {
-    reader_ = platform::env()->openReadable(hostPath_, &error_);
+    error_ = platform::env()->openReadable(hostPath_, &reader_).message();
   } else if (mode && std::strcmp(mode, "w") == 0) {
-    writer_ = platform::env()->openWritable(hostPath_, &error_);
+    error_ = platform::env()->openWritable(hostPath_, &writer_).message();
   } else {
     error_ = "unsupported file mode";
   }
@@ -100,7 +100,7 @@ CAtomicFile::CAtomicFile(const std::string& path, bool durable)
     temporary_.clear();
     return;
   }
-  writer_ = platform::env()->openWritable(temporary_, &error_);
+  error_ = platform::env()->openWritable(temporary_, &writer_).message();
   if (!writer_ && error_.empty()) error_ = "cannot create " + temporary_;
   // The new version keeps who may read and change the old one, before any
   // of its content is written.
@@ -128,7 +128,8 @@ bool CAtomicFile::commit() {
     return false;
   }
   writer_.reset();
-  if (!platform::env()->renameFile(temporary_, target_, &error_)) {
+  if (platform::Status renamed = platform::env()->renameFile(temporary_, target_); !renamed) {
+    error_ = renamed.message();
     discard();
     return false;
   }
@@ -168,7 +169,9 @@ bool CFileUtils::writeFileAtomically(const std::string& path, const std::string&
 }
 
 bool CFileUtils::readFile(const std::string& path, std::string& content, std::string& error) {
-  return platform::readFileToString(platform::hostPath(path), &content, &error);
+  platform::Status read = platform::readFileToString(platform::hostPath(path), &content);
+  error = read.message();
+  return read.isOk();
 }
 
 bool CDir::removeDirectory(const std::string& path, bool recursive) {

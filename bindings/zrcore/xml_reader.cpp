@@ -105,69 +105,66 @@ class Session {
 
   bool ok() const { return parser_ != nullptr; }
 
-  // Feeds one piece; false once the document failed.
-  bool feed(const char* data, size_t length, bool last, std::string& error) {
+  // Feeds one piece; not ok once the document failed.
+  platform::Status feed(const char* data, size_t length, bool last) {
     while (length > 0 || last) {
       int piece = static_cast<int>(length > (1u << 30) ? (1u << 30) : length);
       bool isFinal = last && static_cast<size_t>(piece) == length;
-      if (XML_Parse(parser_.get(), data, piece, isFinal ? XML_TRUE : XML_FALSE) != XML_STATUS_OK) {
-        error = describeError();
-        return false;
-      }
+      if (XML_Parse(parser_.get(), data, piece, isFinal ? XML_TRUE : XML_FALSE) != XML_STATUS_OK) return failure();
       data += piece;
       length -= static_cast<size_t>(piece);
       if (isFinal) break;
     }
-    return true;
+    return platform::Status::ok();
   }
 
  private:
-  std::string describeError() const {
-    if (!state_.refusal.empty()) return state_.refusal;
+  platform::Status failure() const {
+    if (!state_.refusal.empty()) return platform::Status::refused(state_.refusal);
     XML_Parser p = parser_.get();
-    return std::string(kExpatErrorText) + ": " + XML_ErrorString(XML_GetErrorCode(p)) + " at line " +
-           std::to_string(XML_GetCurrentLineNumber(p)) + ", column " + std::to_string(XML_GetCurrentColumnNumber(p));
+    return platform::Status::syntaxError(std::string(kExpatErrorText) + ": " + XML_ErrorString(XML_GetErrorCode(p)) +
+                                         " at line " + std::to_string(XML_GetCurrentLineNumber(p)) + ", column " +
+                                         std::to_string(XML_GetCurrentColumnNumber(p)));
   }
 
   ParserPtr parser_;
   ParseState state_;
 };
 
+const platform::Status kNoParser = platform::Status::ioError("out of memory creating the XML parser");
+
 }  // namespace
 
-bool CXmlReader::parseText(const std::string& text, CXmlHandler& handler, std::string& error,
-                           const CXmlLimits& limits) {
+platform::Status CXmlReader::parseText(const std::string& text, CXmlHandler& handler, const CXmlLimits& limits) {
   Session session(handler, limits);
-  if (!session.ok()) {
-    error = "out of memory creating the XML parser";
-    return false;
-  }
-  return session.feed(text.data(), text.size(), true, error);
+  if (!session.ok()) return kNoParser;
+  return session.feed(text.data(), text.size(), true);
 }
 
-bool CXmlReader::parseFile(const std::string& path, CXmlHandler& handler, std::string& error,
-                           const CXmlLimits& limits) {
-  std::string openError;
-  auto file = platform::env()->openReadable(platform::hostPath(path), &openError);
-  if (!file) {
-    error = openError;
-    return false;
-  }
+platform::Status CXmlReader::parseFile(const std::string& path, CXmlHandler& handler, const CXmlLimits& limits) {
+  std::unique_ptr<platform::ReadableFile> file;
+  if (platform::Status opened = platform::env()->openReadable(platform::hostPath(path), &file); !opened) return opened;
   Session session(handler, limits);
-  if (!session.ok()) {
-    error = "out of memory creating the XML parser";
-    return false;
-  }
+  if (!session.ok()) return kNoParser;
   std::vector<char> buf(1 << 16);
   for (;;) {
     int64_t got = file->read(buf.data(), buf.size());
-    if (got < 0) {
-      error = "cannot read " + path;
-      return false;
-    }
-    if (!session.feed(buf.data(), static_cast<size_t>(got), got == 0, error)) return false;
-    if (got == 0) return true;
+    if (got < 0) return platform::Status::ioError("cannot read " + path);
+    if (platform::Status fed = session.feed(buf.data(), static_cast<size_t>(got), got == 0); !fed) return fed;
+    if (got == 0) return platform::Status::ok();
   }
+}
+
+bool CXmlReader::parseFile(const std::string& path, CXmlHandler& handler, std::string& error, const CXmlLimits& limits) {
+  platform::Status parsed = parseFile(path, handler, limits);
+  error = parsed.message();
+  return parsed.isOk();
+}
+
+bool CXmlReader::parseText(const std::string& text, CXmlHandler& handler, std::string& error, const CXmlLimits& limits) {
+  platform::Status parsed = parseText(text, handler, limits);
+  error = parsed.message();
+  return parsed.isOk();
 }
 
 }  // namespace ZR

@@ -8,6 +8,8 @@
 
 #include <string>
 
+#include "platform/status.h"
+
 namespace ZR {
 
 // Attributes as Expat gives them: name, value, name, value, ..., null.
@@ -40,9 +42,15 @@ extern const char* const kExpatErrorText;
 
 class CXmlReader {
  public:
-  // Parses a file. False on failure, with the reason in `error`: for a
-  // syntax error it holds kExpatErrorText, line and column; a file that
-  // cannot be read or a refused document gives another text.
+  // Parses a file. A document that is not well-formed fails with
+  // kSyntaxError (the message holds kExpatErrorText, line and column); one
+  // we refuse (too deep, entity declarations) with kRefused; a file that
+  // cannot be read with kNotFound or kIoError.
+  static platform::Status parseFile(const std::string& path, CXmlHandler& handler,
+                                    const CXmlLimits& limits = CXmlLimits());
+  static platform::Status parseText(const std::string& text, CXmlHandler& handler,
+                                    const CXmlLimits& limits = CXmlLimits());
+  // The same with the message alone; false on failure.
   static bool parseFile(const std::string& path, CXmlHandler& handler, std::string& error,
                         const CXmlLimits& limits = CXmlLimits());
   static bool parseText(const std::string& text, CXmlHandler& handler, std::string& error,
