@@ -65,8 +65,10 @@ int main(int argc, char** argv) {
       velkan::Image image = photoLike(std::atoi(argv[2]), std::atoi(argv[3]));
       std::vector<uint8_t> bytes;
       std::string error;
-      bool ok = command == "make-jpeg" ? velkan::encodeJpeg(image, 92, "", bytes, error)
-                                       : velkan::encodePng(image, "", bytes, error);
+      platform::Status encoded =
+          command == "make-jpeg" ? velkan::encodeJpeg(image, 92, "", bytes) : velkan::encodePng(image, "", bytes);
+      bool ok = encoded.isOk();
+      error = encoded.message();
       return ok && save(argv[4], bytes) ? 0 : 1;
     }
   } catch (const std::exception& e) {

@@ -715,8 +715,10 @@ bool readImageSize(const std::string& path, int& width, int& height) {
   return width > 0 && height > 0;
 }
 
-bool decodeImage(const std::string& path, Image& image, std::string& error, int minWidth, int minHeight) {
-  return decode(path, image, error, minWidth, minHeight, false);
+platform::Status decodeImage(const std::string& path, Image& image, int minWidth, int minHeight) {
+  std::string error;
+  if (decode(path, image, error, minWidth, minHeight, false)) return platform::Status::ok();
+  return platform::Status::invalid(error);
 }
 
 namespace {
@@ -772,8 +774,7 @@ bool resizeImage(const Image& original, int width, int height, Image& result) {
                                     STBIR_FILTER_CATMULLROM, STBIR_COLORSPACE_LINEAR, nullptr) == 1;
 }
 
-bool encodeJpeg(const Image& image, int quality, const std::string& exif, std::vector<uint8_t>& out,
-                std::string& error) {
+platform::Status encodeJpeg(const Image& image, int quality, const std::string& exif, std::vector<uint8_t>& out) {
   auto e = std::make_unique<JpegEncode>();
   e->info.err = jpeg_std_error(&e->error.manager);
   e->error.manager.error_exit = onJpegError;
@@ -785,17 +786,13 @@ bool encodeJpeg(const Image& image, int quality, const std::string& exif, std::v
   if (ok) out.assign(e->buffer, e->buffer + e->size);
   jpeg_destroy_compress(&e->info);
   std::free(e->buffer);
-  if (!ok) error = "JPEG: " + e->failure;
-  return ok;
+  return ok ? platform::Status::ok() : platform::Status::invalid("JPEG: " + e->failure);
 }
 
-bool encodePng(const Image& image, const std::string& exif, std::vector<uint8_t>& out, std::string& error) {
+platform::Status encodePng(const Image& image, const std::string& exif, std::vector<uint8_t>& out) {
   auto e = std::make_unique<PngEncode>();
   e->png = png_create_write_struct(PNG_LIBPNG_VER_STRING, e.get(), onPngWriteError, onPngWarning);
-  if (!e->png) {
-    error = "PNG: out of memory";
-    return false;
-  }
+  if (!e->png) return platform::Status::ioError("PNG: out of memory");
   e->info = png_create_info_struct(e->png);
   e->image = &image;
   e->exif = &exif;
@@ -803,8 +800,7 @@ bool encodePng(const Image& image, const std::string& exif, std::vector<uint8_t>
   e->out = &out;
   bool ok = e->info && runPngEncode(e.get());
   png_destroy_write_struct(&e->png, &e->info);
-  if (!ok) error = "PNG: " + e->failure;
-  return ok;
+  return ok ? platform::Status::ok() : platform::Status::invalid("PNG: " + e->failure);
 }
 
 }  // namespace velkan

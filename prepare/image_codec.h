@@ -11,6 +11,8 @@
 #include <utility>
 #include <vector>
 
+#include "platform/status.h"
+
 namespace velkan {
 
 enum class ImageFormat { Unknown, Jpeg, Png, Gif, Bmp, Tiff };
@@ -56,16 +58,15 @@ bool readImageSize(const std::string& path, int& width, int& height);
 
 // Decodes the whole picture. A JPEG may be decoded at 1/2, 1/4 or 1/8 of
 // its size as long as the result is at least minWidth x minHeight (0: full
-// size). False with `error` on any failure.
-bool decodeImage(const std::string& path, Image& image, std::string& error, int minWidth = 0, int minHeight = 0);
+// size). Not ok, with the reason, on any failure.
+platform::Status decodeImage(const std::string& path, Image& image, int minWidth = 0, int minHeight = 0);
 
 // Scales with a bicubic-class (Catmull-Rom) filter.
 bool resizeImage(const Image& source, int width, int height, Image& result);
 
 // Encoders into memory; `exif` (may be empty) goes into APP1 right after the
 // start of image, or into an eXIf chunk.
-bool encodeJpeg(const Image& image, int quality, const std::string& exif, std::vector<uint8_t>& out,
-                std::string& error);
-bool encodePng(const Image& image, const std::string& exif, std::vector<uint8_t>& out, std::string& error);
+platform::Status encodeJpeg(const Image& image, int quality, const std::string& exif, std::vector<uint8_t>& out);
+platform::Status encodePng(const Image& image, const std::string& exif, std::vector<uint8_t>& out);
 
 }  // namespace velkan

@@ -30,7 +30,9 @@ uint32_t trunc32(double value) { return static_cast<uint32_t>(std::trunc(value))
 
 bool encode(Encoder encoder, const Image& image, int quality, const std::string& exif, std::vector<uint8_t>& out,
             std::string& error) {
-  return encoder == Encoder::Jpeg ? encodeJpeg(image, quality, exif, out, error) : encodePng(image, exif, out, error);
+  platform::Status encoded = encoder == Encoder::Jpeg ? encodeJpeg(image, quality, exif, out) : encodePng(image, exif, out);
+  error = encoded.message();
+  return encoded.isOk();
 }
 
 }  // namespace
@@ -104,7 +106,9 @@ int transcodeImage(const std::string& path, MimeType& type, const TranscodeParam
     if (scale) scaledSize(static_cast<uint32_t>(width), static_cast<uint32_t>(height), mw, mh, nw, nh);
     Image source;
     std::string error;
-    if (!decodeImage(path, source, error, scale ? static_cast<int>(nw) : 0, scale ? static_cast<int>(nh) : 0)) {
+    platform::Status decoded = decodeImage(path, source, scale ? static_cast<int>(nw) : 0, scale ? static_cast<int>(nh) : 0);
+    error = decoded.message();
+    if (!decoded) {
       if (log) log->error("%s", ("Unable to read image " + path + ": " + error).c_str());
       return -1;
     }

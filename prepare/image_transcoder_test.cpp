@@ -83,8 +83,8 @@ TEST_F(Transcoder, PixelsSurviveTheRoundTrip) {
   testsupport::writePng(path("p.png"), 64, 48);
   ASSERT_EQ(transform("p.png"), "image/png");
   Image original = testsupport::patternImage(64, 48), decoded;
-  std::string error;
-  ASSERT_TRUE(decodeImage(path("out.bin"), decoded, error)) << error;
+  platform::Status read = decodeImage(path("out.bin"), decoded);
+  ASSERT_TRUE(read.isOk()) << read.message();
   EXPECT_EQ(decoded.rgba, original.rgba);
 }
 

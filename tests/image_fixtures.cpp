@@ -55,8 +55,8 @@ std::string exifBlock(const std::string& description) {
 
 void writeJpeg(const std::string& path, int width, int height, const std::string& exif) {
   std::vector<uint8_t> bytes;
-  std::string error;
-  ASSERT_TRUE(velkan::encodeJpeg(patternImage(width, height), 90, exif, bytes, error)) << error;
+  platform::Status encoded = velkan::encodeJpeg(patternImage(width, height), 90, exif, bytes);
+  ASSERT_TRUE(encoded.isOk()) << encoded.message();
   writeFile(path, std::string(bytes.begin(), bytes.end()));
 }
 
@@ -67,8 +67,8 @@ void writePng(const std::string& path, int width, int height, const std::string&
     image.hasAlpha = true;
   }
   std::vector<uint8_t> bytes;
-  std::string error;
-  ASSERT_TRUE(velkan::encodePng(image, exif, bytes, error)) << error;
+  platform::Status encoded = velkan::encodePng(image, exif, bytes);
+  ASSERT_TRUE(encoded.isOk()) << encoded.message();
   writeFile(path, std::string(bytes.begin(), bytes.end()));
 }
 
@@ -118,8 +118,7 @@ void writeTiff(const std::string& path, int width, int height) {
 
 std::string exifDescriptionOf(const std::string& path) {
   velkan::Image image;
-  std::string error;
-  if (!velkan::decodeImage(path, image, error) || image.exif.size() < 6 + 8 + 2) return "";
+  if (!velkan::decodeImage(path, image) || image.exif.size() < 6 + 8 + 2) return "";
   size_t start = image.exif.rfind(std::string("II*\0", 4));
   if (start == std::string::npos) return "";
   std::string tiff = image.exif.substr(start);
