@@ -10,7 +10,7 @@
 #include "localservice/connection.h"
 #include "platform/clock.h"
 #include "platform/env.h"
-#include "platform/net.h"
+#include "platform/process.h"
 #include "soapH.h"
 
 namespace localservice {

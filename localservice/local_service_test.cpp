@@ -6,7 +6,7 @@
 #include "bindings/zrcore/config.h"
 #include "bindings/zrcore/file.h"
 #include "bindings/zrcore/log.h"
-#include "platform/net.h"
+#include "platform/testing/tcp.h"
 #include "platform/process.h"
 #include "service/soap_session.h"
 #include "tests/local_service_fixture.h"

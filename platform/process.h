@@ -16,6 +16,11 @@ std::string executablePath();
 
 // The process's current folder; empty when it cannot be read.
 std::string currentFolder();
+// A write to a connection the peer has closed must fail with an error, not
+// end the process; TLS writes go through plain write(), so the signal is
+// ignored process-wide. Idempotent.
+void ignoreBrokenPipeSignal();
+
 // Makes `path` the process's current folder. False on failure.
 bool setCurrentFolder(const std::string& path);
 

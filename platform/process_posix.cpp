@@ -35,6 +35,8 @@ std::string currentFolder() {
 
 bool setCurrentFolder(const std::string& path) { return ::chdir(path.c_str()) == 0; }
 
+void ignoreBrokenPipeSignal() { ::signal(SIGPIPE, SIG_IGN); }
+
 std::string environmentVariable(const std::string& name) {
   const char* value = std::getenv(name.c_str());
   return value ? value : "";

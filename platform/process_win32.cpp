@@ -137,6 +137,8 @@ std::string currentFolder() {
 
 bool setCurrentFolder(const std::string& path) { return SetCurrentDirectoryW(utf8ToWide(path).c_str()) != 0; }
 
+void ignoreBrokenPipeSignal() {}
+
 std::string environmentVariable(const std::string& name) {
   const wchar_t* value = _wgetenv(utf8ToWide(name).c_str());
   return value ? wideToUtf8(value) : "";

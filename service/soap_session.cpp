@@ -11,7 +11,7 @@
 #include "bindings/zrcore/log.h"
 #include "bindings/zrcore/string_utils.h"
 #include "service/velkan_exceptions.h"
-#include "platform/net.h"
+#include "platform/process.h"
 #include "platform/path.h"
 #include "service/error_messages.h"
 #include "soapH.h"

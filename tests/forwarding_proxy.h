@@ -8,7 +8,7 @@
 #include <thread>
 #include <vector>
 
-#include "platform/net.h"
+#include "platform/testing/tcp.h"
 
 namespace testsupport {
 

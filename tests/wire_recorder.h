@@ -11,7 +11,7 @@
 #include <utility>
 #include <vector>
 
-#include "platform/net.h"
+#include "platform/testing/tcp.h"
 
 namespace testsupport {
 

@@ -1,4 +1,4 @@
-#include "platform/net.h"
+#include "platform/testing/tcp.h"
 
 #include <arpa/inet.h>
 #include <netdb.h>
@@ -25,8 +25,6 @@ bool waitReadable(int fd, int timeoutMs) {
 }
 
 }  // namespace
-
-void ignoreBrokenPipeSignal() { ::signal(SIGPIPE, SIG_IGN); }
 
 TcpStream::~TcpStream() {
   if (fd_ >= 0) ::close(fd_);

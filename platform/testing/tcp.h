@@ -1,5 +1,6 @@
-// Plain TCP on the loopback and beyond, for tests, tools and benchmarks
-// that must see or make raw bytes on the wire.
+// Plain TCP on the loopback and beyond, for tests and benchmarks that must
+// see or make raw bytes on the wire. Not part of the product: only test
+// programs link it.
 #pragma once
 
 #include <cstdint>
@@ -7,11 +8,6 @@
 #include <string>
 
 namespace platform {
-
-// A write to a connection the peer has closed must fail with an error, not
-// end the process; TLS writes go through plain write(), so the signal is
-// ignored process-wide. Idempotent.
-void ignoreBrokenPipeSignal();
 
 // One connection. REQUIRES: external synchronization.
 // Sockets are kept as std::intptr_t: an int on POSIX, a SOCKET on Windows.

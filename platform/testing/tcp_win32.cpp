@@ -1,7 +1,7 @@
 #include <winsock2.h>
 #include <ws2tcpip.h>
 
-#include "platform/net.h"
+#include "platform/testing/tcp.h"
 
 namespace platform {
 namespace {
@@ -33,8 +33,6 @@ void setNoDelay(SOCKET s) {
 }  // namespace
 
 // Windows has no SIGPIPE: a write to a closed connection fails by itself.
-void ignoreBrokenPipeSignal() {}
-
 TcpStream::~TcpStream() {
   if (fd_ >= 0) closesocket(asSocket(fd_));
 }
