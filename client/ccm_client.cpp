@@ -12,6 +12,11 @@
 #include "service/velkan_exceptions.h"
 
 namespace velkan {
+namespace {
+
+constexpr int kIndexBatchMs = 500;
+
+}  // namespace
 
 CCMClient::CCMClient(const ZR::CRunContext& context)
     : context_(context),
@@ -28,6 +33,7 @@ CCMClient::~CCMClient() {
   // A run that ended early may leave workers waiting on their queues.
   stopWorkers();
   calls_.reset();
+  context_.index->setBatchInterval(0);  // commits what is gathered
 }
 
 void CCMClient::configure(const std::string& configurationPath) {
@@ -47,6 +53,8 @@ void CCMClient::configure(const std::string& configurationPath) {
     readConfiguration(configurationPath_, settings_, log_);
   }
   limits_.apply(settings_);
+  // One commit of the file index per half second rather than per file.
+  context_.index->setBatchInterval(kIndexBatchMs);
   preparation_ = PreparationSettings{settings_.maxImageWidth,     settings_.maxImageHeight,
                                      settings_.maxImageQuality,   settings_.compressionExeSize,
                                      settings_.compressionWaitMs, settings_.transcodedFolder};

@@ -24,6 +24,7 @@
 #include "service/cache_manager_calls.h"
 #include "status/status_files.h"
 #include "upload/action_queue.h"
+#include "upload/prepared_copy.h"
 #include "upload/upload_host.h"
 
 namespace ZR {
@@ -37,6 +38,9 @@ struct Action;
 }
 
 namespace velkan {
+
+// Copies of small files prepared in memory, at most this much at a time.
+constexpr uint64_t kPreparedInMemoryBytes = 32ull << 20;
 
 class CCMClient : public ByteAccounting, public PreparationHost, public UploadHost {
  public:
@@ -101,6 +105,10 @@ class CCMClient : public ByteAccounting, public PreparationHost, public UploadHo
   int finalizeFile(const std::string& filePath, const std::string& metadata) override {
     return calls().finalizeFile(filePath, metadata);
   }
+  int writeContentFromMemory(const std::string& filePath, const std::string& content) override {
+    return calls().writeContentFromMemory(filePath, content);
+  }
+  MemoryBudget* memoryBudget() override { return &memory_; }
   void deleteFile(const std::string& filePath) { calls().deleteFile(filePath); }
   // Deletes the paths of the delete list in order, testing the limits
   // (delete time included) before each; a reached limit ends the loop
@@ -169,6 +177,7 @@ class CCMClient : public ByteAccounting, public PreparationHost, public UploadHo
   ServiceOptions serviceOptions_;
   CUploadLimits limits_;
   StatusFiles status_;
+  MemoryBudget memory_{kPreparedInMemoryBytes};
   std::atomic<bool> uploadsStopped_{false};
   std::atomic<bool> storageFull_{false};
 };

@@ -160,6 +160,7 @@ void CCMClient::stopWorkers() {
   }
   netWorker_.reset();
   cpuWorker_.reset();
+  context_.index->flush();
 }
 
 // A limit already reached (by the deletions, or a limit of 0) stops the

@@ -29,4 +29,7 @@ if(WIN32)
 endif()
 
 # Every file that includes stdsoap2.h must see these, or struct soap differs.
-set(ZR_GSOAP_DEFINITIONS WITH_OPENSSL SOAP_TMPLEN=1024)
+# Our messages carry a few parts and no shared references: the small hash
+# tables of the lean build, instead of 4096- and 1999-entry tables cleared
+# for every message.
+set(ZR_GSOAP_DEFINITIONS WITH_OPENSSL SOAP_TMPLEN=1024 SOAP_PTRHASH=32 SOAP_IDHASH=19)

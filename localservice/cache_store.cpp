@@ -62,6 +62,7 @@ std::string CacheStore::hashOf(const std::string& text) {
 CacheStore::CacheStore(std::string root, int64_t quotaBytes) : root_(std::move(root)), quota_(quotaBytes) {}
 
 CacheStore::~CacheStore() {
+  statements_.clear();
   if (db_) sqlite3_close(db_);
 }
 
@@ -88,7 +89,10 @@ bool CacheStore::open(std::string& error) {
   sqlite3_busy_timeout(db_, 30000);
   // WAL with NORMAL sync: a commit is durable at the next checkpoint, and a
   // crash loses at most the last transactions, never the catalogue.
-  if (!exec("PRAGMA journal_mode=WAL") || !exec("PRAGMA synchronous=NORMAL") || !exec(kSchema)) {
+  // The catalogue is this process's alone: held in exclusive mode, a
+  // transaction takes no file locks.
+  if (!exec("PRAGMA locking_mode=EXCLUSIVE") || !exec("PRAGMA journal_mode=WAL") || !exec("PRAGMA synchronous=NORMAL") ||
+      !exec(kSchema)) {
     error = "cannot prepare catalogue " + catalogue + ": " + sqlite3_errmsg(db_);
     return false;
   }
@@ -107,10 +111,10 @@ int CacheStore::createFile(const std::string& path, const std::string& metadata)
   std::lock_guard<std::mutex> lock(mutex_);
   std::string previousPending;
   {
-    Statement query(db_, "SELECT pending_storage FROM files WHERE path = ?");
+    Statement query(statements_, db_, "SELECT pending_storage FROM files WHERE path = ?");
     if (query.bind(1, path).row()) previousPending = query.text(0);
   }
-  Statement upsert(db_,
+  Statement upsert(statements_, db_,
                    "INSERT INTO files(path, pending, pending_metadata, pending_storage, pending_size) VALUES(?, 1, ?, NULL, 0)"
                    " ON CONFLICT(path) DO UPDATE SET pending = 1, pending_metadata = excluded.pending_metadata,"
                    " pending_storage = NULL, pending_size = 0");
@@ -120,13 +124,13 @@ int CacheStore::createFile(const std::string& path, const std::string& metadata)
 }
 
 int64_t CacheStore::usedBytes() {
-  Statement query(db_, "SELECT COALESCE(SUM(size), 0) + COALESCE(SUM(pending_size), 0) FROM files");
+  Statement query(statements_, db_, "SELECT COALESCE(SUM(size), 0) + COALESCE(SUM(pending_size), 0) FROM files");
   return query.row() ? query.integer(0) : 0;
 }
 
 int CacheStore::attachFile(const std::string& path, const std::string& receivedFile, int64_t size) {
   std::lock_guard<std::mutex> lock(mutex_);
-  Statement query(db_, "SELECT pending, pending_storage, pending_size FROM files WHERE path = ?");
+  Statement query(statements_, db_, "SELECT pending, pending_storage, pending_size FROM files WHERE path = ?");
   if (!query.bind(1, path).row() || query.integer(0) == 0) {
     removeQuietly(receivedFile);
     return kInvalidPath;
@@ -142,7 +146,7 @@ int CacheStore::attachFile(const std::string& path, const std::string& receivedF
     removeQuietly(receivedFile);
     return kNoFileAttached;
   }
-  Statement update(db_, "UPDATE files SET pending_storage = ?, pending_size = ? WHERE path = ?");
+  Statement update(statements_, db_, "UPDATE files SET pending_storage = ?, pending_size = ? WHERE path = ?");
   if (!update.bind(1, storage).bind(2, size).bind(3, path).done()) {
     removeQuietly(root_ + "/" + storage);
     return kNoFileAttached;
@@ -153,12 +157,12 @@ int CacheStore::attachFile(const std::string& path, const std::string& receivedF
 
 int CacheStore::finalizeFile(const std::string& path, const std::string* metadata) {
   std::lock_guard<std::mutex> lock(mutex_);
-  Statement query(db_, "SELECT pending, pending_storage, storage, pending_metadata FROM files WHERE path = ?");
+  Statement query(statements_, db_, "SELECT pending, pending_storage, storage, pending_metadata FROM files WHERE path = ?");
   if (!query.bind(1, path).row() || query.integer(0) == 0) return kInvalidPath;
   if (query.isNull(1)) return kNoFileAttached;
   std::string old = query.isNull(2) ? "" : query.text(2);
   std::string finalMetadata = metadata ? *metadata : query.text(3);
-  Statement update(db_,
+  Statement update(statements_, db_,
                    "UPDATE files SET storage = pending_storage, size = pending_size, metadata = ?, updated = ?,"
                    " pending = 0, pending_storage = NULL, pending_size = 0, pending_metadata = '' WHERE path = ?");
   if (!update.bind(1, finalMetadata).bind(2, now()).bind(3, path).done()) return kOutOfSequence;
@@ -168,11 +172,11 @@ int CacheStore::finalizeFile(const std::string& path, const std::string* metadat
 
 int CacheStore::deleteFile(const std::string& path) {
   std::lock_guard<std::mutex> lock(mutex_);
-  Statement query(db_, "SELECT storage, pending_storage FROM files WHERE path = ?");
+  Statement query(statements_, db_, "SELECT storage, pending_storage FROM files WHERE path = ?");
   if (!query.bind(1, path).row()) return kInvalidPath;
   std::string storage = query.isNull(0) ? "" : query.text(0);
   std::string pending = query.isNull(1) ? "" : query.text(1);
-  Statement remove(db_, "DELETE FROM files WHERE path = ?");
+  Statement remove(statements_, db_, "DELETE FROM files WHERE path = ?");
   if (!remove.bind(1, path).done()) return kInvalidPath;
   if (!storage.empty()) removeQuietly(root_ + "/" + storage);
   if (!pending.empty()) removeQuietly(root_ + "/" + pending);
@@ -184,7 +188,7 @@ std::vector<CacheStore::StoredFile> CacheStore::filesUnder(const std::string& fo
   if (!prefix.empty() && prefix.back() != '\\' && prefix.back() != '/') prefix += '\\';
   std::lock_guard<std::mutex> lock(mutex_);
   // Paths with the prefix sort right after it; "\xff" never starts a UTF-8 character.
-  Statement query(db_,
+  Statement query(statements_, db_,
                   "SELECT path, size, updated, metadata FROM files WHERE storage IS NOT NULL AND path >= ? AND path < ?"
                   " ORDER BY path");
   query.bind(1, prefix).bind(2, prefix + "\xff");
@@ -195,7 +199,7 @@ std::vector<CacheStore::StoredFile> CacheStore::filesUnder(const std::string& fo
 
 bool CacheStore::fileInfo(const std::string& path, StoredFile& file) {
   std::lock_guard<std::mutex> lock(mutex_);
-  Statement query(db_, "SELECT path, size, updated, metadata FROM files WHERE path = ? AND storage IS NOT NULL");
+  Statement query(statements_, db_, "SELECT path, size, updated, metadata FROM files WHERE path = ? AND storage IS NOT NULL");
   if (!query.bind(1, path).row()) return false;
   file = StoredFile{query.text(0), query.integer(1), query.integer(2), query.text(3)};
   return true;
@@ -203,13 +207,13 @@ bool CacheStore::fileInfo(const std::string& path, StoredFile& file) {
 
 std::string CacheStore::contentPath(const std::string& path) {
   std::lock_guard<std::mutex> lock(mutex_);
-  Statement query(db_, "SELECT storage FROM files WHERE path = ? AND storage IS NOT NULL");
+  Statement query(statements_, db_, "SELECT storage FROM files WHERE path = ? AND storage IS NOT NULL");
   return query.bind(1, path).row() ? root_ + "/" + query.text(0) : "";
 }
 
 void CacheStore::setSymLinks(const std::string& agent, const std::string& text) {
   std::lock_guard<std::mutex> lock(mutex_);
-  Statement upsert(db_,
+  Statement upsert(statements_, db_,
                    "INSERT INTO symlinks(agent, text, updated) VALUES(?, ?, ?)"
                    " ON CONFLICT(agent) DO UPDATE SET text = excluded.text, updated = excluded.updated");
   upsert.bind(1, agent).bind(2, text).bind(3, now()).done();
@@ -217,7 +221,7 @@ void CacheStore::setSymLinks(const std::string& agent, const std::string& text) 
 
 std::string CacheStore::symLinks(const std::string& agent) {
   std::lock_guard<std::mutex> lock(mutex_);
-  Statement query(db_, "SELECT text FROM symlinks WHERE agent = ?");
+  Statement query(statements_, db_, "SELECT text FROM symlinks WHERE agent = ?");
   return query.bind(1, agent).row() ? query.text(0) : "";
 }
 
@@ -228,7 +232,7 @@ int CacheStore::storeGhost(const std::string& path, const std::string& receivedF
     removeQuietly(receivedFile);
     return kNoFileAttached;
   }
-  Statement upsert(db_,
+  Statement upsert(statements_, db_,
                    "INSERT INTO ghosts(path, storage, size, updated) VALUES(?, ?, ?, ?)"
                    " ON CONFLICT(path) DO UPDATE SET size = excluded.size, updated = excluded.updated");
   return upsert.bind(1, path).bind(2, storage).bind(3, size).bind(4, now()).done() ? kSuccess : kNoFileAttached;
@@ -238,7 +242,7 @@ std::string CacheStore::ghostDocument(const std::string& path) {
   std::string storage;
   {
     std::lock_guard<std::mutex> lock(mutex_);
-    Statement query(db_, "SELECT storage FROM ghosts WHERE path = ?");
+    Statement query(statements_, db_, "SELECT storage FROM ghosts WHERE path = ?");
     if (!query.bind(1, path).row()) return "";
     storage = query.text(0);
   }

@@ -14,6 +14,8 @@
 #include <string>
 #include <vector>
 
+#include "bindings/cabinet/sqlite_statement.h"
+
 struct sqlite3;
 
 namespace localservice {
@@ -84,6 +86,7 @@ class CacheStore {
   std::string root_;
   int64_t quota_;
   sqlite3* db_ = nullptr;
+  ZR::CSqliteStatementCache statements_;  // the few statements, prepared once
   std::mutex mutex_;
 };
 

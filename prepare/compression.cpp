@@ -51,8 +51,10 @@ class GzipStream {
   GzipStream& operator=(const GzipStream&) = delete;
 
   bool ok() const { return ok_; }
-  // Compresses `length` bytes (the last call with `finish`) into `out`.
-  bool write(const char* data, size_t length, bool finish, platform::WritableFile& out) {
+  // Compresses `length` bytes (the last call with `finish`) and hands what
+  // comes out to `sink`, which returns false when it cannot take it.
+  template <typename Sink>
+  bool write(const char* data, size_t length, bool finish, Sink sink) {
     z_.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(data));
     z_.avail_in = static_cast<uInt>(length);
     int rc;
@@ -62,7 +64,7 @@ class GzipStream {
       rc = deflate(&z_, finish ? Z_FINISH : Z_NO_FLUSH);
       if (rc == Z_STREAM_ERROR) return false;
       size_t produced = sizeof buffer_ - z_.avail_out;
-      if (produced > 0 && !out.append(buffer_, produced)) return false;
+      if (produced > 0 && !sink(buffer_, produced)) return false;
     } while (z_.avail_out == 0 || (finish && rc != Z_STREAM_END));
     return true;
   }
@@ -97,13 +99,33 @@ void gzipFile(const std::string& source, const std::string& target, std::string*
   for (;;) {
     int64_t got = in.read(block.data(), block.size());
     if (got < 0) compressionFailed(source, why, "cannot read " + source);
-    if (!stream->write(block.data(), static_cast<size_t>(got), got == 0, *out)) {
+    auto toFile = [&](const char* data, size_t n) { return static_cast<bool>(out->append(data, n)); };
+    if (!stream->write(block.data(), static_cast<size_t>(got), got == 0, toFile)) {
       compressionFailed(source, why, "cannot write " + host + " (disk full?)");
     }
     if (got == 0) break;
   }
   if (!out->close()) compressionFailed(source, why, "cannot store " + host + " (disk full?)");
   partial.release();
+}
+
+void gzipToMemory(const std::string& source, std::string& out, std::string* why) {
+  ZR::CFile in(source, "r");
+  if (!in.isValid()) compressionFailed(source, why, in.lastError());
+  auto stream = std::make_unique<GzipStream>();
+  if (!stream->ok()) compressionFailed(source, why, "out of memory for the compressor");
+  out.clear();
+  std::vector<char> block(128 * 1024);
+  auto toMemory = [&](const char* data, size_t n) {
+    out.append(data, n);
+    return true;
+  };
+  for (;;) {
+    int64_t got = in.read(block.data(), block.size());
+    if (got < 0) compressionFailed(source, why, "cannot read " + source);
+    stream->write(block.data(), static_cast<size_t>(got), got == 0, toMemory);
+    if (got == 0) return;
+  }
 }
 
 bool compressObject(const std::string& path, const std::string& objMime, std::string& transcoded, std::string& metadata,

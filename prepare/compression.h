@@ -23,6 +23,9 @@ std::string makeUniqueName(const std::string& directory, const std::string& base
 // `why` (may be null) then receives the reason.
 void gzipFile(const std::string& source, const std::string& target, std::string* why = nullptr);
 
+// The same gzip copy into memory, for small files.
+void gzipToMemory(const std::string& source, std::string& out, std::string* why = nullptr);
+
 struct CompressionContext {
   std::string transcodedFolder;  // ends with a separator
   uint32_t waitMs = 10000;       // pause before compressing a file with a pure ASCII path

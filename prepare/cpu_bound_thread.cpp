@@ -2,6 +2,8 @@
 
 #include "bindings/zrcore/file.h"
 #include "bindings/zrcore/log.h"
+#include "bindings/zrcore/string_utils.h"
+#include "platform/clock.h"
 #include "platform/env.h"
 #include "platform/path.h"
 #include "prepare/compression.h"
@@ -70,12 +72,40 @@ bool CCPUBoundThread::prepareObject(WorkItem workItem) {
   }
   item.prepared = true;
   PreparedCopy copy(item.transcodedObject, context_.env);  // removed if the hand-over fails
-  uploadQueue_.put(item.toWorkItem());
+  uploadQueue_.put(std::move(item).toWorkItem());
   copy.release();
   return true;
 }
 
+// A small file is compressed into memory when the run's budget allows: no
+// file is made for a copy that lives a moment. The budget holds the copy's
+// size until the upload is done with it.
+bool CCPUBoundThread::compressInMemory(UploadItem& item) {
+  MemoryBudget* budget = host_.memoryBudget();
+  uint64_t bound = item.origin ? item.origin->size + 1024 : 0;
+  if (!budget || !item.origin || item.origin->size > kInMemoryCopyBytes || !budget->take(bound)) return false;
+  context_.log->info("CCPUBoundThread compressing: %s", item.object.c_str());
+  const PreparationSettings& settings = host_.preparationSettings();
+  if (ZR::CStringUtils::isAscii(item.object) && settings.compressionWaitMs > 0) platform::sleepMs(settings.compressionWaitMs);
+  std::string why;
+  try {
+    gzipToMemory(item.object, item.preparedContent, &why);
+  } catch (const std::exception&) {
+    budget->give(bound);
+    context_.log->error("%s", ("cannot compress " + item.object + ": " + why).c_str());
+    throw;
+  }
+  budget->give(bound - std::min<uint64_t>(bound, item.preparedContent.size()));
+  item.inMemory = true;
+  item.sentSize = item.preparedContent.size();
+  MetadataText lines;
+  lines.compressedCopy(item.objMime);
+  item.extraMetaData = lines.text();
+  return true;
+}
+
 void CCPUBoundThread::compress(UploadItem& item) {
+  if (compressInMemory(item)) return;
   const PreparationSettings& settings = host_.preparationSettings();
   CompressionContext context{folder_.path(), settings.compressionWaitMs, context_.log};
   std::string transcoded, metadata;

@@ -15,6 +15,9 @@
 
 namespace velkan {
 
+// Files up to this size are compressed into memory (budget allowing).
+constexpr uint64_t kInMemoryCopyBytes = 1u << 20;
+
 class CCPUBoundThread : public ZR::CThread {
  public:
   // Prepares this run's transcoded folder and starts the thread at once.
@@ -41,6 +44,7 @@ class CCPUBoundThread : public ZR::CThread {
   // and size in `item`.
   void preparePicture(UploadItem& item);
   void compress(UploadItem& item);
+  bool compressInMemory(UploadItem& item);
 
   CActionQueue& transcodeQueue_;
   CActionQueue& uploadQueue_;

@@ -9,6 +9,8 @@
 
 namespace velkan {
 
+class MemoryBudget;
+
 struct PreparationSettings {
   int32_t maxImageWidth = 768;
   int32_t maxImageHeight = 1024;
@@ -25,6 +27,8 @@ class PreparationHost {
   virtual const PreparationSettings& preparationSettings() const = 0;
   // Once true, nothing more is prepared in this run. Thread-safe.
   virtual bool uploadsStopped() const = 0;
+  // Where copies prepared in memory are counted; null: every copy goes to a file.
+  virtual MemoryBudget* memoryBudget() { return nullptr; }
 };
 
 }  // namespace velkan

@@ -124,6 +124,12 @@ int CacheManagerCalls::writeContentAsAttachment(const std::string& filePath, con
   return checkResult("CCMClient::writeContentAsAttachment()", "writeContentAsAttachment", result);
 }
 
+int CacheManagerCalls::writeContentFromMemory(const std::string& filePath, const std::string& content) {
+  ensureSession();
+  std::string result = session_->writeMemoryAttachment(sessionKey_, filePath, content, attachmentId_);
+  return checkResult("CCMClient::writeContentAsAttachment()", "writeContentAsAttachment", result);
+}
+
 int CacheManagerCalls::finalizeFile(const std::string& filePath, const std::string& metadata) {
   ensureSession();
   std::string result = metadata.empty() ? session_->finalizeFile(sessionKey_, filePath)

@@ -62,6 +62,8 @@ class CacheManagerCalls {
   int uploadMetaData(const std::string& filePath, const std::string& metadata);
   int writeContentAsAttachment(const std::string& filePath, const std::string& localFile);
   int finalizeFile(const std::string& filePath, const std::string& metadata);
+  // The attachment step for content held in memory.
+  int writeContentFromMemory(const std::string& filePath, const std::string& content);
 
   void deleteFile(const std::string& filePath);
   // The fetches write the output file whole, only for a document result.

@@ -21,7 +21,44 @@ namespace velkan {
 struct SessionHooks {
   int (*previousHeaderWriter)(struct soap*, const char*, const char*) = nullptr;
   ByteAccounting* accounting = nullptr;
+  // The toolkit's own transport, below the gathering of requests.
+  int (*send)(struct soap*, const char*, size_t) = nullptr;
+  size_t (*recv)(struct soap*, char*, size_t) = nullptr;
+  SOAP_SOCKET (*open)(struct soap*, const char*, const char*, int) = nullptr;
+  std::string pending;
 };
+
+// The open content file of a file attachment, read ahead in large blocks:
+// the toolkit asks for 1024 bytes at a time.
+struct AttachmentFile {
+  std::unique_ptr<ZR::CFile> file;      // the content is a file,
+  const std::string* memory = nullptr;  // or bytes in memory
+  bool readFailed = false;
+  std::vector<char> buffer;
+  size_t start = 0, end = 0;
+
+  // Up to `length` bytes into `out`; 0 at the end, -1 on failure.
+  int64_t read(char* out, size_t length) {
+    if (memory) {
+      size_t n = std::min(length, memory->size() - start);
+      std::memcpy(out, memory->data() + start, n);
+      start += n;
+      return static_cast<int64_t>(n);
+    }
+    if (buffer.empty()) buffer.resize(256 * 1024);
+    if (start == end) {
+      int64_t got = file->read(buffer.data(), buffer.size());
+      if (got <= 0) return got;
+      start = 0;
+      end = static_cast<size_t>(got);
+    }
+    size_t n = std::min(length, end - start);
+    std::memcpy(out, buffer.data() + start, n);
+    start += n;
+    return static_cast<int64_t>(n);
+  }
+};
+
 
 namespace {
 
@@ -51,28 +88,40 @@ int headerHook(struct soap* soap, const char* key, const char* value) {
   return previousHeaderWriter(soap, key, value);
 }
 
-// The open content file of a file attachment, read ahead in large blocks:
-// the toolkit asks for 1024 bytes at a time.
-struct AttachmentFile {
-  std::unique_ptr<ZR::CFile> file;
-  bool readFailed = false;
-  std::vector<char> buffer = std::vector<char>(256 * 1024);
-  size_t start = 0, end = 0;
+// A request is gathered and sent in one piece when its answer is awaited
+// (or once 64 KiB are gathered): the toolkit writes the headers, each chunk
+// size, the data and the trailer apart, four system calls and four packets
+// for a small request.
+constexpr size_t kGatheredBytes = 64 * 1024;
 
-  // Up to `length` bytes into `out`; 0 at the end, -1 on failure.
-  int64_t read(char* out, size_t length) {
-    if (start == end) {
-      int64_t got = file->read(buffer.data(), buffer.size());
-      if (got <= 0) return got;
-      start = 0;
-      end = static_cast<size_t>(got);
-    }
-    size_t n = std::min(length, end - start);
-    std::memcpy(out, buffer.data() + start, n);
-    start += n;
-    return static_cast<int64_t>(n);
+int sendGathered(struct soap* soap, SessionHooks& hooks) {
+  if (hooks.pending.empty()) return SOAP_OK;
+  int rc = hooks.send(soap, hooks.pending.data(), hooks.pending.size());
+  hooks.pending.clear();
+  return rc;
+}
+
+int gatheringSend(struct soap* soap, const char* data, size_t length) {
+  auto& hooks = *static_cast<SessionHooks*>(soap->user);
+  hooks.pending.append(data, length);
+  return hooks.pending.size() >= kGatheredBytes ? sendGathered(soap, hooks) : SOAP_OK;
+}
+
+size_t flushingRecv(struct soap* soap, char* buffer, size_t length) {
+  auto& hooks = *static_cast<SessionHooks*>(soap->user);
+  if (int rc = sendGathered(soap, hooks); rc != SOAP_OK) {
+    soap->error = rc;
+    return 0;
   }
-};
+  return hooks.recv(soap, buffer, length);
+}
+
+// A new connection starts with nothing gathered.
+SOAP_SOCKET freshOpen(struct soap* soap, const char* endpoint, const char* host, int port) {
+  auto& hooks = *static_cast<SessionHooks*>(soap->user);
+  hooks.pending.clear();
+  return hooks.open(soap, endpoint, host, port);
+}
 
 // Only file attachments are read through these; the ghost document
 // (text/xml) is sent from memory.
@@ -101,7 +150,10 @@ size_t readAttachment(struct soap* soap, void* handle, char* buffer, size_t leng
   return filled;
 }
 
-void closeAttachment(struct soap*, void* handle) { static_cast<AttachmentFile*>(handle)->file->close(); }
+void closeAttachment(struct soap*, void* handle) {
+  auto* attachment = static_cast<AttachmentFile*>(handle);
+  if (attachment->file) attachment->file->close();
+}
 
 // Returns false when the TLS context could not be set up (no CA folder).
 bool configure(struct soap* soap, const ServiceOptions& options, SessionHooks& hooks) {
@@ -125,8 +177,14 @@ bool configure(struct soap* soap, const ServiceOptions& options, SessionHooks& h
                                     nullptr, nullptr, nullptr, caDirectory.c_str(), nullptr);
   soap->error = SOAP_OK;
   hooks.previousHeaderWriter = soap->fposthdr;
+  hooks.send = soap->fsend;
+  hooks.recv = soap->frecv;
+  hooks.open = soap->fopen;
   soap->user = &hooks;
   soap->fposthdr = headerHook;
+  soap->fsend = gatheringSend;
+  soap->frecv = flushingRecv;
+  soap->fopen = freshOpen;
   return tls == SOAP_OK;
 }
 
@@ -196,15 +254,30 @@ std::string CSoapSession::createFile(const std::string& key, const std::string& 
 std::string CSoapSession::writeFileAttachment(const std::string& key, const std::string& path,
                                               std::unique_ptr<ZR::CFile> file, const std::string& attachmentId) {
   log_.trace("%s", ("Write File as Attachment: " + path + ".\n").c_str());
+  AttachmentFile attachment;
+  attachment.file = std::move(file);
+  // Streamed unless the file is known to be empty: a size that cannot be
+  // read must not turn into an empty attachment.
+  return sendAttachment(key, path, &attachment, attachment.file->size() != 0, attachmentId);
+}
+
+std::string CSoapSession::writeMemoryAttachment(const std::string& key, const std::string& path,
+                                                const std::string& content, const std::string& attachmentId) {
+  log_.trace("%s", ("Write File as Attachment: " + path + ".\n").c_str());
+  AttachmentFile attachment;
+  attachment.memory = &content;
+  return sendAttachment(key, path, &attachment, !content.empty(), attachmentId);
+}
+
+std::string CSoapSession::sendAttachment(const std::string& key, const std::string& path, AttachmentFile* attachmentOf,
+                                         bool streamed, const std::string& attachmentId) {
+  AttachmentFile& attachment = *attachmentOf;
   struct soap* soap = proxy_->context();
-  AttachmentFile attachment{std::move(file)};
   const char* out = nullptr;
   int status = kTransportOutOfMemory;
   if (soap) {
     soap_set_dime(soap);
-    // Streamed unless the file is known to be empty: a size that cannot be
-    // read must not turn into an empty attachment.
-    if (attachment.file->size() != 0) {
+    if (streamed) {
       soap->fdimereadopen = openAttachment;
       soap->fdimeread = readAttachment;
       soap->fdimereadclose = closeAttachment;
@@ -214,7 +287,7 @@ std::string CSoapSession::writeFileAttachment(const std::string& key, const std:
     soap_clr_mime(soap);
     status = invoke([&] { return proxy_->writeFileAttachment(key.c_str(), path.c_str(), out); });
   }
-  attachment.file->close();
+  if (attachment.file) attachment.file->close();
   if (status == kTransportOk && attachment.readFailed) {
     // The service may have taken a short file as whole: never report that as sent.
     log_.error("%s", ("reading " + path + " failed while it was being sent").c_str());

@@ -20,6 +20,7 @@ class CLogger;
 
 namespace velkan {
 
+struct AttachmentFile;
 struct SessionHooks;
 
 // Options the client keeps from its start and hands to the session.
@@ -68,6 +69,10 @@ class CSoapSession {
   // Streams the file (opened for reading; closed when sent) as the attachment.
   std::string writeFileAttachment(const std::string& key, const std::string& path, std::unique_ptr<ZR::CFile> file,
                                   const std::string& attachmentId);
+  // The same for content held in memory (read in the same 1024-byte
+  // pieces, each counted first).
+  std::string writeMemoryAttachment(const std::string& key, const std::string& path, const std::string& content,
+                                    const std::string& attachmentId);
   std::string finalizeFile(const std::string& key, const std::string& path);
   std::string finalizeFileWithMetadata(const std::string& key, const std::string& path, const std::string& metadata);
   std::string deleteFile(const std::string& key, const std::string& path);
@@ -89,6 +94,8 @@ class CSoapSession {
 
  private:
   std::string result(int status, const char* text);
+  std::string sendAttachment(const std::string& key, const std::string& path, AttachmentFile* attachment,
+                             bool streamed, const std::string& attachmentId);
   // Makes a proxy call unless the session cannot authenticate servers.
   template <typename Call>
   int invoke(Call call) {

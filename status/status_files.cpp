@@ -60,28 +60,40 @@ std::string StatusFiles::normalise(std::string path) {
   return path;
 }
 
-bool StatusFiles::due(uint64_t lastWrite) const {
-  return writeIntervalMs_ == 0 || platform::tickCountMs() - lastWrite >= writeIntervalMs_;
+// A list that takes long to write (it grows with the run) is written less
+// often: at most a twentieth of the time goes into rewriting it, so a run
+// of a million files does not spend its time on its status page.
+bool StatusFiles::due(uint64_t lastWrite, uint64_t lastCostMs) const {
+  return writeIntervalMs_ == 0 ||
+         platform::tickCountMs() - lastWrite >= std::max<uint64_t>(writeIntervalMs_, 20 * lastCostMs);
 }
 
 void StatusFiles::flush() {
+  if (uploadingDirty_) writeUploading();
   if (waitingDirty_) writeWaiting();
   if (todayDirty_) writeUploadedToday();
 }
 
-void StatusFiles::setUploading(const std::string& path) {
+void StatusFiles::writeUploading() {
   ZR::CXmlBuilder builder;
   builder.startElement("cs_uploading");
-  addFile(builder, path, nullptr);
+  if (uploading_) addFile(builder, *uploading_, nullptr);
   builder.endElement("cs_uploading");
   write(uploadingFile(), *builder.getDocument());
+  uploadingDirty_ = false;
+  uploadingWritten_ = platform::tickCountMs();
+}
+
+void StatusFiles::setUploading(const std::string& path) {
+  uploading_ = path;
+  uploadingDirty_ = true;
+  if (due(uploadingWritten_, 0)) writeUploading();
 }
 
 void StatusFiles::clearUploading() {
-  ZR::CXmlBuilder builder;
-  builder.startElement("cs_uploading");
-  builder.endElement("cs_uploading");
-  write(uploadingFile(), *builder.getDocument());
+  uploading_.reset();
+  uploadingDirty_ = true;
+  if (due(uploadingWritten_, 0)) writeUploading();
 }
 
 template <typename Drop>
@@ -112,6 +124,7 @@ bool StatusFiles::readWaiting(std::vector<Waiting>& kept, Drop drop) {
 }
 
 void StatusFiles::writeWaiting() {
+  uint64_t started = platform::tickCountMs();
   ZR::CXmlBuilder builder;
   builder.startElement("cs_waiting");
   builder.attribute("origin", "velkan");
@@ -126,6 +139,7 @@ void StatusFiles::writeWaiting() {
   builder.endElement("cs_waiting");
   write(waitingFile(), *builder.getDocument());
   waitingDirty_ = false;
+  waitingCostMs_ = platform::tickCountMs() - started;
   waitingWritten_ = platform::tickCountMs();
 }
 
@@ -135,9 +149,13 @@ void StatusFiles::removeWaiting(const std::string& path) {
     std::printf("ignore this target %s.\n", w.path.c_str());
     return true;
   };
+  if (waitingAbsent_) return;  // looked for once in this run: there is none
   if (!waiting_ || writeIntervalMs_ == 0) {
     std::vector<Waiting> kept;
-    if (!readWaiting(kept, drop)) return;
+    if (!readWaiting(kept, drop)) {
+      waitingAbsent_ = writeIntervalMs_ > 0;
+      return;
+    }
     waiting_ = std::move(kept);
   } else {
     // The list in memory is what the file holds once rewritten.
@@ -145,7 +163,7 @@ void StatusFiles::removeWaiting(const std::string& path) {
     entries.erase(std::remove_if(entries.begin(), entries.end(), drop), entries.end());
   }
   waitingDirty_ = true;
-  if (due(waitingWritten_)) writeWaiting();
+  if (due(waitingWritten_, waitingCostMs_)) writeWaiting();
 }
 
 void StatusFiles::replaceWaiting(const std::string& policy, const std::vector<std::string>& targets) {
@@ -158,6 +176,7 @@ void StatusFiles::replaceWaiting(const std::string& policy, const std::vector<st
     return true;
   });
   if (!loaded) return;
+  waitingAbsent_ = false;
   entries.insert(entries.end(), kept.begin(), kept.end());
   waiting_ = std::move(entries);
   writeWaiting();
@@ -189,6 +208,7 @@ void StatusFiles::loadUploadedToday(const std::string& today) {
 }
 
 void StatusFiles::writeUploadedToday() {
+  uint64_t started = platform::tickCountMs();
   ZR::CXmlBuilder builder;
   builder.startElement("cs_uploadedtoday");
   builder.attribute("date", todayDate_);
@@ -203,6 +223,7 @@ void StatusFiles::writeUploadedToday() {
   builder.endElement("cs_uploadedtoday");
   write(uploadedTodayFile(), *builder.getDocument());
   todayDirty_ = false;
+  todayCostMs_ = platform::tickCountMs() - started;
   todayWritten_ = platform::tickCountMs();
 }
 
@@ -221,7 +242,7 @@ void StatusFiles::addUploaded(const std::string& path, const std::string& size) 
   if (!today_ || todayDate_ != today || writeIntervalMs_ == 0) loadUploadedToday(today);
   today_->push_back(Uploaded{path, size, now.substr(8, 2) + ":" + now.substr(10, 2) + ":" + now.substr(12, 2)});
   todayDirty_ = true;
-  if (due(todayWritten_)) writeUploadedToday();
+  if (due(todayWritten_, todayCostMs_)) writeUploadedToday();
 }
 
 }  // namespace velkan

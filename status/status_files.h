@@ -8,7 +8,8 @@
 // The waiting and uploaded-today lists grow with the run; so that a run of
 // many files does not rewrite (and print) them in full for every file, an
 // instance keeps them in memory once read and, with a write interval,
-// rewrites them at most that often; flush() writes what is pending.
+// rewrites them (and the file being uploaded) at most that often, which is
+// as often as a person can read them; flush() writes what is pending.
 // REQUIRES: external synchronization.
 #pragma once
 
@@ -72,11 +73,12 @@ class StatusFiles {
   // `drop` decides which stored entries leave (with its own message).
   template <typename Drop>
   bool readWaiting(std::vector<Waiting>& kept, Drop drop);
+  void writeUploading();
   void writeWaiting();
   void loadUploadedToday(const std::string& today);
   void writeUploadedToday();
   void addUploaded(const std::string& path, const std::string& size);
-  bool due(uint64_t lastWrite) const;
+  bool due(uint64_t lastWrite, uint64_t lastCostMs) const;
 
   void write(const std::string& file, const ZR::CXmlElement& root);
   std::unique_ptr<ZR::CXmlElement> read(const std::string& file);
@@ -84,13 +86,19 @@ class StatusFiles {
   std::string folder_;
   uint32_t writeIntervalMs_;
   ZR::CLogger* log_;
+  std::optional<std::string> uploading_;
+  bool uploadingDirty_ = false;
+  uint64_t uploadingWritten_ = 0;
   std::optional<std::vector<Waiting>> waiting_;
+  bool waitingAbsent_ = false;  // with a write interval: the file was not there
   bool waitingDirty_ = false;
   uint64_t waitingWritten_ = 0;
+  uint64_t waitingCostMs_ = 0;
   std::optional<std::vector<Uploaded>> today_;
   std::string todayDate_;
   bool todayDirty_ = false;
   uint64_t todayWritten_ = 0;
+  uint64_t todayCostMs_ = 0;
 };
 
 }  // namespace velkan

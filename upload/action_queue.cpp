@@ -1,6 +1,6 @@
 #include "upload/action_queue.h"
 
-#include "platform/clock.h"
+#include <thread>
 
 namespace velkan {
 
@@ -9,38 +9,45 @@ bool isStopItem(const WorkItem& item) {
   return object == item.end() || object->second.empty();
 }
 
-CActionQueue::CActionQueue(const std::string& name) : name_(name), mutexName_(name + "Mutex"), signal_(name) {}
+CActionQueue::CActionQueue(const std::string& name)
+    : name_(name), mutexName_(name + "Mutex"), signal_(name), mutex_(mutexName_, 1) {}
 
 CActionQueue::~CActionQueue() = default;
 
 bool CActionQueue::put(WorkItem item) {
   {
-    ZR::CNamedMutex mutex(mutexName_, 1);
-    mutex.lock(0);
+    std::lock_guard<std::mutex> hold(holdMutex_);
+    mutex_.lock(0);
     {
       std::lock_guard<std::mutex> lock(itemsMutex_);
       items_.push_back(std::move(item));
     }
     itemsChanged_.notify_one();
     signal_.signal();
-    mutex.unlock(0);
+    mutex_.unlock(0);
   }
-  platform::sleepMs(1);
+  // The taker is woken by the notification: no pause for it is needed, a
+  // yield lets it run at once on a busy machine.
+  std::this_thread::yield();
   return true;
 }
 
 WorkItem& CActionQueue::take(WorkItem& out) {
   for (;;) {
     {
-      ZR::CNamedMutex mutex(mutexName_, 1);
-      mutex.lock(0);
-      std::lock_guard<std::mutex> lock(itemsMutex_);
+      std::lock_guard<std::mutex> hold(holdMutex_);
+      mutex_.lock(0);
+      std::unique_lock<std::mutex> lock(itemsMutex_);
       if (!items_.empty()) {
         out.clear();
         out = std::move(items_.front());
         items_.pop_front();
+        lock.unlock();
+        mutex_.unlock(0);
         return out;
       }
+      lock.unlock();
+      mutex_.unlock(0);
     }  // the hold ends here: never wait while holding it
     std::unique_lock<std::mutex> lock(itemsMutex_);
     itemsChanged_.wait(lock, [this] { return !items_.empty(); });

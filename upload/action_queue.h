@@ -40,7 +40,7 @@ class CActionQueue {
 
   // Waits until an item is there, moves the oldest into `out` and returns it.
   virtual WorkItem& take(WorkItem& out);
-  // Appends a copy and wakes a waiting taker; pauses 1 ms. Returns true.
+  // Appends a copy and wakes a waiting taker; yields, never sleeps. Returns true.
   virtual bool put(WorkItem item);
 
   const std::string& name() const { return name_; }
@@ -49,6 +49,11 @@ class CActionQueue {
   std::string name_;
   std::string mutexName_;
   ZR::CSyncEvent signal_;
+  // The named mutex is opened once for the queue's life (not per call, as
+  // opening it costs a system call or two); holdMutex_ lets one thread of
+  // this process hold it at a time, as a lock of a file is the process's.
+  ZR::CNamedMutex mutex_;
+  std::mutex holdMutex_;
   std::mutex itemsMutex_;
   std::condition_variable itemsChanged_;
   std::list<WorkItem> items_;

@@ -51,7 +51,7 @@ int CNetBoundThread::run() {
     uploadQueue_.take(item);
     bool stop = isStopItem(item);
     try {
-      uploadObject(item);
+      upload(std::move(item));
     } catch (const CUploadLimitException& e) {
       // A reached limit ends the uploads of this run: logged once, the
       // remaining items are taken off the queue unsent.
@@ -77,6 +77,7 @@ platform::FileInfo CNetBoundThread::originOf(const UploadItem& item) {
 }
 
 uint64_t CNetBoundThread::sentSizeOf(const UploadItem& item, const platform::FileInfo& origin) {
+  if (item.inMemory) return item.preparedContent.size();
   if (item.transcodedObject.empty()) return origin.size;
   if (item.sentSize) return *item.sentSize;
   platform::FileInfo copy;
@@ -103,7 +104,10 @@ int CNetBoundThread::send(const UploadItem& item, const std::string& metadata, c
   UploadingScope uploading(status_, item.object);
   const std::string& toSend = item.transcodedObject.empty() ? item.object : item.transcodedObject;
   int result = host_.uploadMetaData(item.object, metadata);
-  if (result == -2) result = host_.writeContentAsAttachment(item.object, toSend);
+  if (result == -2) {
+    result = item.inMemory ? host_.writeContentFromMemory(item.object, item.preparedContent)
+                           : host_.writeContentAsAttachment(item.object, toSend);
+  }
   if (result != -2) return result;
   // What was sent must be the version the metadata describes: a file that
   // changed since the run looked at it (while it was prepared or sent) is
@@ -139,10 +143,32 @@ void CNetBoundThread::report(const std::string& object, int result, uint64_t siz
   std::fflush(stdout);
 }
 
-bool CNetBoundThread::uploadObject(const WorkItem& workItem) {
+namespace {
+
+// Gives a copy held in memory back to the run's budget when its item is done.
+class MemoryHeld {
+ public:
+  MemoryHeld(MemoryBudget* budget, uint64_t bytes) : budget_(budget), bytes_(bytes) {}
+  ~MemoryHeld() {
+    if (budget_) budget_->give(bytes_);
+  }
+  MemoryHeld(const MemoryHeld&) = delete;
+  MemoryHeld& operator=(const MemoryHeld&) = delete;
+
+ private:
+  MemoryBudget* budget_;
+  uint64_t bytes_;
+};
+
+}  // namespace
+
+bool CNetBoundThread::uploadObject(const WorkItem& workItem) { return upload(WorkItem(workItem)); }
+
+bool CNetBoundThread::upload(WorkItem workItem) {
   if (isStopItem(workItem)) return false;
-  UploadItem item = UploadItem::fromWorkItem(workItem);
+  UploadItem item = UploadItem::fromWorkItem(std::move(workItem));
   PreparedCopy copy(item.transcodedObject, context_.env);  // not needed once the item is done
+  MemoryHeld held(item.inMemory ? host_.memoryBudget() : nullptr, item.preparedContent.size());
   if (host_.uploadsStopped()) {
     context_.log->trace("%s", ("not uploaded, uploads have stopped: " + item.object).c_str());
     return true;

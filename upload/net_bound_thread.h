@@ -47,6 +47,8 @@ class CNetBoundThread : public ZR::CThread {
   int send(const UploadItem& item, const std::string& metadata, const platform::FileInfo& origin, bool& changed,
            std::string& whyUnsent);
   void finishUnsent(const std::string& object, const std::string& why);
+  // uploadObject on an item of its own (a copy in memory is moved, not copied).
+  bool upload(WorkItem item);
   void report(const std::string& object, int result, uint64_t size);
 
   CActionQueue& uploadQueue_;

@@ -4,6 +4,8 @@
 // that failed, and never outlives the upload it was made for.
 #pragma once
 
+#include <atomic>
+#include <cstdint>
 #include <string>
 #include <utility>
 
@@ -42,6 +44,29 @@ class PreparedCopy {
  private:
   std::string path_;
   platform::Env* env_ = nullptr;
+};
+
+// Bytes of prepared copies held in memory on their way: small files are
+// compressed into memory rather than into a file that lives for a moment.
+// Bounded, so that a backlog of uploads cannot fill the memory (a copy that
+// does not fit goes to a file as before). Thread-safe.
+class MemoryBudget {
+ public:
+  explicit MemoryBudget(uint64_t limit) : limit_(limit) {}
+  // Takes `bytes` when they fit; false otherwise.
+  bool take(uint64_t bytes) {
+    uint64_t used = used_.load();
+    do {
+      if (used + bytes > limit_) return false;
+    } while (!used_.compare_exchange_weak(used, used + bytes));
+    return true;
+  }
+  void give(uint64_t bytes) { used_.fetch_sub(bytes); }
+  uint64_t used() const { return used_.load(); }
+
+ private:
+  std::atomic<uint64_t> used_{0};
+  uint64_t limit_;
 };
 
 }  // namespace velkan

@@ -8,6 +8,8 @@
 
 namespace velkan {
 
+class MemoryBudget;
+
 class UploadHost {
  public:
   virtual ~UploadHost() = default;
@@ -15,6 +17,8 @@ class UploadHost {
   virtual int uploadMetaData(const std::string& filePath, const std::string& metadata) = 0;
   virtual int writeContentAsAttachment(const std::string& filePath, const std::string& localFile) = 0;
   virtual int finalizeFile(const std::string& filePath, const std::string& metadata) = 0;
+  // The attachment step for a copy prepared in memory.
+  virtual int writeContentFromMemory(const std::string& filePath, const std::string& content) = 0;
   virtual void countFile() = 0;
   // Throws CUploadLimitException when a limit is reached.
   virtual void checkLimits(int32_t count, bool withDeleteTime) = 0;
@@ -22,6 +26,8 @@ class UploadHost {
   virtual bool uploadsStopped() const = 0;
   virtual void stopUploads() = 0;
   virtual void setStorageFull() = 0;
+  // Where copies prepared in memory are counted; null: none are.
+  virtual MemoryBudget* memoryBudget() { return nullptr; }
 };
 
 }  // namespace velkan

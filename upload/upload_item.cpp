@@ -7,6 +7,7 @@ namespace {
 
 constexpr const char* kOriginKey = "originVersion";
 constexpr const char* kSentSizeKey = "sentSize";
+constexpr const char* kContentKey = "preparedContent";
 
 std::string valueOf(const WorkItem& item, const char* key) {
   auto found = item.find(key);
@@ -15,7 +16,7 @@ std::string valueOf(const WorkItem& item, const char* key) {
 
 }  // namespace
 
-UploadItem UploadItem::fromWorkItem(const WorkItem& item) {
+UploadItem UploadItem::fromWorkItem(WorkItem item) {
   UploadItem out;
   out.object = valueOf(item, "object");
   out.objMime = valueOf(item, "objMime");
@@ -26,15 +27,26 @@ UploadItem UploadItem::fromWorkItem(const WorkItem& item) {
   if (origin.parseVersionText(valueOf(item, kOriginKey))) out.origin = origin;
   std::string sent = valueOf(item, kSentSizeKey);
   if (!sent.empty()) out.sentSize = static_cast<uint64_t>(ZR::CNumberText::toInt64(sent));
+  auto content = item.find(kContentKey);
+  if (content != item.end()) {
+    out.preparedContent = std::move(content->second);
+    out.inMemory = true;
+  }
   return out;
 }
 
-WorkItem UploadItem::toWorkItem() const {
+WorkItem UploadItem::toWorkItem() const& {
+  UploadItem copy = *this;
+  return std::move(copy).toWorkItem();
+}
+
+WorkItem UploadItem::toWorkItem() && {
   WorkItem item{{"object", object}, {"objMime", objMime}};
   if (!transcodedObject.empty()) item["transcodedObject"] = transcodedObject;
   if (prepared) item["extraMetaData"] = extraMetaData;
   if (origin) item[kOriginKey] = origin->versionText();
   if (sentSize) item[kSentSizeKey] = std::to_string(*sentSize);
+  if (inMemory) item[kContentKey] = std::move(preparedContent);
   return item;
 }
 

@@ -31,10 +31,15 @@ struct UploadItem {
   std::optional<platform::FileInfo> origin;
   // Size of the prepared copy as written.
   std::optional<uint64_t> sentSize;
+  // A copy prepared in memory (then transcodedObject is empty): what is
+  // sent instead of the origin, counted against the run's MemoryBudget.
+  std::string preparedContent;
+  bool inMemory = false;
 
   bool isStop() const { return object.empty(); }
-  static UploadItem fromWorkItem(const WorkItem& item);
-  WorkItem toWorkItem() const;
+  static UploadItem fromWorkItem(WorkItem item);
+  WorkItem toWorkItem() &&;
+  WorkItem toWorkItem() const&;
 };
 
 }  // namespace velkan

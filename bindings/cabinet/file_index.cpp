@@ -53,12 +53,27 @@ struct CFileIndex::State {
   int busyTimeoutMs = 60000;
   CLogger* log = nullptr;
   std::string lastError;
+  int batchIntervalMs = 0;
+  bool inBatch = false;
+  uint64_t batchStartedMs = 0;
+  size_t batchRecords = 0;
 
   ~State() { close(); }
   void close() {
+    commitBatch();
     if (db) sqlite3_close(db);
     db = nullptr;
     openPath.clear();
+  }
+  // Ends the open batch; the records are lost (and said) when it fails.
+  int commitBatch() {
+    if (!inBatch) return kCabinetOk;
+    inBatch = false;
+    if (execute(db, "COMMIT")) return kCabinetOk;
+    std::string why = sqliteError(db);
+    execute(db, "ROLLBACK");
+    return fail(kCabinetWriteFailed, "file index " + openPath + ": " + std::to_string(batchRecords) +
+                                         " records not stored: " + why + " (their files go again next run)");
   }
   std::string configuredPath() const {
     if (!path.empty()) return path;
@@ -108,6 +123,7 @@ int CFileIndex::writeTransaction(const char* operation, Body body) {
   State& s = *state_;
   std::lock_guard<std::mutex> lock(s.mutex);
   if (int rc = s.open()) return rc;
+  s.commitBatch();
   int begin = sqlite3_exec(s.db, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr);
   if (begin != SQLITE_OK) {
     int code = (begin == SQLITE_BUSY || begin == SQLITE_LOCKED) ? kCabinetBusy : kCabinetWriteFailed;
@@ -120,6 +136,47 @@ int CFileIndex::writeTransaction(const char* operation, Body body) {
   }
   s.lastError.clear();
   return kCabinetOk;
+}
+
+// An addition or removal inside the open batch (one is begun when none is
+// open); the batch is committed once it is old enough.
+template <typename Body>
+int CFileIndex::batchedWrite(const char* operation, Body body) {
+  State& s = *state_;
+  std::lock_guard<std::mutex> lock(s.mutex);
+  if (int rc = s.open()) return rc;
+  if (!s.inBatch) {
+    int begin = sqlite3_exec(s.db, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr);
+    if (begin != SQLITE_OK) {
+      int code = (begin == SQLITE_BUSY || begin == SQLITE_LOCKED) ? kCabinetBusy : kCabinetWriteFailed;
+      return s.fail(code, std::string("file index ") + s.openPath + ": " + operation + " not recorded: " + sqliteError(s.db));
+    }
+    s.inBatch = true;
+    s.batchStartedMs = platform::tickCountMs();
+    s.batchRecords = 0;
+  }
+  if (!body(s.db)) {
+    std::string why = sqliteError(s.db);
+    // A failed statement may have ended the transaction: begin anew next time.
+    if (sqlite3_get_autocommit(s.db)) s.inBatch = false;
+    return s.fail(kCabinetWriteFailed, std::string("file index ") + s.openPath + ": " + operation + " not recorded: " + why);
+  }
+  ++s.batchRecords;
+  if (platform::tickCountMs() - s.batchStartedMs >= static_cast<uint64_t>(s.batchIntervalMs)) return s.commitBatch();
+  return kCabinetOk;
+}
+
+bool CFileIndex::batching() const { return state_->batchIntervalMs > 0; }
+
+int CFileIndex::flush() {
+  std::lock_guard<std::mutex> lock(state_->mutex);
+  return state_->commitBatch();
+}
+
+void CFileIndex::setBatchInterval(int ms) {
+  std::lock_guard<std::mutex> lock(state_->mutex);
+  state_->batchIntervalMs = ms;
+  if (ms <= 0) state_->commitBatch();
 }
 
 template <typename Entries>
@@ -151,13 +208,14 @@ int CFileIndex::refresh(const std::vector<CFileEntry>& entries, size_t* rowsKept
 
 int CFileIndex::addVersion(const std::string& path, const std::string& size, const std::string& modified) {
   std::string key = normaliseFilePath(path);
-  return writeTransaction("adding an uploaded file", [&](sqlite3* db) {
+  auto body = [&](sqlite3* db) {
     CSqliteStatement upsert(db,
                             "INSERT INTO files(path, origin_size, date_modified, state, updated) VALUES(?, ?, ?, '1', ?)"
                             " ON CONFLICT(path) DO UPDATE SET origin_size = excluded.origin_size,"
                             " date_modified = excluded.date_modified, state = '1', updated = excluded.updated");
     return upsert.ok() && upsert.bind(1, key).bind(2, size).bind(3, modified).bind(4, platform::unixTimeSeconds()).done();
-  });
+  };
+  return batching() ? batchedWrite("adding an uploaded file", body) : writeTransaction("adding an uploaded file", body);
 }
 
 int CFileIndex::addFileItem(const std::string& path) {
@@ -176,10 +234,11 @@ int CFileIndex::removeFileItem(const std::string& path) {
   // to (not including) "<folder>]", ']' being the character after '\'.
   std::string key = normaliseFilePath(path);
   while (key.size() > 1 && key.back() == '\\') key.pop_back();
-  return writeTransaction("removing a deleted file", [&](sqlite3* db) {
+  auto body = [&](sqlite3* db) {
     CSqliteStatement remove(db, "DELETE FROM files WHERE path = ?1 OR (path > ?2 AND path < ?3)");
     return remove.ok() && remove.bind(1, key).bind(2, key + "\\").bind(3, key + "]").done();
-  });
+  };
+  return batching() ? batchedWrite("removing a deleted file", body) : writeTransaction("removing a deleted file", body);
 }
 
 bool CFileIndex::holdsVersion(const std::string& path, uint64_t size, int64_t modifiedUnixSeconds) {

@@ -64,15 +64,27 @@ class CFileIndex {
   void setBusyTimeoutMs(int ms);
   // Where failures are logged (default: the process's log).
   void setLogger(CLogger* log);
+  // With an interval above 0, additions and removals are gathered in one
+  // transaction that is committed once it is that old, at flush() and when
+  // the index is let go: a run of many files pays one commit per interval,
+  // and a crash loses at most the records of the last interval (their
+  // files are then simply sent again). 0 (the default): one transaction
+  // per operation.
+  void setBatchInterval(int ms);
+  // Commits the gathered records now. 0 or a non-zero code.
+  int flush();
   std::string lastError();
 
  private:
   struct State;
   template <typename Body>
   int writeTransaction(const char* operation, Body body);
+  template <typename Body>
+  int batchedWrite(const char* operation, Body body);
   template <typename Entries>
   int refreshWith(const Entries& entries, size_t* rowsKept);
   int addVersion(const std::string& path, const std::string& size, const std::string& modified);
+  bool batching() const;
 
   std::unique_ptr<State> state_;
 };

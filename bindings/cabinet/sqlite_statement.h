@@ -5,14 +5,54 @@
 #include <sqlite3.h>
 
 #include <cstdint>
+#include <map>
 #include <string>
 
 namespace ZR {
 
+// Statements prepared once for a connection and used again, for code that
+// runs the same few statements many times. REQUIRES: external
+// synchronization (the connection's own).
+class CSqliteStatementCache {
+ public:
+  CSqliteStatementCache() = default;
+  ~CSqliteStatementCache() { clear(); }
+  CSqliteStatementCache(const CSqliteStatementCache&) = delete;
+  CSqliteStatementCache& operator=(const CSqliteStatementCache&) = delete;
+
+  // The statement for `sql` on `db`, prepared on first use; null when it
+  // does not prepare.
+  sqlite3_stmt* get(sqlite3* db, const char* sql) {
+    auto found = statements_.find(sql);
+    if (found != statements_.end()) return found->second;
+    sqlite3_stmt* stmt = nullptr;
+    if (sqlite3_prepare_v3(db, sql, -1, SQLITE_PREPARE_PERSISTENT, &stmt, nullptr) != SQLITE_OK) return nullptr;
+    statements_.emplace(sql, stmt);
+    return stmt;
+  }
+  // Finalizes every statement (before the connection closes).
+  void clear() {
+    for (auto& [sql, stmt] : statements_) sqlite3_finalize(stmt);
+    statements_.clear();
+  }
+
+ private:
+  std::map<std::string, sqlite3_stmt*> statements_;
+};
+
 class CSqliteStatement {
  public:
   CSqliteStatement(sqlite3* db, const char* sql) { sqlite3_prepare_v2(db, sql, -1, &stmt_, nullptr); }
-  ~CSqliteStatement() { sqlite3_finalize(stmt_); }
+  // A statement of the cache: reset, not finalized, when this one goes.
+  CSqliteStatement(CSqliteStatementCache& cache, sqlite3* db, const char* sql)
+      : stmt_(cache.get(db, sql)), cached_(true) {}
+  ~CSqliteStatement() {
+    if (!cached_) {
+      sqlite3_finalize(stmt_);
+    } else if (stmt_) {
+      reset();
+    }
+  }
   CSqliteStatement(const CSqliteStatement&) = delete;
   CSqliteStatement& operator=(const CSqliteStatement&) = delete;
 
@@ -44,6 +84,7 @@ class CSqliteStatement {
 
  private:
   sqlite3_stmt* stmt_ = nullptr;
+  bool cached_ = false;
 };
 
 }  // namespace ZR

@@ -2,6 +2,8 @@
 
 #include <atomic>
 #include <cstring>
+#include <mutex>
+#include <set>
 #include <vector>
 
 #include "platform/known_folders.h"
@@ -73,6 +75,17 @@ int writerOfTemporary(const std::string& name, const std::string& targetName) {
   return pid;
 }
 
+// True the first time a process asks for a target: a dead writer's
+// temporary can only be older than this process's first write of the file,
+// so one look per file and process is enough (a folder of many files is not
+// listed again on every write).
+bool firstCommitOf(const std::string& target) {
+  static std::mutex mutex;
+  static std::set<std::string> seen;
+  std::lock_guard<std::mutex> lock(mutex);
+  return seen.insert(target).second;
+}
+
 // Temporaries of the target left by writers that were killed: removed once
 // a later write of the same file succeeds, so they never pile up.
 void removeAbandonedTemporaries(const std::string& target) {
@@ -134,7 +147,7 @@ bool CAtomicFile::commit() {
     return false;
   }
   temporary_.clear();
-  removeAbandonedTemporaries(target_);
+  if (firstCommitOf(target_)) removeAbandonedTemporaries(target_);
   return true;
 }
 
