@@ -16,7 +16,6 @@
 #include <vector>
 
 #include "bindings/zrcore/file.h"
-#include "bindings/zrcore/xml_writer.h"
 
 namespace dornik {
 
@@ -29,10 +28,10 @@ class ActionSetWriter {
 
   void beginAction(const std::string& name);
   // An entry of a delete action: <element path="..."/>.
-  void addPath(const char* element, const std::string& path);
+  void addPath(const char* element, std::string_view path);
   // An entry of a create action, with its offset ("0" when the cache size
   // is empty) and the MIME type of the path.
-  void addCreate(const char* element, const std::string& path, const std::string& cacheSize);
+  void addCreate(const char* element, std::string_view path, std::string_view cacheSize);
   void endAction();
   // Ends the document and puts the file in place. False when any part of
   // it could not be written; the old file (if any) is then left untouched.
@@ -42,8 +41,12 @@ class ActionSetWriter {
  private:
   void drainIfLarge();
 
+  void openParents();
+
   std::string buffer_;
-  ZR::CXmlWriter xml_;
+  bool rootOpen_ = false;
+  bool inAction_ = false;
+  bool actionTagOpen_ = false;
   ZR::CAtomicFile file_;
   bool ok_;
 };

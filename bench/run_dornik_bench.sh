@@ -7,8 +7,9 @@ cd "$(dirname "$0")/.."
 BUILD="${1:-build}"
 shift || true
 SIZES=("${@:-10000 100000 1000000}")
-DORNIK="$PWD/$BUILD/engine/dornik"
-GENERATOR="$PWD/$BUILD/bench/snapshot_generator"
+BUILD="$(cd "$BUILD" && pwd)"
+DORNIK="$BUILD/engine/dornik"
+GENERATOR="$BUILD/bench/snapshot_generator"
 WORK="$(mktemp -d /tmp/zr-dornik-bench.XXXXXX)"
 trap 'rm -rf "$WORK"' EXIT
 

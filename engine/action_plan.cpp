@@ -10,11 +10,7 @@
 
 namespace dornik {
 
-namespace {
-const std::string kStateCached = "1";
-}  // namespace
-
-const std::string& PlanEntry::state() const { return cachedPartner ? kStateCached : entry->state(); }
+std::string_view PlanEntry::state() const { return cachedPartner ? std::string_view("1") : entry->state(); }
 
 ZR::CFileEntry PlanEntry::toEntry() const {
   ZR::CFileEntry out;
@@ -78,7 +74,7 @@ void mergeByPath(const List& matched, const List& cached, List& merged, const Me
   size_t j = 0;
   List group;
   for (size_t i = 0; i < matched.size();) {
-    const std::string& path = matched[i].path();
+    std::string_view path = matched[i].path();
     size_t groupEnd = i;
     while (groupEnd < matched.size() && matched[groupEnd].path() == path) ++groupEnd;
     while (j < cached.size() && cached[j].path() < path) ++j;
@@ -134,7 +130,7 @@ List filesToDelete(const List& orphanFiles, const List& deletedDirs) {
 void sortNewestFirst(List& list) {
   std::vector<std::pair<double, size_t>> keys;
   keys.reserve(list.size());
-  for (size_t i = 0; i < list.size(); ++i) keys.emplace_back(ZR::CNumberText::toDouble(list[i].dateModified()), i);
+  for (size_t i = 0; i < list.size(); ++i) keys.emplace_back(ZR::CNumberText::toDouble(std::string(list[i].dateModified())), i);
   std::stable_sort(keys.begin(), keys.end(), [](const auto& a, const auto& b) { return a.first > b.first; });
   List sorted;
   sorted.reserve(list.size());

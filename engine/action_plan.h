@@ -8,6 +8,7 @@
 
 #include <functional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "bindings/cabinet/file_entry.h"
@@ -22,11 +23,11 @@ struct PlanEntry {
   const ZR::CFileEntry* entry = nullptr;
   const ZR::CFileEntry* cachedPartner = nullptr;  // set for merged entries
 
-  const std::string& path() const { return entry->path(); }
-  const std::string& originSize() const { return entry->originSize(); }
-  const std::string& dateModified() const { return entry->dateModified(); }
-  const std::string& state() const;
-  const std::string& cacheSize() const { return cachedPartner ? cachedPartner->cacheSize() : entry->cacheSize(); }
+  std::string_view path() const { return entry->path(); }
+  std::string_view originSize() const { return entry->originSize(); }
+  std::string_view dateModified() const { return entry->dateModified(); }
+  std::string_view state() const;
+  std::string_view cacheSize() const { return cachedPartner ? cachedPartner->cacheSize() : entry->cacheSize(); }
   // The entry as a value (tests, small lists).
   ZR::CFileEntry toEntry() const;
 };

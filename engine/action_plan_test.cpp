@@ -160,7 +160,7 @@ TEST(ActionPlan, CreateGroupsAreNewestFirst) {
   dornik::makeOrderedSet(sets.currentFiles);
   ActionPlan plan = dornik::computeActionPlan(sets, true).plan;
   std::vector<std::string> dates;
-  for (const PlanEntry& e : plan.createFiles) dates.push_back(e.dateModified());
+  for (const PlanEntry& e : plan.createFiles) dates.emplace_back(e.dateModified());
   EXPECT_EQ(dates, (std::vector<std::string>{"1733600000", "1e3", "17.5", "5", "", "abc"}));
 }
 

@@ -2,11 +2,14 @@
 
 #include <algorithm>
 #include <cstring>
+#include <thread>
 
 #include "bindings/zrcore/file.h"
 #include "bindings/zrcore/log.h"
 #include "bindings/zrcore/xml_reader.h"
 #include "engine/exit_codes.h"
+#include "platform/env.h"
+#include "platform/path.h"
 
 namespace dornik {
 
@@ -14,8 +17,22 @@ const SnapshotKind kDirContentKind{"dir-content", 201, 202, 203, 205, true};
 const SnapshotKind kCacheContentKind{"cache-content", 208, 209, 211, 213, false};
 
 void makeOrderedSet(EntrySet& entries) {
-  std::stable_sort(entries.begin(), entries.end());
-  entries.erase(std::unique(entries.begin(), entries.end()), entries.end());
+  // A listing written in order (as a scan of folders writes it) needs no sort.
+  if (std::is_sorted(entries.begin(), entries.end())) {
+    entries.erase(std::unique(entries.begin(), entries.end()), entries.end());
+    return;
+  }
+  // Sorts positions, then moves each entry once: cheaper than moving the
+  // entries themselves around in the sort.
+  std::vector<uint32_t> order(entries.size());
+  for (uint32_t i = 0; i < order.size(); ++i) order[i] = i;
+  std::stable_sort(order.begin(), order.end(), [&](uint32_t a, uint32_t b) { return entries[a] < entries[b]; });
+  EntrySet sorted;
+  sorted.reserve(entries.size());
+  for (uint32_t i : order) {
+    if (sorted.empty() || !(sorted.back() == entries[i])) sorted.push_back(std::move(entries[i]));
+  }
+  entries.swap(sorted);
 }
 
 
@@ -122,6 +139,13 @@ class SnapshotHandler : public ZR::CXmlHandler {
 SnapshotReadResult readSnapshot(const std::string& path, const SnapshotKind& kind, EntrySet& dirs, EntrySet& files) {
   dirs.clear();
   files.clear();
+  // Room for the entries a listing of this size can hold (an entry takes
+  // some 60 bytes of XML at least): the entries are not moved as the sets
+  // grow, and room never touched costs no memory.
+  platform::FileInfo info;
+  if (platform::env()->getFileInfo(platform::hostPath(path), &info) && !info.isDirectory) {
+    files.reserve(static_cast<size_t>(std::min<uint64_t>(info.size / 60, uint64_t{1} << 28)));
+  }
   SnapshotReadResult result;
   SnapshotHandler handler(kind, dirs, files);
   platform::Status parsed = ZR::CXmlReader::parseFile(path, handler);
@@ -141,27 +165,52 @@ SnapshotReadResult readSnapshot(const std::string& path, const SnapshotKind& kin
 
 namespace {
 
-// Whether the cache content snapshot is worth reading; logs why not.
-bool cacheSnapshotPresent(const std::string& path, ZR::CLogger& log, std::string& whyNot) {
-  if (!ZR::CFileUtils::fileExists(path)) {
-    log.info("cachecontent file doesn't exist.");
-    whyNot = "it does not exist";
-    return false;
-  }
-  // One that cannot be opened (a folder, say) is read all the same, so that
-  // the reading fails and says why.
+enum class CachePresence { Present, Missing, Empty };
+
+// Whether the cache content snapshot is worth reading. One that cannot be
+// opened (a folder, say) is read all the same, so that the reading fails
+// and says why.
+CachePresence cachePresence(const std::string& path) {
+  if (!ZR::CFileUtils::fileExists(path)) return CachePresence::Missing;
   ZR::CFile file(path, "r");
-  if (file.isValid() && file.size() == 0) {
-    log.info("cachecontent size is zero");
-    whyNot = "it is empty";
-    return false;
-  }
-  return true;
+  return file.isValid() && file.size() == 0 ? CachePresence::Empty : CachePresence::Present;
 }
+
+// The cache content snapshot, read on a thread of its own while the
+// directory content snapshot is read on the caller's: the machine has two
+// cores, and neither reading depends on the other. Messages are the
+// caller's, in the order of the loading sequence.
+class CacheReading {
+ public:
+  CacheReading(const std::string& path, SnapshotSets& sets) : presence_(cachePresence(path)) {
+    if (presence_ == CachePresence::Present) {
+      thread_ = std::thread([&, path] { result_ = readSnapshot(path, kCacheContentKind, sets.cacheDirs, sets.cacheFiles); });
+    }
+  }
+  ~CacheReading() { finish(); }
+  CacheReading(const CacheReading&) = delete;
+  CacheReading& operator=(const CacheReading&) = delete;
+
+  CachePresence presence() const { return presence_; }
+  const SnapshotReadResult& result() {
+    finish();
+    return result_;
+  }
+
+ private:
+  void finish() {
+    if (thread_.joinable()) thread_.join();
+  }
+
+  CachePresence presence_;
+  SnapshotReadResult result_;
+  std::thread thread_;
+};
 
 }  // namespace
 
 int loadSnapshots(const Settings& settings, ZR::CLogger& log, SnapshotSets& sets) {
+  CacheReading cacheReading(settings.cachecontent, sets);
   SnapshotReadResult dir = readSnapshot(settings.dircontent, kDirContentKind, sets.currentDirs, sets.currentFiles);
   if (!dir.parsed) {
     log.error("Error Parsing Directory Content XML at %s :%s", settings.dircontent.c_str(), dir.error.c_str());
@@ -174,11 +223,14 @@ int loadSnapshots(const Settings& settings, ZR::CLogger& log, SnapshotSets& sets
   log.info("directory content %s: %zu directories, %zu files", settings.dircontent.c_str(), sets.currentDirs.size(),
            sets.currentFiles.size());
 
-  if (!cacheSnapshotPresent(settings.cachecontent, log, sets.cacheUnusableReason)) {
+  if (cacheReading.presence() != CachePresence::Present) {
+    bool missing = cacheReading.presence() == CachePresence::Missing;
+    log.info(missing ? "cachecontent file doesn't exist." : "cachecontent size is zero");
     sets.cacheUsable = false;
+    sets.cacheUnusableReason = missing ? "it does not exist" : "it is empty";
     return kExitOk;
   }
-  SnapshotReadResult cache = readSnapshot(settings.cachecontent, kCacheContentKind, sets.cacheDirs, sets.cacheFiles);
+  const SnapshotReadResult& cache = cacheReading.result();
   if (!cache.parsed) {
     if (cache.syntaxError) {
       log.info("Error Parsing Cache Content XML at %s :%s", settings.cachecontent.c_str(), cache.error.c_str());

@@ -37,7 +37,7 @@ template <typename Entries>
 std::map<std::string, const CFileEntry*> rowsOf(const Entries& entries) {
   std::map<std::string, const CFileEntry*> rows;
   for (const CFileEntry& entry : entries) {
-    auto [slot, added] = rows.try_emplace(normaliseFilePath(entry.path()), &entry);
+    auto [slot, added] = rows.try_emplace(normaliseFilePath(std::string(entry.path())), &entry);
     if (!added && !(slot->second->state() == "1" && entry.state() != "1")) slot->second = &entry;
   }
   return rows;

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <map>
 #include <string>
+#include <string_view>
 
 namespace ZR {
 
@@ -58,7 +59,7 @@ class CSqliteStatement {
 
   // False when the statement did not prepare.
   bool ok() const { return stmt_ != nullptr; }
-  CSqliteStatement& bind(int index, const std::string& text) {
+  CSqliteStatement& bind(int index, std::string_view text) {
     sqlite3_bind_text(stmt_, index, text.data(), static_cast<int>(text.size()), SQLITE_TRANSIENT);
     return *this;
   }

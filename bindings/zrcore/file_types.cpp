@@ -63,17 +63,17 @@ bool sameExtension(std::string_view extension, const char* tableExtension) {
 
 }  // namespace
 
-const FileTypeRow* findFileType(const std::string& path) {
+const FileTypeRow* findFileType(std::string_view path) {
   size_t dot = path.rfind('.');
   if (dot == std::string::npos) return nullptr;
-  std::string_view extension = std::string_view(path).substr(dot + 1);
+  std::string_view extension = path.substr(dot + 1);
   for (const FileTypeRow& row : kFileTypeTable) {
     if (sameExtension(extension, row.extension)) return &row;
   }
   return nullptr;
 }
 
-int32_t CMimeHelper::typeFromExtension(const std::string& path, std::string& mime, int32_t& genericType) {
+int32_t CMimeHelper::typeFromExtension(std::string_view path, std::string& mime, int32_t& genericType) {
   const FileTypeRow* row = findFileType(path);
   mime = row ? row->mimeType : kUnknownMimeType;
   genericType = row ? row->genericType : kGenericDocument;

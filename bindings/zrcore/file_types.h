@@ -5,6 +5,7 @@
 #include <array>
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 namespace ZR {
 
@@ -31,7 +32,7 @@ extern const std::array<FileTypeRow, 39> kFileTypeTable;
 // The row for the text after the last "." of the whole path, compared
 // without regard to ASCII case, first match in table order; null when the
 // path has no dot or no row matches.
-const FileTypeRow* findFileType(const std::string& path);
+const FileTypeRow* findFileType(std::string_view path);
 
 // The extension of the last path component without its dot, case kept
 // (as the C library's path splitting finds it); empty when there is none
@@ -43,7 +44,7 @@ class CMimeHelper {
   // Fills the MIME type and generic type of the path and returns its type
   // code; an unknown extension gives "application/octet-stream", generic
   // type 1 and type code 28.
-  static int32_t typeFromExtension(const std::string& path, std::string& mime, int32_t& genericType);
+  static int32_t typeFromExtension(std::string_view path, std::string& mime, int32_t& genericType);
 };
 
 }  // namespace ZR

@@ -3,20 +3,41 @@
 namespace ZR {
 namespace {
 
-void appendEscaped(std::string& out, const std::string& text, bool forAttribute) {
-  for (char c : text) {
-    switch (c) {
+// Which characters need a reference: 1 everywhere, 2 in attribute values only.
+struct EscapeTable {
+  unsigned char kind[256] = {};
+  EscapeTable() {
+    for (unsigned char c : {'&', '<', '>', '"', '\'', '\r'}) kind[c] = 1;
+    kind[static_cast<unsigned char>('\t')] = kind[static_cast<unsigned char>('\n')] = 2;
+  }
+};
+const EscapeTable kEscapes;
+
+bool needsEscape(unsigned char c, bool forAttribute) {
+  unsigned char kind = kEscapes.kind[c];
+  return kind == 1 || (kind == 2 && forAttribute);
+}
+
+void appendEscaped(std::string& out, std::string_view text, bool forAttribute) {
+  // Most texts need nothing escaped: copied in runs, not character by character.
+  size_t start = 0;
+  for (size_t i = 0; i < text.size(); ++i) {
+    if (!needsEscape(static_cast<unsigned char>(text[i]), forAttribute)) continue;
+    out.append(text.data() + start, i - start);
+    start = i + 1;
+    switch (text[i]) {
       case '&': out += "&amp;"; break;
       case '<': out += "&lt;"; break;
       case '>': out += "&gt;"; break;
       case '"': out += "&quot;"; break;
       case '\'': out += "&apos;"; break;
-      case '\t': forAttribute ? out += "&#9;" : out += c; break;
-      case '\n': forAttribute ? out += "&#10;" : out += c; break;
+      case '\t': out += "&#9;"; break;
+      case '\n': out += "&#10;"; break;
       case '\r': out += "&#13;"; break;
-      default: out += c;
+      default: break;
     }
   }
+  out.append(text.data() + start, text.size() - start);
 }
 
 }  // namespace
@@ -27,6 +48,8 @@ std::string CXmlUtil::escapeXml2(const std::string& text) {
   appendEscaped(out, text, false);
   return out;
 }
+
+void CXmlUtil::appendAttributeValue(std::string& out, std::string_view text) { appendEscaped(out, text, true); }
 
 std::string CXmlUtil::escapeAttribute(const std::string& text) {
   std::string out;
@@ -71,7 +94,7 @@ void CXmlWriter::startElement(const std::string& name) {
   startTagOpen_ = true;
 }
 
-void CXmlWriter::attribute(const std::string& name, const std::string& value) {
+void CXmlWriter::attribute(const std::string& name, std::string_view value) {
   if (!startTagOpen_) return;
   out_ += ' ';
   out_ += name;
@@ -80,7 +103,7 @@ void CXmlWriter::attribute(const std::string& name, const std::string& value) {
   out_ += '"';
 }
 
-void CXmlWriter::text(const std::string& text) {
+void CXmlWriter::text(std::string_view text) {
   if (open_.empty() || text.empty()) return;
   closeStartTag();
   open_.back().hasText = true;

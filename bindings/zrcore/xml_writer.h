@@ -3,6 +3,7 @@
 #pragma once
 
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace ZR {
@@ -14,6 +15,8 @@ class CXmlUtil {
   // For attribute values: escapeXml2 plus tab, line feed and carriage return
   // as character references, which a reader would otherwise turn into blanks.
   static std::string escapeAttribute(const std::string& text);
+  // Appends the text escaped for an attribute value (between double quotes).
+  static void appendAttributeValue(std::string& out, std::string_view text);
 };
 
 // Appends the document to `out` as it goes; the caller may drain `out`
@@ -30,8 +33,8 @@ class CXmlWriter {
   void stylesheet(const std::string& href);
   void startElement(const std::string& name);
   // Adds an attribute to the element just started. Ignored after content.
-  void attribute(const std::string& name, const std::string& value);
-  void text(const std::string& text);
+  void attribute(const std::string& name, std::string_view value);
+  void text(std::string_view text);
   void endElement();
   // Ends every element still open.
   void finish();
