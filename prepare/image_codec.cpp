@@ -15,6 +15,7 @@
 
 #include "platform/env.h"
 #include "platform/path.h"
+#include "prepare/png_codec.h"
 
 namespace velkan {
 namespace {
@@ -23,11 +24,28 @@ namespace {
 // with the look-ahead and skipping the decoders' read callbacks need.
 class ImageSource {
  public:
+  // The bytes of a file already read, served the same way.
+  static std::unique_ptr<ImageSource> fromMemory(PixelBuffer bytes) {
+    auto source = std::unique_ptr<ImageSource>(new ImageSource(nullptr));
+    source->buffer_ = std::move(bytes);
+    source->end_ = source->buffer_.size();
+    source->ended_ = true;
+    return source;
+  }
+
   static std::unique_ptr<ImageSource> open(const std::string& path) {
     std::unique_ptr<platform::ReadableFile> file;
     platform::env()->openReadable(platform::hostPath(path), &file);
-    return file ? std::unique_ptr<ImageSource>(new ImageSource(std::move(file))) : nullptr;
+    if (!file) return nullptr;
+    auto source = std::unique_ptr<ImageSource>(new ImageSource(std::move(file)));
+    platform::FileInfo info;
+    if (platform::env()->getFileInfo(platform::hostPath(path), &info)) source->sizeHint_ = info.size;
+    return source;
   }
+
+  // The file's size when it was opened (0: not known); only a hint, the
+  // file may have changed since.
+  uint64_t sizeHint() const { return sizeHint_; }
 
   // The next buffered bytes (at least one unless the file ended): for
   // libjpeg's source manager. False at the end or on a read failure.
@@ -80,7 +98,8 @@ class ImageSource {
   }
 
  private:
-  explicit ImageSource(std::unique_ptr<platform::ReadableFile> file) : file_(std::move(file)), buffer_(64 * 1024) {}
+  explicit ImageSource(std::unique_ptr<platform::ReadableFile> file)
+      : file_(std::move(file)), buffer_(file_ ? 64 * 1024 : 0) {}
   bool refill() {
     if (ended_) return false;
     int64_t got = file_->read(reinterpret_cast<char*>(buffer_.data()), buffer_.size());
@@ -94,7 +113,8 @@ class ImageSource {
   }
 
   std::unique_ptr<platform::ReadableFile> file_;
-  std::vector<uint8_t> buffer_;
+  PixelBuffer buffer_;
+  uint64_t sizeHint_ = 0;
   size_t start_ = 0, end_ = 0;
   bool ended_ = false;
 };
@@ -321,6 +341,28 @@ bool runJpegEncode(JpegEncode* e) {
 
 // ---- PNG -----------------------------------------------------------------
 
+bool decodePng(ImageSource* file, Image& image, std::string& error, bool headerOnly);
+bool readWholeSource(ImageSource* file, PixelBuffer& out, uint64_t limit);
+
+constexpr uint64_t kMaxPngFile = uint64_t{1} << 30;
+
+// The everyday PNG on the fast decoder, any other on libpng.
+bool decodeWholePng(ImageSource* file, Image& image, std::string& error, int minWidth, int minHeight) {
+  PixelBuffer bytes;
+  if (!readWholeSource(file, bytes, kMaxPngFile)) {
+    error = "PNG: the file is larger than allowed";
+    return false;
+  }
+  switch (decodePngFast(bytes, image, error, minWidth, minHeight)) {
+    case PngFastResult::Decoded: return true;
+    case PngFastResult::Failed: return false;
+    case PngFastResult::Unsupported: break;
+  }
+  image = Image();
+  std::unique_ptr<ImageSource> again = ImageSource::fromMemory(std::move(bytes));
+  return decodePng(again.get(), image, error, false);
+}
+
 struct PngDecode {
   png_structp png = nullptr;
   png_infop info = nullptr;
@@ -537,7 +579,7 @@ void quietTiff(const char*, const char*, va_list) {}
 
 // TIFF seeks all over its file: it is read whole, then served from memory.
 struct TiffMemory {
-  std::vector<uint8_t> bytes;
+  PixelBuffer bytes;
   uint64_t at = 0;
 };
 
@@ -564,13 +606,20 @@ int closeTiff(thandle_t) { return 0; }
 
 toff_t sizeTiff(thandle_t handle) { return static_cast<TiffMemory*>(handle)->bytes.size(); }
 
-bool readWholeSource(ImageSource* file, std::vector<uint8_t>& out, uint64_t limit) {
-  uint8_t block[64 * 1024];
+// Reads the rest of the file straight into `out`, in growing steps.
+bool readWholeSource(ImageSource* file, PixelBuffer& out, uint64_t limit) {
+  // One read of the expected size (and one byte more to see the end), then
+  // growing steps for a file that grew meanwhile.
+  size_t step = file->sizeHint() > 0 && file->sizeHint() < limit ? static_cast<size_t>(file->sizeHint()) + 1 : 1 << 20;
+  out.reserve(step);
   for (;;) {
-    size_t got = file->read(block, sizeof block);
-    if (got == 0) return true;
-    if (out.size() + got > limit) return false;
-    out.insert(out.end(), block, block + got);
+    size_t used = out.size();
+    out.resize(used + step);
+    size_t got = file->read(out.data() + used, step);
+    out.resize(used + got);
+    if (got < step) return true;
+    if (out.size() > limit) return false;
+    step = std::min<size_t>(out.size(), 64u << 20);
   }
 }
 
@@ -687,7 +736,9 @@ bool decode(const std::string& path, Image& image, std::string& error, int minWi
   uint8_t magic[8] = {};
   switch (formatOf(magic, file->peek(magic, sizeof magic))) {
     case ImageFormat::Jpeg: return decodeJpeg(file.get(), image, error, minWidth, minHeight, headerOnly);
-    case ImageFormat::Png: return decodePng(file.get(), image, error, headerOnly);
+    case ImageFormat::Png:
+      return headerOnly ? decodePng(file.get(), image, error, true)
+                        : decodeWholePng(file.get(), image, error, minWidth, minHeight);
     case ImageFormat::Gif: return decodeGif(file.get(), image, error, headerOnly);
     case ImageFormat::Tiff: return decodeTiff(file.get(), image, error, headerOnly);
     case ImageFormat::Bmp: return decodeBmp(path, file.get(), image, error, headerOnly);
@@ -723,42 +774,74 @@ platform::Status decodeImage(const std::string& path, Image& image, int minWidth
 
 namespace {
 
-// Averages factor x factor blocks: a cheap first step for large reductions,
-// leaving the bicubic filter at least twice the target size to work from.
 Image boxShrink(const Image& source, int factor) {
   Image out;
-  out.width = source.width / factor;
-  out.height = source.height / factor;
   out.hasAlpha = source.hasAlpha;
-  out.rgba.resize(static_cast<size_t>(out.width) * out.height * 4);
-  std::vector<uint32_t> sums(static_cast<size_t>(out.width) * 4);
-  const uint32_t area = static_cast<uint32_t>(factor * factor);
-  for (int y = 0; y < out.height; ++y) {
-    std::fill(sums.begin(), sums.end(), 0);
-    for (int dy = 0; dy < factor; ++dy) {
-      const uint8_t* row = source.rgba.data() + static_cast<size_t>(y * factor + dy) * source.width * 4;
-      for (int x = 0; x < out.width; ++x) {
-        const uint8_t* p = row + static_cast<size_t>(x) * factor * 4;
-        uint32_t* sum = sums.data() + static_cast<size_t>(x) * 4;
-        for (int dx = 0; dx < factor; ++dx, p += 4) {
-          sum[0] += p[0];
-          sum[1] += p[1];
-          sum[2] += p[2];
-          sum[3] += p[3];
-        }
-      }
-    }
-    uint8_t* target = out.rgba.data() + static_cast<size_t>(y) * out.width * 4;
-    for (size_t i = 0; i < sums.size(); ++i) target[i] = static_cast<uint8_t>((sums[i] + area / 2) / area);
-  }
+  BoxShrinker shrinker(source.width, source.height, factor, out);
+  for (int y = 0; y < source.height; ++y) shrinker.addRow(source.rgba.data() + static_cast<size_t>(y) * source.width * 4);
   return out;
 }
 
 }  // namespace
 
+BoxShrinker::BoxShrinker(int sourceWidth, int sourceHeight, int factor, Image& out)
+    : out_(out), factor_(factor), area_(static_cast<uint32_t>(factor * factor)) {
+  out_.width = sourceWidth / factor;
+  out_.height = sourceHeight / factor;
+  out_.rgba.resize(static_cast<size_t>(out_.width) * out_.height * 4);
+  sums_.assign(static_cast<size_t>(out_.width) * 3, 0);
+}
+
+namespace {
+
+// Adds each block's colours of one row to its sums; the factor and the
+// pixel step known at compile time where they are the common ones.
+template <int kFactor, int kStep>
+void sumBlocks(const uint8_t* row, int blocks, int factor, uint32_t* sums) {
+  const int f = kFactor > 0 ? kFactor : factor;
+  for (int x = 0; x < blocks; ++x, sums += 3) {
+    const uint8_t* p = row + static_cast<size_t>(x) * f * kStep;
+    uint32_t r = 0, g = 0, b = 0;
+    for (int dx = 0; dx < f; ++dx, p += kStep) {
+      r += p[0];
+      g += p[1];
+      b += p[2];
+    }
+    sums[0] += r;
+    sums[1] += g;
+    sums[2] += b;
+  }
+}
+
+}  // namespace
+
+void BoxShrinker::addRow(const uint8_t* row, int channels) {
+  int y = row_ / factor_;
+  ++row_;
+  if (y >= out_.height) return;  // below the last whole block
+  if (channels == 3) {
+    factor_ == 2 ? sumBlocks<2, 3>(row, out_.width, 2, sums_.data()) : sumBlocks<0, 3>(row, out_.width, factor_, sums_.data());
+  } else {
+    factor_ == 2 ? sumBlocks<2, 4>(row, out_.width, 2, sums_.data()) : sumBlocks<0, 4>(row, out_.width, factor_, sums_.data());
+  }
+  if (row_ % factor_ != 0) return;
+  uint8_t* target = out_.rgba.data() + static_cast<size_t>(y) * out_.width * 4;
+  for (size_t x = 0; x < static_cast<size_t>(out_.width); ++x) {
+    for (size_t c = 0; c < 3; ++c) target[4 * x + c] = static_cast<uint8_t>((sums_[3 * x + c] + area_ / 2) / area_);
+    target[4 * x + 3] = 255;
+  }
+  std::fill(sums_.begin(), sums_.end(), 0);
+}
+
+int boxShrinkFactor(int sourceWidth, int sourceHeight, int width, int height) {
+  if (width <= 0 || height <= 0) return 1;
+  int factor = std::min(sourceWidth / width, sourceHeight / height) / 2;
+  return factor >= 2 ? factor : 1;
+}
+
 bool resizeImage(const Image& original, int width, int height, Image& result) {
   if (width <= 0 || height <= 0) return false;
-  int factor = std::min(original.width / width, original.height / height) / 2;
+  int factor = boxShrinkFactor(original.width, original.height, width, height);
   Image shrunk;
   if (factor >= 2 && !original.hasAlpha) shrunk = boxShrink(original, factor);
   const Image& source = shrunk.width > 0 ? shrunk : original;
@@ -790,6 +873,8 @@ platform::Status encodeJpeg(const Image& image, int quality, const std::string& 
 }
 
 platform::Status encodePng(const Image& image, const std::string& exif, std::vector<uint8_t>& out) {
+  // Level 6 of libdeflate makes output as small as zlib's default, faster.
+  if (encodePngFast(image, exif, 6, out)) return platform::Status::ok();
   auto e = std::make_unique<PngEncode>();
   e->png = png_create_write_struct(PNG_LIBPNG_VER_STRING, e.get(), onPngWriteError, onPngWarning);
   if (!e->png) return platform::Status::ioError("PNG: out of memory");

@@ -58,8 +58,33 @@ bool readImageSize(const std::string& path, int& width, int& height);
 
 // Decodes the whole picture. A JPEG may be decoded at 1/2, 1/4 or 1/8 of
 // its size as long as the result is at least minWidth x minHeight (0: full
-// size). Not ok, with the reason, on any failure.
+// size); an opaque PNG may come averaged down by the block factor of
+// boxShrinkFactor. Not ok, with the reason, on any failure.
 platform::Status decodeImage(const std::string& path, Image& image, int minWidth = 0, int minHeight = 0);
+
+// Averages factor x factor blocks of RGBA rows handed over one by one (a
+// cheap first step for large reductions, leaving the bicubic filter at
+// least twice the target size to work from): out gets sourceWidth / factor
+// by sourceHeight / factor pixels; what lies beyond the last whole block is
+// left out. Only for opaque pictures: the result's alpha is 255.
+// REQUIRES: factor >= 1.
+class BoxShrinker {
+ public:
+  BoxShrinker(int sourceWidth, int sourceHeight, int factor, Image& out);
+  // A row of RGB (channels 3) or RGBA (4) pixels.
+  void addRow(const uint8_t* row, int channels = 4);
+
+ private:
+  Image& out_;
+  int factor_;
+  uint32_t area_;
+  int row_ = 0;
+  std::vector<uint32_t> sums_;
+};
+
+// The block factor resizeImage shrinks by first to reach width x height
+// (1: none); a picture with alpha is not shrunk that way.
+int boxShrinkFactor(int sourceWidth, int sourceHeight, int width, int height);
 
 // Scales with a bicubic-class (Catmull-Rom) filter.
 bool resizeImage(const Image& source, int width, int height, Image& result);

@@ -8,7 +8,7 @@ PACKAGES=(
   libexpat1-dev libsqlite3-dev libfmt-dev libspdlog-dev zlib1g-dev libssl-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   gsoap dpkg-dev patch openssl ca-certificates
-  libjpeg62-turbo-dev libpng-dev libgif-dev libtiff-dev libstb-dev
+  libjpeg62-turbo-dev libpng-dev libdeflate-dev libgif-dev libtiff-dev libstb-dev
   python3 time xsltproc
 )
 # --fuzz: also clang with its libFuzzer runtime (fuzz/run.sh);
