@@ -50,6 +50,7 @@ class CClientRunThread : public ZR::CThread {
 int runThrottled(const std::string& configurationPath, int percent) {
   CClientRunThread worker(configurationPath);
   ZR::CThreadGroup& group = *ZR::CRunContext::processDefaults().throttle;
+  group.setSharePercent(percent);
   worker.threadStart();
   while (!worker.done()) {
     platform::sleepMs(static_cast<uint32_t>(percent));

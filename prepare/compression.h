@@ -7,6 +7,7 @@
 
 namespace ZR {
 class CLogger;
+class CThreadGroup;
 }
 
 namespace velkan {
@@ -16,12 +17,19 @@ namespace velkan {
 // tick number is raised past the last one used when the clock has not moved.
 std::string makeUniqueName(const std::string& directory, const std::string& base);
 
-// Writes a gzip copy (default level) of `source` to `target`, streaming,
-// through the platform's file layer. Throws CVelkanException "Compression
-// of : <source> failed. \n" when the source cannot be read or the copy
-// cannot be written whole (a partial copy is removed, never handed on);
-// `why` (may be null) then receives the reason.
-void gzipFile(const std::string& source, const std::string& target, std::string* why = nullptr);
+struct GzipOptions {
+  int threads = 2;                      // 1 keeps a throttled run within its share
+  ZR::CThreadGroup* throttle = nullptr; // a helper thread joins it
+};
+
+// Writes a gzip copy of `source` to `target`, streaming, through the
+// platform's file layer: one gzip member for each 4 MiB of the source, at
+// the compression of gzip's default level. Throws CVelkanException
+// "Compression of : <source> failed. \n" when the source cannot be read or
+// the copy cannot be written whole (a partial copy is removed, never handed
+// on); `why` (may be null) then receives the reason.
+void gzipFile(const std::string& source, const std::string& target, std::string* why = nullptr,
+              const GzipOptions& options = GzipOptions());
 
 // The same gzip copy into memory, for small files.
 void gzipToMemory(const std::string& source, std::string& out, std::string* why = nullptr);
@@ -30,6 +38,7 @@ struct CompressionContext {
   std::string transcodedFolder;  // ends with a separator
   uint32_t waitMs = 10000;       // pause before compressing a file with a pure ASCII path
   ZR::CLogger* log = nullptr;
+  GzipOptions gzip;
 };
 
 // The CPU-bound worker's step for a compressible file: sets the copy's path

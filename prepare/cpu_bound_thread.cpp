@@ -3,6 +3,7 @@
 #include "bindings/zrcore/file.h"
 #include "bindings/zrcore/log.h"
 #include "bindings/zrcore/string_utils.h"
+#include "bindings/zrcore/thread.h"
 #include "platform/clock.h"
 #include "platform/env.h"
 #include "platform/path.h"
@@ -107,7 +108,9 @@ bool CCPUBoundThread::compressInMemory(UploadItem& item) {
 void CCPUBoundThread::compress(UploadItem& item) {
   if (compressInMemory(item)) return;
   const PreparationSettings& settings = host_.preparationSettings();
-  CompressionContext context{folder_.path(), settings.compressionWaitMs, context_.log};
+  CompressionContext context{folder_.path(), settings.compressionWaitMs, context_.log, {}};
+  context.gzip.throttle = context_.throttle;
+  if (context_.throttle && context_.throttle->sharePercent() < 100) context.gzip.threads = 1;
   std::string transcoded, metadata;
   compressObject(item.object, item.objMime, transcoded, metadata, context);
   PreparedCopy copy(transcoded, context_.env);

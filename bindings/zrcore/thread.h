@@ -57,7 +57,14 @@ class CThreadGroup {
   std::unique_lock<std::mutex> lockForCycle() { return std::unique_lock<std::mutex>(mutex_); }
   const std::vector<platform::Thread*>& members() const { return members_; }
 
+  // The share of each cycle the members may work, in percent (100: not
+  // throttled). Work that would spread over more threads stays on one
+  // while it is below 100, or the process would take more than its share.
+  void setSharePercent(int percent) { sharePercent_.store(percent, std::memory_order_relaxed); }
+  int sharePercent() const { return sharePercent_.load(std::memory_order_relaxed); }
+
  private:
+  std::atomic<int> sharePercent_{100};
   std::mutex mutex_;
   std::vector<platform::Thread*> members_;
 };
