@@ -2,7 +2,7 @@
 # Builds the Windows (mingw-w64) libraries velkan and dornik need into a
 # prefix, from Debian's source packages (fetched into .deps/, never
 # committed): expat, SQLite, OpenSSL (libraries only), libjpeg-turbo,
-# libpng, libtiff, giflib; GoogleTest from the machine's /usr/src/googletest;
+# libpng, libtiff, giflib, libdeflate; GoogleTest from the machine's /usr/src/googletest;
 # header-only fmt, spdlog and stb from the machine's headers. zlib is
 # Debian's libz-mingw-w64-dev. A library already in the prefix is kept.
 #   build-windows-deps.sh PREFIX
@@ -88,6 +88,20 @@ if ! have libgif.a; then
   done
   $AR rcs "$PREFIX/lib/libgif.a" "$WORK/gif"/*.o
   cp "$src/gif_lib.h" "$PREFIX/include/"
+fi
+
+if ! have libdeflate.a; then
+  step libdeflate
+  src="$(source_of libdeflate)"
+  rm -rf "$WORK/deflate" && mkdir -p "$WORK/deflate" "$PREFIX/lib/pkgconfig"
+  for file in "$src"/lib/*.c "$src"/lib/x86/cpu_features.c; do
+    $CC -O2 -I"$src" -c "$file" -o "$WORK/deflate/$(basename "$(dirname "$file")")_$(basename "$file" .c).o"
+  done
+  $AR rcs "$PREFIX/lib/libdeflate.a" "$WORK/deflate"/*.o
+  cp "$src/libdeflate.h" "$PREFIX/include/"
+  version="$(sed -n 's/^#define LIBDEFLATE_VERSION_STRING[[:space:]]*"\(.*\)"/\1/p' "$src/libdeflate.h")"
+  sed -e "s|@PREFIX@|$PREFIX|" -e "s|@INCDIR@|$PREFIX/include|" -e "s|@LIBDIR@|$PREFIX/lib|" \
+    -e "s|@VERSION@|$version|" "$src/libdeflate.pc.in" > "$PREFIX/lib/pkgconfig/libdeflate.pc"
 fi
 
 if ! have libgtest.a; then
