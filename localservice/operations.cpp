@@ -272,15 +272,20 @@ int ns1__getFile(struct soap* soap, char* in0, char* in1, int, LONG64 in3, int i
   std::string content = s.store().contentPath(textOf(in1));
   if (content.empty() || in3 < 0 || in4 < 0) return soap_sender_fault(soap, "no such file or range", nullptr);
   ZR::CFile file(content, "r");
-  std::vector<char> skip(65536);
-  for (int64_t left = in3; left > 0;) {
-    int64_t got = file.read(skip.data(), static_cast<size_t>(std::min<int64_t>(left, 65536)));
-    if (got <= 0) break;
-    left -= got;
+  // Seeking, not reading up to the offset: a large file fetched in ranges
+  // would otherwise be read over and over.
+  if (!file.isValid() || !file.seek(static_cast<uint64_t>(in3))) {
+    return soap_receiver_fault(soap, "cannot read the stored file", nullptr);
   }
   int length = std::min(in4, kMaxFileBlock);
   out->__ptr = static_cast<unsigned char*>(soap_malloc(soap, static_cast<size_t>(length) + 1));
-  int64_t got = file.read(out->__ptr, static_cast<size_t>(length));
-  out->__size = got > 0 ? static_cast<int>(got) : 0;
+  int done = 0;
+  while (done < length) {
+    int64_t got = file.read(out->__ptr + done, static_cast<size_t>(length - done));
+    if (got < 0) return soap_receiver_fault(soap, "cannot read the stored file", nullptr);
+    if (got == 0) break;
+    done += static_cast<int>(got);
+  }
+  out->__size = done;
   return SOAP_OK;
 }

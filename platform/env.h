@@ -21,6 +21,9 @@ struct FileInfo {
   int64_t modifiedUnixSeconds = 0;  // last write time
   int32_t modifiedNanoseconds = 0;  // its sub-second part, where the system keeps one
   bool isDirectory = false;
+  // A plain file (not a folder, pipe, device or socket): the only kind whose
+  // reading always ends.
+  bool isRegular = false;
   // Writable by the group or everyone, or owned by another user (not root):
   // someone else could change what we read from it.
   bool othersMayWrite = false;
@@ -49,6 +52,18 @@ class ReadableFile {
   // Reads up to n bytes into buf. Returns the count read (0 at end of file)
   // or -1 on failure.
   virtual int64_t read(char* buf, size_t n) = 0;
+  // Moves the reading position to `offset` from the start; false when the
+  // file cannot seek there (the position is then unknown).
+  virtual bool seek(uint64_t offset) = 0;
+};
+
+// One entry of a folder as a scan sees it: a symbolic link is reported as
+// a link, with the link's own data, never followed.
+struct DirectoryEntry {
+  enum class Kind { File, Directory, Link, Other };
+  std::string name;
+  Kind kind = Kind::Other;
+  FileInfo info;  // size and times of files; what the system tells for the rest
 };
 
 // A file opened for writing from its start. REQUIRES: external synchronization.
@@ -91,6 +106,10 @@ class Env {
   virtual bool createDirectories(const std::string& path) = 0;
   // Names (not paths) of the entries of a folder, without "." and "..".
   virtual bool listDirectory(const std::string& path, std::vector<std::string>* names) = 0;
+  // The entries of a folder with their kind and data, in one pass (no
+  // separate look at each name where the system allows it), without "."
+  // and "..". An entry that vanishes meanwhile is left out.
+  virtual Status scanDirectory(const std::string& path, std::vector<DirectoryEntry>* entries) = 0;
 
   // Asks whether a file operation that a library makes with its own I/O
   // (SQLite's writes to the file index) may go ahead: `operation` is one of
@@ -127,6 +146,9 @@ class EnvWrapper : public Env {
   bool listDirectory(const std::string& p, std::vector<std::string>* n) override {
     return target_->listDirectory(p, n);
   }
+  Status scanDirectory(const std::string& p, std::vector<DirectoryEntry>* e) override {
+    return target_->scanDirectory(p, e);
+  }
   bool permitForeignOperation(const char* o, const std::string& p) override {
     return target_->permitForeignOperation(o, p);
   }
@@ -159,6 +181,10 @@ std::string finalLinkTarget(const std::string& path);
 // owner and group where the process may change them (POSIX), or its access
 // list (Windows). False when `from` cannot be examined or `to` not changed.
 bool copyFileAccess(const std::string& from, const std::string& to);
+
+// The absolute path with every link, "." and ".." resolved; empty when the
+// path does not exist or cannot be resolved. Windows: the full path name.
+std::string resolvedPath(const std::string& path);
 
 // Sets a file's last-write time (seconds since 1970, UTC). False on failure.
 bool setModifiedTime(const std::string& path, int64_t unixSeconds);

@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 
 namespace platform {
@@ -32,10 +33,31 @@ class PosixReadableFile : public ReadableFile {
       if (errno != EINTR) return -1;
     }
   }
+  bool seek(uint64_t offset) override {
+    return offset <= static_cast<uint64_t>(INT64_MAX) && ::lseek(fd_, static_cast<off_t>(offset), SEEK_SET) >= 0;
+  }
 
  private:
   int fd_;
 };
+
+void fillInfo(const struct stat& st, FileInfo* info) {
+  info->size = static_cast<uint64_t>(st.st_size);
+  info->modifiedUnixSeconds = static_cast<int64_t>(st.st_mtim.tv_sec);
+  info->modifiedNanoseconds = static_cast<int32_t>(st.st_mtim.tv_nsec);
+  info->isDirectory = S_ISDIR(st.st_mode);
+  info->isRegular = S_ISREG(st.st_mode);
+  info->device = static_cast<uint64_t>(st.st_dev);
+  info->fileId = static_cast<uint64_t>(st.st_ino);
+  info->othersMayWrite = (st.st_mode & (S_IWGRP | S_IWOTH)) != 0 || (st.st_uid != ::geteuid() && st.st_uid != 0);
+}
+
+DirectoryEntry::Kind kindOf(mode_t mode) {
+  if (S_ISREG(mode)) return DirectoryEntry::Kind::File;
+  if (S_ISDIR(mode)) return DirectoryEntry::Kind::Directory;
+  if (S_ISLNK(mode)) return DirectoryEntry::Kind::Link;
+  return DirectoryEntry::Kind::Other;
+}
 
 class PosixWritableFile : public WritableFile {
  public:
@@ -86,13 +108,7 @@ class PosixEnv : public Env {
   bool getFileInfo(const std::string& path, FileInfo* info) override {
     struct stat st;
     if (::stat(path.c_str(), &st) != 0) return false;
-    info->size = static_cast<uint64_t>(st.st_size);
-    info->modifiedUnixSeconds = static_cast<int64_t>(st.st_mtim.tv_sec);
-    info->modifiedNanoseconds = static_cast<int32_t>(st.st_mtim.tv_nsec);
-    info->isDirectory = S_ISDIR(st.st_mode);
-    info->device = static_cast<uint64_t>(st.st_dev);
-    info->fileId = static_cast<uint64_t>(st.st_ino);
-    info->othersMayWrite = (st.st_mode & (S_IWGRP | S_IWOTH)) != 0 || (st.st_uid != ::geteuid() && st.st_uid != 0);
+    fillInfo(st, info);
     return true;
   }
 
@@ -157,9 +173,40 @@ class PosixEnv : public Env {
     ::closedir(dir);
     return true;
   }
+
+  Status scanDirectory(const std::string& path, std::vector<DirectoryEntry>* entries) override {
+    entries->clear();
+    DIR* dir = ::opendir(path.c_str());
+    if (!dir) return failure("cannot list", path);
+    int fd = ::dirfd(dir);
+    errno = 0;
+    while (struct dirent* found = ::readdir(dir)) {
+      const char* name = found->d_name;
+      if (name[0] == '.' && (name[1] == 0 || (name[1] == '.' && name[2] == 0))) continue;
+      struct stat st;
+      if (::fstatat(fd, name, &st, AT_SYMLINK_NOFOLLOW) != 0) continue;  // gone meanwhile
+      DirectoryEntry entry;
+      entry.name = name;
+      entry.kind = kindOf(st.st_mode);
+      fillInfo(st, &entry.info);
+      entries->push_back(std::move(entry));
+      errno = 0;
+    }
+    bool failed = errno != 0;
+    ::closedir(dir);
+    return failed ? failure("cannot list", path) : Status::ok();
+  }
 };
 
 }  // namespace
+
+std::string resolvedPath(const std::string& path) {
+  char* resolved = ::realpath(path.c_str(), nullptr);
+  if (!resolved) return "";
+  std::string result = resolved;
+  ::free(resolved);
+  return result;
+}
 
 std::string finalLinkTarget(const std::string& path) {
   std::string current = path;

@@ -27,10 +27,30 @@ class WindowsReadableFile : public ReadableFile {
     }
     return got;
   }
+  bool seek(uint64_t offset) override {
+    LARGE_INTEGER to;
+    to.QuadPart = static_cast<LONGLONG>(offset);
+    return offset <= static_cast<uint64_t>(INT64_MAX) && SetFilePointerEx(handle_.get(), to, nullptr, FILE_BEGIN) != 0;
+  }
 
  private:
   Handle handle_;
 };
+
+// 100 ns ticks since 1601 as seconds and nanoseconds since 1970.
+void setWriteTime(const FILETIME& time, FileInfo* info) {
+  uint64_t ticks = (uint64_t{time.dwHighDateTime} << 32) | time.dwLowDateTime;
+  constexpr uint64_t kTicksTo1970 = 116444736000000000ull;
+  int64_t sinceEpoch = static_cast<int64_t>(ticks) - static_cast<int64_t>(kTicksTo1970);
+  int64_t seconds = sinceEpoch / 10000000;
+  int64_t rest = sinceEpoch % 10000000;
+  if (rest < 0) {
+    rest += 10000000;
+    --seconds;
+  }
+  info->modifiedUnixSeconds = seconds;
+  info->modifiedNanoseconds = static_cast<int32_t>(rest * 100);
+}
 
 class WindowsWritableFile : public WritableFile {
  public:
@@ -99,6 +119,7 @@ class WindowsEnv : public Env {
     info->size = static_cast<uint64_t>(st.st_size);
     info->modifiedUnixSeconds = static_cast<int64_t>(st.st_mtime);
     info->isDirectory = (st.st_mode & _S_IFDIR) != 0;
+    info->isRegular = (st.st_mode & _S_IFREG) != 0;
     // The last write time to 100 ns, which _wstat64 rounds to seconds.
     WIN32_FILE_ATTRIBUTE_DATA data;
     if (GetFileAttributesExW(utf8ToWide(path).c_str(), GetFileExInfoStandard, &data)) {
@@ -194,9 +215,50 @@ class WindowsEnv : public Env {
     FindClose(search);
     return true;
   }
+
+  Status scanDirectory(const std::string& path, std::vector<DirectoryEntry>* entries) override {
+    entries->clear();
+    std::string pattern = path;
+    if (!pattern.empty() && pattern.back() != '\\' && pattern.back() != '/') pattern += '\\';
+    pattern += '*';
+    WIN32_FIND_DATAW data;
+    HANDLE search = FindFirstFileW(utf8ToWide(pattern).c_str(), &data);
+    if (search == INVALID_HANDLE_VALUE) {
+      if (GetLastError() == ERROR_FILE_NOT_FOUND && isDirectory(utf8ToWide(path))) return Status::ok();
+      return failure("cannot list " + path);
+    }
+    do {
+      DirectoryEntry entry;
+      entry.name = wideToUtf8(data.cFileName);
+      if (entry.name == "." || entry.name == "..") continue;
+      DWORD a = data.dwFileAttributes;
+      entry.kind = (a & FILE_ATTRIBUTE_REPARSE_POINT) ? DirectoryEntry::Kind::Link
+                   : (a & FILE_ATTRIBUTE_DIRECTORY)   ? DirectoryEntry::Kind::Directory
+                   : (a & FILE_ATTRIBUTE_DEVICE)      ? DirectoryEntry::Kind::Other
+                                                      : DirectoryEntry::Kind::File;
+      entry.info.size = (uint64_t{data.nFileSizeHigh} << 32) | data.nFileSizeLow;
+      entry.info.isDirectory = (a & FILE_ATTRIBUTE_DIRECTORY) != 0;
+      entry.info.isRegular = entry.kind == DirectoryEntry::Kind::File;
+      setWriteTime(data.ftLastWriteTime, &entry.info);
+      entries->push_back(std::move(entry));
+    } while (FindNextFileW(search, &data));
+    FindClose(search);
+    return Status::ok();
+  }
 };
 
 }  // namespace
+
+std::string resolvedPath(const std::string& path) {
+  std::wstring name = utf8ToWide(path);
+  if (GetFileAttributesW(name.c_str()) == INVALID_FILE_ATTRIBUTES) return "";
+  DWORD length = GetFullPathNameW(name.c_str(), 0, nullptr, nullptr);
+  if (length == 0) return "";
+  std::wstring full(length, L'\0');
+  length = GetFullPathNameW(name.c_str(), length, full.data(), nullptr);
+  full.resize(length);
+  return wideToUtf8(full);
+}
 
 std::string finalLinkTarget(const std::string& path) { return path; }
 

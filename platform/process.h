@@ -33,6 +33,10 @@ void setEnvironmentVariable(const std::string& name, const std::string& value);
 
 int processId();
 
+// True when the process's standard output is a terminal (a console), where
+// a line may be redrawn in place.
+bool standardOutputIsTerminal();
+
 // True while a process with this id exists (also when it belongs to another
 // user); false once it has ended.
 bool processAlive(int pid);
@@ -61,7 +65,11 @@ class ChildProcess {
   ChildProcess(const ChildProcess&) = delete;
   ChildProcess& operator=(const ChildProcess&) = delete;
 
-  bool start(const std::vector<std::string>& argv, const std::map<std::string, std::string>& environment = {});
+  // `workingFolder`, when not empty, becomes the child's current folder.
+  // With `ownGroup` the child leads a process group of its own, which
+  // kill() ends whole (POSIX; on Windows kill() ends the child alone).
+  bool start(const std::vector<std::string>& argv, const std::map<std::string, std::string>& environment = {},
+             const std::string& workingFolder = "", bool ownGroup = false);
   // The next line of its output without the line end; false at its end or
   // after `timeoutMs`.
   bool readLine(std::string& line, int timeoutMs);
@@ -70,6 +78,13 @@ class ChildProcess {
   // Asks it to end (SIGTERM), then waits; returns the exit status as for
   // ProcessResult::exitCode (-1 when it was killed by a signal).
   int stop();
+  // Waits for it to end by itself; the exit status as for stop().
+  int wait();
+  // Ends it outright (SIGKILL; its whole group when it has its own) and
+  // waits; as a power cut or a crash would.
+  void kill();
+  // Its process id; 0 when it is not running.
+  int processId() const;
 
  private:
 #ifdef _WIN32
@@ -78,6 +93,7 @@ class ChildProcess {
 #else
   int pid_ = -1;
   int outFd_ = -1;
+  bool ownGroup_ = false;
 #endif
   std::string pending_;
 };

@@ -33,6 +33,8 @@ std::string currentFolder() {
   return ::getcwd(buf, sizeof buf) ? std::string(buf) : std::string();
 }
 
+bool standardOutputIsTerminal() { return ::isatty(1) == 1; }
+
 bool setCurrentFolder(const std::string& path) { return ::chdir(path.c_str()) == 0; }
 
 void ignoreBrokenPipeSignal() { ::signal(SIGPIPE, SIG_IGN); }
@@ -146,20 +148,30 @@ bool runProcess(const std::vector<std::string>& argv, const std::map<std::string
 
 ChildProcess::~ChildProcess() { stop(); }
 
-bool ChildProcess::start(const std::vector<std::string>& argv, const std::map<std::string, std::string>& environment) {
+bool ChildProcess::start(const std::vector<std::string>& argv, const std::map<std::string, std::string>& environment,
+                         const std::string& workingFolder, bool ownGroup) {
   if (argv.empty() || pid_ > 0) return false;
   int outPipe[2];
   if (::pipe2(outPipe, O_CLOEXEC) != 0) return false;
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
   posix_spawn_file_actions_adddup2(&actions, outPipe[1], 1);
+  if (!workingFolder.empty()) posix_spawn_file_actions_addchdir_np(&actions, workingFolder.c_str());
+  posix_spawnattr_t attributes;
+  posix_spawnattr_init(&attributes);
+  if (ownGroup) {
+    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETPGROUP);
+    posix_spawnattr_setpgroup(&attributes, 0);
+  }
+  ownGroup_ = ownGroup;
   std::vector<std::string> args = argv;
   std::vector<std::string> envTexts = mergedEnvironment(environment);
   std::vector<char*> argPointers = pointers(args);
   std::vector<char*> envPointers = pointers(envTexts);
   pid_t pid = -1;
-  int rc = ::posix_spawn(&pid, args[0].c_str(), &actions, nullptr, argPointers.data(), envPointers.data());
+  int rc = ::posix_spawn(&pid, args[0].c_str(), &actions, &attributes, argPointers.data(), envPointers.data());
   posix_spawn_file_actions_destroy(&actions);
+  posix_spawnattr_destroy(&attributes);
   ::close(outPipe[1]);
   if (rc != 0) {
     ::close(outPipe[0]);
@@ -198,6 +210,19 @@ bool ChildProcess::running() const {
 int ChildProcess::stop() {
   if (pid_ <= 0) return -1;
   ::kill(pid_, SIGTERM);
+  return wait();
+}
+
+void ChildProcess::kill() {
+  if (pid_ <= 0) return;
+  ::kill(ownGroup_ ? -pid_ : pid_, SIGKILL);
+  wait();
+}
+
+int ChildProcess::processId() const { return pid_ > 0 ? pid_ : 0; }
+
+int ChildProcess::wait() {
+  if (pid_ <= 0) return -1;
   int status = 0;
   while (::waitpid(pid_, &status, 0) < 0 && errno == EINTR) {
   }

@@ -111,6 +111,11 @@ int waitForExit(HANDLE process) {
 
 }  // namespace
 
+bool standardOutputIsTerminal() {
+  DWORD mode = 0;
+  return GetConsoleMode(GetStdHandle(STD_OUTPUT_HANDLE), &mode) != 0;
+}
+
 std::string executablePath() {
   std::wstring buffer(32768, L'\0');
   DWORD length = GetModuleFileNameW(nullptr, buffer.data(), static_cast<DWORD>(buffer.size()));
@@ -182,11 +187,12 @@ bool runProcess(const std::vector<std::string>& argv, const std::map<std::string
 
 ChildProcess::~ChildProcess() { stop(); }
 
-bool ChildProcess::start(const std::vector<std::string>& argv, const std::map<std::string, std::string>& environment) {
+bool ChildProcess::start(const std::vector<std::string>& argv, const std::map<std::string, std::string>& environment,
+                         const std::string& workingFolder, bool) {
   if (argv.empty() || process_) return false;
   Pipe out;
   if (!makePipe(&out)) return false;
-  Handle process = spawn(argv, environment, "", out.write.get(), nullptr);
+  Handle process = spawn(argv, environment, workingFolder, out.write.get(), nullptr);
   if (!process.valid()) return false;
   process_ = process.release();
   output_ = out.read.release();
@@ -238,5 +244,23 @@ int ChildProcess::stop() {
   output_ = nullptr;
   return code;
 }
+
+int ChildProcess::wait() {
+  if (!process_) return -1;
+  int code = waitForExit(process_);
+  CloseHandle(process_);
+  process_ = nullptr;
+  if (output_) CloseHandle(output_);
+  output_ = nullptr;
+  return code;
+}
+
+void ChildProcess::kill() {
+  if (!process_) return;
+  TerminateProcess(process_, 1);
+  wait();
+}
+
+int ChildProcess::processId() const { return process_ ? static_cast<int>(GetProcessId(process_)) : 0; }
 
 }  // namespace platform

@@ -325,6 +325,23 @@ std::string CSoapSession::getStoreContentsForPath(const std::string& key, const 
   return result(status, out);
 }
 
+std::string CSoapSession::getFileAttr(const std::string& key, const std::string& path) {
+  log_.trace("%s", ("Get File Attributes : " + path + ".\n").c_str());
+  const char* out = nullptr;
+  int status = invoke([&] { return proxy_->getFileAttr(key.c_str(), path.c_str(), out); });
+  return result(status, out);
+}
+
+std::string CSoapSession::getFile(const std::string& key, const std::string& path, int64_t offset, int32_t length) {
+  Base64Block block;
+  int status = invoke([&] { return proxy_->getFile(key.c_str(), path.c_str(), 0, offset, length, block); });
+  checkSoapStatus(status);
+  if (!block.data || block.size <= 0) return "";
+  // Never more than was asked for, whatever the reply claims.
+  size_t size = std::min(static_cast<size_t>(block.size), static_cast<size_t>(std::max(length, 0)));
+  return std::string(reinterpret_cast<const char*>(block.data), size);
+}
+
 std::string CSoapSession::getPoliciesForAgent(const std::string& key, int64_t stamp) {
   log_.trace("Get Policies For Agent...\n");
   const char* out = nullptr;

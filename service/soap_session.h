@@ -82,6 +82,10 @@ class CSoapSession {
   // Sends the document from memory as a text/xml attachment.
   std::string writeGhostFileAttachment(const std::string& key, const std::string& path, const std::string& document);
   std::string deletePolicy(const std::string& key, const std::string& policy);
+  // What the service keeps of one stored file (its attributes and metadata text).
+  std::string getFileAttr(const std::string& key, const std::string& path);
+  // Up to `length` bytes of a stored file from `offset` (fewer at its end).
+  std::string getFile(const std::string& key, const std::string& path, int64_t offset, int32_t length);
 
   // Makes the next ghost attachment fail to be added with this transport
   // code, as when the toolkit runs out of memory (tests).

@@ -60,6 +60,10 @@ class FaultEnv : public platform::EnvWrapper {
   bool listDirectory(const std::string& p, std::vector<std::string>* n) override {
     return allow("stat", p) && target()->listDirectory(p, n);
   }
+  platform::Status scanDirectory(const std::string& p, std::vector<platform::DirectoryEntry>* e) override {
+    if (!allow("stat", p)) return platform::Status::ioError("cannot list " + p + ": injected failure");
+    return target()->scanDirectory(p, e);
+  }
   bool permitForeignOperation(const char* o, const std::string& p) override {
     return allow(o, p) && target()->permitForeignOperation(o, p);
   }

@@ -35,6 +35,8 @@ int64_t CFile::read(void* buffer, size_t count) {
   return reader_->read(static_cast<char*>(buffer), count);
 }
 
+bool CFile::seek(uint64_t offset) { return reader_ && reader_->seek(offset); }
+
 int64_t CFile::write(const void* data, size_t count) {
   if (!writer_) return -1;
   if (!writer_->append(static_cast<const char*>(data), count)) {

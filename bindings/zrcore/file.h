@@ -26,6 +26,9 @@ class CFile {
   int64_t size() const;
   // Bytes read (0 at the end), -1 on failure.
   int64_t read(void* buffer, size_t count);
+  // Moves the reading position to `offset` bytes from the start; false when
+  // the file is not open for reading or cannot seek there.
+  bool seek(uint64_t offset);
   // Bytes written (all of them), -1 on failure.
   int64_t write(const void* data, size_t count);
   // False when written data could not be stored.
