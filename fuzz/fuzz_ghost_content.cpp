@@ -5,7 +5,7 @@
 
 #include "bindings/zrcore/xml_builder.h"
 #include "fuzz/fuzz_support.h"
-#include "client/ccm_client.h"
+#include "service/ghost_content.h"
 
 using namespace fuzzsupport;
 
@@ -32,12 +32,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (group.getChildCount() == 0) continue;
     const ZR::CXmlAttribute* first = group.getChild(size_t{0})->getAttribute("path");
     try {
-      velkan::CCMClient::ghostRemotePath(first ? first->value : "");
+      velkan::ghostRemotePath(first ? first->value : "");
     } catch (const std::out_of_range&) {
       // An empty first path: the client reports the group as failed.
     }
     std::unique_ptr<ZR::CXmlElement> sent(
-        ZR::CXmlBuilder::textToDocument(velkan::CCMClient::ghostDocument(group), error));
+        ZR::CXmlBuilder::textToDocument(velkan::ghostDocument(group), error));
     require(sent != nullptr, "a ghost document is not well-formed");
     require(sent->getChildCount() == entriesOf(group), "a ghost document lost or gained entries");
   }
