@@ -24,7 +24,7 @@ CCMClient::CCMClient(const ZR::CRunContext& context)
       transcodeQueue_(kTranscodeQueueName),
       uploadQueue_(kUploadQueueName),
       limits_(*context.clock),
-      status_("status", 500, context.log) {
+      status_(kStatusFolder, 500, context.log) {
   ProxySettings proxy = readProxySettings();
   serviceOptions_.setProxy(proxy.host, proxy.port, proxy.user, proxy.password);
 }
@@ -75,6 +75,7 @@ void CCMClient::deleteFiles() {
     deleteFile(path);
     context_.index->removeFileItem(path);
     ++deletionsDone_;
+    if (progress_) progress_->deletionDone();
   }
 }
 

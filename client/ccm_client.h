@@ -22,6 +22,7 @@
 #include "client/upload_limits.h"
 #include "prepare/preparation_host.h"
 #include "service/cache_manager_calls.h"
+#include "status/run_progress.h"
 #include "status/status_files.h"
 #include "upload/action_queue.h"
 #include "upload/prepared_copy.h"
@@ -84,8 +85,22 @@ class CCMClient : public ByteAccounting, public PreparationHost, public UploadHo
   // The run's status files, lent to the upload worker.
   StatusFiles& statusFiles() { return status_; }
 
+  // Where the run tells its progress (cs_progress.xml); null: nowhere.
+  // Not owned; it must outlive the run.
+  void reportProgress(RunProgress* progress) { progress_ = progress; }
+
   // Byte accounting and limits of the run.
-  void accountBytes(int32_t count) override { limits_.accountBytes(count); }
+  void accountBytes(int32_t count) override {
+    limits_.accountBytes(count);
+    if (progress_ && count > 0) progress_->bytesSent(static_cast<uint64_t>(count));
+  }
+  void uploadStarted(const std::string& path, uint64_t sentSize) override {
+    if (progress_) progress_->uploadStarted(path, sentSize);
+  }
+  void uploadEnded(const std::string& path, uint64_t originSize, uint64_t sentSize,
+                   const std::string& failure) override {
+    if (progress_) progress_->uploadEnded(path, originSize, sentSize, failure);
+  }
   void countFile() override { limits_.countFile(); }
   void checkLimits(int32_t count, bool withDeleteTime) override { limits_.checkLimits(count, withDeleteTime); }
 
@@ -155,6 +170,7 @@ class CCMClient : public ByteAccounting, public PreparationHost, public UploadHo
   // The service half; built by configure() from the settings.
   CacheManagerCalls& calls();
   void stopUploadsAtReachedLimit();
+  void planProgress();
   void startWorkers();
   void stopWorkers();
 
@@ -177,6 +193,7 @@ class CCMClient : public ByteAccounting, public PreparationHost, public UploadHo
   ServiceOptions serviceOptions_;
   CUploadLimits limits_;
   StatusFiles status_;
+  RunProgress* progress_ = nullptr;
   MemoryBudget memory_{kPreparedInMemoryBytes};
   std::atomic<bool> uploadsStopped_{false};
   std::atomic<bool> storageFull_{false};

@@ -101,7 +101,9 @@ void CCMClient::onCreate(const dornik::Action& action) {
       }
     } catch (const CFileNotFoundException& e) {
       // A file that is gone (or cannot be examined) is skipped; it is listed again next run.
-      log_.warning("%s", ("skipped: " + ZR::CStringUtils::rtrim(e.what(), " \t\r\n")).c_str());
+      std::string why = ZR::CStringUtils::rtrim(e.what(), " \t\r\n");
+      log_.warning("%s", ("skipped: " + why).c_str());
+      if (progress_) progress_->failure(entry.path, why);
     }
   }
 }
@@ -114,7 +116,20 @@ void CCMClient::sortUploads() {
                    [](const CUploadFile& a, const CUploadFile& b) { return a.size() < b.size(); });
 }
 
+// What the run is to do, told before it starts doing it.
+void CCMClient::planProgress() {
+  if (!progress_) return;
+  progress_->planDeletions(deleteList_.size());
+  uint64_t files = 0, bytes = 0;
+  for (const auto* list : {&smallUploads_, &resumedUploads_, &largeUploads_}) {
+    files += list->size();
+    for (const CUploadFile& file : *list) bytes += file.size();
+  }
+  progress_->planFiles(files, bytes);
+}
+
 void CCMClient::processActions() {
+  planProgress();
   try {
     deleteFiles();
   } catch (const std::exception& e) {

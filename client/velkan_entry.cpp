@@ -14,6 +14,7 @@
 #include "platform/env.h"
 #include "platform/path.h"
 #include "client/ccm_client.h"
+#include "status/run_progress.h"
 
 namespace velkan {
 namespace {
@@ -83,8 +84,16 @@ int refuseConfiguration(const std::string& path) {
 }  // namespace
 
 int runClient(const std::string& configurationPath) {
+  RunProgress progress(kStatusFolder);
+  int code = runClient(configurationPath, &progress);
+  progress.finish(code == 0 ? RunProgress::State::Finished : RunProgress::State::Failed, code);
+  return code;
+}
+
+int runClient(const std::string& configurationPath, RunProgress* progress) {
   try {
     CCMClient client(ZR::CRunContext::processDefaults());
+    client.reportProgress(progress);
     client.run(configurationPath);
     return 0;
   } catch (const CCacheManagerSpaceLimitException& e) {

@@ -16,7 +16,12 @@ constexpr int kExitUnknownException = -103;
 // Runs velkan with the arguments after the program name; returns the exit code.
 int runVelkan(const std::vector<std::string>& arguments);
 
-// One run of the client object with the exceptions mapped to exit codes.
+class RunProgress;
+
+// One run of the client object with the exceptions mapped to exit codes;
+// its progress goes to status/cs_progress.xml, ended with the exit code.
 int runClient(const std::string& configurationPath);
+// The same, telling the progress to `progress` (may be null), which is not ended.
+int runClient(const std::string& configurationPath, RunProgress* progress);
 
 }  // namespace velkan

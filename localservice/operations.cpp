@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "bindings/zrcore/file.h"
+#include "bindings/zrcore/string_utils.h"
 #include "bindings/zrcore/xml_builder.h"
 #include "bindings/zrcore/xml_writer.h"
 #include "localservice/connection.h"
@@ -50,18 +51,6 @@ std::unique_ptr<localservice::Connection::Attachment> takeAttachment(struct soap
   return std::move(static_cast<localservice::Connection*>(soap->user)->attachment);
 }
 
-// The value of a "key=value" line of a metadata text; empty when absent.
-std::string metadataValue(const std::string& metadata, const std::string& key) {
-  std::string prefix = key + "=";
-  for (size_t at = 0; at < metadata.size();) {
-    size_t end = metadata.find('\n', at);
-    if (end == std::string::npos) end = metadata.size();
-    if (metadata.compare(at, prefix.size(), prefix) == 0) return metadata.substr(at + prefix.size(), end - at - prefix.size());
-    at = end + 1;
-  }
-  return "";
-}
-
 std::string contentsDocument(const std::string& folder, const std::vector<localservice::CacheStore::StoredFile>& files) {
   std::string text;
   ZR::CXmlWriter xml(text, true);
@@ -74,8 +63,8 @@ std::string contentsDocument(const std::string& folder, const std::vector<locals
     xml.attribute("size", std::to_string(file.size));
     xml.attribute("updated", std::to_string(file.updated));
     // What the client said of the origin file, so a cache listing can be made from this.
-    std::string originSize = metadataValue(file.metadata, "origin.size");
-    std::string originModified = metadataValue(file.metadata, "origin.modified");
+    std::string originSize = ZR::CStringUtils::lineValue(file.metadata, "origin.size");
+    std::string originModified = ZR::CStringUtils::lineValue(file.metadata, "origin.modified");
     if (!originSize.empty()) xml.attribute("origin-size", originSize);
     if (!originModified.empty()) xml.attribute("origin-modified", originModified);
     xml.endElement();

@@ -24,6 +24,10 @@ struct FileInfo {
   // A plain file (not a folder, pipe, device or socket): the only kind whose
   // reading always ends.
   bool isRegular = false;
+  // Readable by this process as far as the permission bits tell (owner,
+  // group and others; supplementary groups and access lists are not
+  // examined, so a false is to be confirmed with canRead()).
+  bool mayRead = true;
   // Writable by the group or everyone, or owned by another user (not root):
   // someone else could change what we read from it.
   bool othersMayWrite = false;
@@ -181,6 +185,9 @@ std::string finalLinkTarget(const std::string& path);
 // owner and group where the process may change them (POSIX), or its access
 // list (Windows). False when `from` cannot be examined or `to` not changed.
 bool copyFileAccess(const std::string& from, const std::string& to);
+
+// True when this process may open the file for reading.
+bool canRead(const std::string& path);
 
 // The absolute path with every link, "." and ".." resolved; empty when the
 // path does not exist or cannot be resolved. Windows: the full path name.

@@ -49,7 +49,11 @@ void fillInfo(const struct stat& st, FileInfo* info) {
   info->isRegular = S_ISREG(st.st_mode);
   info->device = static_cast<uint64_t>(st.st_dev);
   info->fileId = static_cast<uint64_t>(st.st_ino);
-  info->othersMayWrite = (st.st_mode & (S_IWGRP | S_IWOTH)) != 0 || (st.st_uid != ::geteuid() && st.st_uid != 0);
+  static const uid_t user = ::geteuid();
+  static const gid_t group = ::getegid();
+  info->othersMayWrite = (st.st_mode & (S_IWGRP | S_IWOTH)) != 0 || (st.st_uid != user && st.st_uid != 0);
+  mode_t readBit = st.st_uid == user ? S_IRUSR : st.st_gid == group ? S_IRGRP : S_IROTH;
+  info->mayRead = user == 0 || (st.st_mode & readBit) != 0;
 }
 
 DirectoryEntry::Kind kindOf(mode_t mode) {
@@ -199,6 +203,8 @@ class PosixEnv : public Env {
 };
 
 }  // namespace
+
+bool canRead(const std::string& path) { return ::access(path.c_str(), R_OK) == 0; }
 
 std::string resolvedPath(const std::string& path) {
   char* resolved = ::realpath(path.c_str(), nullptr);

@@ -249,6 +249,12 @@ class WindowsEnv : public Env {
 
 }  // namespace
 
+bool canRead(const std::string& path) {
+  win32::Handle file(CreateFileW(utf8ToWide(path).c_str(), GENERIC_READ, kShareAll, nullptr, OPEN_EXISTING,
+                                 FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+  return file.valid();
+}
+
 std::string resolvedPath(const std::string& path) {
   std::wstring name = utf8ToWide(path);
   if (GetFileAttributesW(name.c_str()) == INVALID_FILE_ATTRIBUTES) return "";

@@ -27,6 +27,8 @@ class CXmlElement;
 namespace velkan {
 
 constexpr const char* kStatusStylesheet = "../www/status_transform.xsl";
+// The status files' folder, below the working folder.
+constexpr const char* kStatusFolder = "status";
 
 class StatusFiles {
  public:
@@ -35,7 +37,7 @@ class StatusFiles {
   // at once.
   // A file that cannot be written, or that exists but cannot be read, is
   // said in `log` (when given), naming the file and why.
-  explicit StatusFiles(std::string folder = "status", uint32_t writeIntervalMs = 0, ZR::CLogger* log = nullptr)
+  explicit StatusFiles(std::string folder = kStatusFolder, uint32_t writeIntervalMs = 0, ZR::CLogger* log = nullptr)
       : folder_(std::move(folder)), writeIntervalMs_(writeIntervalMs), log_(log) {}
   ~StatusFiles() { flush(); }
   StatusFiles(StatusFiles&&) = default;

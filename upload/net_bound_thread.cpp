@@ -6,6 +6,8 @@
 #include "bindings/cabinet/file_index.h"
 #include "bindings/zrcore/log.h"
 #include "platform/path.h"
+#include "bindings/zrcore/string_utils.h"
+#include "service/error_messages.h"
 #include "service/velkan_exceptions.h"
 #include "upload/metadata_text.h"
 #include "upload/prepared_copy.h"
@@ -13,6 +15,12 @@
 
 namespace velkan {
 namespace {
+
+// Why the service did not store a file, as a person reads it.
+std::string resultText(int result) {
+  std::string message = CErrorMessageRegistry::instance().serviceMessage(result);
+  return "the service answered " + std::to_string(result) + (message.empty() ? "" : " (" + message + ")");
+}
 
 std::runtime_error statFailed(const std::string& path) {
   return std::runtime_error("CNetBoundThread::fillMetaData _stat to get fileinfo failed:" + path);
@@ -50,6 +58,7 @@ int CNetBoundThread::run() {
     WorkItem item;
     uploadQueue_.take(item);
     bool stop = isStopItem(item);
+    std::string object = stop ? "" : item["object"];
     try {
       upload(std::move(item));
     } catch (const CUploadLimitException& e) {
@@ -59,6 +68,7 @@ int CNetBoundThread::run() {
       host_.stopUploads();
     } catch (const std::exception& e) {
       log.error("%s", (std::string("CNetBoundThread::run ") + e.what()).c_str());
+      host_.uploadEnded(object, 0, 0, ZR::CStringUtils::rtrim(e.what(), " \t\r\n"));
     }
     if (stop) break;
   }
@@ -129,6 +139,7 @@ void CNetBoundThread::finishUnsent(const std::string& object, const std::string&
   context_.log->warning("%s", (object + " " + why + "; not uploaded, it goes again next run").c_str());
   std::printf("not uploaded %s (%s)\n", object.c_str(), why.c_str());
   std::fflush(stdout);
+  host_.uploadEnded(object, 0, 0, why);
   host_.countFile();
   host_.checkLimits(0, false);
 }
@@ -174,11 +185,13 @@ bool CNetBoundThread::upload(WorkItem workItem) {
     return true;
   }
   platform::FileInfo origin = originOf(item);
+  uint64_t sentSize = sentSizeOf(item, origin);
   MetadataText metadata;
-  metadata.originLines(item.object, item.objMime, origin, sentSizeOf(item, origin));
+  metadata.originLines(item.object, item.objMime, origin, sentSize);
   metadata.append(item.extraMetaData);
   bool changed = false;
   std::string whyUnsent;
+  host_.uploadStarted(item.object, sentSize);
   int result = send(item, metadata.text(), origin, changed, whyUnsent);
   if (changed) {
     finishUnsent(item.object, whyUnsent);
@@ -192,6 +205,7 @@ bool CNetBoundThread::upload(WorkItem workItem) {
     host_.setStorageFull();
   }
   report(item.object, result, origin.size);
+  host_.uploadEnded(item.object, origin.size, sentSize, result == -2 ? "" : resultText(result));
   host_.countFile();
   host_.checkLimits(0, false);
   return true;

@@ -28,6 +28,11 @@ class UploadHost {
   virtual void setStorageFull() = 0;
   // Where copies prepared in memory are counted; null: none are.
   virtual MemoryBudget* memoryBudget() { return nullptr; }
+  // The run's progress: a file's upload begins (`sentSize` bytes are to
+  // go), and ends, stored (`failure` empty) or not (why). Default: untold.
+  virtual void uploadStarted(const std::string& /*path*/, uint64_t /*sentSize*/) {}
+  virtual void uploadEnded(const std::string& /*path*/, uint64_t /*originSize*/, uint64_t /*sentSize*/,
+                           const std::string& /*failure*/) {}
 };
 
 }  // namespace velkan

@@ -72,6 +72,39 @@ TEST(NumberText, FollowsTheCLibraryRulesWithoutOverflow) {
   EXPECT_DOUBLE_EQ(CNumberText::toDouble("nan"), 0.0);
 }
 
+TEST(StringUtils, XmlTextIsWellFormedUtf8WithoutIllegalCharacters) {
+  struct Case {
+    std::string text;
+    bool ok;
+  } cases[] = {
+      {"plain name.txt", true},   {"caf\xC3\xA9", true},          {"\xE6\x97\xA5\xE6\x9C\xAC", true},
+      {"\xF0\x9F\x98\x80", true}, {"tab\there", true},            {"", true},
+      {"bell\x07", false},        {std::string("nul\0", 4), false}, {"\xC3", false},
+      {"\xC0\xAF", false},        {"\xED\xA0\x80", false},        {"\xEF\xBF\xBE", false},
+      {"\xF4\x90\x80\x80", false}, {"\xFF", false},               {"latin1 \xE9t\xE9", false},
+  };
+  for (const Case& c : cases) EXPECT_EQ(ZR::CStringUtils::isXmlText(c.text), c.ok) << c.text;
+}
+
+TEST(NumberText, ExactParsingTakesWholeNumbersOnly) {
+  struct Case {
+    const char* text;
+    bool ok;
+    int64_t value;
+  } cases[] = {
+      {"25", true, 25},        {"-3", true, -3},        {"0", true, 0},
+      {"9223372036854775807", true, std::numeric_limits<int64_t>::max()},
+      {"-9223372036854775808", true, std::numeric_limits<int64_t>::min()},
+      {"9223372036854775808", false, 7}, {"abc", false, 7}, {"", false, 7}, {"-", false, 7},
+      {" 25", false, 7},       {"25 ", false, 7},       {"+25", false, 7}, {"2.5", false, 7},
+  };
+  for (const Case& c : cases) {
+    int64_t value = 7;
+    EXPECT_EQ(CNumberText::parseExact(c.text, value), c.ok) << c.text;
+    EXPECT_EQ(value, c.value) << c.text;
+  }
+}
+
 TEST(Base64, DecodesStrictly) {
   struct Case {
     const char* text;

@@ -1,5 +1,6 @@
 #include "bindings/zrcore/string_utils.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <cstdlib>
@@ -99,6 +100,57 @@ int32_t CNumberText::toInt32(const std::string& text) {
 
 int64_t CNumberText::toInt64(const std::string& text) {
   return parseLeadingInteger(text, std::numeric_limits<int64_t>::min(), std::numeric_limits<int64_t>::max());
+}
+
+bool CStringUtils::isXmlText(std::string_view text) {
+  for (size_t i = 0; i < text.size();) {
+    unsigned char c = static_cast<unsigned char>(text[i]);
+    if (c < 0x80) {
+      if (c < 0x20 && c != '\t' && c != '\n' && c != '\r') return false;
+      ++i;
+      continue;
+    }
+    size_t length = c >= 0xF0 ? 4 : c >= 0xE0 ? 3 : c >= 0xC0 ? 2 : 0;
+    if (length == 0 || c > 0xF4 || i + length > text.size()) return false;
+    uint32_t code = c & (0x3F >> (length - 1));
+    for (size_t k = 1; k < length; ++k) {
+      unsigned char next = static_cast<unsigned char>(text[i + k]);
+      if ((next & 0xC0) != 0x80) return false;
+      code = (code << 6) | (next & 0x3F);
+    }
+    static const uint32_t kShortest[] = {0, 0, 0x80, 0x800, 0x10000};
+    if (code < kShortest[length] || code > 0x10FFFF) return false;  // overlong or beyond Unicode
+    if ((code >= 0xD800 && code <= 0xDFFF) || code == 0xFFFE || code == 0xFFFF) return false;
+    i += length;
+  }
+  return true;
+}
+
+std::string CStringUtils::lineValue(std::string_view text, std::string_view key) {
+  for (size_t at = 0; at < text.size();) {
+    size_t end = std::min(text.find('\n', at), text.size());
+    std::string_view line = text.substr(at, end - at);
+    if (line.size() > key.size() && line.compare(0, key.size(), key) == 0 && line[key.size()] == '=') {
+      return std::string(line.substr(key.size() + 1));
+    }
+    at = end + 1;
+  }
+  return "";
+}
+
+bool CNumberText::parseExact(const std::string& text, int64_t& value) {
+  size_t at = text.size() > 1 && text[0] == '-' ? 1 : 0;
+  if (at == text.size()) return false;
+  uint64_t magnitude = 0;
+  const uint64_t limit = at == 1 ? uint64_t{1} << 63 : (uint64_t{1} << 63) - 1;
+  for (size_t i = at; i < text.size(); ++i) {
+    if (text[i] < '0' || text[i] > '9') return false;
+    uint64_t digit = static_cast<uint64_t>(text[i] - '0');
+    if (magnitude > (limit - digit) / 10) return false;
+    magnitude = magnitude * 10 + digit;
+  }
+  value = at == 1 ? static_cast<int64_t>(0 - magnitude) : static_cast<int64_t>(magnitude);
+  return true;
 }
 
 double CNumberText::toDouble(const std::string& text) {

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace ZR {
@@ -18,6 +19,13 @@ class CStringUtils {
   // True when the two texts are equal ignoring ASCII case.
   static bool equalsIgnoreCaseASCII(const std::string& a, const std::string& b);
   static bool startsWith(const std::string& text, const std::string& prefix);
+  // True when the text is well-formed UTF-8 holding only characters an XML
+  // 1.0 document may carry (no controls but tab, line feed and carriage
+  // return; no surrogates, U+FFFE or U+FFFF).
+  static bool isXmlText(std::string_view text);
+  // The value of the first "key=value" line of a text of such lines (a
+  // metadata text); empty when no line has the key.
+  static std::string lineValue(std::string_view text, std::string_view key);
 };
 
 // Splits a text at every occurrence of a separator; empty parts are kept, so
@@ -51,6 +59,9 @@ class CNumberText {
   // The C library's atof rule: the leading number, 0 when there is none.
   // Not-a-number results count as 0 so the value can be ordered.
   static double toDouble(const std::string& text);
+  // Strict: the whole text is an optional "-" and decimal digits that fit;
+  // false (value untouched) for anything else, blanks included.
+  static bool parseExact(const std::string& text, int64_t& value);
 };
 
 }  // namespace ZR

@@ -1,0 +1,176 @@
+#include "agent/agent_config.h"
+
+#include <memory>
+#include <stdexcept>
+
+#include "bindings/zrcore/log.h"
+#include "bindings/zrcore/string_utils.h"
+#include "bindings/zrcore/xml_builder.h"
+#include "platform/env.h"
+#include "platform/path.h"
+#include "platform/process.h"
+
+namespace agent {
+namespace {
+
+constexpr const char* kRoot = "CachingPolicyEngineConfiguration";
+
+#ifdef _WIN32
+constexpr const char* kProgramSuffix = ".exe";
+constexpr char kSeparator = '\\';
+#else
+constexpr const char* kProgramSuffix = "";
+constexpr char kSeparator = '/';
+#endif
+
+bool isAbsolute(const std::string& path) {
+  return (!path.empty() && (path[0] == '/' || path[0] == '\\')) || platform::hasDriveLetter(path);
+}
+
+std::string withoutTrailingSeparators(std::string path) {
+  while (path.size() > 1 && (path.back() == '/' || path.back() == '\\') && path[path.size() - 2] != ':') {
+    path.pop_back();
+  }
+  return path;
+}
+
+// Beside cacheagent, as an installation has them; else where the build
+// tree puts them (engine/dornik and client/velkan beside agent/).
+std::string findProgram(const std::string& name, const std::string& buildFolder) {
+  std::string here = platform::executableFolder();
+  std::string beside = here + name + kProgramSuffix;
+  if (platform::env()->fileExists(beside)) return beside;
+  std::string built = here + ".." + kSeparator + buildFolder + kSeparator + name + kProgramSuffix;
+  return platform::env()->fileExists(built) ? built : beside;
+}
+
+std::string attributeOf(const ZR::CXmlElement* element, const char* name) {
+  const ZR::CXmlAttribute* attribute = element ? element->getAttribute(name) : nullptr;
+  return attribute ? attribute->value : "";
+}
+
+platform::Status readPolicyEngine(const ZR::CXmlElement& root, AgentConfig& config) {
+  struct Setting {
+    const char* name;
+    std::string* target;
+  } settings[] = {{"dircontent", &config.dirContent}, {"cachecontent", &config.cacheContent},
+                  {"actionset", &config.actionSet}};
+  for (const Setting& s : settings) {
+    std::string value = attributeOf(root.getChild("policyEngine") ? root.getChild("policyEngine")->getChild(s.name) : nullptr,
+                                    "value");
+    if (value.empty()) {
+      return platform::Status::invalid(config.configurationPath + ": policyEngine has no " + s.name + " value");
+    }
+    *s.target = config.resolve(value);
+  }
+  return platform::Status::ok();
+}
+
+platform::Status readClient(const ZR::CXmlElement& root, AgentConfig& config) {
+  try {
+    velkan::readConfiguration(root, config.client, ZR::CLogger::discarding());
+  } catch (const std::exception& e) {
+    std::string why = ZR::CStringUtils::rtrim(e.what(), "\n ");
+    return platform::Status::invalid(config.configurationPath + ": " + why);
+  }
+  config.client.accessDocument = config.resolve(config.client.accessDocument);
+  config.client.actionset = config.resolve(config.client.actionset);
+  if (config.client.actionset != config.actionSet) {
+    return platform::Status::invalid(config.configurationPath + ": velkan reads the action set " +
+                                     config.client.actionset + " but dornik writes " + config.actionSet +
+                                     "; name the same file in both sections");
+  }
+  return platform::Status::ok();
+}
+
+platform::Status readWatches(const ZR::CXmlElement& section, AgentConfig& config) {
+  for (size_t i = 0; i < section.getChildCount(); ++i) {
+    const ZR::CXmlElement* watch = section.getChild(i);
+    if (watch->getName() != "watch") continue;
+    std::string path = attributeOf(watch, "path");
+    if (path.empty()) return platform::Status::invalid(config.configurationPath + ": a watch element has no path");
+    WatchedFolder folder;
+    folder.hostPath = withoutTrailingSeparators(config.resolve(path));
+    folder.logicalPath = logicalOf(folder.hostPath);
+    for (size_t j = 0; j < watch->getChildCount(); ++j) {
+      const ZR::CXmlElement* exclude = watch->getChild(j);
+      if (exclude->getName() != "exclude") continue;
+      std::string pattern = attributeOf(exclude, "pattern");
+      if (pattern.empty()) {
+        return platform::Status::invalid(config.configurationPath + ": an exclude of " + path + " has no pattern");
+      }
+      folder.excludes.push_back(pattern);
+    }
+    config.watches.push_back(std::move(folder));
+  }
+  return platform::Status::ok();
+}
+
+// An attribute that holds a share of `lowest` to 100 percent; kept as it
+// is when absent.
+platform::Status readPercent(const ZR::CXmlElement* section, const char* name, int lowest, const AgentConfig& config,
+                             int& value) {
+  std::string text = attributeOf(section, name);
+  if (text.empty()) return platform::Status::ok();
+  int64_t percent = -1;
+  if (!ZR::CNumberText::parseExact(text, percent) || percent < lowest || percent > 100) {
+    return platform::Status::invalid(config.configurationPath + ": " + name + "=\"" + text + "\" is not a share of " +
+                                     std::to_string(lowest) + " to 100 percent");
+  }
+  value = static_cast<int>(percent);
+  return platform::Status::ok();
+}
+
+platform::Status readAgentSection(const ZR::CXmlElement* section, AgentConfig& config) {
+  std::string dornik = attributeOf(section, "dornik"), velkanPath = attributeOf(section, "velkan");
+  config.dornikPath = dornik.empty() ? findProgram("dornik", "engine") : config.resolve(dornik);
+  config.velkanPath = velkanPath.empty() ? findProgram("velkan", "client") : config.resolve(velkanPath);
+  if (platform::Status s = readPercent(section, "cpu", 1, config, config.cpuPercent); !s) return s;
+  if (platform::Status s = readPercent(section, "maxDeletePercent", 0, config, config.maxDeletePercent); !s) return s;
+  return section ? readWatches(*section, config) : platform::Status::ok();
+}
+
+}  // namespace
+
+std::string logicalOf(const std::string& path) {
+  std::string logical = platform::hasDriveLetter(path) ? path : platform::logicalPath(path);
+  for (char& c : logical) c = c == '/' ? '\\' : c;
+  if (logical.size() >= 2 && logical[1] == ':' && logical[0] >= 'A' && logical[0] <= 'Z') logical[0] += 'a' - 'A';
+  return withoutTrailingSeparators(logical);
+}
+
+std::string hostOf(const std::string& logical) {
+#ifdef _WIN32
+  return logical;
+#else
+  return platform::hostPath(logical);
+#endif
+}
+
+std::string AgentConfig::resolve(const std::string& path) const {
+  if (path.empty()) return path;
+  if (platform::hasDriveLetter(path)) return hostOf(path);
+  return isAbsolute(path) ? path : platform::joinPath(workFolder, path);
+}
+
+platform::Status loadAgentConfig(const std::string& path, AgentConfig& config) {
+  config = AgentConfig();
+  config.configurationPath = platform::resolvedPath(path);
+  if (config.configurationPath.empty()) return platform::Status::notFound(path + ": no such configuration file");
+  std::string error;
+  std::unique_ptr<ZR::CXmlElement> root(ZR::CXmlBuilder::fileToDocument(config.configurationPath, error));
+  if (!root) return platform::Status::invalid(path + ": " + error);
+  if (root->getName() != kRoot) {
+    return platform::Status::invalid(path + ": the root element is " + root->getName() + ", not " + kRoot);
+  }
+  const ZR::CXmlElement* section = root->getChild("agent");
+  std::string folder = platform::parentFolder(config.configurationPath);
+  std::string work = attributeOf(section, "workFolder");
+  config.workFolder = withoutTrailingSeparators(work.empty() ? folder : isAbsolute(work) ? work : platform::joinPath(folder, work));
+  if (platform::hasDriveLetter(config.workFolder)) config.workFolder = config.resolve(config.workFolder);
+  if (platform::Status s = readPolicyEngine(*root, config); !s) return s;
+  if (platform::Status s = readClient(*root, config); !s) return s;
+  return readAgentSection(section, config);
+}
+
+}  // namespace agent

@@ -1,0 +1,59 @@
+// What cacheagent reads from the configuration file that dornik and velkan
+// share: the paths of the snapshots and the action set (policyEngine), the
+// client's settings (cacheManagerClient), and our own `agent` section with
+// the watched folders:
+//
+//   <agent workFolder="..." dornik="..." velkan="..." cpu="100" maxDeletePercent="50">
+//     <watch path="/home/ann"> <exclude pattern="*.tmp"/> </watch>
+//   </agent>
+//
+// Both programs are started in the work folder, so every relative path of
+// the file is taken from there, by them and by us.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "client/client_settings.h"
+#include "platform/status.h"
+
+namespace agent {
+
+struct WatchedFolder {
+  std::string hostPath;     // as the host opens it, without a trailing separator
+  std::string logicalPath;  // as the snapshots name it (c:\home\ann)
+  std::vector<std::string> excludes;
+};
+
+struct AgentConfig {
+  std::string configurationPath;  // absolute
+  std::string workFolder;         // absolute; logs, status/, velkan's relative files
+  std::string dornikPath;
+  std::string velkanPath;
+  int cpuPercent = 100;           // velkan's share of one core; 100: not throttled
+  // A backup that would delete more than this share of the cached files
+  // stops and asks for --allow-deletions.
+  int maxDeletePercent = 50;
+  // policyEngine: host paths.
+  std::string dirContent;
+  std::string cacheContent;
+  std::string actionSet;
+  velkan::ClientSettings client;  // its paths made host paths too
+  std::vector<WatchedFolder> watches;
+
+  // A path of the file made one the host opens: logical paths mapped,
+  // relative ones taken from the work folder.
+  std::string resolve(const std::string& path) const;
+};
+
+// The logical form of a path as the snapshots carry it: backslashes, a
+// lower-case drive letter, no trailing separator. A host path is mapped
+// to its drive first (on Windows host paths are logical ones).
+std::string logicalOf(const std::string& path);
+// The file the host opens for a logical path.
+std::string hostOf(const std::string& logical);
+
+// Reads the file; an error names the file and what is wrong or missing.
+platform::Status loadAgentConfig(const std::string& path, AgentConfig& config);
+
+}  // namespace agent

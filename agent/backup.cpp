@@ -1,0 +1,395 @@
+#include "agent/backup.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <map>
+#include <set>
+
+#include "actionset/action_set_file.h"
+#include "agent/console.h"
+#include "agent/exit_codes.h"
+#include "bindings/zrcore/file.h"
+#include "bindings/zrcore/log.h"
+#include "bindings/zrcore/string_utils.h"
+#include "platform/clock.h"
+#include "platform/env.h"
+#include "platform/file_lock.h"
+#include "platform/path.h"
+#include "platform/process.h"
+#include "status/run_progress.h"
+#include "status/status_files.h"
+
+namespace agent {
+namespace {
+
+constexpr size_t kListedLines = 10;     // of each list a dry run shows
+constexpr size_t kListedProblems = 20;  // problems shown in a summary; all go to the log
+constexpr int kProgressPollMs = 500;
+
+int fail(int code, const std::string& message) {
+  std::fprintf(stderr, "cacheagent: %s\n", message.c_str());
+  return code;
+}
+
+bool startsWithFolder(const std::string& path, const std::string& folder) {
+  return path.size() > folder.size() && path.compare(0, folder.size(), folder) == 0 && path[folder.size()] == '\\';
+}
+
+// The first folder below the watched folder that a path lies in (or the
+// watched folder itself for a file directly in it).
+std::string topFolderOf(const std::string& path, const std::vector<WatchedFolder>& watches) {
+  for (const WatchedFolder& watch : watches) {
+    if (!startsWithFolder(path, watch.logicalPath)) continue;
+    size_t next = path.find('\\', watch.logicalPath.size() + 1);
+    return next == std::string::npos ? watch.logicalPath : path.substr(0, next);
+  }
+  return path;
+}
+
+void printScanSummary(const ScanResult& scan, ZR::CLogger& log) {
+  std::printf("scanned %s files (%s) in %s folders", humanCount(scan.files).c_str(), humanBytes(scan.bytes).c_str(),
+              humanCount(scan.folders).c_str());
+  if (scan.excluded) std::printf(", %s left out by exclude patterns", humanCount(scan.excluded).c_str());
+  std::printf("\n");
+  for (size_t i = 0; i < scan.problems.size(); ++i) {
+    const ScanProblem& problem = scan.problems[i];
+    log.warning("%s", ("scan: " + problem.path + ": " + problem.reason).c_str());
+    if (i < kListedProblems) std::printf("  skipped %s: %s\n", problem.path.c_str(), problem.reason.c_str());
+  }
+  if (scan.problems.size() > kListedProblems) {
+    std::printf("  ... and %zu more (all in the log)\n", scan.problems.size() - kListedProblems);
+  }
+  std::fflush(stdout);
+}
+
+// Lists the cached files that stand for what could not be read.
+class KeptEntries {
+ public:
+  KeptEntries(const std::vector<CachedFile>& cached, ScanSink& sink) : cached_(cached), sink_(sink) {}
+  // Every cached file at or below `logical`, with the values the cache has.
+  size_t keep(const std::string& logical) {
+    size_t kept = 0;
+    auto at = std::lower_bound(cached_.begin(), cached_.end(), logical,
+                               [](const CachedFile& file, const std::string& path) { return file.path < path; });
+    for (; at != cached_.end() && (at->path == logical || startsWithFolder(at->path, logical)); ++at) {
+      if (at->originSize.empty() || at->originModified.empty()) continue;
+      sink_.file(at->path, static_cast<uint64_t>(std::max<int64_t>(0, ZR::CNumberText::toInt64(at->originSize))),
+                 ZR::CNumberText::toInt64(at->originModified));
+      ++kept;
+    }
+    return kept;
+  }
+
+ private:
+  const std::vector<CachedFile>& cached_;
+  ScanSink& sink_;
+};
+
+uint64_t sizeOnDisk(const std::vector<std::string>& paths) {
+  uint64_t total = 0;
+  for (const std::string& path : paths) {
+    platform::FileInfo info;
+    if (platform::env()->getFileInfo(hostOf(path), &info)) total += info.size;
+  }
+  return total;
+}
+
+void printList(const char* title, const std::vector<std::string>& paths) {
+  if (paths.empty()) return;
+  std::printf("%s:\n", title);
+  for (size_t i = 0; i < paths.size() && i < kListedLines; ++i) std::printf("  %s\n", paths[i].c_str());
+  if (paths.size() > kListedLines) std::printf("  ... and %s more\n", humanCount(paths.size() - kListedLines).c_str());
+}
+
+void printPlan(const BackupPlan& plan, uint64_t uploadBytes) {
+  std::printf("to upload: %s files (%s new, %s changed), %s; to delete: %s files; unchanged: %s files\n",
+              humanCount(plan.newFiles.size() + plan.changedFiles.size()).c_str(),
+              humanCount(plan.newFiles.size()).c_str(), humanCount(plan.changedFiles.size()).c_str(),
+              humanBytes(uploadBytes).c_str(), humanCount(plan.deletedFiles.size()).c_str(),
+              humanCount(plan.unchangedFiles).c_str());
+  std::fflush(stdout);
+}
+
+// The meaning of velkan's exit codes, for the message of a failed run.
+std::string velkanEnding(int code) {
+  switch (code) {
+    case 0: return "done";
+    case 155: return "no configuration file given";
+    case 255: return "its log could not be set up";
+    case 154: return "a configuration, action set or setting it could not use";
+    case 153: return "an unknown error";
+    case 247: return "the cache manager's store is full";
+    case 70: return "it crashed";
+    default: return "the cache manager ended the run";
+  }
+}
+
+struct VelkanRun {
+  int exitCode = -1;
+  bool started = false;
+  velkan::ProgressReport report;
+  bool reported = false;
+  std::vector<std::string> unsent;  // velkan's "not uploaded" lines
+};
+
+// Runs velkan in the work folder, showing its progress file as it changes.
+VelkanRun runVelkan(const AgentConfig& config, int cpuPercent) {
+  VelkanRun run;
+  std::string progressFile = platform::joinPath(platform::joinPath(config.workFolder, velkan::kStatusFolder),
+                                                velkan::kProgressFileName);
+  platform::env()->removeFile(progressFile);  // a stale one would tell of the last run
+  std::vector<std::string> argv = {config.velkanPath, config.configurationPath};
+  if (cpuPercent < 100) argv.push_back(std::to_string(cpuPercent));
+  platform::ChildProcess child;
+  if (!child.start(argv, {}, config.workFolder)) return run;
+  run.started = true;
+  ProgressConsole console(platform::standardOutputIsTerminal());
+  uint64_t lastPoll = 0;
+  for (;;) {
+    std::string line;
+    bool got = child.readLine(line, kProgressPollMs);
+    if (got && ZR::CStringUtils::startsWith(line, "not uploaded ")) {
+      run.unsent.push_back(line.substr(13));
+      console.print("  " + line);
+    }
+    if (!got && !child.running()) break;
+    uint64_t now = platform::tickCountMs();
+    if (now - lastPoll >= static_cast<uint64_t>(kProgressPollMs)) {
+      lastPoll = now;
+      if (velkan::readProgress(progressFile, run.report)) console.show(progressLine(run.report));
+    }
+  }
+  run.exitCode = child.wait();
+  run.reported = velkan::readProgress(progressFile, run.report);
+  if (run.reported) console.show(progressLine(run.report));
+  console.end();
+  return run;
+}
+
+void printUploadSummary(const VelkanRun& run, ZR::CLogger& log) {
+  const velkan::ProgressReport& r = run.report;
+  std::printf("uploaded: %s of %s files, %s before preparation, %s after\n", humanCount(r.filesUploaded).c_str(),
+              humanCount(r.filesToDo).c_str(), humanBytes(r.bytesUploaded).c_str(), humanBytes(r.bytesStored).c_str());
+  std::printf("deletions: %s of %s carried out\n", humanCount(r.deletionsDone).c_str(), humanCount(r.deletionsToDo).c_str());
+  if (r.filesUploaded + r.filesFailed < r.filesToDo) {
+    std::printf("left for the next run: %s files (a limit was reached or the run stopped)\n",
+                humanCount(r.filesToDo - r.filesUploaded - r.filesFailed).c_str());
+  }
+  // The full list comes from velkan's lines; its progress file keeps the last ones.
+  std::vector<std::string> failures = run.unsent;
+  if (failures.empty()) {
+    for (const auto& [path, reason] : r.errors) failures.push_back(path + " (" + reason + ")");
+  }
+  if (!failures.empty()) std::printf("not uploaded:\n");
+  for (size_t i = 0; i < failures.size(); ++i) {
+    log.warning("%s", ("not uploaded " + failures[i]).c_str());
+    if (i < kListedProblems) std::printf("  %s\n", failures[i].c_str());
+  }
+  if (failures.size() > kListedProblems) {
+    std::printf("  ... and %zu more (all in the log)\n", failures.size() - kListedProblems);
+  }
+  std::fflush(stdout);
+}
+
+// One backup at a time per work folder: a lock held while the process
+// lives (the system lets go of it when the process ends, however it ends).
+class BackupLock {
+ public:
+  explicit BackupLock(const AgentConfig& config)
+      : lockFile_(platform::joinPath(config.workFolder, "cacheagent.lock")),
+        pidFile_(platform::joinPath(config.workFolder, "cacheagent.pid")) {}
+  // False, with the message, when another process holds it.
+  bool take(std::string& message) {
+    if (lock_.tryLock(lockFile_)) {
+      std::string error;
+      ZR::CFileUtils::writeFileAtomically(pidFile_, std::to_string(platform::processId()) + "\n", error, false);
+      return true;
+    }
+    std::string pid, error;
+    ZR::CFileUtils::readFile(pidFile_, pid, error);
+    pid = ZR::CStringUtils::rtrim(pid, " \r\n");
+    message = "another backup of this configuration is running" + (pid.empty() ? "" : " (process " + pid + ")") +
+              "; it holds " + lockFile_;
+    return false;
+  }
+
+ private:
+  std::string lockFile_;
+  std::string pidFile_;
+  platform::FileLock lock_;
+};
+
+}  // namespace
+
+platform::Status readPlan(const std::string& actionSetPath, BackupPlan& plan) {
+  dornik::ActionSetContent content = dornik::readActionSet(actionSetPath);
+  if (!content.loaded) return platform::Status::syntaxError(actionSetPath + ": " + content.detail);
+  std::set<std::string> deleted;
+  for (const dornik::Action& action : content.actions) {
+    if (action.kind == dornik::ActionKind::Delete) deleted.insert(action.paths.begin(), action.paths.end());
+  }
+  std::set<std::string> changed;
+  for (const dornik::Action& action : content.actions) {
+    if (action.kind != dornik::ActionKind::Create) continue;
+    for (const dornik::CreateEntry& entry : action.files) {
+      if (deleted.count(entry.path)) {
+        plan.changedFiles.push_back(entry.path);
+        changed.insert(entry.path);
+      } else if (entry.offset == 0) {
+        plan.newFiles.push_back(entry.path);
+      } else {
+        ++plan.unchangedFiles;
+      }
+    }
+  }
+  for (const std::string& path : deleted) {
+    if (!changed.count(path)) plan.deletedFiles.push_back(path);
+  }
+  return platform::Status::ok();
+}
+
+platform::Status listCache(CacheService& service, const std::vector<WatchedFolder>& watches,
+                           std::vector<CachedFile>& files) {
+  files.clear();
+  for (const WatchedFolder& watch : watches) {
+    if (platform::Status listed = service.listFolder(watch.logicalPath, files); !listed) return listed;
+  }
+  auto byPath = [](const CachedFile& a, const CachedFile& b) { return a.path < b.path; };
+  std::sort(files.begin(), files.end(), byPath);
+  // Watched folders inside one another list the same files twice.
+  files.erase(std::unique(files.begin(), files.end(),
+                          [](const CachedFile& a, const CachedFile& b) { return a.path == b.path; }),
+              files.end());
+  return platform::Status::ok();
+}
+
+platform::Status writeDirContent(const AgentConfig& config, const std::vector<CachedFile>* cached,
+                                 ScanResult& result) {
+  DirContentWriter writer(config.dirContent);
+  if (platform::Status scanned = scanFolders(config.watches, writer, result); !scanned) return scanned;
+  if (cached) {
+    KeptEntries kept(*cached, writer);
+    for (const std::string& path : result.unreadable) kept.keep(path);
+  }
+  return writer.commit();
+}
+
+std::string deletionGuard(const AgentConfig& config, const BackupPlan& plan, const std::vector<CachedFile>& cached,
+                          const ScanResult& scan) {
+  if (plan.deletedFiles.empty()) return "";
+  std::string why;
+  for (const WatchedFolder& watch : config.watches) {
+    bool emptyNow = std::none_of(scan.filesPerWatch.begin(), scan.filesPerWatch.end(),
+                                 [&](const auto& entry) { return entry.first == watch.logicalPath && entry.second > 0; });
+    bool heldBefore = std::any_of(cached.begin(), cached.end(),
+                                  [&](const CachedFile& file) { return startsWithFolder(file.path, watch.logicalPath); });
+    if (emptyNow && heldBefore) {
+      why = "the watched folder " + watch.hostPath + " is empty now, but the cache holds files of it";
+      break;
+    }
+  }
+  uint64_t share = cached.empty() ? 100 : plan.deletedFiles.size() * 100 / cached.size();
+  if (why.empty() && share > static_cast<uint64_t>(config.maxDeletePercent)) {
+    why = "that is " + std::to_string(share) + " % of the " + humanCount(cached.size()) +
+          " files the cache holds, more than the " + std::to_string(config.maxDeletePercent) + " % allowed";
+  }
+  if (why.empty()) return "";
+  std::map<std::string, size_t> byFolder;
+  for (const std::string& path : plan.deletedFiles) ++byFolder[topFolderOf(path, config.watches)];
+  std::vector<std::pair<std::string, size_t>> folders(byFolder.begin(), byFolder.end());
+  std::sort(folders.begin(), folders.end(), [](const auto& a, const auto& b) { return a.second > b.second; });
+  std::string message = "this backup would delete " + humanCount(plan.deletedFiles.size()) +
+                        " files from the cache: " + why + ".\nMost of them are in:";
+  for (size_t i = 0; i < folders.size() && i < kListedLines; ++i) {
+    message += "\n  " + folders[i].first + " (" + humanCount(folders[i].second) + " files)";
+  }
+  return message + "\nCheck the watched folders; run again with --allow-deletions if these deletions are meant.";
+}
+
+int runScan(const AgentConfig& config) {
+  ScanResult scan;
+  if (platform::Status written = writeDirContent(config, nullptr, scan); !written) {
+    return fail(written.code() == platform::Status::kIoError ? kExitWrite : kExitConfiguration, written.message());
+  }
+  printScanSummary(scan, ZR::CLogManager::logger());
+  std::printf("directory content snapshot: %s\n", config.dirContent.c_str());
+  return scan.incomplete() ? kExitIncomplete : kExitOk;
+}
+
+int runCacheSnapshot(const AgentConfig& config, ZR::CLogger& log) {
+  CacheService service(config, log);
+  std::vector<CachedFile> cached;
+  if (platform::Status listed = listCache(service, config.watches, cached); !listed) {
+    return fail(kExitService, listed.message() + "; the cache content snapshot is left as it was");
+  }
+  if (platform::Status written = writeCacheContent(config.cacheContent, cached); !written) {
+    return fail(kExitWrite, written.message());
+  }
+  uint64_t bytes = 0;
+  for (const CachedFile& file : cached) bytes += file.size;
+  std::printf("the cache holds %s files (%s) of the watched folders\ncache content snapshot: %s\n",
+              humanCount(cached.size()).c_str(), humanBytes(bytes).c_str(), config.cacheContent.c_str());
+  return kExitOk;
+}
+
+int runBackup(const AgentConfig& config, const BackupOptions& options, ZR::CLogger& log) {
+  uint64_t started = platform::tickCountMs();
+  platform::env()->createDirectories(platform::joinPath(config.workFolder, velkan::kStatusFolder));
+  BackupLock lock(config);
+  if (std::string busy; !lock.take(busy)) return fail(kExitBusy, busy);
+  log.info("backup started");
+
+  CacheService service(config, log);
+  std::vector<CachedFile> cached;
+  if (platform::Status listed = listCache(service, config.watches, cached); !listed) {
+    return fail(kExitService, listed.message() + "; nothing was changed");
+  }
+  ScanResult scan;
+  if (platform::Status written = writeDirContent(config, &cached, scan); !written) {
+    return fail(written.code() == platform::Status::kIoError ? kExitWrite : kExitConfiguration, written.message());
+  }
+  printScanSummary(scan, log);
+  if (platform::Status written = writeCacheContent(config.cacheContent, cached); !written) {
+    return fail(kExitWrite, written.message());
+  }
+
+  platform::ProcessResult dornik;
+  if (!platform::runProcess({config.dornikPath, config.configurationPath}, {}, config.workFolder, &dornik)) {
+    return fail(kExitProgram, "cannot start dornik (" + config.dornikPath + ")");
+  }
+  if (dornik.exitCode != 0) {
+    std::fputs(dornik.standardError.c_str(), stderr);
+    return fail(kExitProgram, "dornik ended with exit code " + std::to_string(dornik.exitCode) +
+                                  " (see dornik.log); nothing was uploaded or deleted");
+  }
+  BackupPlan plan;
+  if (platform::Status read = readPlan(config.actionSet, plan); !read) return fail(kExitProgram, read.message());
+  std::vector<std::string> toUpload = plan.newFiles;
+  toUpload.insert(toUpload.end(), plan.changedFiles.begin(), plan.changedFiles.end());
+  printPlan(plan, sizeOnDisk(toUpload));
+  if (options.dryRun) {
+    printList("new", plan.newFiles);
+    printList("changed", plan.changedFiles);
+    printList("to delete", plan.deletedFiles);
+    std::printf("dry run: nothing was uploaded or deleted\n");
+    return kExitOk;
+  }
+  if (std::string refused = deletionGuard(config, plan, cached, scan); !refused.empty() && !options.allowDeletions) {
+    return fail(kExitDeletionsRefused, refused);
+  }
+
+  VelkanRun run = runVelkan(config, options.cpuPercent >= 0 ? options.cpuPercent : config.cpuPercent);
+  if (!run.started) return fail(kExitProgram, "cannot start velkan (" + config.velkanPath + ")");
+  if (run.reported) printUploadSummary(run, log);
+  std::printf("backup took %s\n", humanDuration(platform::tickCountMs() - started).c_str());
+  std::fflush(stdout);
+  log.info("backup ended: velkan exit code %d", run.exitCode);
+  if (run.exitCode != 0) {
+    return fail(kExitProgram, "velkan ended with exit code " + std::to_string(run.exitCode) + " (" +
+                                  velkanEnding(run.exitCode) + "; see velkan.log)");
+  }
+  bool complete = run.reported && run.report.filesUploaded == run.report.filesToDo && run.unsent.empty();
+  return complete && !scan.incomplete() ? kExitOk : kExitIncomplete;
+}
+
+}  // namespace agent

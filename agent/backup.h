@@ -1,0 +1,62 @@
+// The commands that make the two programs' inputs and run them: `scan`
+// (the directory content snapshot), `cache-snapshot` (the cache content
+// snapshot from the service's listing) and `backup`, the whole cycle:
+// listing, scan, both snapshots, dornik, a look at what it decided (and a
+// stop when it would delete too much), velkan with a progress line, and a
+// summary. Each returns an exit code of exit_codes.h and says on standard
+// error what went wrong.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "agent/agent_config.h"
+#include "agent/cache_service.h"
+#include "agent/folder_scan.h"
+
+namespace ZR {
+class CLogger;
+}
+
+namespace agent {
+
+struct BackupOptions {
+  bool dryRun = false;          // stop after dornik and tell what would be done
+  bool allowDeletions = false;  // carry out deletions beyond the configured share
+  int cpuPercent = -1;          // velkan's CPU share; -1: the configuration's
+};
+
+// What an action set asks for, sorted out for a person.
+struct BackupPlan {
+  std::vector<std::string> newFiles;      // not in the cache
+  std::vector<std::string> changedFiles;  // in the cache in an older version
+  std::vector<std::string> deletedFiles;  // in the cache, gone from the folders
+  uint64_t deletedFolders = 0;
+  uint64_t unchangedFiles = 0;
+};
+
+// Reads an action set that dornik wrote: a file both deleted and created
+// is a changed one; created with offset 0 a new one; with an offset and
+// not deleted, an unchanged one.
+platform::Status readPlan(const std::string& actionSetPath, BackupPlan& plan);
+
+// Every file the service holds below the watched folders, sorted by path.
+platform::Status listCache(CacheService& service, const std::vector<WatchedFolder>& watches,
+                           std::vector<CachedFile>& files);
+
+// Scans the watched folders into the directory content snapshot. With
+// `cached`, a file or folder that cannot be read is listed as the cache
+// holds it, so the cycle neither sends it again nor deletes it.
+platform::Status writeDirContent(const AgentConfig& config, const std::vector<CachedFile>* cached,
+                                 ScanResult& result);
+
+// Why the backup must not go on with these deletions; empty when it may.
+std::string deletionGuard(const AgentConfig& config, const BackupPlan& plan, const std::vector<CachedFile>& cached,
+                          const ScanResult& scan);
+
+int runScan(const AgentConfig& config);
+int runCacheSnapshot(const AgentConfig& config, ZR::CLogger& log);
+int runBackup(const AgentConfig& config, const BackupOptions& options, ZR::CLogger& log);
+
+}  // namespace agent

@@ -1,0 +1,210 @@
+#include "agent/cache_service.h"
+
+#include <cstring>
+
+#include "bindings/zrcore/file.h"
+#include "bindings/zrcore/log.h"
+#include "bindings/zrcore/string_utils.h"
+#include "bindings/zrcore/xml_reader.h"
+#include "bindings/zrcore/xml_writer.h"
+#include "service/cache_manager_calls.h"
+#include "service/error_messages.h"
+#include "service/velkan_exceptions.h"
+
+namespace agent {
+namespace {
+
+std::string trimmed(const char* text) { return ZR::CStringUtils::rtrim(text, " \t\r\n"); }
+
+std::string codeText(const std::string& result) {
+  int code = ZR::CNumberText::toInt32(result);
+  std::string message = velkan::CErrorMessageRegistry::instance().serviceMessage(code);
+  return "the service answered " + std::to_string(code) + (message.empty() ? "" : " (" + message + ")");
+}
+
+// Collects the <file> entries of a listing as they stream by.
+class ListingReader : public ZR::CXmlHandler {
+ public:
+  explicit ListingReader(std::vector<CachedFile>& files) : files_(files) {}
+  void startElement(const char* name, const ZR::CXmlAttributes& attributes) override {
+    if (std::strcmp(name, "file") != 0) return;
+    const char* path = attributes.find("path");
+    if (!path || !*path) return;
+    CachedFile file;
+    file.path = path;
+    const char* size = attributes.find("size");
+    file.size = size ? static_cast<uint64_t>(std::max<int64_t>(0, ZR::CNumberText::toInt64(size))) : 0;
+    const char* originSize = attributes.find("origin-size");
+    const char* originModified = attributes.find("origin-modified");
+    if (originSize) file.originSize = originSize;
+    if (originModified) file.originModified = originModified;
+    files_.push_back(std::move(file));
+  }
+  void endElement(const char*) override {}
+  void characters(const char*, size_t) override {}
+
+ private:
+  std::vector<CachedFile>& files_;
+};
+
+// The text of the root element of a getFileAttr answer: the metadata.
+class RootText : public ZR::CXmlHandler {
+ public:
+  void startElement(const char*, const ZR::CXmlAttributes&) override { ++depth_; }
+  void endElement(const char*) override { --depth_; }
+  void characters(const char* data, size_t length) override {
+    if (depth_ == 1) text.append(data, length);
+  }
+  std::string text;
+
+ private:
+  int depth_ = 0;
+};
+
+}  // namespace
+
+// The agent keeps its session key to itself: the block velkan shares with
+// the workstation's agent is velkan's.
+class CacheService::Keys : public velkan::SessionKeys {
+ public:
+  std::string getKey() override { return key_; }
+  bool setKey(const std::string& key) override {
+    key_ = key;
+    return true;
+  }
+
+ private:
+  std::string key_;
+};
+
+CacheService::CacheService(const AgentConfig& config, ZR::CLogger& log)
+    : server_(config.client.server), log_(log), keys_(std::make_unique<Keys>()) {
+  velkan::ServiceOptions options;
+  options.caDirectory = config.resolve("certs");
+  velkan::ProxySettings proxy = velkan::readProxySettings(config.resolve("agent.xml"));
+  options.setProxy(proxy.host, proxy.port, proxy.user, proxy.password);
+  calls_ = std::make_unique<velkan::CacheManagerCalls>(
+      velkan::ServiceSettings{config.client.server, config.client.accessDocument, ""}, options, *keys_, log_, nullptr);
+}
+
+CacheService::~CacheService() = default;
+
+platform::Status CacheService::unreachable(const std::string& what, const std::string& why) const {
+  return platform::Status::ioError(what + ": cannot reach the cache manager at " + server_ + ": " + why);
+}
+
+platform::Status CacheService::connect() {
+  try {
+    calls_->ensureSession();
+  } catch (const velkan::CFileNotFoundException& e) {
+    return platform::Status::notFound("login: " + trimmed(e.what()));
+  } catch (const std::exception& e) {
+    return unreachable("login", trimmed(e.what()));
+  }
+  if (calls_->sessionKey().empty()) {
+    return platform::Status::refused("login: the cache manager at " + server_ +
+                                     " refused the agent authentication file (see the log)");
+  }
+  return platform::Status::ok();
+}
+
+platform::Status CacheService::relogin() {
+  try {
+    calls_->login();
+  } catch (const std::exception& e) {
+    return unreachable("login", trimmed(e.what()));
+  }
+  return platform::Status::ok();
+}
+
+template <typename Call>
+platform::Status CacheService::callWithKey(const std::string& what, Call call, std::string& text) {
+  for (int attempt = 0; attempt < 2; ++attempt) {
+    if (platform::Status connected = connect(); !connected) return connected;
+    try {
+      text = call(*calls_->session(), calls_->sessionKey());
+    } catch (const std::exception& e) {
+      // A service that forgot the key may answer with a fault: one new login.
+      if (attempt == 0) {
+        if (platform::Status again = relogin(); !again) return again;
+        continue;
+      }
+      return unreachable(what, trimmed(e.what()));
+    }
+    if (!velkan::CacheManagerCalls::isErrorCode(text)) return platform::Status::ok();
+    if (ZR::CNumberText::toInt32(text) != -3 || attempt == 1) {
+      return platform::Status::refused(what + ": " + codeText(text));
+    }
+    if (platform::Status again = relogin(); !again) return again;
+  }
+  return platform::Status::refused(what + ": the session key was refused twice");
+}
+
+platform::Status CacheService::listFolder(const std::string& folder, std::vector<CachedFile>& files) {
+  std::string text;
+  platform::Status status = callWithKey(
+      "listing " + folder,
+      [&](velkan::CSoapSession& session, const std::string& key) { return session.getStoreContentsForPath(key, folder); },
+      text);
+  if (!status) return status;
+  ListingReader reader(files);
+  if (platform::Status parsed = ZR::CXmlReader::parseText(text, reader); !parsed) {
+    return platform::Status::syntaxError("the listing of " + folder + " from " + server_ +
+                                         " is not readable XML: " + parsed.message());
+  }
+  return platform::Status::ok();
+}
+
+platform::Status CacheService::metadata(const std::string& path, std::string& text) {
+  std::string answer;
+  platform::Status status = callWithKey(
+      "attributes of " + path,
+      [&](velkan::CSoapSession& session, const std::string& key) { return session.getFileAttr(key, path); }, answer);
+  if (!status) return status;
+  RootText reader;
+  if (platform::Status parsed = ZR::CXmlReader::parseText(answer, reader); !parsed) {
+    return platform::Status::syntaxError("the attributes of " + path + " are not readable XML: " + parsed.message());
+  }
+  text = std::move(reader.text);
+  return platform::Status::ok();
+}
+
+platform::Status CacheService::fetch(const std::string& path, int64_t offset, int32_t length, std::string& bytes) {
+  return callWithKey(
+      "reading " + path + " at " + std::to_string(offset),
+      [&](velkan::CSoapSession& session, const std::string& key) { return session.getFile(key, path, offset, length); },
+      bytes);
+}
+
+platform::Status writeCacheContent(const std::string& path, const std::vector<CachedFile>& files) {
+  ZR::CAtomicFile out(path);
+  std::string buffer = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<cache-content>\n";
+  for (const CachedFile& file : files) {
+    buffer += "<file path=\"";
+    ZR::CXmlUtil::appendAttributeValue(buffer, file.path);
+    buffer += "\"><state>1</state><cache-actualsize>";
+    buffer += std::to_string(file.size);
+    buffer += "</cache-actualsize>";
+    if (!file.originSize.empty()) {
+      buffer += "<origin-size>";
+      ZR::CXmlUtil::appendAttributeValue(buffer, file.originSize);
+      buffer += "</origin-size>";
+    }
+    if (!file.originModified.empty()) {
+      buffer += "<origin-modified>";
+      ZR::CXmlUtil::appendAttributeValue(buffer, file.originModified);
+      buffer += "</origin-modified>";
+    }
+    buffer += "</file>\n";
+    if (buffer.size() >= (1u << 20)) {
+      out.append(buffer);
+      buffer.clear();
+    }
+  }
+  buffer += "</cache-content>\n";
+  out.append(buffer);
+  if (!out.commit()) return platform::Status::ioError("cannot write " + path + ": " + out.lastError());
+  return platform::Status::ok();
+}
+
+}  // namespace agent

@@ -1,0 +1,74 @@
+// What cacheagent asks of the cache manager, over the same session code
+// velkan uses (login with the agent's authentication file, a new login
+// after -3): the listing of a folder, a stored file's metadata text and its
+// bytes in ranges. Every failure comes back as a Status whose message says
+// what failed and where.
+// REQUIRES: external synchronization (one call at a time).
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "agent/agent_config.h"
+#include "platform/status.h"
+
+namespace ZR {
+class CLogger;
+}
+
+namespace velkan {
+class CacheManagerCalls;
+}
+
+namespace agent {
+
+// One stored file as the listing names it.
+struct CachedFile {
+  std::string path;            // logical (c:\home\ann\a.txt)
+  uint64_t size = 0;           // as stored (after preparation)
+  std::string originSize;      // what the uploader said of the original; may be empty
+  std::string originModified;  // seconds since 1970; may be empty
+};
+
+class CacheService {
+ public:
+  CacheService(const AgentConfig& config, ZR::CLogger& log);
+  ~CacheService();
+  CacheService(const CacheService&) = delete;
+  CacheService& operator=(const CacheService&) = delete;
+
+  // Logs in; the other calls do it when it has not been done.
+  platform::Status connect();
+  // Every file stored below the folder (a logical path), in the service's order.
+  platform::Status listFolder(const std::string& folder, std::vector<CachedFile>& files);
+  // The metadata text the file was stored with.
+  platform::Status metadata(const std::string& path, std::string& text);
+  // Up to `length` bytes from `offset`; fewer only at the file's end.
+  platform::Status fetch(const std::string& path, int64_t offset, int32_t length, std::string& bytes);
+
+  const std::string& server() const { return server_; }
+
+ private:
+  class Keys;
+  // Runs `call` (which returns the service's text) with the session key,
+  // logging in again once when the key is refused.
+  template <typename Call>
+  platform::Status callWithKey(const std::string& what, Call call, std::string& text);
+  platform::Status relogin();
+  platform::Status unreachable(const std::string& what, const std::string& why) const;
+
+  std::string server_;
+  ZR::CLogger& log_;
+  std::unique_ptr<Keys> keys_;
+  std::unique_ptr<velkan::CacheManagerCalls> calls_;
+};
+
+// The cache content snapshot of the listed files: each one cached (state
+// 1) with its stored size and the origin values the uploader gave, so that
+// an unchanged file compares equal to its directory entry. Folders are not
+// listed: the service keeps files only. Written whole or not at all.
+platform::Status writeCacheContent(const std::string& path, const std::vector<CachedFile>& files);
+
+}  // namespace agent

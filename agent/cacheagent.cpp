@@ -1,0 +1,151 @@
+#include "agent/cacheagent.h"
+
+#include <algorithm>
+#include <cstdio>
+
+#include "agent/agent_config.h"
+#include "agent/backup.h"
+#include "agent/exit_codes.h"
+#include "agent/restore.h"
+#include "bindings/zrcore/log.h"
+#include "bindings/zrcore/string_utils.h"
+
+namespace agent {
+namespace {
+
+constexpr const char* kUsage =
+    "usage: cacheagent COMMAND CONFIGURATION_FILE [ARGUMENTS]\n"
+    "\n"
+    "Backs up the folders that the configuration's <agent> section watches to\n"
+    "the cache manager named in its cacheManagerClient section, with dornik and\n"
+    "velkan.\n"
+    "\n"
+    "commands:\n"
+    "  backup CONFIG [--dry-run] [--cpu N] [--allow-deletions]\n"
+    "        the whole cycle: scan the folders, list the cache, run dornik and\n"
+    "        velkan, sum up. --dry-run stops after dornik and shows what would be\n"
+    "        uploaded and deleted; --cpu N gives velkan N % of one core;\n"
+    "        --allow-deletions carries out deletions beyond the configured share\n"
+    "  scan CONFIG\n"
+    "        writes the directory content snapshot of the watched folders\n"
+    "  cache-snapshot CONFIG\n"
+    "        writes the cache content snapshot from the service's listing\n"
+    "  restore CONFIG REMOTE_FOLDER TARGET_FOLDER [--overwrite]\n"
+    "        fetches every file the cache holds below REMOTE_FOLDER into\n"
+    "        TARGET_FOLDER; existing files are kept unless --overwrite is given\n"
+    "  check CONFIG\n"
+    "        compares the watched folders with what the cache holds\n"
+    "\n"
+    "exit codes: 0 done; 1 done, but files were skipped or failed, or the cache\n"
+    "differs; 2 wrong command line; 3 unusable configuration or missing watched\n"
+    "folder; 4 the cache manager cannot be reached or refused the agent;\n"
+    "5 dornik or velkan failed; 6 a file could not be written; 7 the backup would\n"
+    "delete too much (--allow-deletions); 8 another backup is running;\n"
+    "130 interrupted.\n";
+
+int usage(const std::string& problem) {
+  std::fprintf(stderr, "cacheagent: %s\n%s", problem.c_str(), kUsage);
+  return kExitUsage;
+}
+
+struct Command {
+  std::string name;
+  std::vector<std::string> positional;  // after the configuration file
+  std::vector<std::string> flags;
+  int cpu = -1;
+};
+
+// Splits what follows the command into positional arguments and the flags
+// the command knows; false, with the problem, for anything else.
+bool parseArguments(const std::vector<std::string>& arguments, const std::vector<std::string>& known, Command& command,
+                    std::string& problem) {
+  for (size_t i = 2; i < arguments.size(); ++i) {
+    const std::string& argument = arguments[i];
+    if (argument == "--cpu" && std::find(known.begin(), known.end(), argument) != known.end()) {
+      int64_t value = -1;
+      if (i + 1 >= arguments.size() || !ZR::CNumberText::parseExact(arguments[i + 1], value) || value < 1 ||
+          value > 100) {
+        problem = "--cpu needs a share of 1 to 100 percent";
+        return false;
+      }
+      command.cpu = static_cast<int>(value);
+      ++i;
+    } else if (ZR::CStringUtils::startsWith(argument, "--")) {
+      if (std::find(known.begin(), known.end(), argument) == known.end()) {
+        problem = "unknown option " + argument + " for " + command.name;
+        return false;
+      }
+      command.flags.push_back(argument);
+    } else {
+      command.positional.push_back(argument);
+    }
+  }
+  return true;
+}
+
+bool has(const Command& command, const char* flag) {
+  return std::find(command.flags.begin(), command.flags.end(), flag) != command.flags.end();
+}
+
+int dispatch(const Command& command, const AgentConfig& config) {
+  ZR::CLogger& log = ZR::CLogManager::logger();
+  if (command.name == "scan") return runScan(config);
+  if (command.name == "cache-snapshot") return runCacheSnapshot(config, log);
+  if (command.name == "check") return runCheck(config, log);
+  if (command.name == "backup") {
+    BackupOptions options;
+    options.dryRun = has(command, "--dry-run");
+    options.allowDeletions = has(command, "--allow-deletions");
+    options.cpuPercent = command.cpu;
+    return runBackup(config, options, log);
+  }
+  RestoreOptions options;
+  options.remoteFolder = command.positional[0];
+  options.targetFolder = command.positional[1];
+  options.overwrite = has(command, "--overwrite");
+  return runRestore(config, options, log);
+}
+
+}  // namespace
+
+int runCacheAgent(const std::vector<std::string>& arguments) {
+  if (arguments.empty()) return usage("no command given");
+  if (arguments[0] == "--help" || arguments[0] == "-h" || arguments[0] == "help") {
+    std::printf("%s", kUsage);
+    return kExitOk;
+  }
+  if (arguments[0] == "--version") {
+    std::printf("cacheagent %s\n", kVersion);
+    return kExitOk;
+  }
+  struct Known {
+    const char* name;
+    size_t positional;
+    std::vector<std::string> flags;
+  } commands[] = {{"backup", 0, {"--dry-run", "--allow-deletions", "--cpu"}},
+                  {"scan", 0, {}},
+                  {"cache-snapshot", 0, {}},
+                  {"restore", 2, {"--overwrite"}},
+                  {"check", 0, {}}};
+  const Known* known = nullptr;
+  for (const Known& k : commands) {
+    if (arguments[0] == k.name) known = &k;
+  }
+  if (!known) return usage("unknown command " + arguments[0]);
+  if (arguments.size() < 2) return usage(arguments[0] + " needs the configuration file");
+  Command command;
+  command.name = known->name;
+  if (std::string problem; !parseArguments(arguments, known->flags, command, problem)) return usage(problem);
+  if (command.positional.size() != known->positional) {
+    return usage(command.name + " takes " + std::to_string(known->positional) + " arguments after the configuration file");
+  }
+  AgentConfig config;
+  if (platform::Status loaded = loadAgentConfig(arguments[1], config); !loaded) {
+    std::fprintf(stderr, "cacheagent: %s\n", loaded.message().c_str());
+    return kExitConfiguration;
+  }
+  ZR::CLogManager::initialize("cacheagent", config.workFolder);
+  return dispatch(command, config);
+}
+
+}  // namespace agent

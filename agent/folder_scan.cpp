@@ -1,0 +1,187 @@
+#include "agent/folder_scan.h"
+
+#include <algorithm>
+
+#include "agent/exclude_rules.h"
+#include "bindings/zrcore/string_utils.h"
+#include "bindings/zrcore/xml_writer.h"
+#include "platform/env.h"
+#include "platform/path.h"
+
+namespace agent {
+namespace {
+
+using platform::DirectoryEntry;
+
+#ifdef _WIN32
+constexpr char kHostSeparator = '\\';
+#else
+constexpr char kHostSeparator = '/';
+#endif
+
+struct Pending {
+  std::string host;
+  std::string logical;
+  std::string relative;  // below the watched folder, "/" between parts
+};
+
+// One watched folder's walk.
+class FolderWalk {
+ public:
+  FolderWalk(const WatchedFolder& watch, const std::vector<std::string>& roots, ScanSink& sink, ScanResult& result)
+      : rules_(watch.excludes), roots_(roots), sink_(sink), result_(result) {
+    stack_.push_back({watch.hostPath, watch.logicalPath, ""});
+    sink_.folder(watch.logicalPath);
+    ++result_.folders;
+  }
+
+  void run() {
+    std::vector<DirectoryEntry> entries;
+    while (!stack_.empty()) {
+      Pending current = std::move(stack_.back());
+      stack_.pop_back();
+      if (platform::Status listed = platform::env()->scanDirectory(current.host, &entries); !listed) {
+        skip(current.host, listed.message(), true);
+        result_.unreadable.push_back(current.logical);
+        continue;
+      }
+      std::sort(entries.begin(), entries.end(),
+                [](const DirectoryEntry& a, const DirectoryEntry& b) { return a.name < b.name; });
+      size_t firstChild = stack_.size();
+      for (DirectoryEntry& entry : entries) visit(current, entry);
+      // Folders are walked in name order: the stack takes them reversed.
+      std::reverse(stack_.begin() + static_cast<std::ptrdiff_t>(firstChild), stack_.end());
+    }
+  }
+
+ private:
+  void visit(const Pending& parent, DirectoryEntry& entry) {
+    std::string host = parent.host + kHostSeparator + entry.name;
+    if (!representable(entry.name)) {
+      skip(host, "the name is not UTF-8 text a snapshot can carry", true);
+      return;
+    }
+    std::string relative = parent.relative.empty() ? entry.name : parent.relative + "/" + entry.name;
+    if (!rules_.empty() && rules_.excludes(relative, entry.name)) {
+      ++result_.excluded;
+      return;
+    }
+    std::string logical = parent.logical + "\\" + entry.name;
+    switch (entry.kind) {
+      case DirectoryEntry::Kind::Directory:
+        sink_.folder(logical);
+        ++result_.folders;
+        stack_.push_back({std::move(host), std::move(logical), std::move(relative)});
+        return;
+      case DirectoryEntry::Kind::File: return addFile(host, logical, entry.info);
+      case DirectoryEntry::Kind::Link: return followLink(host, logical);
+      case DirectoryEntry::Kind::Other: return skip(host, "not a regular file (a pipe, device or socket)");
+    }
+  }
+
+  static bool representable(const std::string& name) {
+#ifndef _WIN32
+    // A backslash would be read back as a folder separator.
+    if (name.find('\\') != std::string::npos) return false;
+#endif
+    return ZR::CStringUtils::isXmlText(name);
+  }
+
+  void addFile(const std::string& host, const std::string& logical, const platform::FileInfo& info) {
+    if (!info.mayRead && !platform::canRead(host)) {
+      skip(host, "cannot be read (permission denied)", true);
+      result_.unreadable.push_back(logical);
+      return;
+    }
+    sink_.file(logical, info.size, info.modifiedUnixSeconds);
+    ++result_.files;
+    result_.bytes += info.size;
+  }
+
+  // A link is taken as the file it leads to, when that is a regular file
+  // inside a watched folder; a link to a folder is never walked.
+  void followLink(const std::string& host, const std::string& logical) {
+    std::string target = platform::resolvedPath(host);
+    platform::FileInfo info;
+    if (target.empty() || !platform::env()->getFileInfo(host, &info)) {
+      return skip(host, "a link that leads nowhere (or into a loop)");
+    }
+    if (info.isDirectory) return skip(host, "a link to a folder; not followed");
+    if (!info.isRegular) return skip(host, "a link to something that is not a regular file");
+    bool inside = std::any_of(roots_.begin(), roots_.end(), [&](const std::string& root) {
+      return target.size() > root.size() && target.compare(0, root.size(), root) == 0 &&
+             (target[root.size()] == '/' || target[root.size()] == '\\');
+    });
+    if (!inside) return skip(host, "a link out of the watched folders (to " + target + "); not followed");
+    addFile(host, logical, info);
+  }
+
+  void skip(const std::string& host, const std::string& reason, bool leftOut = false) {
+    result_.problems.push_back({host, reason, leftOut});
+  }
+
+  ExcludeRules rules_;
+  const std::vector<std::string>& roots_;
+  ScanSink& sink_;
+  ScanResult& result_;
+  std::vector<Pending> stack_;
+};
+
+}  // namespace
+
+platform::Status scanFolders(const std::vector<WatchedFolder>& watches, ScanSink& sink, ScanResult& result) {
+  if (watches.empty()) return platform::Status::invalid("no folder is watched: add a <watch path=\"...\"/> to <agent>");
+  std::vector<std::string> roots;
+  for (const WatchedFolder& watch : watches) {
+    platform::FileInfo info;
+    if (!platform::env()->getFileInfo(watch.hostPath, &info)) {
+      return platform::Status::notFound("the watched folder " + watch.hostPath + " does not exist");
+    }
+    if (!info.isDirectory) return platform::Status::invalid("the watched folder " + watch.hostPath + " is not a folder");
+    roots.push_back(platform::resolvedPath(watch.hostPath));
+  }
+  for (const WatchedFolder& watch : watches) {
+    uint64_t before = result.files;
+    FolderWalk(watch, roots, sink, result).run();
+    result.filesPerWatch.emplace_back(watch.logicalPath, result.files - before);
+  }
+  return platform::Status::ok();
+}
+
+DirContentWriter::DirContentWriter(const std::string& path) : path_(path), out_(path) {
+  buffer_ = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<dir-content>\n";
+}
+
+void DirContentWriter::folder(std::string_view logicalPath) {
+  buffer_ += "<directory path=\"";
+  ZR::CXmlUtil::appendAttributeValue(buffer_, logicalPath);
+  buffer_ += "\"/>\n";
+  drainIfLarge();
+}
+
+void DirContentWriter::file(std::string_view logicalPath, uint64_t size, int64_t modifiedSeconds) {
+  buffer_ += "<file path=\"";
+  ZR::CXmlUtil::appendAttributeValue(buffer_, logicalPath);
+  buffer_ += "\"><origin-size>";
+  buffer_ += std::to_string(size);
+  buffer_ += "</origin-size><origin-modified>";
+  buffer_ += std::to_string(modifiedSeconds);
+  buffer_ += "</origin-modified></file>\n";
+  drainIfLarge();
+}
+
+void DirContentWriter::drainIfLarge() {
+  if (buffer_.size() < (1u << 20)) return;
+  out_.append(buffer_);
+  buffer_.clear();
+}
+
+platform::Status DirContentWriter::commit() {
+  buffer_ += "</dir-content>\n";
+  out_.append(buffer_);
+  buffer_.clear();
+  if (!out_.commit()) return platform::Status::ioError("cannot write " + path_ + ": " + out_.lastError());
+  return platform::Status::ok();
+}
+
+}  // namespace agent

@@ -1,0 +1,211 @@
+#include "status/run_progress.h"
+
+#include <algorithm>
+#include <memory>
+
+#include "bindings/zrcore/file.h"
+#include "bindings/zrcore/string_utils.h"
+#include "bindings/zrcore/xml_builder.h"
+#include "bindings/zrcore/xml_writer.h"
+#include "platform/clock.h"
+
+namespace velkan {
+namespace {
+
+constexpr size_t kKeptFailures = 20;
+
+const char* stateName(RunProgress::State state) {
+  switch (state) {
+    case RunProgress::State::Running: return "running";
+    case RunProgress::State::Finished: return "finished";
+    case RunProgress::State::Failed: return "failed";
+    case RunProgress::State::Interrupted: return "interrupted";
+  }
+  return "running";
+}
+
+// The counts of the <files> element, written and read by the same names.
+struct Count {
+  const char* name;
+  uint64_t ProgressReport::*field;
+};
+constexpr Count kFileCounts[] = {
+    {"toDo", &ProgressReport::filesToDo},         {"done", &ProgressReport::filesDone},
+    {"uploaded", &ProgressReport::filesUploaded}, {"failed", &ProgressReport::filesFailed},
+    {"bytesToDo", &ProgressReport::bytesToDo},    {"bytesDone", &ProgressReport::bytesDone},
+    {"bytesUploaded", &ProgressReport::bytesUploaded}, {"bytesStored", &ProgressReport::bytesStored},
+    {"bytesSent", &ProgressReport::bytesSent},    {"rate", &ProgressReport::rate}};
+
+uint64_t number(const ZR::CXmlElement* element, const char* name) {
+  const ZR::CXmlAttribute* attribute = element ? element->getAttribute(name) : nullptr;
+  int64_t value = attribute ? ZR::CNumberText::toInt64(attribute->value) : 0;
+  return value > 0 ? static_cast<uint64_t>(value) : 0;
+}
+
+std::string text(const ZR::CXmlElement* element, const char* name) {
+  const ZR::CXmlAttribute* attribute = element ? element->getAttribute(name) : nullptr;
+  return attribute ? attribute->value : "";
+}
+
+}  // namespace
+
+RunProgress::RunProgress(std::string folder, uint32_t writeIntervalMs)
+    : folder_(std::move(folder)), writeIntervalMs_(writeIntervalMs), startedMs_(platform::tickCountMs()) {
+  report_.startedUnix = static_cast<uint64_t>(platform::unixTimeSeconds());
+}
+
+std::string RunProgress::file() const { return folder_.empty() ? "" : folder_ + "/" + kProgressFileName; }
+
+void RunProgress::planDeletions(uint64_t count) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  report_.deletionsToDo += count;
+  writeIfDue(false);
+}
+
+void RunProgress::deletionDone() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  ++report_.deletionsDone;
+  writeIfDue(false);
+}
+
+void RunProgress::planFiles(uint64_t count, uint64_t bytes) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  report_.filesToDo += count;
+  report_.bytesToDo += bytes;
+  writeIfDue(false);
+}
+
+void RunProgress::uploadStarted(const std::string& path, uint64_t sentSize) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  report_.currentPath = path;
+  report_.currentSize = sentSize;
+  report_.currentSent = 0;
+  if (firstSendMs_ == 0) firstSendMs_ = platform::tickCountMs();
+  writeIfDue(false);
+}
+
+void RunProgress::bytesSent(uint64_t count) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  report_.bytesSent += count;
+  report_.currentSent += count;
+  writeIfDue(false);
+}
+
+void RunProgress::uploadEnded(const std::string& path, uint64_t originSize, uint64_t sentSize,
+                              const std::string& failure) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  ++report_.filesDone;
+  report_.bytesDone += originSize;
+  if (failure.empty()) {
+    ++report_.filesUploaded;
+    report_.bytesUploaded += originSize;
+    report_.bytesStored += sentSize;
+  } else {
+    ++report_.filesFailed;
+    addFailure(path, failure);
+  }
+  report_.currentPath.clear();
+  report_.currentSize = report_.currentSent = 0;
+  writeIfDue(false);
+}
+
+void RunProgress::failure(const std::string& path, const std::string& reason) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  addFailure(path, reason);
+  writeIfDue(false);
+}
+
+void RunProgress::addFailure(const std::string& path, const std::string& reason) {
+  report_.errors.emplace_back(path, reason);
+  if (report_.errors.size() > kKeptFailures) report_.errors.erase(report_.errors.begin());
+}
+
+void RunProgress::finish(State state, int exitCode) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  report_.state = stateName(state);
+  report_.exitCode = exitCode;
+  report_.currentPath.clear();
+  report_.currentSize = report_.currentSent = 0;
+  writeIfDue(true);
+}
+
+std::string RunProgress::render() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return renderLocked();
+}
+
+std::string RunProgress::renderLocked() {
+  uint64_t now = platform::tickCountMs();
+  uint64_t sendingMs = firstSendMs_ == 0 ? 0 : now - firstSendMs_;
+  report_.rate = sendingMs == 0 ? 0 : report_.bytesSent * 1000 / sendingMs;
+  report_.elapsedMs = now - startedMs_;
+  std::string out;
+  ZR::CXmlWriter xml(out, true);
+  xml.declaration();
+  xml.startElement("progress");
+  xml.attribute("state", report_.state);
+  if (report_.state != "running") xml.attribute("exitCode", std::to_string(report_.exitCode));
+  xml.attribute("started", std::to_string(report_.startedUnix));
+  xml.attribute("updated", std::to_string(platform::unixTimeSeconds()));
+  xml.attribute("elapsedMs", std::to_string(report_.elapsedMs));
+  xml.startElement("deletions");
+  xml.attribute("toDo", std::to_string(report_.deletionsToDo));
+  xml.attribute("done", std::to_string(report_.deletionsDone));
+  xml.endElement();
+  xml.startElement("files");
+  for (const Count& count : kFileCounts) xml.attribute(count.name, std::to_string(report_.*count.field));
+  xml.endElement();
+  if (!report_.currentPath.empty()) {
+    xml.startElement("current");
+    xml.attribute("path", report_.currentPath);
+    xml.attribute("size", std::to_string(report_.currentSize));
+    xml.attribute("sent", std::to_string(std::min(report_.currentSent, report_.currentSize)));
+    xml.endElement();
+  }
+  for (const auto& [path, reason] : report_.errors) {
+    xml.startElement("error");
+    xml.attribute("path", path);
+    xml.attribute("reason", reason);
+    xml.endElement();
+  }
+  xml.finish();
+  return out;
+}
+
+// Not durable: a power cut may lose an update, never half of one.
+void RunProgress::writeIfDue(bool force) {
+  if (folder_.empty()) return;
+  uint64_t now = platform::tickCountMs();
+  if (!force && written_ && now - lastWriteMs_ < writeIntervalMs_) return;
+  std::string error;
+  ZR::CFileUtils::writeFileAtomically(file(), renderLocked(), error, false);
+  lastWriteMs_ = now;
+  written_ = true;
+}
+
+bool readProgress(const std::string& file, ProgressReport& report) {
+  std::string error;
+  std::unique_ptr<ZR::CXmlElement> root(ZR::CXmlBuilder::fileToDocument(file, error));
+  if (!root || root->getName() != "progress") return false;
+  report = ProgressReport();
+  report.state = text(root.get(), "state");
+  report.exitCode = ZR::CNumberText::toInt32(text(root.get(), "exitCode"));
+  report.startedUnix = number(root.get(), "started");
+  report.elapsedMs = number(root.get(), "elapsedMs");
+  const ZR::CXmlElement* deletions = root->getChild("deletions");
+  report.deletionsToDo = number(deletions, "toDo");
+  report.deletionsDone = number(deletions, "done");
+  const ZR::CXmlElement* files = root->getChild("files");
+  for (const Count& count : kFileCounts) report.*count.field = number(files, count.name);
+  const ZR::CXmlElement* current = root->getChild("current");
+  report.currentPath = text(current, "path");
+  report.currentSize = number(current, "size");
+  report.currentSent = number(current, "sent");
+  for (size_t i = 0; i < root->getChildCount(); ++i) {
+    const ZR::CXmlElement* child = root->getChild(i);
+    if (child->getName() == "error") report.errors.emplace_back(text(child, "path"), text(child, "reason"));
+  }
+  return true;
+}
+
+}  // namespace velkan

@@ -1,0 +1,94 @@
+// The progress of one velkan run, for the status page and cacheagent: the
+// run's state, the deletions and files to do and done, bytes sent, the
+// file being sent and the last failures with their files. It is kept in
+// memory and written as one small XML file beside the status files
+// (cs_progress.xml), whole (temporary file, then rename), at most twice a
+// second while the run goes on and once more when it ends:
+//
+//   <progress state="running|finished|failed|interrupted" exitCode="0"
+//             started="UNIX" updated="UNIX" elapsedMs="N">
+//     <deletions toDo="N" done="N"/>
+//     <files toDo="N" done="N" uploaded="N" failed="N" bytesToDo="N"
+//            bytesDone="N" bytesUploaded="N" bytesStored="N" bytesSent="N" rate="BYTES/S"/>
+//     <current path="c:\..." size="N" sent="N"/>        (while a file is sent)
+//     <error path="c:\..." reason="..."/> ...           (the last 20)
+//   </progress>
+//
+// bytesToDo and bytesDone count the origin files; bytesUploaded the
+// origins of the files stored, bytesStored what was stored of them (after
+// preparation); bytesSent every attachment byte sent, failed ones too.
+#pragma once
+
+#include <cstdint>
+#include <mutex>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace velkan {
+
+constexpr const char* kProgressFileName = "cs_progress.xml";
+
+// What the file holds.
+struct ProgressReport {
+  std::string state = "running";  // running, finished, failed, interrupted
+  int exitCode = 0;               // when not running
+  uint64_t startedUnix = 0;
+  uint64_t elapsedMs = 0;
+  uint64_t deletionsToDo = 0, deletionsDone = 0;
+  uint64_t filesToDo = 0, filesDone = 0, filesUploaded = 0, filesFailed = 0;
+  uint64_t bytesToDo = 0, bytesDone = 0, bytesUploaded = 0, bytesStored = 0, bytesSent = 0, rate = 0;
+  std::string currentPath;  // empty: no file is being sent
+  uint64_t currentSize = 0, currentSent = 0;
+  std::vector<std::pair<std::string, std::string>> errors;  // path, reason; oldest first
+};
+
+// False when the file is missing or not a progress document.
+bool readProgress(const std::string& file, ProgressReport& report);
+
+// Keeps a run's report and writes it. Thread-safe.
+class RunProgress {
+ public:
+  enum class State { Running, Finished, Failed, Interrupted };
+
+  // `folder` holds the file; empty: nothing is written. With
+  // `writeIntervalMs` 0 every change is written at once.
+  explicit RunProgress(std::string folder, uint32_t writeIntervalMs = 500);
+  RunProgress(const RunProgress&) = delete;
+  RunProgress& operator=(const RunProgress&) = delete;
+
+  void planDeletions(uint64_t count);
+  void deletionDone();
+  // Adds files (and their origin bytes) to what the run is to upload.
+  void planFiles(uint64_t count, uint64_t bytes);
+  void uploadStarted(const std::string& path, uint64_t sentSize);
+  void bytesSent(uint64_t count);
+  // `failure` empty: stored. Otherwise why not (it becomes an error entry).
+  void uploadEnded(const std::string& path, uint64_t originSize, uint64_t sentSize, const std::string& failure);
+  // A failure that is not an upload of its own (a file skipped before it
+  // was queued).
+  void failure(const std::string& path, const std::string& reason);
+  // The run's end; written at once.
+  void finish(State state, int exitCode);
+
+  std::string file() const;
+  // The document as it would be written now.
+  std::string render();
+
+ private:
+  void addFailure(const std::string& path, const std::string& reason);
+  // Writes when the interval has passed (or `force`). REQUIRES: mutex_ held.
+  void writeIfDue(bool force);
+  std::string renderLocked();
+
+  std::mutex mutex_;
+  std::string folder_;
+  uint32_t writeIntervalMs_;
+  uint64_t startedMs_;
+  uint64_t lastWriteMs_ = 0;
+  bool written_ = false;
+  uint64_t firstSendMs_ = 0;
+  ProgressReport report_;
+};
+
+}  // namespace velkan
