@@ -1,0 +1,77 @@
+#include "agent/restore.h"
+
+#include <gtest/gtest.h>
+#include <zlib.h>
+
+#include "agent/gunzip.h"
+
+namespace {
+
+#ifdef _WIN32
+constexpr const char* kSep = "\\";
+#else
+constexpr const char* kSep = "/";
+#endif
+
+TEST(SafeRelativePath, KeepsRestoredFilesInsideTheTarget) {
+  const std::string folder = "c:\\home\\ann";
+  struct Case {
+    const char* remote;
+    std::string expected;  // empty: refused
+  } cases[] = {
+      {"c:\\home\\ann\\a.txt", "a.txt"},
+      {"c:\\home\\ann\\docs\\sp ace\\caf\xC3\xA9.txt", std::string("docs") + kSep + "sp ace" + kSep + "caf\xC3\xA9.txt"},
+      {"c:\\home\\ann\\..\\bob\\diary.txt", ""},
+      {"c:\\home\\ann\\docs\\..\\..\\x", ""},
+      {"c:\\home\\ann\\.\\a.txt", ""},
+      {"c:\\home\\ann\\d:\\x.txt", ""},
+      {"c:\\home\\ann\\\\etc\\passwd", ""},
+      {"c:\\home\\ann/../../etc/passwd", ""},
+      {"c:\\home\\anna\\a.txt", ""},  // beside the folder, not below it
+      {"c:\\home\\ann", ""},
+      {"c:\\home\\ann\\", ""},
+  };
+  for (const Case& c : cases) EXPECT_EQ(agent::safeRelativePath(c.remote, folder), c.expected) << c.remote;
+}
+
+std::string gzipped(const std::string& text) {
+  z_stream z{};
+  deflateInit2(&z, 6, Z_DEFLATED, 16 + MAX_WBITS, 8, Z_DEFAULT_STRATEGY);
+  std::string out(deflateBound(&z, text.size()) + 64, '\0');
+  z.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(text.data()));
+  z.avail_in = static_cast<uInt>(text.size());
+  z.next_out = reinterpret_cast<Bytef*>(out.data());
+  z.avail_out = static_cast<uInt>(out.size());
+  deflate(&z, Z_FINISH);
+  out.resize(z.total_out);
+  deflateEnd(&z);
+  return out;
+}
+
+// Feeds the data in pieces of `piece` bytes; the output, or "!" + error.
+std::string inflateAll(const std::string& data, size_t piece, uint64_t limit) {
+  agent::Gunzip gunzip(limit);
+  std::string out;
+  for (size_t at = 0; at < data.size(); at += piece) {
+    if (!gunzip.feed(data.data() + at, std::min(piece, data.size() - at), out)) return "!" + gunzip.error();
+  }
+  return gunzip.complete() ? out : "!incomplete";
+}
+
+TEST(Gunzip, InflatesMembersInAnyPiecesAndRefusesDamageAndBombs) {
+  std::string first(300000, 'a'), second = "second member\n";
+  std::string twoMembers = gzipped(first) + gzipped(second);
+  for (size_t piece : {size_t{1}, size_t{7}, size_t{1024}, twoMembers.size()}) {
+    EXPECT_EQ(inflateAll(twoMembers, piece, 1 << 20), first + second) << piece;
+  }
+  EXPECT_EQ(inflateAll(gzipped(""), 1024, 0), "");
+  EXPECT_EQ(inflateAll(twoMembers.substr(0, twoMembers.size() - 5), 1024, 1 << 20), "!incomplete");
+  std::string damaged = twoMembers;
+  damaged[20] = static_cast<char>(damaged[20] ^ 0x55);
+  EXPECT_EQ(inflateAll(damaged, 1024, 1 << 20).substr(0, 1), "!");
+  EXPECT_EQ(inflateAll("plain text, not gzip", 1024, 1 << 20).substr(0, 1), "!");
+  // Inflating beyond what the original had stops at once.
+  EXPECT_EQ(inflateAll(twoMembers, 1024, 1000).substr(0, 1), "!");
+}
+
+}  // namespace
