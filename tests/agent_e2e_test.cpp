@@ -1,0 +1,266 @@
+// cacheagent as a user runs it, against cachemanager-local: backups of a
+// tree with awkward names, a large file, links and pipes; changes and a
+// second backup; check; restore into a fresh folder compared byte for byte;
+// a service that is down; a dry run; the deletion guard; and backups killed
+// at random moments and started again.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <map>
+#include <random>
+
+#include "platform/clock.h"
+#include "platform/env.h"
+#include "tests/image_fixtures.h"
+#include "tests/local_service_fixture.h"
+#include "tests/velkan_fixture.h"
+
+#ifndef _WIN32
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
+
+namespace {
+
+using testsupport::readFile;
+using testsupport::writeFile;
+
+constexpr const char* kNames[] = {"docs/report.txt", "docs/with space/caf\xC3\xA9 \xE6\x97\xA5\xE6\x9C\xAC.txt",
+                                  "docs/empty.txt", "music/song.mp3", "bin/tool.exe"};
+
+int settingOf(const char* name, int fallback) {
+  const char* text = std::getenv(name);
+  return text && *text ? std::atoi(text) : fallback;
+}
+
+std::string pseudoRandom(size_t size, unsigned seed) {
+  std::mt19937 generator(seed);
+  std::string out(size, '\0');
+  for (char& c : out) c = static_cast<char>(generator() & 0xFF);
+  return out;
+}
+
+class Agent : public testsupport::VelkanFixture {
+ protected:
+  void SetUp() override {
+    VelkanFixture::SetUp();
+    writeFile(home(kNames[0]), std::string(20000, 'r'));
+    writeFile(home(kNames[1]), "caf\xC3\xA9\n");
+    writeFile(home(kNames[2]), "");
+    writeFile(home(kNames[3]), pseudoRandom(300000, 1));
+    writeFile(home(kNames[4]), pseudoRandom(50000, 2));
+  }
+  // The shared configuration with an agent section watching home/ann.
+  void configureAgent(const std::string& server, const std::string& agentAttributes = "") {
+    configure(server, "", "");
+    std::string text = readFile(dir_.file("cfg.xml"));
+    std::string section = "<agent workFolder='" + dir_.file("work") + "' " + agentAttributes + "><watch path='" +
+                          home() + "'><exclude pattern='*.tmp'/></watch></agent>";
+    text.insert(text.find("</CachingPolicyEngineConfiguration>"), section);
+    writeFile(dir_.file("cfg.xml"), text);
+  }
+  platform::ProcessResult agent(const std::vector<std::string>& arguments) {
+    std::vector<std::string> argv = {CACHEAGENT_PATH};
+    argv.insert(argv.end(), arguments.begin(), arguments.end());
+    return runProgram(argv);
+  }
+  platform::ProcessResult backup(const std::vector<std::string>& extra = {}) {
+    std::vector<std::string> arguments = {"backup", dir_.file("cfg.xml")};
+    arguments.insert(arguments.end(), extra.begin(), extra.end());
+    return agent(arguments);
+  }
+  std::string explain(const platform::ProcessResult& run) {
+    return run.standardOutput + run.standardError + readFile(dir_.file("logs/velkan.log"));
+  }
+  // Every file of the home tree below `folder` (names relative to it) with its bytes.
+  std::map<std::string, std::string> filesOf(const std::string& folder) {
+    std::map<std::string, std::string> out;
+    std::vector<platform::DirectoryEntry> entries;
+    std::vector<std::string> pending = {""};
+    while (!pending.empty()) {
+      std::string relative = pending.back();
+      pending.pop_back();
+      entries.clear();
+      platform::Env::defaultEnv()->scanDirectory(relative.empty() ? folder : folder + "/" + relative, &entries);
+      for (const auto& entry : entries) {
+        std::string name = relative.empty() ? entry.name : relative + "/" + entry.name;
+        if (entry.kind == platform::DirectoryEntry::Kind::Directory) pending.push_back(name);
+        if (entry.kind == platform::DirectoryEntry::Kind::File) out[name] = readFile(folder + "/" + name);
+      }
+    }
+    return out;
+  }
+};
+
+TEST_F(Agent, BackupChangeBackupCheckAndRestoreGiveBackEveryFile) {
+  const size_t bigMb = static_cast<size_t>(settingOf("ZR_AGENT_BIG_MB", 200));
+  writeFile(home("video/big.bin"), pseudoRandom(bigMb << 20, 3));
+  testsupport::writeJpeg(home("pics/photo.jpg"), 1600, 1200);
+  writeFile(home("docs/scratch.tmp"), "left out");
+#ifndef _WIN32
+  ASSERT_EQ(::symlink("../docs", home("docs/loop").c_str()), 0);
+  ASSERT_EQ(::mkfifo(home("pipe").c_str(), 0600), 0);
+#endif
+  testsupport::RunningService service;
+  configureAgent(service.server());
+
+  auto first = backup();
+  ASSERT_EQ(first.exitCode, 0) << explain(first);
+  EXPECT_NE(first.standardOutput.find("uploaded: 7 of 7 files"), std::string::npos) << first.standardOutput;
+  EXPECT_EQ(stored(service).size(), 7u);
+  auto check = agent({"check", dir_.file("cfg.xml")});
+  EXPECT_EQ(check.exitCode, 0) << check.standardOutput;
+
+  writeFile(home(kNames[0]), std::string(30000, 's'));
+  platform::setModifiedTime(home(kNames[0]), 1700000000);
+  platform::Env::defaultEnv()->removeFile(home(kNames[4]));
+  writeFile(home("docs/new.txt"), "new");
+  check = agent({"check", dir_.file("cfg.xml")});
+  EXPECT_EQ(check.exitCode, 1);
+  for (const char* group : {"missing from the cache: 1", "changed since they were cached: 1", "only in the cache: 1"}) {
+    EXPECT_NE(check.standardOutput.find(group), std::string::npos) << check.standardOutput;
+  }
+
+  auto second = backup();
+  ASSERT_EQ(second.exitCode, 0) << explain(second);
+  EXPECT_NE(second.standardOutput.find("to upload: 2 files (1 new, 1 changed)"), std::string::npos)
+      << second.standardOutput;
+  check = agent({"check", dir_.file("cfg.xml")});
+  EXPECT_EQ(check.exitCode, 0) << check.standardOutput;
+
+  auto restore = agent({"restore", dir_.file("cfg.xml"), logical(), dir_.file("restored")});
+  ASSERT_EQ(restore.exitCode, 0) << explain(restore);
+  EXPECT_NE(restore.standardOutput.find("1 of them are pictures"), std::string::npos) << restore.standardOutput;
+  std::map<std::string, std::string> original = filesOf(home()), restored = filesOf(dir_.file("restored"));
+  original.erase("docs/scratch.tmp");
+  ASSERT_TRUE(restored.count("pics/photo.jpg"));
+  EXPECT_LT(restored["pics/photo.jpg"].size(), original["pics/photo.jpg"].size());  // kept as stored: scaled
+  original.erase("pics/photo.jpg");
+  restored.erase("pics/photo.jpg");
+  EXPECT_TRUE(original == restored) << "restored files differ from the originals";
+  platform::FileInfo before, after;
+  ASSERT_TRUE(platform::Env::defaultEnv()->getFileInfo(home(kNames[0]), &before));
+  ASSERT_TRUE(platform::Env::defaultEnv()->getFileInfo(dir_.file("restored/docs/report.txt"), &after));
+  EXPECT_EQ(after.modifiedUnixSeconds, before.modifiedUnixSeconds);
+
+  // Never over a file that is there, unless asked.
+  writeFile(dir_.file("restored/docs/report.txt"), "mine");
+  restore = agent({"restore", dir_.file("cfg.xml"), logical("docs"), dir_.file("restored/docs")});
+  EXPECT_EQ(restore.exitCode, 1);
+  EXPECT_EQ(readFile(dir_.file("restored/docs/report.txt")), "mine");
+  restore = agent({"restore", dir_.file("cfg.xml"), logical("docs"), dir_.file("restored/docs"), "--overwrite"});
+  EXPECT_EQ(restore.exitCode, 0) << explain(restore);
+  EXPECT_EQ(readFile(dir_.file("restored/docs/report.txt")), std::string(30000, 's'));
+}
+
+TEST_F(Agent, AServiceThatIsDownEndsWithoutTouchingTheSnapshots) {
+  configureAgent("127.0.0.1:1");
+  writeFile(dir_.file("cache.xml"), "<cache-content/>");
+  auto run = backup();
+  EXPECT_EQ(run.exitCode, 4) << explain(run);
+  EXPECT_NE(run.standardError.find("127.0.0.1:1"), std::string::npos) << run.standardError;
+  EXPECT_EQ(readFile(dir_.file("cache.xml")), "<cache-content/>");
+  EXPECT_FALSE(testsupport::fileExists(dir_.file("dir.xml")));
+  EXPECT_EQ(agent({"cache-snapshot", dir_.file("cfg.xml")}).exitCode, 4);
+  EXPECT_EQ(readFile(dir_.file("cache.xml")), "<cache-content/>");
+}
+
+TEST_F(Agent, ADryRunTellsWhatWouldBeDoneAndDoesNothing) {
+  testsupport::RunningService service;
+  configureAgent(service.server());
+  auto run = backup({"--dry-run"});
+  ASSERT_EQ(run.exitCode, 0) << explain(run);
+  EXPECT_NE(run.standardOutput.find("to upload: 5 files (5 new, 0 changed)"), std::string::npos) << run.standardOutput;
+  EXPECT_NE(run.standardOutput.find(logical("docs\\report.txt")), std::string::npos) << run.standardOutput;
+  EXPECT_TRUE(stored(service).empty());
+}
+
+TEST_F(Agent, ABackupThatWouldDeleteMostOfTheCacheWaitsForPermission) {
+  testsupport::RunningService service;
+  configureAgent(service.server());
+  ASSERT_EQ(backup().exitCode, 0);
+  for (int i = 1; i < 5; ++i) platform::Env::defaultEnv()->removeFile(home(kNames[i]));
+  auto refused = backup();
+  EXPECT_EQ(refused.exitCode, 7) << explain(refused);
+  EXPECT_NE(refused.standardError.find("would delete 4 files"), std::string::npos) << refused.standardError;
+  EXPECT_NE(refused.standardError.find("--allow-deletions"), std::string::npos);
+  EXPECT_EQ(stored(service).size(), 5u);
+  auto allowed = backup({"--allow-deletions"});
+  EXPECT_EQ(allowed.exitCode, 0) << explain(allowed);
+  EXPECT_EQ(stored(service).size(), 1u);
+}
+
+TEST_F(Agent, CommandLineAndConfigurationMistakesAreNamed) {
+  struct Case {
+    std::vector<std::string> arguments;
+    int exitCode;
+    const char* says;
+  } cases[] = {
+      {{}, 2, "no command"},
+      {{"restore", dir_.file("cfg.xml")}, 2, "takes 2 arguments"},
+      {{"backup", dir_.file("cfg.xml"), "--cpu", "abc"}, 2, "--cpu"},
+      {{"backup", dir_.file("cfg.xml"), "--force"}, 2, "--force"},
+      {{"frobnicate", dir_.file("cfg.xml")}, 2, "frobnicate"},
+      {{"scan", dir_.file("missing.xml")}, 3, "missing.xml"},
+  };
+  configureAgent("127.0.0.1:1");
+  for (const Case& c : cases) {
+    auto run = agent(c.arguments);
+    EXPECT_EQ(run.exitCode, c.exitCode) << c.says;
+    EXPECT_NE(run.standardError.find(c.says), std::string::npos) << run.standardError;
+  }
+  auto help = agent({"--help"});
+  EXPECT_EQ(help.exitCode, 0);
+  EXPECT_NE(help.standardOutput.find("restore CONFIG REMOTE_FOLDER TARGET_FOLDER"), std::string::npos);
+  platform::Env::defaultEnv()->removeTree(home());
+  auto missing = agent({"backup", dir_.file("cfg.xml")});
+  EXPECT_NE(missing.exitCode, 0);
+}
+
+#ifndef _WIN32
+// Ends the program outright after `ms` milliseconds, its children with it.
+std::vector<std::string> killAfter(int ms) {
+  char seconds[32];
+  std::snprintf(seconds, sizeof seconds, "%.3fs", ms / 1000.0);
+  return {"/usr/bin/timeout", "-s", "KILL", seconds};
+}
+
+TEST_F(Agent, BackupsKilledAtRandomMomentsEndLikeAnUndisturbedOne) {
+  const int cycles = settingOf("ZR_KILL_CYCLES", 4);
+  for (int i = 0; i < 30; ++i) writeFile(home("many/f" + std::to_string(i) + ".txt"), pseudoRandom(40000, 10 + i));
+  std::map<std::string, std::string> reference;
+  int64_t undisturbedMs = 0;
+  {
+    testsupport::RunningService undisturbed;
+    configureAgent(undisturbed.server());
+    uint64_t started = platform::tickCountMs();
+    ASSERT_EQ(backup().exitCode, 0);
+    undisturbedMs = static_cast<int64_t>(platform::tickCountMs() - started);
+    for (const auto& file : undisturbed.service().store().filesUnder(logical())) {
+      reference[file.path] = readFile(undisturbed.service().store().contentPath(file.path));
+    }
+  }
+  std::mt19937 random(static_cast<unsigned>(settingOf("ZR_RESILIENCE_SEED", 7)));
+  int killed = 0;
+  for (int cycle = 0; cycle < cycles; ++cycle) {
+    platform::Env::defaultEnv()->removeFile(dir_.file("cabinet.db"));
+    testsupport::RunningService service;
+    configureAgent(service.server());
+    int afterMs = std::uniform_int_distribution<int>(0, static_cast<int>(undisturbedMs))(random);
+    std::vector<std::string> argv = killAfter(afterMs);
+    argv.insert(argv.end(), {CACHEAGENT_PATH, "backup", dir_.file("cfg.xml")});
+    killed += runProgram(argv).terminatedBySignal == 9;
+    auto again = backup();
+    ASSERT_EQ(again.exitCode, 0) << "cycle " << cycle << " killed at " << afterMs << " ms: " << explain(again);
+    std::map<std::string, std::string> now;
+    for (const auto& file : service.service().store().filesUnder(logical())) {
+      now[file.path] = readFile(service.service().store().contentPath(file.path));
+    }
+    ASSERT_TRUE(now == reference) << "cycle " << cycle << " killed at " << afterMs << " ms";
+  }
+  std::printf("cacheagent kill/restart: %d cycles, %d killed mid-run\n", cycles, killed);
+}
+#endif
+
+}  // namespace
