@@ -147,12 +147,16 @@ platform::Status CacheService::listFolder(const std::string& folder, std::vector
       [&](velkan::CSoapSession& session, const std::string& key) { return session.getStoreContentsForPath(key, folder); },
       text);
   if (!status) return status;
-  ListingReader reader(files);
-  if (platform::Status parsed = ZR::CXmlReader::parseText(text, reader); !parsed) {
+  if (platform::Status parsed = readListing(text, files); !parsed) {
     return platform::Status::syntaxError("the listing of " + folder + " from " + server_ +
                                          " is not readable XML: " + parsed.message());
   }
   return platform::Status::ok();
+}
+
+platform::Status readListing(const std::string& text, std::vector<CachedFile>& files) {
+  ListingReader reader(files);
+  return ZR::CXmlReader::parseText(text, reader);
 }
 
 platform::Status CacheService::metadata(const std::string& path, std::string& text) {

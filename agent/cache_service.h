@@ -65,6 +65,10 @@ class CacheService {
   std::unique_ptr<velkan::CacheManagerCalls> calls_;
 };
 
+// The files of a listing document (<contents><file path size
+// origin-size origin-modified/>...), appended to `files`.
+platform::Status readListing(const std::string& text, std::vector<CachedFile>& files);
+
 // The cache content snapshot of the listed files: each one cached (state
 // 1) with its stored size and the origin values the uploader gave, so that
 // an unchanged file compares equal to its directory entry. Folders are not

@@ -7,6 +7,7 @@
 #include "agent/backup.h"
 #include "agent/exit_codes.h"
 #include "agent/restore.h"
+#include "bindings/zrcore/config.h"
 #include "bindings/zrcore/log.h"
 #include "bindings/zrcore/string_utils.h"
 
@@ -144,6 +145,9 @@ int runCacheAgent(const std::vector<std::string>& arguments) {
     std::fprintf(stderr, "cacheagent: %s\n", loaded.message().c_str());
     return kExitConfiguration;
   }
+  // The log goes where the configuration's <logging> puts dornik's and
+  // velkan's (the work folder when it names none).
+  ZR::CConfigManager::initialize(1, config.configurationPath, false);
   ZR::CLogManager::initialize("cacheagent", config.workFolder);
   return dispatch(command, config);
 }

@@ -51,9 +51,10 @@ config() {  # work folder, tree
   <cacheManagerClient server="$ADDRESS"><accessDocument path="$1/auth.xml"/><actionset path="$1/actions.xml"/>
     <CompressionWait value="0"/><transcodedFolder path="$1/transcoded"/></cacheManagerClient>
   <logging folder="$1/logs" level="warning"/><cabinet path="$1/cabinet.db"/>
+  <agent workFolder="$1"><watch path="$2"/></agent>
 </CachingPolicyEngineConfiguration>
 XML
-  python3 scripts/snapshot.py dir-content "$2" "$1/drive" "$1/dir.xml"
+  "$BUILD/agent/cacheagent" scan "$1/cfg.xml" > /dev/null
   "$BUILD/engine/dornik" "$1/cfg.xml"
 }
 

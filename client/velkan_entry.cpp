@@ -84,7 +84,7 @@ int refuseConfiguration(const std::string& path) {
 }  // namespace
 
 int runClient(const std::string& configurationPath) {
-  RunProgress progress(kStatusFolder);
+  RunProgress progress(kStatusFolder, 500, ZR::CLogManager::instance());
   int code = runClient(configurationPath, &progress);
   progress.finish(code == 0 ? RunProgress::State::Finished : RunProgress::State::Failed, code);
   return code;

@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
 # The main job, start to end on one machine: installs the dependencies,
 # builds, starts cachemanager-local on loopback with a fresh store, makes a
-# sample folder tree, runs dornik (action set) and velkan (uploads), changes
-# and deletes files, runs both again, and sums up. Everything lives in
-# demo-run/.
+# sample folder tree and backs it up with cacheagent (scan, cache listing,
+# dornik, velkan), changes and deletes files, backs up again, checks the
+# cache against the folder, restores it into a fresh folder and compares.
+# Everything lives in demo-run/.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/install-deps.sh
@@ -12,7 +13,7 @@ ROOT="$PWD"
 BIN="$ROOT/build"
 RUN="$ROOT/demo-run"
 rm -rf "$RUN"
-mkdir -p "$RUN/drive/home/ann" "$RUN/status" "$RUN/logs"
+mkdir -p "$RUN/drive/home/ann" "$RUN/logs"
 cp -r www "$RUN/www"
 export VELKAN_DRIVE_C="$RUN/drive"
 export ZR_IPC_NAMESPACE="demo-$$"
@@ -45,8 +46,7 @@ ADDRESS=$(sed -n 's/^listening on //p' "$RUN/service.out")
 echo "listening on $ADDRESS"
 echo "<agent>ann's workstation</agent>" > "$RUN/accessdocument.xml"
 
-config() {  # the client's action set
-  cat > "$RUN/cachingpolicyengine.xml" <<XML
+cat > "$RUN/cachingpolicyengine.xml" <<XML
 <CachingPolicyEngineConfiguration>
   <policyEngine>
     <dircontent value="$RUN/dircontent.xml"/>
@@ -55,61 +55,47 @@ config() {  # the client's action set
   </policyEngine>
   <cacheManagerClient server="$ADDRESS">
     <accessDocument path="$RUN/accessdocument.xml"/>
-    <actionset path="$1"/>
-    <outputFile path="$RUN/contents.xml"/>
+    <actionset path="$RUN/actionset.xml"/>
     <CompressionWait value="0"/>
     <transcodedFolder path="$RUN/transcoded"/>
   </cacheManagerClient>
   <logging folder="$RUN/logs"/>
   <cabinet path="$RUN/cabinet.db"/>
+  <agent workFolder="$RUN">
+    <watch path="$HOME_DIR"><exclude pattern="*.tmp"/></watch>
+  </agent>
 </CachingPolicyEngineConfiguration>
 XML
-}
+AGENT="$BIN/agent/cacheagent"
+CONFIG="$RUN/cachingpolicyengine.xml"
 
-run_once() {  # label
-  echo "== $1: dornik"
-  python3 scripts/snapshot.py dir-content "$HOME_DIR" "$RUN/drive" "$RUN/dircontent.xml"
-  config "$RUN/actionset.xml"
-  "$BIN/engine/dornik" "$RUN/cachingpolicyengine.xml"
-  python3 - "$RUN/actionset.xml" <<'PY'
-import sys, xml.etree.ElementTree as ET
-root = ET.parse(sys.argv[1]).getroot()
-for action in root:
-    print(f"  {action.get('name')}: {len(list(action))} entries")
-PY
-  echo "== $1: velkan"
-  (cd "$RUN" && "$BIN/client/velkan" "$RUN/cachingpolicyengine.xml") | grep -oE '(not uploaded|uploaded) c:.*' | sed 's/^/  /' \
-    | tee -a "$RUN/uploads.txt"
-  # What the cache holds now, for the next dornik run.
-  python3 scripts/snapshot.py action-set "$RUN/getcontents.xml" getContents 'c:\home\ann'
-  config "$RUN/getcontents.xml"
-  (cd "$RUN" && "$BIN/client/velkan" "$RUN/cachingpolicyengine.xml") > /dev/null
-  python3 scripts/snapshot.py cache-content "$RUN/contents.xml" "$RUN/cachecontent.xml"
-}
+echo "== first backup"
+"$AGENT" backup "$CONFIG"
 
-run_once "first run"
 echo "== changing the tree: one file edited, one deleted, one added"
 echo "version 2, longer than before" > "$HOME_DIR/Documents/changing.txt"
 rm "$HOME_DIR/Documents/old-notes.txt"
 echo "a new idea" > "$HOME_DIR/Documents/Projects/idea.txt"
-sleep 1
-run_once "second run"
+"$AGENT" check "$CONFIG" || true
+
+echo "== second backup"
+"$AGENT" backup "$CONFIG"
+
+echo "== check: does the cache hold what the folder holds?"
+"$AGENT" check "$CONFIG"
+
+echo "== restore into a fresh folder"
+"$AGENT" restore "$CONFIG" 'c:\home\ann' "$RUN/restored"
+differ=0
+while IFS= read -r -d '' file; do
+  relative="${file#"$HOME_DIR"/}"
+  case "$relative" in Pictures/*) continue ;; esac  # pictures come back as stored: scaled
+  cmp -s "$file" "$RUN/restored/$relative" || { echo "  differs: $relative"; differ=1; }
+done < <(find "$HOME_DIR" -type f -print0)
+[ "$differ" -eq 0 ] && echo "every restored file but the pictures equals its original, byte for byte"
 
 END=$(date +%s.%N)
-echo "== summary"
-python3 - "$RUN" "$START" "$END" <<'PY'
-import sys, xml.etree.ElementTree as ET
-run, start, end = sys.argv[1], float(sys.argv[2]), float(sys.argv[3])
-lines = open(f"{run}/uploads.txt").read().splitlines()
-uploaded = [l for l in lines if l.strip().startswith("uploaded ")]
-held = ET.parse(f"{run}/contents.xml").getroot().findall("file")
-before = sum(int(f.get("origin-size", 0)) for f in held)
-after = sum(int(f.get("size", 0)) for f in held)
-deletes = sum(len(list(a)) for a in ET.parse(f"{run}/actionset.xml").getroot() if a.get("name") == "delete")
-print(f"uploads over both runs: {len(uploaded)}; the cache now holds {len(held)} files")
-print(f"bytes before preparation: {before}, after (as stored): {after} ({100.0 * after / max(before, 1):.1f} %)")
-print(f"deletions in the second run: {deletes}")
-print(f"time taken: {end - start:.1f} s")
-PY
+echo "== done in $(awk -v s="$START" -v e="$END" 'BEGIN { printf "%.1f", e - s }') s"
 echo "status page: (cd $RUN && python3 -m http.server 8000) and open http://127.0.0.1:8000/www/index.html"
-echo "logs: $RUN/logs/dornik.log, $RUN/logs/velkan.log"
+echo "logs: $RUN/logs/dornik.log, $RUN/logs/velkan.log, $RUN/logs/cacheagent.log"
+[ "$differ" -eq 0 ]

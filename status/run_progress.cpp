@@ -4,6 +4,7 @@
 #include <memory>
 
 #include "bindings/zrcore/file.h"
+#include "bindings/zrcore/log.h"
 #include "bindings/zrcore/string_utils.h"
 #include "bindings/zrcore/xml_builder.h"
 #include "bindings/zrcore/xml_writer.h"
@@ -49,8 +50,8 @@ std::string text(const ZR::CXmlElement* element, const char* name) {
 
 }  // namespace
 
-RunProgress::RunProgress(std::string folder, uint32_t writeIntervalMs)
-    : folder_(std::move(folder)), writeIntervalMs_(writeIntervalMs), startedMs_(platform::tickCountMs()) {
+RunProgress::RunProgress(std::string folder, uint32_t writeIntervalMs, ZR::CLogger* log)
+    : folder_(std::move(folder)), writeIntervalMs_(writeIntervalMs), startedMs_(platform::tickCountMs()), log_(log) {
   report_.startedUnix = static_cast<uint64_t>(platform::unixTimeSeconds());
 }
 
@@ -178,7 +179,9 @@ void RunProgress::writeIfDue(bool force) {
   uint64_t now = platform::tickCountMs();
   if (!force && written_ && now - lastWriteMs_ < writeIntervalMs_) return;
   std::string error;
-  ZR::CFileUtils::writeFileAtomically(file(), renderLocked(), error, false);
+  bool stored = ZR::CFileUtils::writeFileAtomically(file(), renderLocked(), error, false);
+  if (!stored && !failing_ && log_) log_->warning("%s", ("status file " + file() + " not updated: " + error).c_str());
+  failing_ = !stored;
   lastWriteMs_ = now;
   written_ = true;
 }

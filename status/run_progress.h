@@ -25,6 +25,10 @@
 #include <utility>
 #include <vector>
 
+namespace ZR {
+class CLogger;
+}
+
 namespace velkan {
 
 constexpr const char* kProgressFileName = "cs_progress.xml";
@@ -52,8 +56,9 @@ class RunProgress {
   enum class State { Running, Finished, Failed, Interrupted };
 
   // `folder` holds the file; empty: nothing is written. With
-  // `writeIntervalMs` 0 every change is written at once.
-  explicit RunProgress(std::string folder, uint32_t writeIntervalMs = 500);
+  // `writeIntervalMs` 0 every change is written at once. A write that
+  // fails is said in `log` (when given), once until one succeeds again.
+  explicit RunProgress(std::string folder, uint32_t writeIntervalMs = 500, ZR::CLogger* log = nullptr);
   RunProgress(const RunProgress&) = delete;
   RunProgress& operator=(const RunProgress&) = delete;
 
@@ -87,6 +92,8 @@ class RunProgress {
   uint64_t startedMs_;
   uint64_t lastWriteMs_ = 0;
   bool written_ = false;
+  ZR::CLogger* log_;
+  bool failing_ = false;
   uint64_t firstSendMs_ = 0;
   ProgressReport report_;
 };

@@ -1,7 +1,7 @@
-// Listings for dornik made the way a user's scheduler makes them, in
-// process so that the end-to-end tests run alike on every system:
-// a directory snapshot of a tree, a cache snapshot from velkan's
-// getContents output, and one-action action sets.
+// Listings for dornik made as cacheagent makes them, in process so that the
+// end-to-end tests run alike on every system: a directory snapshot of a
+// tree, a cache snapshot from velkan's getContents output, and one-action
+// action sets.
 #pragma once
 
 #include <string>
@@ -15,8 +15,8 @@ namespace testsupport {
 void writeDirContent(const std::string& folder, const std::string& driveRoot, const std::string& out);
 
 // The cache content snapshot from what the service listed (`contents`,
-// velkan's output): every file cached (state 1) and the folders holding
-// them. A missing listing makes an empty snapshot.
+// velkan's output): every file cached (state 1). A missing listing makes
+// an empty snapshot.
 void writeCacheContent(const std::string& contents, const std::string& out);
 
 // An action set with one action, with a folder child when `path` is given.
