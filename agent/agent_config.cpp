@@ -15,14 +15,6 @@ namespace {
 
 constexpr const char* kRoot = "CachingPolicyEngineConfiguration";
 
-#ifdef _WIN32
-constexpr const char* kProgramSuffix = ".exe";
-constexpr char kSeparator = '\\';
-#else
-constexpr const char* kProgramSuffix = "";
-constexpr char kSeparator = '/';
-#endif
-
 bool isAbsolute(const std::string& path) {
   return (!path.empty() && (path[0] == '/' || path[0] == '\\')) || platform::hasDriveLetter(path);
 }
@@ -38,9 +30,10 @@ std::string withoutTrailingSeparators(std::string path) {
 // tree puts them (engine/dornik and client/velkan beside agent/).
 std::string findProgram(const std::string& name, const std::string& buildFolder) {
   std::string here = platform::executableFolder();
-  std::string beside = here + name + kProgramSuffix;
+  std::string file = platform::programFileName(name);
+  std::string beside = platform::joinPath(here, file);
   if (platform::env()->fileExists(beside)) return beside;
-  std::string built = here + ".." + kSeparator + buildFolder + kSeparator + name + kProgramSuffix;
+  std::string built = platform::joinPath(platform::joinPath(platform::joinPath(here, ".."), buildFolder), file);
   return platform::env()->fileExists(built) ? built : beside;
 }
 
@@ -139,17 +132,9 @@ std::string logicalOf(const std::string& path) {
   return withoutTrailingSeparators(logical);
 }
 
-std::string hostOf(const std::string& logical) {
-#ifdef _WIN32
-  return logical;
-#else
-  return platform::hostPath(logical);
-#endif
-}
-
 std::string AgentConfig::resolve(const std::string& path) const {
   if (path.empty()) return path;
-  if (platform::hasDriveLetter(path)) return hostOf(path);
+  if (platform::hasDriveLetter(path)) return platform::hostPath(path);
   return isAbsolute(path) ? path : platform::joinPath(workFolder, path);
 }
 

@@ -50,8 +50,6 @@ struct AgentConfig {
 // lower-case drive letter, no trailing separator. A host path is mapped
 // to its drive first (on Windows host paths are logical ones).
 std::string logicalOf(const std::string& path);
-// The file the host opens for a logical path.
-std::string hostOf(const std::string& logical);
 
 // Reads the file; an error names the file and what is wrong or missing.
 platform::Status loadAgentConfig(const std::string& path, AgentConfig& config);

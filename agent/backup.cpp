@@ -89,7 +89,7 @@ uint64_t sizeOnDisk(const std::vector<std::string>& paths) {
   uint64_t total = 0;
   for (const std::string& path : paths) {
     platform::FileInfo info;
-    if (platform::env()->getFileInfo(hostOf(path), &info)) total += info.size;
+    if (platform::env()->getFileInfo(platform::hostPath(path), &info)) total += info.size;
   }
   return total;
 }

@@ -13,12 +13,6 @@ namespace {
 
 using platform::DirectoryEntry;
 
-#ifdef _WIN32
-constexpr char kHostSeparator = '\\';
-#else
-constexpr char kHostSeparator = '/';
-#endif
-
 struct Pending {
   std::string host;
   std::string logical;
@@ -56,7 +50,7 @@ class FolderWalk {
 
  private:
   void visit(const Pending& parent, DirectoryEntry& entry) {
-    std::string host = parent.host + kHostSeparator + entry.name;
+    std::string host = platform::joinPath(parent.host, entry.name);
     if (!representable(entry.name)) {
       skip(host, "the name is not UTF-8 text a snapshot can carry", true);
       return;
@@ -80,10 +74,8 @@ class FolderWalk {
   }
 
   static bool representable(const std::string& name) {
-#ifndef _WIN32
-    // A backslash would be read back as a folder separator.
+    // A backslash would be read back as a folder separator (Windows names have none).
     if (name.find('\\') != std::string::npos) return false;
-#endif
     return ZR::CStringUtils::isXmlText(name);
   }
 

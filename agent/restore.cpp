@@ -27,12 +27,6 @@ constexpr int32_t kFetchBytes = 1 << 20;
 constexpr uint64_t kMaxInflateRatio = 1032;
 constexpr size_t kListedProblems = 20;
 
-#ifdef _WIN32
-constexpr char kHostSeparator = '\\';
-#else
-constexpr char kHostSeparator = '/';
-#endif
-
 int fail(int code, const std::string& message) {
   std::fprintf(stderr, "cacheagent: %s\n", message.c_str());
   return code;
@@ -157,7 +151,7 @@ std::string safeRelativePath(const std::string& remotePath, const std::string& r
     std::string part = rest.substr(start, i - start);
     // No climbing out, no drive, no absolute path, no empty part.
     if (part.empty() || part == "." || part == ".." || part.find(':') != std::string::npos) return "";
-    relative += (relative.empty() ? "" : std::string(1, kHostSeparator)) + part;
+    relative = relative.empty() ? part : platform::joinPath(relative, part);
     start = i + 1;
   }
   return relative;

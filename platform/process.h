@@ -11,6 +11,10 @@ namespace platform {
 // system cannot tell.
 std::string executableFolder();
 
+// The file name of a program called `name` on this system ("name.exe" on
+// Windows, "name" elsewhere).
+std::string programFileName(const std::string& name);
+
 // Full path of the running executable; empty when the system cannot tell.
 std::string executablePath();
 

@@ -22,6 +22,8 @@ std::string executablePath() {
   return n <= 0 ? std::string() : std::string(buf, static_cast<size_t>(n));
 }
 
+std::string programFileName(const std::string& name) { return name; }
+
 std::string executableFolder() {
   std::string path = executablePath();
   size_t slash = path.find_last_of('/');

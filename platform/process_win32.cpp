@@ -124,6 +124,8 @@ std::string executablePath() {
   return wideToUtf8(buffer);
 }
 
+std::string programFileName(const std::string& name) { return name + ".exe"; }
+
 std::string executableFolder() {
   std::string path = executablePath();
   size_t separator = path.find_last_of("\\/");
