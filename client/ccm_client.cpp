@@ -7,6 +7,7 @@
 #include "bindings/zrcore/config.h"
 #include "bindings/zrcore/log.h"
 #include "bindings/zrcore/thread.h"
+#include "bindings/zrcore/string_utils.h"
 #include "platform/clock.h"
 #include "service/ghost_content.h"
 #include "service/velkan_exceptions.h"
@@ -15,6 +16,9 @@ namespace velkan {
 namespace {
 
 constexpr int kIndexBatchMs = 500;
+// Transport failures in a row after which a service that answered before
+// counts as gone.
+constexpr int kTransportFailuresBeforeStop = 3;
 
 }  // namespace
 
@@ -44,6 +48,16 @@ void CCMClient::configure(const std::string& configurationPath) {
   resumedUploads_.clear();
   uploadsStopped_.store(false);
   storageFull_.store(false);
+  notUploaded_.store(0);
+  filesUploaded_.store(0);
+  consecutiveTransportFailures_.store(0);
+  serviceAnswered_.store(false);
+  {
+    std::lock_guard<std::mutex> lock(endMutex_);
+    firstNotUploaded_.clear();
+    earlyCode_ = 0;
+    earlyWhy_.clear();
+  }
   limits_.resetForRun();
   settings_ = ClientSettings();
   const ZR::CConfigManager* loaded = context_.configuration;
@@ -68,9 +82,58 @@ CacheManagerCalls& CCMClient::calls() {
   return *calls_;
 }
 
+void CCMClient::uploadEnded(const std::string& path, uint64_t originSize, uint64_t sentSize,
+                            const std::string& failure) {
+  if (failure.empty()) ++filesUploaded_;
+  if (!failure.empty()) noteNotUploaded(path, failure);
+  if (progress_) progress_->uploadEnded(path, originSize, sentSize, failure);
+}
+
+void CCMClient::noteNotUploaded(const std::string& path, const std::string& why) {
+  if (notUploaded_++ != 0) return;
+  std::lock_guard<std::mutex> lock(endMutex_);
+  firstNotUploaded_ = path + " (" + why + ")";
+}
+
+std::string CCMClient::firstNotUploaded() const {
+  std::lock_guard<std::mutex> lock(endMutex_);
+  return firstNotUploaded_;
+}
+
+void CCMClient::transportFailed(const CSoapException& e) {
+  int inARow = ++consecutiveTransportFailures_;
+  if (serviceAnswered_.load() && inARow < kTransportFailuresBeforeStop) return;
+  std::string detail = e.detail().empty() ? ZR::CStringUtils::rtrim(e.what(), " \t\r\n") : e.detail();
+  endEarly(kExitServiceUnreachable, "cannot reach the cache manager at " + settings_.server + ": " + detail);
+}
+
+void CCMClient::endEarly(int code, const std::string& why) {
+  {
+    std::lock_guard<std::mutex> lock(endMutex_);
+    if (earlyCode_ != 0) return;
+    earlyCode_ = code;
+    earlyWhy_ = why;
+  }
+  log_.error("%s", ("the run stops early: " + why).c_str());
+  stopUploads();
+}
+
+void CCMClient::throwIfEndedEarly() {
+  if (platform::interruptionRequested()) {
+    uint64_t planned = smallUploads_.size() + resumedUploads_.size() + largeUploads_.size();
+    endEarly(kExitInterrupted, "interrupted after " + std::to_string(filesUploaded_.load()) + " of " +
+                                   std::to_string(planned) + " files were uploaded and " +
+                                   std::to_string(deletionsDone_) + " of " + std::to_string(deleteList_.size()) +
+                                   " deletions done; the rest goes in the next run");
+  }
+  std::lock_guard<std::mutex> lock(endMutex_);
+  if (earlyCode_ != 0) throw CRunEndedEarly(earlyCode_, earlyWhy_);
+}
+
 void CCMClient::deleteFiles() {
   deletionsDone_ = 0;
   for (const std::string& path : deleteList_) {
+    if (platform::interruptionRequested()) return;
     checkLimits(0, true);
     deleteFile(path);
     context_.index->removeFileItem(path);

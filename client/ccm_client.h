@@ -12,11 +12,13 @@
 #include <atomic>
 #include <cstdint>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <vector>
 
 #include "bindings/cabinet/run_context.h"
 #include "client/client_settings.h"
+#include "client/run_ending.h"
 #include "client/session_key_store.h"
 #include "client/upload_file.h"
 #include "client/upload_limits.h"
@@ -94,13 +96,27 @@ class CCMClient : public ByteAccounting, public PreparationHost, public UploadHo
     limits_.accountBytes(count);
     if (progress_ && count > 0) progress_->bytesSent(static_cast<uint64_t>(count));
   }
+  bool transferAbandoned() override { return platform::interruptionRequested(); }
   void uploadStarted(const std::string& path, uint64_t sentSize) override {
     if (progress_) progress_->uploadStarted(path, sentSize);
   }
   void uploadEnded(const std::string& path, uint64_t originSize, uint64_t sentSize,
-                   const std::string& failure) override {
-    if (progress_) progress_->uploadEnded(path, originSize, sentSize, failure);
+                   const std::string& failure) override;
+  void preparationFailed(const std::string& path, const std::string& why) override {
+    uploadEnded(path, 0, 0, why);
   }
+  // A call that found no service, or no authentication file: the run
+  // stops early when the service was never reached or stays unreachable.
+  void transportFailed(const CSoapException& e) override;
+  void authenticationMissing(const std::string& why) override { endEarly(kExitNoAuthentication, why); }
+
+  // The run ends early with `code` and says why (the first call wins);
+  // nothing more is uploaded. Thread-safe.
+  void endEarly(int code, const std::string& why);
+  // Files of the run that were not uploaded, other than for a limit, and
+  // the first of them with its reason.
+  uint64_t notUploaded() const { return notUploaded_.load(); }
+  std::string firstNotUploaded() const;
   void countFile() override { limits_.countFile(); }
   void checkLimits(int32_t count, bool withDeleteTime) override { limits_.checkLimits(count, withDeleteTime); }
 
@@ -112,19 +128,22 @@ class CCMClient : public ByteAccounting, public PreparationHost, public UploadHo
   }
   static bool isErrorCode(const std::string& text) { return CacheManagerCalls::isErrorCode(text); }
   int uploadMetaData(const std::string& filePath, const std::string& metadata) override {
-    return calls().uploadMetaData(filePath, metadata);
+    return answered(calls().uploadMetaData(filePath, metadata));
   }
   int writeContentAsAttachment(const std::string& filePath, const std::string& localFile) override {
-    return calls().writeContentAsAttachment(filePath, localFile);
+    return answered(calls().writeContentAsAttachment(filePath, localFile));
   }
   int finalizeFile(const std::string& filePath, const std::string& metadata) override {
-    return calls().finalizeFile(filePath, metadata);
+    return answered(calls().finalizeFile(filePath, metadata));
   }
   int writeContentFromMemory(const std::string& filePath, const std::string& content) override {
-    return calls().writeContentFromMemory(filePath, content);
+    return answered(calls().writeContentFromMemory(filePath, content));
   }
   MemoryBudget* memoryBudget() override { return &memory_; }
-  void deleteFile(const std::string& filePath) { calls().deleteFile(filePath); }
+  void deleteFile(const std::string& filePath) {
+    calls().deleteFile(filePath);
+    answered(0);
+  }
   // Deletes the paths of the delete list in order, testing the limits
   // (delete time included) before each; a reached limit ends the loop
   // with CUploadLimitException. Each path leaves the file index after its
@@ -154,7 +173,8 @@ class CCMClient : public ByteAccounting, public PreparationHost, public UploadHo
   // Uploads end early once a limit is reached or the store is full: the
   // workers send and prepare nothing more in this run. Thread-safe.
   void stopUploads() override { uploadsStopped_.store(true); }
-  bool uploadsStopped() const override { return uploadsStopped_.load(); }
+  // Also once the run has been interrupted.
+  bool uploadsStopped() const override { return uploadsStopped_.load() || platform::interruptionRequested(); }
   void setStorageFull() override {
     storageFull_.store(true);
     stopUploads();
@@ -171,6 +191,21 @@ class CCMClient : public ByteAccounting, public PreparationHost, public UploadHo
   CacheManagerCalls& calls();
   void stopUploadsAtReachedLimit();
   void planProgress();
+  void runDeletions();
+  void warnDeletionsStopped(const std::exception& e);
+  // Throws CRunEndedEarly when the run was interrupted or ended early.
+  void throwIfEndedEarly();
+  bool endedEarly() const {
+    std::lock_guard<std::mutex> lock(endMutex_);
+    return earlyCode_ != 0 || platform::interruptionRequested();
+  }
+  // The service answered a call (whatever it said): it can be reached.
+  int answered(int code) {
+    consecutiveTransportFailures_.store(0);
+    serviceAnswered_.store(true);
+    return code;
+  }
+  void noteNotUploaded(const std::string& path, const std::string& why);
   void startWorkers();
   void stopWorkers();
 
@@ -194,6 +229,14 @@ class CCMClient : public ByteAccounting, public PreparationHost, public UploadHo
   CUploadLimits limits_;
   StatusFiles status_;
   RunProgress* progress_ = nullptr;
+  std::atomic<uint64_t> notUploaded_{0};
+  std::atomic<uint64_t> filesUploaded_{0};
+  std::atomic<int> consecutiveTransportFailures_{0};
+  std::atomic<bool> serviceAnswered_{false};
+  mutable std::mutex endMutex_;
+  std::string firstNotUploaded_;
+  int earlyCode_ = 0;
+  std::string earlyWhy_;
   MemoryBudget memory_{kPreparedInMemoryBytes};
   std::atomic<bool> uploadsStopped_{false};
   std::atomic<bool> storageFull_{false};

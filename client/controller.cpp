@@ -103,6 +103,7 @@ void CCMClient::onCreate(const dornik::Action& action) {
       // A file that is gone (or cannot be examined) is skipped; it is listed again next run.
       std::string why = ZR::CStringUtils::rtrim(e.what(), " \t\r\n");
       log_.warning("%s", ("skipped: " + why).c_str());
+      noteNotUploaded(entry.path, why);
       if (progress_) progress_->failure(entry.path, why);
     }
   }
@@ -130,26 +131,44 @@ void CCMClient::planProgress() {
 
 void CCMClient::processActions() {
   planProgress();
-  try {
-    deleteFiles();
-  } catch (const std::exception& e) {
-    // A reached limit or a failed call ends the deletions; uploads still run.
-    size_t undone = deleteList_.size() - deletionsDone_;
-    log_.warning("%s", ("deletions stopped: " + ZR::CStringUtils::rtrim(e.what(), " \t\r\n") + "; " +
-                        std::to_string(undone) + " of " + std::to_string(deleteList_.size()) +
-                        " deletions left undone")
-                           .c_str());
-  }
+  runDeletions();
   stopUploadsAtReachedLimit();
-  startWorkers();
-  updatePolicyStatus();
-  putTranscodeQueue(smallUploads_);
-  putTranscodeQueue(resumedUploads_);
-  putTranscodeQueue(largeUploads_);
-  stopWorkers();
+  if (!endedEarly()) {
+    startWorkers();
+    updatePolicyStatus();
+    putTranscodeQueue(smallUploads_);
+    putTranscodeQueue(resumedUploads_);
+    putTranscodeQueue(largeUploads_);
+    stopWorkers();
+  }
+  throwIfEndedEarly();
   if (storageFull()) {
     throw CCacheManagerSpaceLimitException("The cache manager's store is full; the remaining files were not uploaded.\n");
   }
+}
+
+// A reached limit or a failed call ends the deletions, with a warning; the
+// uploads still run, unless the service could not be reached at all or
+// there is no authentication file to log in with.
+void CCMClient::runDeletions() {
+  try {
+    deleteFiles();
+    return;
+  } catch (const CAuthenticationFileMissing& e) {
+    endEarly(kExitNoAuthentication, ZR::CStringUtils::rtrim(e.what(), " \t\r\n"));
+  } catch (const CSoapException& e) {
+    transportFailed(e);
+    warnDeletionsStopped(e);
+  } catch (const std::exception& e) {
+    warnDeletionsStopped(e);
+  }
+}
+
+void CCMClient::warnDeletionsStopped(const std::exception& e) {
+  size_t undone = deleteList_.size() - deletionsDone_;
+  log_.warning("%s", ("deletions stopped: " + ZR::CStringUtils::rtrim(e.what(), " \t\r\n") + "; " +
+                      std::to_string(undone) + " of " + std::to_string(deleteList_.size()) + " deletions left undone")
+                         .c_str());
 }
 
 void CCMClient::startWorkers() {
@@ -191,6 +210,7 @@ void CCMClient::stopUploadsAtReachedLimit() {
 
 void CCMClient::putTranscodeQueue(const std::vector<CUploadFile>& files) {
   for (const CUploadFile& file : files) {
+    if (uploadsStopped()) return;  // the workers would only drop it
     UploadItem item;
     item.object = file.path();
     item.objMime = file.mimeType();

@@ -5,23 +5,35 @@
 #include <string>
 #include <vector>
 
+#include "client/run_ending.h"
+
 namespace velkan {
 
-// Exit codes besides the service's own (errorCode() of the exception).
+// Exit codes besides the service's own (errorCode() of the exception); our
+// positive ones are in run_ending.h.
 constexpr int kExitUsage = -101;
 constexpr int kExitInitialisation = -1;
 constexpr int kExitStandardException = -102;
 constexpr int kExitUnknownException = -103;
 
-// Runs velkan with the arguments after the program name; returns the exit code.
+constexpr const char* kVelkanVersion = "1.0.0";
+
+// Runs velkan with the arguments after the program name; returns the exit
+// code. A run that ends with any other code than 0 says why on standard
+// error, in one line.
 int runVelkan(const std::vector<std::string>& arguments);
 
 class RunProgress;
 
-// One run of the client object with the exceptions mapped to exit codes;
-// its progress goes to status/cs_progress.xml, ended with the exit code.
-int runClient(const std::string& configurationPath);
-// The same, telling the progress to `progress` (may be null), which is not ended.
-int runClient(const std::string& configurationPath, RunProgress* progress);
+// How one run of the client object ended: the exit code, and for a person
+// what went wrong (empty for 0).
+struct RunEnding {
+  int code = 0;
+  std::string message;
+};
+
+// One run of the client object with the exceptions mapped to exit codes,
+// telling its progress to `progress` (may be null), which is not ended.
+RunEnding runClient(const std::string& configurationPath, RunProgress* progress);
 
 }  // namespace velkan

@@ -16,7 +16,14 @@ class FileLock {
   // Creates the file when needed and takes the lock without waiting. False
   // when another process (or another FileLock) holds it.
   bool tryLock(const std::string& path);
+  // The same, and notes `holder` (a text that names this process for a
+  // person) in a file beside the lock, "<path>.holder".
+  bool tryLock(const std::string& path, const std::string& holder);
   void release();
+
+  // What the process that holds the lock at `path` noted of itself; empty
+  // when nothing was noted.
+  static std::string holderOf(const std::string& path);
 
  private:
 #ifdef _WIN32

@@ -32,10 +32,12 @@ int CCPUBoundThread::run() {
     WorkItem item;
     transcodeQueue_.take(item);
     bool stop = isStopItem(item);
+    std::string object = stop ? "" : item["object"];
     try {
       prepareObject(std::move(item));
     } catch (const std::exception& e) {
       context_.log->error("%s", (std::string("CCPUBoundThread::run ") + e.what()).c_str());
+      host_.preparationFailed(object, ZR::CStringUtils::rtrim(e.what(), " \t\r\n"));
     }
     if (stop) return 0;
   }

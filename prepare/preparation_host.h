@@ -29,6 +29,8 @@ class PreparationHost {
   virtual bool uploadsStopped() const = 0;
   // Where copies prepared in memory are counted; null: every copy goes to a file.
   virtual MemoryBudget* memoryBudget() { return nullptr; }
+  // A file could not be prepared and is not sent in this run.
+  virtual void preparationFailed(const std::string& /*path*/, const std::string& /*why*/) {}
 };
 
 }  // namespace velkan

@@ -90,7 +90,7 @@ void CacheManagerCalls::ensureSession() {
 void CacheManagerCalls::login() {
   const std::string& path = settings_.accessDocument;
   if (!ZR::CFileUtils::fileExists(path)) {
-    throw CFileNotFoundException("Agent Authentication file " + path + " is not found.\n");
+    throw CAuthenticationFileMissing("Agent Authentication file " + path + " is not found.\n");
   }
   std::string authentication = readBounded(path, kMaxAuthenticationFile, "Agent Authentication file");
   std::string result = session_->login(authentication);

@@ -34,6 +34,7 @@ struct AttachmentFile {
   std::unique_ptr<ZR::CFile> file;      // the content is a file,
   const std::string* memory = nullptr;  // or bytes in memory
   bool readFailed = false;
+  bool abandoned = false;  // given up on purpose (the run was interrupted)
   std::vector<char> buffer;
   size_t start = 0, end = 0;
 
@@ -131,14 +132,18 @@ void* openAttachment(struct soap*, void* handle, const char*, const char* type, 
 
 size_t readAttachment(struct soap* soap, void* handle, char* buffer, size_t length) {
   auto* hooks = static_cast<const SessionHooks*>(soap->user);
+  auto* attachment = static_cast<AttachmentFile*>(handle);
   if (ByteAccounting* accounting = hooks ? hooks->accounting : nullptr) {
+    if (accounting->transferAbandoned()) {
+      attachment->abandoned = true;
+      return 0;
+    }
     try {
       accounting->accountBytes(static_cast<int32_t>(length));
     } catch (const std::exception&) {
       // Accounting never stops a transfer.
     }
   }
-  auto* attachment = static_cast<AttachmentFile*>(handle);
   // Fill the whole request unless the file ends: a short piece ends the attachment.
   size_t filled = 0;
   while (filled < length) {
@@ -229,7 +234,11 @@ void CSoapSession::checkSoapStatus(int status) {
   log_.error("%s", line);
   std::string detail = proxy_->lastFailureDetail();
   if (!detail.empty()) log_.error("transport detail: %s", detail.c_str());
-  throw CSoapException(line + CErrorMessageRegistry::instance().transportMessage(status) + "\n");
+  std::string message = CErrorMessageRegistry::instance().transportMessage(status);
+  std::string forPerson = "the call to " + std::string(proxy_->endpoint()) + " failed (transport code " +
+                          std::to_string(status) + (message.empty() ? "" : ", " + message) + ")" +
+                          (detail.empty() ? "" : ": " + detail);
+  throw CSoapException(line + message + "\n", forPerson);
 }
 
 std::string CSoapSession::result(int status, const char* text) {
@@ -288,9 +297,11 @@ std::string CSoapSession::sendAttachment(const std::string& key, const std::stri
     status = invoke([&] { return proxy_->writeFileAttachment(key.c_str(), path.c_str(), out); });
   }
   if (attachment.file) attachment.file->close();
-  if (status == kTransportOk && attachment.readFailed) {
+  if (status == kTransportOk && (attachment.readFailed || attachment.abandoned)) {
     // The service may have taken a short file as whole: never report that as sent.
-    log_.error("%s", ("reading " + path + " failed while it was being sent").c_str());
+    log_.error("%s", ("reading " + path + (attachment.abandoned ? " was given up (the run was interrupted)"
+                                                               : " failed while it was being sent"))
+                         .c_str());
     status = kTransportEof;
   }
   return result(status, out);

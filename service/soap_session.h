@@ -50,6 +50,9 @@ class ByteAccounting {
  public:
   virtual ~ByteAccounting() = default;
   virtual void accountBytes(int32_t count) = 0;
+  // True when the transfer under way is to be given up (the run was
+  // interrupted): the attachment ends short and the call fails.
+  virtual bool transferAbandoned() { return false; }
 };
 
 class CSoapSession {

@@ -40,11 +40,26 @@ class CCacheManagerSpaceLimitException : public CCacheManagerException {
 };
 
 class CSoapException : public CTextException {
+ public:
   using CTextException::CTextException;
+  // The same text, with where the call went and what the transport said,
+  // for a person (what() stays the text above).
+  CSoapException(std::string text, std::string detail)
+      : CTextException(std::move(text)), detail_(std::move(detail)) {}
+  const std::string& detail() const { return detail_; }
+
+ private:
+  std::string detail_;
 };
 
 class CFileNotFoundException : public CTextException {
   using CTextException::CTextException;
+};
+
+// The agent authentication file that a login sends is not there: no call
+// of the run can succeed.
+class CAuthenticationFileMissing : public CFileNotFoundException {
+  using CFileNotFoundException::CFileNotFoundException;
 };
 
 class CVelkanException : public CTextException {

@@ -130,6 +130,15 @@ void RunProgress::finish(State state, int exitCode) {
   writeIfDue(true);
 }
 
+std::string RunProgress::summary() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  const ProgressReport& r = report_;
+  return "uploaded " + std::to_string(r.filesUploaded) + " of " + std::to_string(r.filesToDo) + " files (" +
+         std::to_string(r.bytesUploaded) + " bytes, " + std::to_string(r.bytesStored) + " after preparation), " +
+         std::to_string(r.filesFailed) + " not uploaded, " + std::to_string(r.deletionsDone) + " of " +
+         std::to_string(r.deletionsToDo) + " deletions";
+}
+
 std::string RunProgress::render() {
   std::lock_guard<std::mutex> lock(mutex_);
   return renderLocked();

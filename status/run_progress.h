@@ -77,6 +77,8 @@ class RunProgress {
   void finish(State state, int exitCode);
 
   std::string file() const;
+  // One line of what the run did, for the log.
+  std::string summary();
   // The document as it would be written now.
   std::string render();
 

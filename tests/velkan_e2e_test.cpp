@@ -4,8 +4,13 @@
 #include <gtest/gtest.h>
 #include <zlib.h>
 
+#include <algorithm>
+#include <functional>
+
 #include "bindings/zrcore/xml_builder.h"
+#include "platform/clock.h"
 #include "platform/env.h"
+#include "platform/file_lock.h"
 #include "platform/process.h"
 #include "prepare/image_codec.h"
 #include "tests/image_fixtures.h"
@@ -212,5 +217,102 @@ TEST_F(Velkan, SecretsStayOutOfLogsOutputsAndStatusFiles) {
   }
   platform::setEnvironmentVariable("ZR_IPC_NAMESPACE", "");
 }
+
+}  // namespace
+
+namespace {
+
+TEST_F(Velkan, RunsThatDoNotEndWellSayWhyAndEndNonZero) {
+  for (int i = 0; i < 4; ++i) writeFile(home("f" + std::to_string(i) + ".txt"), "file " + std::to_string(i));
+  testsupport::RunningService service;
+  struct Case {
+    const char* name;
+    std::function<std::string()> breakIt;  // returns the server to use
+    int exitCode;
+    std::string says;
+  } cases[] = {
+      {"service down", [] { return std::string("127.0.0.1:1"); }, 3, "127.0.0.1:1"},
+      {"no authentication file",
+       [&] {
+         platform::Env::defaultEnv()->removeFile(dir_.file("auth.xml"));
+         return service.server();
+       },
+       4, dir_.file("auth.xml")},
+      {"a file vanished",
+       [&] {
+         writeFile(dir_.file("auth.xml"), "<agent>ann</agent>");
+         return service.server();
+       },
+       2, logical("f2.txt")},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::string server = c.breakIt();
+    plan(server);
+    if (c.exitCode == 2) platform::Env::defaultEnv()->removeFile(home("f2.txt"));
+    auto run = runProgram({VELKAN_PATH, dir_.file("cfg.xml")});
+    EXPECT_EQ(run.exitCode, c.exitCode) << velkanLog();
+    EXPECT_EQ(testsupport::countOf(run.standardError, "\n"), 1u) << run.standardError;
+    EXPECT_NE(run.standardError.find(c.says), std::string::npos) << run.standardError;
+    EXPECT_NE(velkanLog().find("velkan finished: "), std::string::npos);
+    EXPECT_NE(velkanLog().find("exit code " + std::to_string(c.exitCode)), std::string::npos);
+  }
+  // The files that were there went; the vanished one goes next time.
+  EXPECT_EQ(stored(service).size(), 3u);
+
+  auto abc = runProgram({VELKAN_PATH, dir_.file("cfg.xml"), "abc"});
+  EXPECT_EQ(exitByte(abc.exitCode), exitByte(-102));
+  EXPECT_NE(abc.standardError.find("\"abc\""), std::string::npos) << abc.standardError;
+  auto help = runProgram({VELKAN_PATH, "--help"});
+  EXPECT_EQ(help.exitCode, 0);
+  EXPECT_NE(help.standardOutput.find("130 interrupted"), std::string::npos) << help.standardOutput;
+  EXPECT_EQ(runProgram({VELKAN_PATH, "--version"}).standardOutput.rfind("velkan ", 0), 0u);
+}
+
+TEST_F(Velkan, ASecondRunOnTheSameIndexWaitsItsTurn) {
+  writeFile(home("a.txt"), "a");
+  testsupport::RunningService service;
+  plan(service.server());
+  {
+    platform::FileLock running;
+    ASSERT_TRUE(running.tryLock(dir_.file("cabinet.db.lock"), "velkan, process 4242"));
+    auto second = runProgram({VELKAN_PATH, dir_.file("cfg.xml")});
+    EXPECT_EQ(second.exitCode, 5);
+    EXPECT_NE(second.standardError.find("process 4242"), std::string::npos) << second.standardError;
+    EXPECT_TRUE(stored(service).empty());
+  }
+  // A lock whose holder is gone is taken over.
+  auto after = runProgram({VELKAN_PATH, dir_.file("cfg.xml")});
+  EXPECT_EQ(after.exitCode, 0) << velkanLog();
+  EXPECT_EQ(stored(service).size(), 1u);
+}
+
+#ifndef _WIN32
+TEST_F(Velkan, AnInterruptedRunRecordsNothingHalfAndSaysHowFarItGot) {
+  std::string big(3 << 20, '\0');
+  for (size_t i = 0; i < big.size(); ++i) big[i] = static_cast<char>((i * 2654435761u) >> 13);
+  writeFile(home("a-first.txt"), "small first");
+  writeFile(home("big.mp3"), big);
+  localservice::ServiceConfig slow;
+  slow.slowReadBytesPerSecond = 256 << 10;
+  testsupport::RunningService service(slow);
+  plan(service.server(), "<SortUploads value='no'/>");
+  platform::ChildProcess velkan;
+  ASSERT_TRUE(velkan.start({VELKAN_PATH, dir_.file("cfg.xml")}, env_, dir_.file("work")));
+  std::string progress;
+  for (int i = 0; i < 200 && progress.find("big.mp3") == std::string::npos; ++i) {
+    platform::sleepMs(50);
+    progress = readFile(dir_.file("work/status/cs_progress.xml"));
+  }
+  ASSERT_NE(progress.find("big.mp3"), std::string::npos) << "the large upload never began";
+  int code = velkan.stop();  // SIGTERM, as a shutdown sends it
+  EXPECT_EQ(code, 130) << velkanLog();
+  EXPECT_EQ(readFile(dir_.file("work/status/cs_uploading.xml")).find("big.mp3"), std::string::npos);
+  EXPECT_NE(readFile(dir_.file("work/status/cs_progress.xml")).find("state=\"interrupted\""), std::string::npos);
+  EXPECT_NE(velkanLog().find("interrupted after"), std::string::npos) << velkanLog();
+  std::vector<std::string> held = stored(service);
+  EXPECT_EQ(std::count(held.begin(), held.end(), logical("big.mp3")), 0) << "an interrupted upload is never finalized";
+}
+#endif
 
 }  // namespace

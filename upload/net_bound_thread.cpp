@@ -66,6 +66,15 @@ int CNetBoundThread::run() {
       // remaining items are taken off the queue unsent.
       log.error("%s", (std::string("CNetBoundThread::run ") + e.what()).c_str());
       host_.stopUploads();
+    } catch (const CAuthenticationFileMissing& e) {
+      log.error("%s", (std::string("CNetBoundThread::run ") + e.what()).c_str());
+      std::string why = ZR::CStringUtils::rtrim(e.what(), " \t\r\n");
+      host_.uploadEnded(object, 0, 0, why);
+      host_.authenticationMissing(why);
+    } catch (const CSoapException& e) {
+      log.error("%s", (std::string("CNetBoundThread::run ") + e.what()).c_str());
+      host_.uploadEnded(object, 0, 0, e.detail().empty() ? ZR::CStringUtils::rtrim(e.what(), " \t\r\n") : e.detail());
+      host_.transportFailed(e);
     } catch (const std::exception& e) {
       log.error("%s", (std::string("CNetBoundThread::run ") + e.what()).c_str());
       host_.uploadEnded(object, 0, 0, ZR::CStringUtils::rtrim(e.what(), " \t\r\n"));

@@ -6,6 +6,8 @@
 #include <cstdint>
 #include <string>
 
+#include "service/velkan_exceptions.h"
+
 namespace velkan {
 
 class MemoryBudget;
@@ -33,6 +35,11 @@ class UploadHost {
   virtual void uploadStarted(const std::string& /*path*/, uint64_t /*sentSize*/) {}
   virtual void uploadEnded(const std::string& /*path*/, uint64_t /*originSize*/, uint64_t /*sentSize*/,
                            const std::string& /*failure*/) {}
+  // A call of an upload reached no service, or found no agent
+  // authentication file to log in with; the host decides whether the run
+  // goes on.
+  virtual void transportFailed(const CSoapException& /*failure*/) {}
+  virtual void authenticationMissing(const std::string& /*why*/) {}
 };
 
 }  // namespace velkan

@@ -1,0 +1,37 @@
+#include <windows.h>
+
+#include <atomic>
+
+#include "platform/interrupt.h"
+
+namespace platform {
+
+std::atomic<bool>& interruptionFlag();
+
+namespace {
+
+BOOL WINAPI onRequest(DWORD type) {
+  switch (type) {
+    case CTRL_C_EVENT:
+    case CTRL_BREAK_EVENT:
+    case CTRL_CLOSE_EVENT:
+    case CTRL_LOGOFF_EVENT:
+    case CTRL_SHUTDOWN_EVENT:
+      if (interruptionFlag().exchange(true)) ExitProcess(kInterruptedExitCode);
+      // Closing the console ends the process when the handler returns: give
+      // the run a moment to end in order.
+      if (type == CTRL_CLOSE_EVENT) Sleep(4000);
+      return TRUE;
+    default: return FALSE;
+  }
+}
+
+}  // namespace
+
+void watchForInterruption() {
+  static std::atomic<bool> installed{false};
+  if (installed.exchange(true)) return;
+  SetConsoleCtrlHandler(onRequest, TRUE);
+}
+
+}  // namespace platform
