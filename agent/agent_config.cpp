@@ -15,10 +15,6 @@ namespace {
 
 constexpr const char* kRoot = "CachingPolicyEngineConfiguration";
 
-bool isAbsolute(const std::string& path) {
-  return (!path.empty() && (path[0] == '/' || path[0] == '\\')) || platform::hasDriveLetter(path);
-}
-
 std::string withoutTrailingSeparators(std::string path) {
   while (path.size() > 1 && (path.back() == '/' || path.back() == '\\') && path[path.size() - 2] != ':') {
     path.pop_back();
@@ -133,9 +129,8 @@ std::string logicalOf(const std::string& path) {
 }
 
 std::string AgentConfig::resolve(const std::string& path) const {
-  if (path.empty()) return path;
   if (platform::hasDriveLetter(path)) return platform::hostPath(path);
-  return isAbsolute(path) ? path : platform::joinPath(workFolder, path);
+  return platform::pathFrom(platform::parentFolder(configurationPath), path);
 }
 
 platform::Status loadAgentConfig(const std::string& path, AgentConfig& config) {
@@ -149,10 +144,9 @@ platform::Status loadAgentConfig(const std::string& path, AgentConfig& config) {
     return platform::Status::invalid(path + ": the root element is " + root->getName() + ", not " + kRoot);
   }
   const ZR::CXmlElement* section = root->getChild("agent");
-  std::string folder = platform::parentFolder(config.configurationPath);
   std::string work = attributeOf(section, "workFolder");
-  config.workFolder = withoutTrailingSeparators(work.empty() ? folder : isAbsolute(work) ? work : platform::joinPath(folder, work));
-  if (platform::hasDriveLetter(config.workFolder)) config.workFolder = config.resolve(config.workFolder);
+  config.workFolder =
+      withoutTrailingSeparators(work.empty() ? platform::parentFolder(config.configurationPath) : config.resolve(work));
   if (platform::Status s = readPolicyEngine(*root, config); !s) return s;
   if (platform::Status s = readClient(*root, config); !s) return s;
   return readAgentSection(section, config);

@@ -7,8 +7,9 @@
 //     <watch path="/home/ann"> <exclude pattern="*.tmp"/> </watch>
 //   </agent>
 //
-// Both programs are started in the work folder, so every relative path of
-// the file is taken from there, by them and by us.
+// Every relative path of the file is taken from the file's own folder, by
+// both programs and by us; both programs are started in the work folder
+// (where velkan keeps status/).
 #pragma once
 
 #include <string>
@@ -42,7 +43,7 @@ struct AgentConfig {
   std::vector<WatchedFolder> watches;
 
   // A path of the file made one the host opens: logical paths mapped,
-  // relative ones taken from the work folder.
+  // relative ones taken from the configuration file's folder.
   std::string resolve(const std::string& path) const;
 };
 

@@ -24,14 +24,15 @@ TEST(AgentConfig, ReadsTheSectionWithDefaultsAndPathsFromTheWorkFolder) {
   ASSERT_TRUE(loaded) << loaded.message();
   std::string work = dir.file("work");
   EXPECT_EQ(config.workFolder, work);
-  EXPECT_EQ(config.dirContent, work + "/dir.xml");
-  EXPECT_EQ(config.client.accessDocument, work + "/auth.xml");
+  // Relative settings start at the configuration's folder, as dornik and velkan take them.
+  EXPECT_EQ(config.dirContent, dir.file("dir.xml"));
+  EXPECT_EQ(config.client.accessDocument, dir.file("auth.xml"));
   EXPECT_EQ(config.cpuPercent, 40);
   EXPECT_EQ(config.maxDeletePercent, 50);
   ASSERT_EQ(config.watches.size(), 2u);
   EXPECT_EQ(config.watches[0].hostPath, dir.file("home"));  // no trailing separator
   EXPECT_EQ(config.watches[0].excludes, (std::vector<std::string>{"*.tmp", "build/**"}));
-  EXPECT_EQ(config.watches[1].hostPath, work + "/relative");
+  EXPECT_EQ(config.watches[1].hostPath, dir.file("relative"));
 }
 
 TEST(AgentConfig, MistakesAreNamed) {

@@ -7,6 +7,7 @@
 #include "agent/backup.h"
 #include "agent/exit_codes.h"
 #include "agent/restore.h"
+#include "agent/status_server.h"
 #include "bindings/zrcore/config.h"
 #include "bindings/zrcore/log.h"
 #include "bindings/zrcore/string_utils.h"
@@ -36,6 +37,9 @@ constexpr const char* kUsage =
     "        TARGET_FOLDER; existing files are kept unless --overwrite is given\n"
     "  check CONFIG\n"
     "        compares the watched folders with what the cache holds\n"
+    "  status CONFIG [--port N]\n"
+    "        serves the status page (progress of the running backup, problems,\n"
+    "        what went today) on 127.0.0.1, port N (default 8765)\n"
     "\n"
     "exit codes: 0 done; 1 done, but files were skipped or failed, or the cache\n"
     "differs; 2 wrong command line; 3 unusable configuration or missing watched\n"
@@ -54,7 +58,20 @@ struct Command {
   std::vector<std::string> positional;  // after the configuration file
   std::vector<std::string> flags;
   int cpu = -1;
+  int port = 8765;
 };
+
+// An option that takes a number from `lowest` to `highest`.
+bool numberAfter(const std::vector<std::string>& arguments, size_t& i, int64_t lowest, int64_t highest, int& value) {
+  int64_t number = -1;
+  if (i + 1 >= arguments.size() || !ZR::CNumberText::parseExact(arguments[i + 1], number) || number < lowest ||
+      number > highest) {
+    return false;
+  }
+  value = static_cast<int>(number);
+  ++i;
+  return true;
+}
 
 // Splits what follows the command into positional arguments and the flags
 // the command knows; false, with the problem, for anything else.
@@ -62,15 +79,17 @@ bool parseArguments(const std::vector<std::string>& arguments, const std::vector
                     std::string& problem) {
   for (size_t i = 2; i < arguments.size(); ++i) {
     const std::string& argument = arguments[i];
-    if (argument == "--cpu" && std::find(known.begin(), known.end(), argument) != known.end()) {
-      int64_t value = -1;
-      if (i + 1 >= arguments.size() || !ZR::CNumberText::parseExact(arguments[i + 1], value) || value < 1 ||
-          value > 100) {
+    bool knownFlag = std::find(known.begin(), known.end(), argument) != known.end();
+    if (argument == "--cpu" && knownFlag) {
+      if (!numberAfter(arguments, i, 1, 100, command.cpu)) {
         problem = "--cpu needs a share of 1 to 100 percent";
         return false;
       }
-      command.cpu = static_cast<int>(value);
-      ++i;
+    } else if (argument == "--port" && knownFlag) {
+      if (!numberAfter(arguments, i, 0, 65535, command.port)) {
+        problem = "--port needs a port number from 0 to 65535";
+        return false;
+      }
     } else if (ZR::CStringUtils::startsWith(argument, "--")) {
       if (std::find(known.begin(), known.end(), argument) == known.end()) {
         problem = "unknown option " + argument + " for " + command.name;
@@ -93,6 +112,7 @@ int dispatch(const Command& command, const AgentConfig& config) {
   if (command.name == "scan") return runScan(config);
   if (command.name == "cache-snapshot") return runCacheSnapshot(config, log);
   if (command.name == "check") return runCheck(config, log);
+  if (command.name == "status") return runStatusServer(config, command.port);
   if (command.name == "backup") {
     BackupOptions options;
     options.dryRun = has(command, "--dry-run");
@@ -127,7 +147,8 @@ int runCacheAgent(const std::vector<std::string>& arguments) {
                   {"scan", 0, {}},
                   {"cache-snapshot", 0, {}},
                   {"restore", 2, {"--overwrite"}},
-                  {"check", 0, {}}};
+                  {"check", 0, {}},
+                  {"status", 0, {"--port"}}};
   const Known* known = nullptr;
   for (const Known& k : commands) {
     if (arguments[0] == k.name) known = &k;

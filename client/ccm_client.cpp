@@ -9,6 +9,8 @@
 #include "bindings/zrcore/thread.h"
 #include "bindings/zrcore/string_utils.h"
 #include "platform/clock.h"
+#include "platform/env.h"
+#include "platform/path.h"
 #include "service/ghost_content.h"
 #include "service/velkan_exceptions.h"
 
@@ -66,6 +68,9 @@ void CCMClient::configure(const std::string& configurationPath) {
   } else {
     readConfiguration(configurationPath_, settings_, log_);
   }
+  std::string configuration = platform::resolvedPath(platform::hostPath(configurationPath_));
+  settings_.takePathsFrom(platform::parentFolder(configuration.empty() ? platform::hostPath(configurationPath_)
+                                                                       : configuration));
   limits_.apply(settings_);
   // One commit of the file index per half second rather than per file.
   context_.index->setBatchInterval(kIndexBatchMs);

@@ -1,5 +1,6 @@
 #include "client/client_settings.h"
 
+#include <algorithm>
 #include <limits>
 #include <memory>
 #include <stdexcept>
@@ -8,6 +9,7 @@
 #include "bindings/zrcore/log.h"
 #include "bindings/zrcore/string_utils.h"
 #include "bindings/zrcore/xml_builder.h"
+#include "platform/path.h"
 
 namespace velkan {
 namespace {
@@ -108,7 +110,34 @@ void readConfiguration(const std::string& path, ClientSettings& settings, ZR::CL
   readConfiguration(*document, settings, log);
 }
 
+namespace {
+
+// Every element the section may hold: one misspelt is said, since it is
+// otherwise silently left at its default.
+void warnUnknownSettings(const ZR::CXmlElement& document, ZR::CLogger& log) {
+  static const std::vector<std::string> kKnown = {
+      "accessDocument", "actionset",      "outputFile",      "symlinkFile",           "ghostContentFile",
+      "expiredPoliciesFile", "timestamp_file", "MaxFiles",   "MaxTime",               "MaxDeleteTime",
+      "MaxSpace",       "MaxDataPerFile", "ChunkSize",       "MaxBitRate",            "MaxTimeWindow",
+      "CompressionCpuPercent", "CompressionExeSize", "SortUploads", "MaxImageWidth", "MaxImageHeight",
+      "MaxImageQuality", "CompressionWait", "transcodedFolder"};
+  const ZR::CXmlElement* section = document.getName() == "CachingPolicyEngineConfiguration"
+                                       ? document.getChild("cacheManagerClient")
+                                       : nullptr;
+  for (size_t i = 0; section && i < section->getChildCount(); ++i) {
+    const std::string& name = section->getChild(i)->getName();
+    if (std::find(kKnown.begin(), kKnown.end(), name) != kKnown.end()) continue;
+    std::string nearest = ZR::CStringUtils::nearestName(name, kKnown);
+    log.warning("%s", ("unknown setting <" + name + "> in cacheManagerClient is ignored" +
+                       (nearest.empty() ? "" : "; did you mean <" + nearest + ">?"))
+                          .c_str());
+  }
+}
+
+}  // namespace
+
 void readConfiguration(const ZR::CXmlElement& document, ClientSettings& settings, ZR::CLogger& log) {
+  warnUnknownSettings(document, log);
   std::string server;
   if (readValue(document, sectionExpression("@server"), true, server, log)) settings.server = server;
   SettingsReader read(document, log);
@@ -121,6 +150,13 @@ void readConfiguration(const ZR::CXmlElement& document, ClientSettings& settings
   read.text("timestamp_file", false, settings.timestampFile);
   readNumbers(read, settings, log);
   readOwnSettings(document, settings);
+}
+
+void ClientSettings::takePathsFrom(const std::string& folder) {
+  for (std::string* path : {&accessDocument, &actionset, &outputFile, &symlinkFile, &ghostContentFile,
+                            &expiredPoliciesFile, &timestampFile, &transcodedFolder}) {
+    *path = platform::pathFrom(folder, *path);
+  }
 }
 
 ProxySettings readProxySettings(const std::string& agentFile) {

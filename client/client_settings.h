@@ -48,6 +48,10 @@ struct ClientSettings {
   // pause before each compression) and <transcodedFolder path="..."/>.
   uint32_t compressionWaitMs = 10000;
   std::string transcodedFolder;
+
+  // Relative file settings are taken from `folder`, the configuration
+  // file's folder, wherever the program was started.
+  void takePathsFrom(const std::string& folder);
 };
 
 // What a configuration that cannot be loaded ends a run with.

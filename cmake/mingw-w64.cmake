@@ -23,4 +23,8 @@ set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
 list(APPEND CMAKE_TRY_COMPILE_PLATFORM_VARIABLES ZR_WINDOWS_PREFIX)
 
 set(CMAKE_EXE_LINKER_FLAGS_INIT "-static -static-libgcc -static-libstdc++")
+# mingw's zlib comes as a static library and as the import library of its
+# DLL; libraries that link "-lz" take the static one, so everything must,
+# or both end up in one program.
+set(ZLIB_LIBRARY /usr/${ZR_MINGW_TRIPLET}/lib/libz.a CACHE FILEPATH "")
 set(CMAKE_CROSSCOMPILING_EMULATOR wine)

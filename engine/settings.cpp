@@ -1,5 +1,7 @@
 #include "engine/settings.h"
 
+#include "platform/path.h"
+
 namespace dornik {
 
 bool isOn(const std::string& value) { return value == "true"; }
@@ -8,13 +10,14 @@ bool Settings::allInclude() const {
   return isOn(include_delete) && isOn(include_create) && isOn(include_continous_create);
 }
 
-Settings Settings::fromTable(const ZR::CDornikTable& table) {
-  Settings s;
-  struct Field {
-    const char* name;
-    std::string Settings::*member;
-  };
-  static const Field kFields[] = {
+namespace {
+
+struct Field {
+  const char* name;
+  std::string Settings::*member;
+};
+
+const Field kFields[] = {
       {"generate_action_set", &Settings::generate_action_set},
       {"generate_unpersisted_dirs", &Settings::generate_unpersisted_dirs},
       {"generate_unpersisted_dirs_action_set", &Settings::generate_unpersisted_dirs_action_set},
@@ -34,13 +37,35 @@ Settings Settings::fromTable(const ZR::CDornikTable& table) {
       {"currdircontent", &Settings::currdircontent},
       {"prevdircontent", &Settings::prevdircontent},
       {"unpersistedactionset", &Settings::unpersistedactionset},
-  };
+};
+
+}  // namespace
+
+const std::vector<std::string>& Settings::names() {
+  static const std::vector<std::string> kNames = [] {
+    std::vector<std::string> names;
+    for (const Field& field : kFields) names.push_back(field.name);
+    return names;
+  }();
+  return kNames;
+}
+
+Settings Settings::fromTable(const ZR::CDornikTable& table) {
+  Settings s;
   for (const auto& [name, value] : table) {
     for (const Field& field : kFields) {
       if (name == field.name) s.*field.member = value;
     }
   }
   return s;
+}
+
+void Settings::takePathsFrom(const std::string& folder) {
+  for (std::string* path : {&dircontent, &cachecontent, &actionset, &currentpolicylist, &prevpolicylist,
+                            &expiredpolicyfile, &unpersistedDirs, &currentDirXml, &prevDirXml, &currdircontent,
+                            &prevdircontent, &unpersistedactionset}) {
+    *path = platform::pathFrom(folder, *path);
+  }
 }
 
 Mode chooseMode(const Settings& settings) {

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 #include "bindings/zrcore/config.h"
 
@@ -35,6 +36,11 @@ struct Settings {
   // Defaults, replaced by the entries of the table with the same (exact)
   // names; entries with other names are ignored.
   static Settings fromTable(const ZR::CDornikTable& table);
+  // The names of the nineteen settings.
+  static const std::vector<std::string>& names();
+  // Relative file settings are taken from `folder`, the configuration
+  // file's folder, wherever the program was started.
+  void takePathsFrom(const std::string& folder);
 };
 
 // A switch is on only for the exact text "true".

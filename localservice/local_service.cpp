@@ -11,6 +11,7 @@
 #include "platform/clock.h"
 #include "platform/env.h"
 #include "platform/process.h"
+#include "platform/socket_port.h"
 #include "soapH.h"
 
 namespace localservice {
@@ -170,12 +171,7 @@ bool LocalService::start(std::string& error) {
     return false;
   }
   port_ = listener_->port;
-  if (port_ == 0) {
-    struct sockaddr_in address {};
-    socklen_t length = sizeof address;
-    getsockname(listener_->master, reinterpret_cast<struct sockaddr*>(&address), &length);
-    port_ = ntohs(address.sin_port);
-  }
+  if (port_ == 0) port_ = platform::localPortOf(static_cast<uint64_t>(listener_->master));
   return true;
 }
 

@@ -8,4 +8,9 @@ bool hasDriveLetter(const std::string& path) {
   return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
 }
 
+std::string pathFrom(const std::string& folder, const std::string& path) {
+  if (path.empty() || hasDriveLetter(path) || path[0] == '/' || path[0] == '\\' || folder.empty()) return path;
+  return joinPath(folder, path);
+}
+
 }  // namespace platform

@@ -27,4 +27,9 @@ std::string joinPath(const std::string& folder, const std::string& name);
 // True when the path starts with a drive letter and a colon.
 bool hasDriveLetter(const std::string& path);
 
+// A path as a setting of a configuration file means it: an empty one, one
+// with a drive letter or one that starts with a separator stays as it is;
+// any other is taken from `folder` (the configuration file's folder).
+std::string pathFrom(const std::string& folder, const std::string& path);
+
 }  // namespace platform

@@ -41,11 +41,15 @@ std::unique_ptr<ZR::CXmlElement> parseBounded(const std::string& path, const cha
 }
 
 // Writes an output file whole; a failure is logged, the old file stays.
-void writeOutput(const std::string& path, const std::string& text, ZR::CLogger& log) {
+// (The call's check logs a document result as "failed with error : 0", as
+// every result that is no success code; this line says what really happened.)
+void writeOutput(const std::string& what, const std::string& path, const std::string& text, ZR::CLogger& log) {
   std::string error;
   if (!ZR::CFileUtils::writeFileAtomically(path, text, error)) {
     log.error("%s", ("cannot write output file " + path + ": " + error).c_str());
+    return;
   }
+  log.info("%s", (what + " received (" + std::to_string(text.size()) + " bytes) and written to " + path).c_str());
 }
 
 // The leading decimal number of a time stamp text, fraction allowed,
@@ -146,7 +150,7 @@ void CacheManagerCalls::getDir(const std::string& path, const std::string& outpu
   ensureSession();
   std::string result = session_->getStoreContentsForPath(sessionKey_, path);
   checkResult("CCMClient::getDir()", "getDir", result);
-  if (!isErrorCode(result)) writeOutput(outputPath, result, log_);
+  if (!isErrorCode(result)) writeOutput("the listing of " + path, outputPath, result, log_);
 }
 
 void CacheManagerCalls::getPolicies(const std::string& outputPath) {
@@ -160,7 +164,7 @@ void CacheManagerCalls::getPolicies(const std::string& outputPath) {
   ensureSession();
   std::string result = session_->getPoliciesForAgent(sessionKey_, stamp);
   checkResult("CCMClient::getPolicies()", "getPolicies", result);
-  if (!isErrorCode(result)) writeOutput(outputPath, result, log_);
+  if (!isErrorCode(result)) writeOutput("the policies", outputPath, result, log_);
 }
 
 void CacheManagerCalls::setSymlinks(const std::string& symlinkPath) {

@@ -8,6 +8,7 @@
 #include "bindings/cabinet/cabinet.h"
 #include "platform/env.h"
 #include "platform/known_folders.h"
+#include "platform/path.h"
 #include "tests/test_support.h"
 
 namespace {
@@ -190,7 +191,32 @@ TEST_F(Dornik, SnapshotFailuresEndWithTheirCodes) {
     EXPECT_EQ(result.exitCode, c.code) << c.dirContent;
     EXPECT_NE(log().find(c.logged), std::string::npos) << log();
     EXPECT_FALSE(testsupport::fileExists(path("out.xml")));
+    // One line on standard error names the snapshot at fault.
+    EXPECT_EQ(testsupport::countOf(result.standardError, "\n"), 1u) << result.standardError;
+    const char* snapshot = c.cacheContent ? "cache.xml" : "dir.xml";
+    EXPECT_NE(result.standardError.find(path(snapshot)), std::string::npos) << result.standardError;
   }
+}
+
+TEST_F(Dornik, AMisspeltSettingIsNamedAndRelativePathsStartAtTheConfiguration) {
+  writeFile(path("dir.xml"), kDirContent);
+  writeFile(path("cache.xml"), kCacheContent);
+  configure({{"dircontnet", "dir.xml"}, {"cachecontent", "cache.xml"}, {"actionset", "out.xml"}});
+  // Started elsewhere: the relative paths still mean files beside the configuration.
+  auto misspelt = testsupport::run({DORNIK_PATH, path("cfg.xml")}, {}, platform::parentFolder(dir_.path()));
+  EXPECT_EQ(misspelt.exitCode, 101);
+  EXPECT_NE(log().find("unknown setting <dircontnet> in policyEngine is ignored; did you mean <dircontent>?"),
+            std::string::npos)
+      << log();
+  EXPECT_NE(misspelt.standardError.find("names no dircontent file"), std::string::npos) << misspelt.standardError;
+  configure({{"dircontent", "dir.xml"}, {"cachecontent", "cache.xml"}, {"actionset", "out.xml"}});
+  auto fine = testsupport::run({DORNIK_PATH, path("cfg.xml")}, {}, platform::parentFolder(dir_.path()));
+  EXPECT_EQ(fine.exitCode, 0) << log();
+  EXPECT_TRUE(testsupport::fileExists(path("out.xml")));
+  EXPECT_NE(log().find("dornik finished with exit code 0"), std::string::npos);
+  auto help = testsupport::run({DORNIK_PATH, "--help"});
+  EXPECT_EQ(help.exitCode, 0);
+  EXPECT_NE(help.standardOutput.find("201-205"), std::string::npos);
 }
 
 TEST_F(Dornik, UnusableCacheSnapshotMeansEverythingIsNew) {

@@ -85,7 +85,22 @@ void CLogger::flush() { sink_->flush(); }
 void CLogger::info(const char* format, ...) { ZR_LOG_AT(spdlog::level::info); }
 void CLogger::trace(const char* format, ...) { ZR_LOG_AT(spdlog::level::trace); }
 void CLogger::warning(const char* format, ...) { ZR_LOG_AT(spdlog::level::warn); }
-void CLogger::error(const char* format, ...) { ZR_LOG_AT(spdlog::level::err); }
+void CLogger::error(const char* format, ...) {
+  va_list args;
+  va_start(args, format);
+  std::string text = formatMessage(format, args);
+  va_end(args);
+  {
+    std::lock_guard<std::mutex> lock(problemMutex_);
+    lastProblem_ = text;
+  }
+  sink_->log(spdlog::level::err, spdlog::string_view_t(text.data(), text.size()));
+}
+
+std::string CLogger::lastProblem() const {
+  std::lock_guard<std::mutex> lock(problemMutex_);
+  return lastProblem_;
+}
 
 #undef ZR_LOG_AT
 

@@ -7,6 +7,7 @@
 #pragma once
 
 #include <memory>
+#include <mutex>
 #include <string>
 
 #include "platform/crash.h"
@@ -41,6 +42,9 @@ class CLogger {
 
   // The log file; empty when messages go to standard error instead.
   const std::string& filePath() const { return filePath_; }
+  // The last message logged through error(): what a program that ends
+  // with a failure tells on standard error. Empty when there was none.
+  std::string lastProblem() const;
   void flush();
 
   // A logger that drops every message, for code that must log but has no
@@ -50,6 +54,8 @@ class CLogger {
  private:
   std::shared_ptr<spdlog::logger> sink_;
   std::string filePath_;
+  mutable std::mutex problemMutex_;
+  std::string lastProblem_;
 };
 
 class CLogManager {

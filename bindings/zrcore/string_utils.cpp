@@ -138,6 +138,38 @@ std::string CStringUtils::lineValue(std::string_view text, std::string_view key)
   return "";
 }
 
+namespace {
+
+size_t editDistance(const std::string& a, const std::string& b) {
+  std::vector<size_t> row(b.size() + 1);
+  for (size_t j = 0; j <= b.size(); ++j) row[j] = j;
+  for (size_t i = 1; i <= a.size(); ++i) {
+    size_t diagonal = row[0];
+    row[0] = i;
+    for (size_t j = 1; j <= b.size(); ++j) {
+      size_t above = row[j];
+      row[j] = std::min({row[j] + 1, row[j - 1] + 1, diagonal + (a[i - 1] == b[j - 1] ? 0 : 1)});
+      diagonal = above;
+    }
+  }
+  return row[b.size()];
+}
+
+}  // namespace
+
+std::string CStringUtils::nearestName(const std::string& name, const std::vector<std::string>& known) {
+  std::string lower = lowerCaseASCII(name), best;
+  size_t bestDistance = std::max<size_t>(2, name.size() / 3) + 1;
+  for (const std::string& candidate : known) {
+    size_t distance = editDistance(lower, lowerCaseASCII(candidate));
+    if (distance < bestDistance) {
+      bestDistance = distance;
+      best = candidate;
+    }
+  }
+  return best;
+}
+
 bool CNumberText::parseExact(const std::string& text, int64_t& value) {
   size_t at = text.size() > 1 && text[0] == '-' ? 1 : 0;
   if (at == text.size()) return false;

@@ -26,6 +26,10 @@ class CStringUtils {
   // The value of the first "key=value" line of a text of such lines (a
   // metadata text); empty when no line has the key.
   static std::string lineValue(std::string_view text, std::string_view key);
+  // Of `known`, the name that takes the fewest letters changed, added or
+  // removed (ignoring ASCII case) to become `name`; empty when none is
+  // within a third of the name's length (at least two letters).
+  static std::string nearestName(const std::string& name, const std::vector<std::string>& known);
 };
 
 // Splits a text at every occurrence of a separator; empty parts are kept, so

@@ -1,0 +1,14 @@
+#include <winsock2.h>
+
+#include "platform/socket_port.h"
+
+namespace platform {
+
+int localPortOf(uint64_t socket) {
+  struct sockaddr_in address {};
+  int length = sizeof address;
+  if (getsockname(static_cast<SOCKET>(socket), reinterpret_cast<struct sockaddr*>(&address), &length) != 0) return 0;
+  return ntohs(address.sin_port);
+}
+
+}  // namespace platform
