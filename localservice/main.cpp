@@ -13,6 +13,17 @@ const char* const kUsage =
 }  // namespace
 
 int main(int argc, char** argv) {
+  std::string first = argc > 1 ? argv[1] : "";
+  if (first == "--help" || first == "-h") {
+    std::printf("%s\nA cache manager service on loopback (unless --host says otherwise), storing under DIR.\n"
+                "It prints \"listening on HOST:PORT\" first; see the README for the faults it injects.\n",
+                kUsage);
+    return 0;
+  }
+  if (first == "--version") {
+    std::printf("cachemanager-local 1.0.0\n");
+    return 0;
+  }
   localservice::ServiceConfig config;
   std::string error;
   if (!localservice::parseArguments(argc, argv, config, error)) {

@@ -10,6 +10,7 @@ PACKAGES=(
   gsoap dpkg-dev patch openssl ca-certificates
   libjpeg62-turbo-dev libpng-dev libdeflate-dev libgif-dev libtiff-dev libstb-dev
   python3 time xsltproc
+  chromium  # the status page's test looks at the page in a headless browser
 )
 # --fuzz: also clang with its libFuzzer runtime (fuzz/run.sh);
 # --tsan: nothing more (ThreadSanitizer ships with gcc), kept for symmetry;

@@ -218,7 +218,70 @@ TEST_F(Agent, CommandLineAndConfigurationMistakesAreNamed) {
   EXPECT_NE(missing.exitCode, 0);
 }
 
+TEST(Programs, EachSaysHowItIsUsedAndWhichVersionItIs) {
+  for (const char* program : {CACHEAGENT_PATH, DORNIK_PATH, VELKAN_PATH, SERVICE_PATH}) {
+    auto help = testsupport::run({program, "--help"});
+    EXPECT_EQ(help.exitCode, 0) << program;
+    EXPECT_NE(help.standardOutput.find("usage:"), std::string::npos) << program << ": " << help.standardOutput;
+    auto version = testsupport::run({program, "--version"});
+    EXPECT_EQ(version.exitCode, 0) << program;
+    EXPECT_TRUE(testsupport::matchesWhole(version.standardOutput, "[a-z-]+ [0-9]+\\.[0-9]+\\.[0-9]+\n"))
+        << program << ": " << version.standardOutput;
+  }
+}
+
 #ifndef _WIN32
+// A headless browser, as a person's would show the page; the flags keep it
+// off the network and out of the machine's profile.
+platform::ProcessResult browse(const std::string& url, const std::string& profile, const std::string& extra) {
+  return testsupport::run({"/usr/bin/chromium", "--headless", "--no-sandbox", "--disable-gpu", "--disable-quic",
+                           "--no-first-run", "--disable-background-networking", "--disable-component-update",
+                           "--disable-sync", "--user-data-dir=" + profile, "--virtual-time-budget=4000",
+                           "--window-size=1000,1000", extra, url},
+                          {}, "");
+}
+
+TEST_F(Agent, TheStatusPageShowsARunningUploadWithItsBars) {
+  if (!testsupport::fileExists("/usr/bin/chromium")) GTEST_SKIP() << "no chromium on this machine";
+  std::string big(4 << 20, '\0');
+  for (size_t i = 0; i < big.size(); ++i) big[i] = static_cast<char>((i * 2654435761u) >> 13);
+  writeFile(home("music/big.mp3"), big);
+  localservice::ServiceConfig slow;
+  slow.slowReadBytesPerSecond = 512 << 10;
+  testsupport::RunningService service(slow);
+  configureAgent(service.server());
+  platform::ChildProcess backup;
+  ASSERT_TRUE(backup.start({CACHEAGENT_PATH, "backup", dir_.file("cfg.xml")}, env_, dir_.file("work")));
+  std::string progress;
+  for (int i = 0; i < 300 && progress.find("big.mp3\" size") == std::string::npos; ++i) {
+    platform::sleepMs(50);
+    progress = readFile(dir_.file("work/status/cs_progress.xml"));
+  }
+  ASSERT_NE(progress.find("big.mp3\" size"), std::string::npos) << "the large upload never began: " << progress;
+  platform::ChildProcess status;
+  ASSERT_TRUE(status.start({CACHEAGENT_PATH, "status", dir_.file("cfg.xml"), "--port", "0"}, env_, dir_.file("work")));
+  std::string line;
+  ASSERT_TRUE(status.readLine(line, 10000));
+  std::string url = line.substr(line.find("http://"), line.find(" (") - line.find("http://"));
+
+  auto dom = browse(url, dir_.file("profile"), "--dump-dom");
+  EXPECT_NE(dom.standardOutput.find("state running"), std::string::npos) << dom.standardOutput << dom.standardError;
+  EXPECT_NE(dom.standardOutput.find("big.mp3"), std::string::npos);
+  // The file's bar has moved: its width is above 0 %.
+  size_t bar = dom.standardOutput.find("id=\"fileBar\"");
+  ASSERT_NE(bar, std::string::npos);
+  size_t width = dom.standardOutput.find("width: ", bar);
+  ASSERT_NE(width, std::string::npos) << dom.standardOutput.substr(bar, 300);
+  EXPECT_GT(std::atof(dom.standardOutput.c_str() + width + 7), 0.0) << dom.standardOutput.substr(bar, 300);
+  auto shot = browse(url, dir_.file("profile"), "--screenshot=" + dir_.file("page.png"));
+  EXPECT_EQ(readFile(dir_.file("page.png")).substr(0, 4), "\x89PNG") << shot.standardError;
+  if (const char* keep = std::getenv("ZR_KEEP_SCREENSHOT")) {
+    writeFile(keep, readFile(dir_.file("page.png")));
+  }
+  backup.stop();
+  status.stop();
+}
+
 // Ends the program outright after `ms` milliseconds, its children with it.
 std::vector<std::string> killAfter(int ms) {
   char seconds[32];
