@@ -14,6 +14,7 @@
 #include "platform/clock.h"
 #include "platform/env.h"
 #include "platform/file_lock.h"
+#include "platform/interrupt.h"
 #include "platform/path.h"
 #include "platform/process.h"
 #include "status/run_progress.h"
@@ -25,6 +26,7 @@ namespace {
 constexpr size_t kListedLines = 10;     // of each list a dry run shows
 constexpr size_t kListedProblems = 20;  // problems shown in a summary; all go to the log
 constexpr int kProgressPollMs = 500;
+constexpr uint64_t kPassOnInterruptionMs = 2000;
 
 int fail(int code, const std::string& message) {
   std::fprintf(stderr, "cacheagent: %s\n", message.c_str());
@@ -114,6 +116,11 @@ void printPlan(const BackupPlan& plan, uint64_t uploadBytes) {
 std::string velkanEnding(int code) {
   switch (code) {
     case 0: return "done";
+    case 2: return "files were not uploaded";
+    case 3: return "the cache manager cannot be reached";
+    case 4: return "the agent authentication file is missing";
+    case 5: return "another velkan is running on the same file index";
+    case 130: return "interrupted";
     case 155: return "no configuration file given";
     case 255: return "its log could not be set up";
     case 154: return "a configuration, action set or setting it could not use";
@@ -144,8 +151,15 @@ VelkanRun runVelkan(const AgentConfig& config, int cpuPercent) {
   if (!child.start(argv, {}, config.workFolder)) return run;
   run.started = true;
   ProgressConsole console(platform::standardOutputIsTerminal());
-  uint64_t lastPoll = 0;
+  uint64_t lastPoll = 0, interruptedAt = 0;
+  bool stopped = false;
   for (;;) {
+    if (platform::interruptionRequested() && interruptedAt == 0) interruptedAt = platform::tickCountMs();
+    // Ctrl-C reaches velkan too; a termination sent to us alone is passed on.
+    if (interruptedAt != 0 && platform::tickCountMs() - interruptedAt > kPassOnInterruptionMs && !stopped) {
+      run.exitCode = child.stop();
+      stopped = true;
+    }
     std::string line;
     bool got = child.readLine(line, kProgressPollMs);
     if (got && ZR::CStringUtils::startsWith(line, "not uploaded ")) {
@@ -159,7 +173,7 @@ VelkanRun runVelkan(const AgentConfig& config, int cpuPercent) {
       if (velkan::readProgress(progressFile, run.report)) console.show(progressLine(run.report));
     }
   }
-  run.exitCode = child.wait();
+  if (!stopped) run.exitCode = child.wait();
   run.reported = velkan::readProgress(progressFile, run.report);
   if (run.reported) console.show(progressLine(run.report));
   console.end();
@@ -196,28 +210,24 @@ void printUploadSummary(const VelkanRun& run, ZR::CLogger& log) {
 class BackupLock {
  public:
   explicit BackupLock(const AgentConfig& config)
-      : lockFile_(platform::joinPath(config.workFolder, "cacheagent.lock")),
-        pidFile_(platform::joinPath(config.workFolder, "cacheagent.pid")) {}
+      : lockFile_(platform::joinPath(config.workFolder, "cacheagent.lock")) {}
   // False, with the message, when another process holds it.
   bool take(std::string& message) {
-    if (lock_.tryLock(lockFile_)) {
-      std::string error;
-      ZR::CFileUtils::writeFileAtomically(pidFile_, std::to_string(platform::processId()) + "\n", error, false);
-      return true;
-    }
-    std::string pid, error;
-    ZR::CFileUtils::readFile(pidFile_, pid, error);
-    pid = ZR::CStringUtils::rtrim(pid, " \r\n");
-    message = "another backup of this configuration is running" + (pid.empty() ? "" : " (process " + pid + ")") +
+    if (lock_.tryLock(lockFile_, "cacheagent backup, process " + std::to_string(platform::processId()))) return true;
+    std::string holder = platform::FileLock::holderOf(lockFile_);
+    message = "another backup of this configuration is running" + (holder.empty() ? "" : " (" + holder + ")") +
               "; it holds " + lockFile_;
     return false;
   }
 
  private:
   std::string lockFile_;
-  std::string pidFile_;
   platform::FileLock lock_;
 };
+
+int interrupted(const std::string& when) {
+  return fail(kExitInterrupted, "interrupted " + when);
+}
 
 }  // namespace
 
@@ -334,6 +344,7 @@ int runCacheSnapshot(const AgentConfig& config, ZR::CLogger& log) {
 
 int runBackup(const AgentConfig& config, const BackupOptions& options, ZR::CLogger& log) {
   uint64_t started = platform::tickCountMs();
+  platform::watchForInterruption();
   platform::env()->createDirectories(platform::joinPath(config.workFolder, velkan::kStatusFolder));
   BackupLock lock(config);
   if (std::string busy; !lock.take(busy)) return fail(kExitBusy, busy);
@@ -346,6 +357,7 @@ int runBackup(const AgentConfig& config, const BackupOptions& options, ZR::CLogg
   }
   ScanResult scan;
   if (platform::Status written = writeDirContent(config, &cached, scan); !written) {
+    if (platform::interruptionRequested()) return interrupted("while scanning; nothing was changed");
     return fail(written.code() == platform::Status::kIoError ? kExitWrite : kExitConfiguration, written.message());
   }
   printScanSummary(scan, log);
@@ -362,6 +374,7 @@ int runBackup(const AgentConfig& config, const BackupOptions& options, ZR::CLogg
     return fail(kExitProgram, "dornik ended with exit code " + std::to_string(dornik.exitCode) +
                                   " (see dornik.log); nothing was uploaded or deleted");
   }
+  if (platform::interruptionRequested()) return interrupted("before anything was uploaded or deleted");
   BackupPlan plan;
   if (platform::Status read = readPlan(config.actionSet, plan); !read) return fail(kExitProgram, read.message());
   std::vector<std::string> toUpload = plan.newFiles;
@@ -384,9 +397,16 @@ int runBackup(const AgentConfig& config, const BackupOptions& options, ZR::CLogg
   std::printf("backup took %s\n", humanDuration(platform::tickCountMs() - started).c_str());
   std::fflush(stdout);
   log.info("backup ended: velkan exit code %d", run.exitCode);
-  if (run.exitCode != 0) {
-    return fail(kExitProgram, "velkan ended with exit code " + std::to_string(run.exitCode) + " (" +
-                                  velkanEnding(run.exitCode) + "; see velkan.log)");
+  if (run.exitCode != 0 && run.exitCode != 2) {
+    std::string why = "velkan ended with exit code " + std::to_string(run.exitCode) + " (" +
+                      velkanEnding(run.exitCode) + "; see velkan.log)";
+    switch (run.exitCode) {
+      case 3: return fail(kExitService, why);
+      case 4: return fail(kExitConfiguration, why);
+      case 5: return fail(kExitBusy, why);
+      case 130: return fail(kExitInterrupted, why);
+      default: return fail(kExitProgram, why);
+    }
   }
   bool complete = run.reported && run.report.filesUploaded == run.report.filesToDo && run.unsent.empty();
   return complete && !scan.incomplete() ? kExitOk : kExitIncomplete;

@@ -46,7 +46,7 @@ constexpr const char* kUsage =
     "folder; 4 the cache manager cannot be reached or refused the agent;\n"
     "5 dornik or velkan failed; 6 a file could not be written; 7 the backup would\n"
     "delete too much (--allow-deletions); 8 another backup is running;\n"
-    "130 interrupted.\n";
+    "130 interrupted (Ctrl-C or a termination: the run stops in order).\n";
 
 int usage(const std::string& problem) {
   std::fprintf(stderr, "cacheagent: %s\n%s", problem.c_str(), kUsage);

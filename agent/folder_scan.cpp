@@ -6,6 +6,7 @@
 #include "bindings/zrcore/string_utils.h"
 #include "bindings/zrcore/xml_writer.h"
 #include "platform/env.h"
+#include "platform/interrupt.h"
 #include "platform/path.h"
 
 namespace agent {
@@ -31,7 +32,7 @@ class FolderWalk {
 
   void run() {
     std::vector<DirectoryEntry> entries;
-    while (!stack_.empty()) {
+    while (!stack_.empty() && !platform::interruptionRequested()) {
       Pending current = std::move(stack_.back());
       stack_.pop_back();
       if (platform::Status listed = platform::env()->scanDirectory(current.host, &entries); !listed) {
@@ -133,10 +134,13 @@ platform::Status scanFolders(const std::vector<WatchedFolder>& watches, ScanSink
     roots.push_back(platform::resolvedPath(watch.hostPath));
   }
   for (const WatchedFolder& watch : watches) {
+    if (platform::interruptionRequested()) return platform::Status::refused("the scan was interrupted");
     uint64_t before = result.files;
     FolderWalk(watch, roots, sink, result).run();
     result.filesPerWatch.emplace_back(watch.logicalPath, result.files - before);
   }
+  // A walk cut short is no listing: written, it would have files deleted.
+  if (platform::interruptionRequested()) return platform::Status::refused("the scan was interrupted");
   return platform::Status::ok();
 }
 

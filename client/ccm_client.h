@@ -191,6 +191,7 @@ class CCMClient : public ByteAccounting, public PreparationHost, public UploadHo
   CacheManagerCalls& calls();
   void stopUploadsAtReachedLimit();
   void planProgress();
+  void connectFirst();
   void runDeletions();
   void warnDeletionsStopped(const std::exception& e);
   // Throws CRunEndedEarly when the run was interrupted or ended early.

@@ -133,6 +133,8 @@ void CCMClient::processActions() {
   planProgress();
   runDeletions();
   stopUploadsAtReachedLimit();
+  bool toUpload = !smallUploads_.empty() || !resumedUploads_.empty() || !largeUploads_.empty();
+  if (toUpload && !uploadsStopped() && !endedEarly()) connectFirst();
   if (!endedEarly()) {
     startWorkers();
     updatePolicyStatus();
@@ -144,6 +146,20 @@ void CCMClient::processActions() {
   throwIfEndedEarly();
   if (storageFull()) {
     throw CCacheManagerSpaceLimitException("The cache manager's store is full; the remaining files were not uploaded.\n");
+  }
+}
+
+// The session is set up before the first file is prepared: without an
+// authentication file, or without a service to talk to, there is no point
+// preparing a single one.
+void CCMClient::connectFirst() {
+  try {
+    ensureSession();
+    answered(0);
+  } catch (const CAuthenticationFileMissing& e) {
+    endEarly(kExitNoAuthentication, ZR::CStringUtils::rtrim(e.what(), " \t\r\n"));
+  } catch (const CSoapException& e) {
+    transportFailed(e);
   }
 }
 

@@ -229,12 +229,20 @@ void gzipToMemory(const std::string& source, std::string& out, std::string* why)
   }
 }
 
+void pauseUnlessStopped(uint32_t ms, const std::function<bool()>& stopped) {
+  constexpr uint32_t kStep = 50;
+  for (uint32_t waited = 0; waited < ms; waited += kStep) {
+    if (stopped && stopped()) return;
+    platform::sleepMs(std::min(kStep, ms - waited));
+  }
+}
+
 bool compressObject(const std::string& path, const std::string& objMime, std::string& transcoded, std::string& metadata,
                     const CompressionContext& context) {
   if (context.log) context.log->info("CCPUBoundThread compressing: %s", path.c_str());
   std::string name;
   if (ZR::CStringUtils::isAscii(path)) {
-    if (context.waitMs > 0) platform::sleepMs(context.waitMs);
+    pauseUnlessStopped(context.waitMs, context.stopped);
     name = makeUniqueName(context.transcodedFolder, path);
   } else {
     name = makeUniqueName(context.transcodedFolder, "localzip");

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 
 namespace ZR {
@@ -39,7 +40,12 @@ struct CompressionContext {
   uint32_t waitMs = 10000;       // pause before compressing a file with a pure ASCII path
   ZR::CLogger* log = nullptr;
   GzipOptions gzip;
+  std::function<bool()> stopped;  // cuts the pause short when it says so (may be empty)
 };
+
+// Waits `ms` milliseconds, or less once `stopped` (may be empty) says the
+// run is over: a run that ends must not sit out a long pause first.
+void pauseUnlessStopped(uint32_t ms, const std::function<bool()>& stopped);
 
 // The CPU-bound worker's step for a compressible file: sets the copy's path
 // and the metadata lines and returns true, or throws CVelkanException.

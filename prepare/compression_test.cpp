@@ -114,7 +114,7 @@ TEST(Gzip, CompressObjectNamesAndMetadata) {
   testsupport::TempDir dir;
   testsupport::writeFile(dir.file("report.txt"), "hello hello hello");
   testsupport::writeFile(dir.file("caf\xC3\xA9.txt"), "bonjour");
-  velkan::CompressionContext context{dir.path() + "/", 0, nullptr, {}};
+  velkan::CompressionContext context{dir.path() + "/", 0, nullptr, {}, {}};
   std::string transcoded, metadata;
   ASSERT_TRUE(velkan::compressObject(dir.file("report.txt"), "text/plain", transcoded, metadata, context));
   EXPECT_TRUE(testsupport::matchesWhole(transcoded, ".*/[0-9a-f]+_[0-9a-f]+_[0-9a-f]+_report\\.txt\\.zip")) << transcoded;

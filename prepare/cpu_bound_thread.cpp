@@ -89,7 +89,9 @@ bool CCPUBoundThread::compressInMemory(UploadItem& item) {
   if (!budget || !item.origin || item.origin->size > kInMemoryCopyBytes || !budget->take(bound)) return false;
   context_.log->info("CCPUBoundThread compressing: %s", item.object.c_str());
   const PreparationSettings& settings = host_.preparationSettings();
-  if (ZR::CStringUtils::isAscii(item.object) && settings.compressionWaitMs > 0) platform::sleepMs(settings.compressionWaitMs);
+  if (ZR::CStringUtils::isAscii(item.object)) {
+    pauseUnlessStopped(settings.compressionWaitMs, [this] { return host_.uploadsStopped(); });
+  }
   std::string why;
   try {
     gzipToMemory(item.object, item.preparedContent, &why);
@@ -110,7 +112,8 @@ bool CCPUBoundThread::compressInMemory(UploadItem& item) {
 void CCPUBoundThread::compress(UploadItem& item) {
   if (compressInMemory(item)) return;
   const PreparationSettings& settings = host_.preparationSettings();
-  CompressionContext context{folder_.path(), settings.compressionWaitMs, context_.log, {}};
+  CompressionContext context{folder_.path(), settings.compressionWaitMs, context_.log, {},
+                             [this] { return host_.uploadsStopped(); }};
   context.gzip.throttle = context_.throttle;
   if (context_.throttle && context_.throttle->sharePercent() < 100) context.gzip.threads = 1;
   std::string transcoded, metadata;

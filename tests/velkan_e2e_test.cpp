@@ -260,6 +260,21 @@ TEST_F(Velkan, RunsThatDoNotEndWellSayWhyAndEndNonZero) {
   // The files that were there went; the vanished one goes next time.
   EXPECT_EQ(stored(service).size(), 3u);
 
+  // Without an authentication file nothing is prepared: the long pause
+  // before each compression is never sat out.
+  platform::Env::defaultEnv()->removeFile(dir_.file("auth.xml"));
+  writeFile(home("f2.txt"), "back again");
+  plan(service.server());
+  std::string text = readFile(dir_.file("cfg.xml"));
+  text.replace(text.find("<CompressionWait value='0'/>"), 28, "<CompressionWait value='10000'/>");
+  writeFile(dir_.file("cfg.xml"), text);
+  platform::Env::defaultEnv()->removeFile(dir_.file("logs/velkan.log"));
+  uint64_t started = platform::tickCountMs();
+  EXPECT_EQ(runProgram({VELKAN_PATH, dir_.file("cfg.xml")}).exitCode, 4);
+  EXPECT_LT(platform::tickCountMs() - started, 5000u);
+  EXPECT_EQ(velkanLog().find("CCPUBoundThread compressing"), std::string::npos);
+  writeFile(dir_.file("auth.xml"), "<agent>ann</agent>");
+
   auto abc = runProgram({VELKAN_PATH, dir_.file("cfg.xml"), "abc"});
   EXPECT_EQ(exitByte(abc.exitCode), exitByte(-102));
   EXPECT_NE(abc.standardError.find("\"abc\""), std::string::npos) << abc.standardError;
