@@ -10,6 +10,10 @@ CUploadFile::CUploadFile(std::string path, std::string mimeType, int64_t offset)
   if (!platform::env()->getFileInfo(platform::hostPath(path_), &info_) || info_.isDirectory) {
     throw CFileNotFoundException("File : " + path_ + " is not found.\n");
   }
+  // A pipe would hold the run, a device (a link to /dev/zero) never end it.
+  if (!info_.isRegular) {
+    throw CFileNotFoundException("File : " + path_ + " is not a plain file (a pipe, device or socket); skipped.\n");
+  }
   constexpr uint64_t kEpochDifference = 11644473600ull;
   size_ = info_.size;
   lastWrite_ = (static_cast<uint64_t>(info_.modifiedUnixSeconds) + kEpochDifference) * 10000000ull +

@@ -142,6 +142,7 @@ bool LocalService::start(std::string& error) {
   listener_->bind_flags = SO_REUSEADDR;
   listener_->accept_timeout = -100000;  // 100 ms (negative: microseconds), so that stop() is noticed soon
   listener_->send_timeout = listener_->recv_timeout = config_.timeoutSeconds;
+  listener_->maxlevel = 32;  // requests nest a few levels; deeper ones are refused before they cost
   listener_->maxlevel = 64;
   listener_->max_keep_alive = 100000;  // a client's run of many files stays on one connection
   listener_->maxlength = 64 * 1024 * 1024;

@@ -1,6 +1,7 @@
 // cachemanager-local as its clients see it.
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <thread>
 
 #include "bindings/zrcore/config.h"
@@ -220,6 +221,32 @@ TEST_F(LocalServiceTest, RequestLinesWithoutAPathAreRefused) {
     std::string answer = rawExchange(service.port(), request);
     EXPECT_EQ(answer.rfind("HTTP/1.1 400", 0), 0u) << line << ": " << answer.substr(0, 80);
   }
+  CSoapSession s(service.server(), ServiceOptions(), log());
+  EXPECT_EQ(s.login("agent").size(), 64u);  // still serving
+}
+
+// An element with very many attributes (or namespace declarations), or a
+// message with very many attribute names, is refused before its cost grows:
+// the toolkit checks each name against every one seen before.
+TEST_F(LocalServiceTest, MessagesWithTooManyAttributesAreRefusedAtOnce) {
+  testsupport::RunningService service;
+  for (const char* prefix : {"a", "xmlns:p"}) {
+    std::string attributes;
+    for (int i = 0; i < 40000; ++i) attributes += " " + std::string(prefix) + std::to_string(i) + "=\"v\"";
+    std::string envelope = "<SOAP-ENV:Envelope xmlns:SOAP-ENV=\"http://schemas.xmlsoap.org/soap/envelope/\"" +
+                           attributes + "><SOAP-ENV:Body/></SOAP-ENV:Envelope>";
+    auto started = std::chrono::steady_clock::now();
+    std::string answer = rawExchange(service.port(), post("text/xml", envelope));
+    auto seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+    EXPECT_LT(seconds, 2.0) << prefix;
+    EXPECT_EQ(answer.find("HTTP/1.1 200"), std::string::npos) << answer.substr(0, 200);
+  }
+  std::string elements;
+  for (int i = 0; i < 40000; ++i) elements += "<e a" + std::to_string(i) + "=\"v\"/>";
+  auto started = std::chrono::steady_clock::now();
+  rawExchange(service.port(), post("text/xml", "<SOAP-ENV:Envelope xmlns:SOAP-ENV=\"http://schemas.xmlsoap.org/"
+                                              "soap/envelope/\"><SOAP-ENV:Body>" + elements + "</SOAP-ENV:Body></SOAP-ENV:Envelope>"));
+  EXPECT_LT(std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count(), 2.0);
   CSoapSession s(service.server(), ServiceOptions(), log());
   EXPECT_EQ(s.login("agent").size(), 64u);  // still serving
 }

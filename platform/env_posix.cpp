@@ -118,13 +118,22 @@ class PosixEnv : public Env {
 
   Status openReadable(const std::string& path, std::unique_ptr<ReadableFile>* file) override {
     file->reset();
-    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    // Non-blocking, so that a pipe put where a file was cannot hold the
+    // open; then only a plain file is read, whose reading always ends.
+    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     if (fd < 0) return failure("cannot open", path);
     struct stat st;
-    if (::fstat(fd, &st) == 0 && S_ISDIR(st.st_mode)) {
+    if (::fstat(fd, &st) != 0) {
+      Status failed = failure("cannot examine", path);
       ::close(fd);
-      return Status::invalid("cannot open " + path + ": it is a folder");
+      return failed;
     }
+    if (!S_ISREG(st.st_mode)) {
+      ::close(fd);
+      return Status::invalid("cannot open " + path + (S_ISDIR(st.st_mode) ? ": it is a folder"
+                                                                          : ": it is not a plain file (a pipe, device or socket)"));
+    }
+    ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
     *file = std::make_unique<PosixReadableFile>(fd);
     return Status::ok();
   }

@@ -138,6 +138,10 @@ class WindowsEnv : public Env {
     Handle handle(CreateFileW(name.c_str(), GENERIC_READ, kShareAll, nullptr, OPEN_EXISTING,
                               FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
     if (!handle.valid()) return failure("cannot open " + path);
+    // Only a file on a disk is read: a pipe or a device may never end.
+    if (GetFileType(handle.get()) != FILE_TYPE_DISK) {
+      return Status::invalid("cannot open " + path + ": it is not a plain file (a pipe or a device)");
+    }
     *file = std::make_unique<WindowsReadableFile>(std::move(handle));
     return Status::ok();
   }

@@ -186,11 +186,30 @@ GzipOutcome gzipBlocks(ZR::CFile& in, const GzipOptions& options, Sink sink) {
 
 }  // namespace
 
+namespace {
+
+// The name of a prepared copy must fit the system's limit of 255 bytes
+// with the unique prefix and an extension added: a longer origin name is
+// cut (at a whole UTF-8 character) and ends with a hash of the whole name.
+std::string fittingName(const std::string& name) {
+  constexpr size_t kMaxNameBytes = 160;
+  if (name.size() <= kMaxNameBytes) return name;
+  uint64_t hash = 14695981039346656037ull;  // FNV-1a
+  for (unsigned char c : name) hash = (hash ^ c) * 1099511628211ull;
+  size_t keep = kMaxNameBytes - 17;
+  while (keep > 0 && (static_cast<unsigned char>(name[keep]) & 0xC0) == 0x80) --keep;
+  char tail[24];
+  std::snprintf(tail, sizeof tail, "~%016" PRIx64, hash);
+  return name.substr(0, keep) + tail;
+}
+
+}  // namespace
+
 std::string makeUniqueName(const std::string& directory, const std::string& base) {
   char prefix[64];
   std::snprintf(prefix, sizeof prefix, "%" PRIx64 "_%" PRIx64 "_%lx_", static_cast<uint64_t>(platform::unixTimeSeconds()),
                 uniqueTick(), platform::currentThreadId());
-  return directory + prefix + ZR::CFileUtils::fileNameFromPath(base);
+  return directory + prefix + fittingName(ZR::CFileUtils::fileNameFromPath(base));
 }
 
 void gzipFile(const std::string& source, const std::string& target, std::string* why, const GzipOptions& options) {

@@ -14,7 +14,8 @@ class CThreadGroup;
 namespace velkan {
 
 // directory + "<seconds>_<ticks>_<thread>_" (hexadecimal) + the file-name
-// part of `base`. Within a process no two calls return the same name: the
+// part of `base` (a long one cut to 160 bytes, ending with a hash of it, so
+// that an extension still fits the system's 255). Within a process no two calls return the same name: the
 // tick number is raised past the last one used when the clock has not moved.
 std::string makeUniqueName(const std::string& directory, const std::string& base);
 

@@ -168,6 +168,7 @@ bool configure(struct soap* soap, const ServiceOptions& options, SessionHooks& h
   soap->send_timeout = options.sendTimeoutSeconds;
   soap->recv_timeout = options.receiveTimeoutSeconds;
   soap->recv_maxlength = options.maxReplyBytes;
+  soap->maxlevel = kMaxXmlDepth;  // our replies nest a few levels
   if (!options.proxyHost.empty()) {
     soap->proxy_host = soap_strdup(soap, options.proxyHost.c_str());
     soap->proxy_port = options.proxyPort;

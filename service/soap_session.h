@@ -23,6 +23,9 @@ namespace velkan {
 struct AttachmentFile;
 struct SessionHooks;
 
+// The deepest nesting a reply may have; ours nest a few levels.
+constexpr unsigned kMaxXmlDepth = 32;
+
 // Options the client keeps from its start and hands to the session.
 struct ServiceOptions {
   int connectTimeoutSeconds = 100;

@@ -132,6 +132,17 @@ TEST_F(TransportTest, OversizedRepliesFailTheCall) {
   EXPECT_EQ(loginFailure(huge.server(), ServiceOptions()), "") << "the default bound is far above 3 MiB";
 }
 
+TEST_F(TransportTest, RepliesWithTooManyAttributesFailAtOnce) {
+  std::string attributes;
+  for (int i = 0; i < 40000; ++i) attributes += " a" + std::to_string(i) + "=\"v\"";
+  testsupport::WireRecorder hostile([&](const testsupport::RecordedRequest&) {
+    return testsupport::soapResponse("login", "<loginReturn" + attributes + ">key</loginReturn>");
+  });
+  auto started = std::chrono::steady_clock::now();
+  EXPECT_NE(loginFailure(hostile.server(), ServiceOptions()), "");
+  EXPECT_LT(std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count(), 2.0);
+}
+
 TEST(Endpoint, ServerSettingRules) {
   struct Case {
     const char* server;

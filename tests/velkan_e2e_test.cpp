@@ -20,6 +20,11 @@
 #include "tests/local_service_fixture.h"
 #include "tests/velkan_fixture.h"
 
+#ifndef _WIN32
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
+
 namespace {
 
 using testsupport::exitByte;
@@ -303,6 +308,32 @@ TEST_F(Velkan, ASecondRunOnTheSameIndexWaitsItsTurn) {
 }
 
 #ifndef _WIN32
+TEST_F(Velkan, OnlyPlainFilesAreSentAndLongNamesFit) {
+  std::string long240 = std::string(236, 'l') + ".txt", long255 = std::string(251, 'm') + ".txt";
+  // Above the size of copies made in memory: these go through a file.
+  std::string text(3 << 20, 'x');
+  writeFile(home(long240), "two hundred and forty " + text);
+  writeFile(home(long255), "two hundred and fifty-five " + text);
+  ASSERT_EQ(::mkfifo(home("pipe.txt").c_str(), 0600), 0);
+  ASSERT_EQ(::symlink("/dev/zero", home("zero.txt").c_str()), 0);
+  testsupport::RunningService service;
+  configure(service.server());
+  std::string actions = "<action-set><action name='create'>";
+  for (const std::string& name : {long240, long255, std::string("pipe.txt"), std::string("zero.txt")}) {
+    actions += "<file path='" + logical(name) + "'><offset value='0'/><mimeType name='text/plain'/></file>";
+  }
+  writeFile(dir_.file("actionset.xml"), actions + "</action></action-set>");
+  uint64_t started = platform::tickCountMs();
+  auto run = runProgram({VELKAN_PATH, dir_.file("cfg.xml")});
+  EXPECT_LT(platform::tickCountMs() - started, 20000u) << "a pipe or a device held the run";
+  EXPECT_EQ(run.exitCode, 2) << velkanLog();
+  EXPECT_EQ(stored(service), (std::vector<std::string>{logical(long240), logical(long255)})) << velkanLog();
+  for (const char* name : {"pipe.txt", "zero.txt"}) {
+    EXPECT_NE(velkanLog().find(logical(name) + " is not a plain file"), std::string::npos) << name;
+  }
+  EXPECT_EQ(gunzip(service.service().store().contentPath(logical(long255))), "two hundred and fifty-five " + text);
+}
+
 TEST_F(Velkan, AnInterruptedRunRecordsNothingHalfAndSaysHowFarItGot) {
   std::string big(3 << 20, '\0');
   for (size_t i = 0; i < big.size(); ++i) big[i] = static_cast<char>((i * 2654435761u) >> 13);
