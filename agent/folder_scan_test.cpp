@@ -78,7 +78,7 @@ TEST_F(FolderScan, ListsEveryFileWithSizeAndTimeUnderLogicalPaths) {
 
 
 TEST_F(FolderScan, AnUnreadableFolderIsReportedAndKeptAsTheCacheHoldsIt) {
-  UnreadableFolderEnv unreadable(platform::Env::defaultEnv(), root_ + "/docs");
+  UnreadableFolderEnv unreadable(platform::Env::defaultEnv(), platform::joinPath(root_, "docs"));
   platform::ScopedEnvOverride scope(&unreadable);
   agent::AgentConfig config;
   config.watches = {watch_};

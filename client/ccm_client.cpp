@@ -77,6 +77,7 @@ void CCMClient::configure(const std::string& configurationPath) {
   preparation_ = PreparationSettings{settings_.maxImageWidth,     settings_.maxImageHeight,
                                      settings_.maxImageQuality,   settings_.compressionExeSize,
                                      settings_.compressionWaitMs, settings_.transcodedFolder};
+  keys_.bindToEndpoint(buildEndpoint(settings_.server));
   calls_ = std::make_unique<CacheManagerCalls>(
       ServiceSettings{settings_.server, settings_.accessDocument, settings_.timestampFile}, serviceOptions_, keys_,
       log_, this);

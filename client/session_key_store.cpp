@@ -1,5 +1,6 @@
 #include "client/session_key_store.h"
 
+#include <cstdio>
 #include <cstring>
 
 #include "bindings/zrcore/log.h"
@@ -9,6 +10,16 @@ namespace {
 
 // The logger, or null before there is one (then nothing is logged).
 ZR::CLogger* logger() { return ZR::CLogManager::instance(); }
+
+constexpr const char* kTagMark = "@ep:";
+
+std::string tagOf(const std::string& endpoint) {
+  uint64_t hash = 14695981039346656037ull;  // FNV-1a
+  for (unsigned char c : endpoint) hash = (hash ^ c) * 1099511628211ull;
+  char text[32];
+  std::snprintf(text, sizeof text, "%s%016llx", kTagMark, static_cast<unsigned long long>(hash));
+  return text;
+}
 
 void warnCannotMap(int error) {
   if (ZR::CLogger* log = logger()) log->warning("Could not map view of file for cache session key(%d).\n", error);
@@ -45,8 +56,23 @@ std::string CSessionKeyStore::getKey() {
     if (ZR::CLogger* log = logger()) log->warning("Could not get seesion key.\n");
     return key_;
   }
-  key_.assign(view_, strnlen(view_, kSessionKeyBlockSize));
+  size_t length = strnlen(view_, kSessionKeyBlockSize);
+  std::string key(view_, length);
+  if (!endpointTag_.empty() && length + 1 < kSessionKeyBlockSize) {
+    std::string tag(view_ + length + 1, strnlen(view_ + length + 1, kSessionKeyBlockSize - length - 1));
+    if (tag.compare(0, std::strlen(kTagMark), kTagMark) == 0 && tag != endpointTag_) {
+      if (ZR::CLogger* log = logger()) {
+        log->info("the stored session key was issued by another server; logging in to this one");
+      }
+      return key_;
+    }
+  }
+  key_ = key;
   return key_;
+}
+
+void CSessionKeyStore::bindToEndpoint(const std::string& endpoint) {
+  endpointTag_ = endpoint.empty() ? "" : tagOf(endpoint);
 }
 
 bool CSessionKeyStore::setKey(const std::string& key) {
@@ -65,6 +91,10 @@ bool CSessionKeyStore::setKey(const std::string& key) {
   }
   std::memset(view_, 0, kSessionKeyBlockSize);
   std::memcpy(view_, key.data(), key.size());
+  // The tag only where it fits whole after the key's zero byte.
+  if (!endpointTag_.empty() && !key.empty() && key.size() + 1 + endpointTag_.size() < kSessionKeyBlockSize) {
+    std::memcpy(view_ + key.size() + 1, endpointTag_.data(), endpointTag_.size());
+  }
   key_ = key;
   return true;
 }

@@ -69,4 +69,34 @@ TEST(SessionKeyStore, LongestKeyAndTooLongKey) {
   ZR::CConfigManager::reset();
 }
 
+// A key this client stored for one server is never sent to another; the
+// agent's key (no tag) is taken as it always was.
+TEST(SessionKeyStore, AKeyGoesOnlyToTheServerThatIssuedIt) {
+  testsupport::ScopedVariable space("ZR_IPC_NAMESPACE", ownSpace("key-endpoint"));
+  const std::string a = "http://a.example:8080/cacheManager/services/CacheManager";
+  const std::string b = "http://b.example:8080/cacheManager/services/CacheManager";
+  CSessionKeyStore holder;  // keeps the block open between the cases
+  struct Case {
+    const char* writtenFor;  // null: written untagged, as the agent does
+    const char* readFor;     // null: a store not bound to any endpoint
+    bool taken;
+  } cases[] = {
+      {"a", "a", true}, {"a", "b", false}, {"a", nullptr, true}, {nullptr, "b", true},
+  };
+  for (const Case& c : cases) {
+    CSessionKeyStore freshWriter;
+    freshWriter.bindToEndpoint(c.writtenFor ? (std::string(c.writtenFor) == "a" ? a : b) : "");
+    ASSERT_TRUE(freshWriter.setKey("key-of-" + std::string(c.writtenFor ? c.writtenFor : "agent")));
+    CSessionKeyStore reader;
+    if (c.readFor) reader.bindToEndpoint(std::string(c.readFor) == "a" ? a : b);
+    std::string key = reader.getKey();
+    EXPECT_EQ(!key.empty(), c.taken) << (c.writtenFor ? c.writtenFor : "agent") << " read for "
+                                     << (c.readFor ? c.readFor : "any");
+    // What other readers see stays the plain key.
+    if (c.taken) {
+      EXPECT_EQ(keySeenByAnotherProcess(), key);
+    }
+  }
+}
+
 }  // namespace

@@ -11,6 +11,7 @@
 #include "bindings/zrcore/log.h"
 #include "bindings/zrcore/string_utils.h"
 #include "service/velkan_exceptions.h"
+#include "platform/clock.h"
 #include "platform/process.h"
 #include "platform/path.h"
 #include "service/error_messages.h"
@@ -26,7 +27,23 @@ struct SessionHooks {
   size_t (*recv)(struct soap*, char*, size_t) = nullptr;
   SOAP_SOCKET (*open)(struct soap*, const char*, const char*, int) = nullptr;
   std::string pending;
+  // The reply of each call has a deadline: the receive time-out for the
+  // whole reply, and more time only as its bytes come at a fair rate, so
+  // that a service dripping a byte now and then cannot hold a run.
+  uint64_t replyBudgetMs = 300000;
+  uint64_t replyStartedMs = 0;  // 0: the call's reply has not begun
+  uint64_t replyBytes = 0;
+  bool replyTooSlow = false;
+
+  void beginCall() {
+    replyStartedMs = 0;
+    replyBytes = 0;
+    replyTooSlow = false;
+  }
 };
+
+// The slowest a large reply may come once its time-out is spent.
+constexpr uint64_t kMinReplyBytesPerSecond = 64 * 1024;
 
 // The open content file of a file attachment, read ahead in large blocks:
 // the toolkit asks for 1024 bytes at a time.
@@ -114,7 +131,19 @@ size_t flushingRecv(struct soap* soap, char* buffer, size_t length) {
     soap->error = rc;
     return 0;
   }
-  return hooks.recv(soap, buffer, length);
+  uint64_t now = platform::tickCountMs();
+  if (hooks.replyStartedMs == 0) hooks.replyStartedMs = now;
+  uint64_t allowed = hooks.replyBudgetMs + hooks.replyBytes * 1000 / kMinReplyBytesPerSecond;
+  uint64_t spent = now - hooks.replyStartedMs;
+  if (spent >= allowed) {
+    hooks.replyTooSlow = true;
+    return 0;  // the end of the reply, as far as this call goes
+  }
+  // No single read may wait past the deadline either.
+  soap->recv_timeout = static_cast<int>(std::max<uint64_t>(1, (allowed - spent + 999) / 1000));
+  size_t got = hooks.recv(soap, buffer, length);
+  hooks.replyBytes += got;
+  return got;
 }
 
 // A new connection starts with nothing gathered.
@@ -214,6 +243,7 @@ CSoapSession::CSoapSession(const std::string& server, const ServiceOptions& opti
                            ByteAccounting* accounting)
     : hooks_(std::make_unique<SessionHooks>()), proxy_(std::make_unique<CCacheManagerProxy>()), log_(log) {
   hooks_->accounting = accounting;
+  hooks_->replyBudgetMs = static_cast<uint64_t>(std::max(1, options.receiveTimeoutSeconds)) * 1000;
   platform::ignoreBrokenPipeSignal();
   std::string endpoint = buildEndpoint(server);
   proxy_->setEndpoint(endpoint);
@@ -234,6 +264,10 @@ void CSoapSession::checkSoapStatus(int status) {
   std::snprintf(line, sizeof line, "Soap call failed, result code is %d.\n", status);
   log_.error("%s", line);
   std::string detail = proxy_->lastFailureDetail();
+  if (hooks_->replyTooSlow) {
+    detail = "the reply did not come in time (" + std::to_string(hooks_->replyBytes) + " bytes in " +
+             std::to_string((platform::tickCountMs() - hooks_->replyStartedMs) / 1000) + " s)";
+  }
   if (!detail.empty()) log_.error("transport detail: %s", detail.c_str());
   std::string message = CErrorMessageRegistry::instance().transportMessage(status);
   std::string forPerson = "the call to " + std::string(proxy_->endpoint()) + " failed (transport code " +
@@ -241,6 +275,8 @@ void CSoapSession::checkSoapStatus(int status) {
                           (detail.empty() ? "" : ": " + detail);
   throw CSoapException(line + message + "\n", forPerson);
 }
+
+void CSoapSession::beginCall() { hooks_->beginCall(); }
 
 std::string CSoapSession::result(int status, const char* text) {
   checkSoapStatus(status);

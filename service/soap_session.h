@@ -109,8 +109,10 @@ class CSoapSession {
   // Makes a proxy call unless the session cannot authenticate servers.
   template <typename Call>
   int invoke(Call call) {
+    beginCall();
     return tlsUnavailable_ ? kTlsFailure : call();
   }
+  void beginCall();
   static constexpr int kTlsFailure = 22;
 
   // What the transport's callbacks reach through the context's user

@@ -2,12 +2,15 @@
 // the transport fails.
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <chrono>
 #include <thread>
 
 #include "bindings/zrcore/config.h"
 #include "bindings/zrcore/log.h"
 #include "service/velkan_exceptions.h"
 #include "service/error_messages.h"
+#include "platform/testing/tcp.h"
 #include "service/soap_session.h"
 #include "tests/forwarding_proxy.h"
 #include "tests/local_service_fixture.h"
@@ -141,6 +144,34 @@ TEST_F(TransportTest, RepliesWithTooManyAttributesFailAtOnce) {
   auto started = std::chrono::steady_clock::now();
   EXPECT_NE(loginFailure(hostile.server(), ServiceOptions()), "");
   EXPECT_LT(std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count(), 2.0);
+}
+
+// A service that sends its reply a byte now and then never lets a single
+// read time out; the reply as a whole has its deadline all the same.
+TEST_F(TransportTest, AReplyThatDripsEndsAtItsDeadline) {
+  platform::TcpListener listener;
+  ASSERT_TRUE(listener.listen("127.0.0.1"));
+  std::atomic<bool> done{false};
+  std::thread dripper([&] {
+    auto connection = listener.accept(10000);
+    if (!connection) return;
+    char request[4096];
+    connection->read(request, sizeof request, 2000);
+    const std::string reply = "HTTP/1.1 200 OK\r\nContent-Type: text/xml\r\nContent-Length: 100000\r\n\r\n<x>";
+    for (size_t i = 0; !done.load(); ++i) {
+      if (!connection->writeAll(std::string(1, i < reply.size() ? reply[i] : 'x'))) return;
+      std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    }
+  });
+  ServiceOptions patient;
+  patient.receiveTimeoutSeconds = 2;  // each byte comes well within it
+  auto started = std::chrono::steady_clock::now();
+  EXPECT_NE(loginFailure("127.0.0.1:" + std::to_string(listener.port()), patient), "");
+  double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+  done.store(true);
+  dripper.join();
+  EXPECT_LT(seconds, 5.0);
+  EXPECT_GE(seconds, 1.5);
 }
 
 TEST(Endpoint, ServerSettingRules) {

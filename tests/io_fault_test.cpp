@@ -19,6 +19,7 @@
 #include "client/velkan_entry.h"
 #include "engine/dornik.h"
 #include "bindings/cabinet/file_index.h"
+#include "platform/path.h"
 #include "platform/process.h"
 #include "tests/image_fixtures.h"
 #include "tests/local_service_fixture.h"
@@ -100,7 +101,7 @@ class DornikIoFaults : public ::testing::Test {
   // and old outputs back before each run.
   void failEachOperation(const std::function<void()>& prepare, const std::vector<Output>& outputs,
                          const std::set<int>& documentedCodes) {
-    FaultEnv faults(platform::Env::defaultEnv(), data_.path() + "/");
+    FaultEnv faults(platform::Env::defaultEnv(), platform::joinPath(data_.path(), ""));
     platform::ScopedEnvOverride override(&faults);
     prepare();
     faults.failAt(0);
@@ -213,7 +214,17 @@ class VelkanIoFaults : public ::testing::Test {
   }
   void TearDown() override { platform::setCurrentFolder(previousFolder_); }
   std::string data(const std::string& name) const { return data_.file(name); }
-  std::string logical(const std::string& name) const { return "c:\\home\\ann\\" + name; }
+  // The logical path of a file of the home tree: drive c: is the data
+  // folder (VELKAN_DRIVE_C) here, the real path on Windows.
+  std::string logical(const std::string& name) const {
+#ifdef _WIN32
+    std::string path = platform::logicalPath(data("home\\ann\\" + name));
+    if (!path.empty() && path[0] >= 'A' && path[0] <= 'Z') path[0] = static_cast<char>(path[0] - 'A' + 'a');
+    return path;
+#else
+    return "c:\\home\\ann\\" + name;
+#endif
+  }
 
   // Inputs, old outputs and old state, as before every run.
   void prepare(const std::string& server) {
@@ -298,7 +309,7 @@ class VelkanIoFaults : public ::testing::Test {
 TEST_F(VelkanIoFaults, EveryFileOperationOfARun) {
   testsupport::ScopedVariable drive("VELKAN_DRIVE_C", data_.path());
   testsupport::ScopedVariable ipc("ZR_IPC_NAMESPACE", "io-fault-" + std::to_string(platform::processId()));
-  FaultEnv faults(platform::Env::defaultEnv(), data_.path() + "/");
+  FaultEnv faults(platform::Env::defaultEnv(), platform::joinPath(data_.path(), ""));
   platform::ScopedEnvOverride override(&faults);
   std::set<std::string> cleanHeld;
   std::string cleanOutput;
