@@ -81,6 +81,7 @@ CacheService::CacheService(const AgentConfig& config, ZR::CLogger& log)
     : server_(config.client.server), log_(log), keys_(std::make_unique<Keys>()) {
   velkan::ServiceOptions options;
   options.caDirectory = config.resolve("certs");
+  options.maxReplyBytes = config.client.maxReplyBytes;
   velkan::ProxySettings proxy = velkan::readProxySettings(config.resolve("agent.xml"));
   options.setProxy(proxy.host, proxy.port, proxy.user, proxy.password);
   calls_ = std::make_unique<velkan::CacheManagerCalls>(

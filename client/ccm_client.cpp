@@ -78,6 +78,7 @@ void CCMClient::configure(const std::string& configurationPath) {
                                      settings_.maxImageQuality,   settings_.compressionExeSize,
                                      settings_.compressionWaitMs, settings_.transcodedFolder};
   keys_.bindToEndpoint(buildEndpoint(settings_.server));
+  serviceOptions_.maxReplyBytes = settings_.maxReplyBytes;
   calls_ = std::make_unique<CacheManagerCalls>(
       ServiceSettings{settings_.server, settings_.accessDocument, settings_.timestampFile}, serviceOptions_, keys_,
       log_, this);

@@ -86,6 +86,10 @@ void readOwnSettings(const ZR::CXmlElement& document, ClientSettings& s) {
     s.compressionWaitMs = static_cast<uint32_t>(ms < 0 ? 0 : ms > 3600000 ? 3600000 : ms);
   }
   if (document.getValue(sectionExpression("/transcodedFolder@path"), value, message)) s.transcodedFolder = value;
+  if (document.getValue(sectionExpression("/MaxReplySize@value"), value, message)) {
+    int64_t mib = ZR::CNumberText::toInt64(value);
+    s.maxReplyBytes = static_cast<uint64_t>(mib < 1 ? 1 : mib > 4096 ? 4096 : mib) << 20;
+  }
 }
 
 }  // namespace
@@ -120,7 +124,7 @@ void warnUnknownSettings(const ZR::CXmlElement& document, ZR::CLogger& log) {
       "expiredPoliciesFile", "timestamp_file", "MaxFiles",   "MaxTime",               "MaxDeleteTime",
       "MaxSpace",       "MaxDataPerFile", "ChunkSize",       "MaxBitRate",            "MaxTimeWindow",
       "CompressionCpuPercent", "CompressionExeSize", "SortUploads", "MaxImageWidth", "MaxImageHeight",
-      "MaxImageQuality", "CompressionWait", "transcodedFolder"};
+      "MaxImageQuality", "CompressionWait", "transcodedFolder", "MaxReplySize"};
   const ZR::CXmlElement* section = document.getName() == "CachingPolicyEngineConfiguration"
                                        ? document.getChild("cacheManagerClient")
                                        : nullptr;

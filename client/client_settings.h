@@ -48,6 +48,9 @@ struct ClientSettings {
   // pause before each compression) and <transcodedFolder path="..."/>.
   uint32_t compressionWaitMs = 10000;
   std::string transcodedFolder;
+  // <MaxReplySize value="MiB"/>: the largest reply the service may send (a
+  // folder's listing is the largest); beyond it the call fails.
+  uint64_t maxReplyBytes = uint64_t{256} << 20;
 
   // Relative file settings are taken from `folder`, the configuration
   // file's folder, wherever the program was started.

@@ -6,6 +6,8 @@
 
 #include "bindings/zrcore/config.h"
 #include "bindings/zrcore/log.h"
+#include "bindings/zrcore/string_utils.h"
+#include "platform/path.h"
 #include "tests/test_support.h"
 
 namespace {
@@ -120,6 +122,37 @@ TEST_F(ClientConfiguration, MissingRequiredSettingOrBrokenFileThrows) {
   } catch (const std::exception& e) {
     EXPECT_STREQ(e.what(), "[velkan.exe] Loading of Config XML failed.");
   }
+}
+
+TEST_F(ClientConfiguration, OwnSettingsAndMisspeltNames) {
+  ClientSettings s = read("<CompressionWait value='250'/><transcodedFolder path='copies'/><MaxReplySize value='64'/>"
+                          "<CompressionWiat value='0'/><MaxBitrate value='8000'/>");
+  EXPECT_EQ(s.compressionWaitMs, 250u);
+  EXPECT_EQ(s.transcodedFolder, "copies");
+  EXPECT_EQ(s.maxReplyBytes, uint64_t{64} << 20);
+  EXPECT_EQ(read("").maxReplyBytes, uint64_t{256} << 20);
+  EXPECT_EQ(read("<MaxReplySize value='0'/>").maxReplyBytes, uint64_t{1} << 20);
+  std::string said = log();
+  EXPECT_NE(said.find("unknown setting <CompressionWiat> in cacheManagerClient is ignored; did you mean "
+                      "<CompressionWait>?"),
+            std::string::npos)
+      << said;
+  EXPECT_NE(said.find("unknown setting <MaxBitrate> in cacheManagerClient is ignored; did you mean <MaxBitRate>?"),
+            std::string::npos);
+  // Relative file settings start at the configuration's folder.
+  s.takePathsFrom("/etc/backup");
+  EXPECT_EQ(s.transcodedFolder, platform::joinPath("/etc/backup", "copies"));
+  EXPECT_EQ(s.accessDocument, platform::joinPath("/etc/backup", "auth.xml"));
+}
+
+TEST(NearestName, TakesTheClosestKnownNameWithinReach) {
+  const std::vector<std::string> known = {"dircontent", "cachecontent", "actionset", "MaxBitRate"};
+  struct Case {
+    const char* name;
+    const char* nearest;
+  } cases[] = {{"dircontnet", "dircontent"}, {"DIRCONTENT", "dircontent"}, {"maxbitrate", "MaxBitRate"},
+               {"actionst", "actionset"},    {"somethingelse", ""},        {"x", ""}};
+  for (const Case& c : cases) EXPECT_EQ(ZR::CStringUtils::nearestName(c.name, known), c.nearest) << c.name;
 }
 
 TEST(ProxySettings, OnlyWhenSwitchedOnExactly) {

@@ -43,10 +43,10 @@ std::unique_ptr<ZR::CXmlElement> parseBounded(const std::string& path, const cha
 // Writes an output file whole; a failure is logged, the old file stays.
 // (The call's check logs a document result as "failed with error : 0", as
 // every result that is no success code; this line says what really happened.)
-void writeOutput(const std::string& what, const std::string& path, const std::string& text, ZR::CLogger& log) {
-  std::string error;
-  if (!ZR::CFileUtils::writeFileAtomically(path, text, error)) {
-    log.error("%s", ("cannot write output file " + path + ": " + error).c_str());
+void writeOutput(const std::string& what, const std::string& path, std::string_view text, ZR::CLogger& log) {
+  ZR::CAtomicFile out(path);
+  if (!out.append(text.data(), text.size()) || !out.commit()) {
+    log.error("%s", ("cannot write output file " + path + ": " + out.lastError()).c_str());
     return;
   }
   log.info("%s", (what + " received (" + std::to_string(text.size()) + " bytes) and written to " + path).c_str());
@@ -148,9 +148,12 @@ void CacheManagerCalls::deleteFile(const std::string& filePath) {
 
 void CacheManagerCalls::getDir(const std::string& path, const std::string& outputPath) {
   ensureSession();
-  std::string result = session_->getStoreContentsForPath(sessionKey_, path);
-  checkResult("CCMClient::getDir()", "getDir", result);
-  if (!isErrorCode(result)) writeOutput("the listing of " + path, outputPath, result, log_);
+  // Written from the session's own copy of the reply: a listing is never
+  // held twice more.
+  std::string_view result = session_->storeContentsForPath(sessionKey_, path);
+  std::string code = isErrorCode(std::string(result.substr(0, 2))) ? std::string(result.substr(0, 32)) : "";
+  checkResult("CCMClient::getDir()", "getDir", code);
+  if (code.empty()) writeOutput("the listing of " + path, outputPath, result, log_);
 }
 
 void CacheManagerCalls::getPolicies(const std::string& outputPath) {

@@ -367,10 +367,15 @@ std::string CSoapSession::deleteFile(const std::string& key, const std::string& 
 }
 
 std::string CSoapSession::getStoreContentsForPath(const std::string& key, const std::string& path) {
+  return std::string(storeContentsForPath(key, path));
+}
+
+std::string_view CSoapSession::storeContentsForPath(const std::string& key, const std::string& path) {
   log_.trace("%s", ("Get Store Contents For Path : " + path + ".\n").c_str());
   const char* out = nullptr;
   int status = invoke([&] { return proxy_->getStoreContentsForPath(key.c_str(), path.c_str(), out); });
-  return result(status, out);
+  checkSoapStatus(status);
+  return out ? std::string_view(out) : std::string_view();
 }
 
 std::string CSoapSession::getFileAttr(const std::string& key, const std::string& path) {

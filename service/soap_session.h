@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <string_view>
 
 #include "service/cache_manager_proxy.h"
 
@@ -38,8 +39,8 @@ struct ServiceOptions {
   std::string proxyPassword;
   std::string caDirectory = "certs";
   // The largest reply message a service may send; a longer one fails the
-  // call instead of filling memory (a listing of a million files is far below).
-  uint64_t maxReplyBytes = uint64_t{1} << 30;
+  // call instead of filling memory (a listing of a million files is below).
+  uint64_t maxReplyBytes = uint64_t{256} << 20;
 
   // Takes the proxy settings only when the host is not empty; the port is
   // the leading decimal digits of its text.
@@ -83,6 +84,9 @@ class CSoapSession {
   std::string finalizeFileWithMetadata(const std::string& key, const std::string& path, const std::string& metadata);
   std::string deleteFile(const std::string& key, const std::string& path);
   std::string getStoreContentsForPath(const std::string& key, const std::string& path);
+  // The same without a copy: the text stays the session's, valid until the
+  // next call (a listing can be large).
+  std::string_view storeContentsForPath(const std::string& key, const std::string& path);
   std::string getPoliciesForAgent(const std::string& key, int64_t stamp);
   std::string setAgentSymLinks(const std::string& key, const std::string& links);
   // Sends the document from memory as a text/xml attachment.
