@@ -5,6 +5,7 @@
 #include <sqlite3.h>
 
 #include "bindings/cabinet/sqlite_statement.h"
+#include "bindings/zrcore/string_utils.h"
 #include "platform/clock.h"
 #include "platform/env.h"
 #include "platform/path.h"
@@ -17,7 +18,7 @@ constexpr const char* kSchema =
     " path TEXT PRIMARY KEY,"
     " storage TEXT, size INTEGER NOT NULL DEFAULT 0, metadata TEXT NOT NULL DEFAULT '', updated INTEGER NOT NULL DEFAULT 0,"
     " pending INTEGER NOT NULL DEFAULT 0, pending_metadata TEXT NOT NULL DEFAULT '',"
-    " pending_storage TEXT, pending_size INTEGER NOT NULL DEFAULT 0);"
+    " pending_storage TEXT, pending_size INTEGER NOT NULL DEFAULT 0, pending_owner TEXT);"
     "CREATE TABLE IF NOT EXISTS symlinks (agent TEXT PRIMARY KEY, text TEXT NOT NULL, updated INTEGER NOT NULL);"
     "CREATE TABLE IF NOT EXISTS ghosts (path TEXT PRIMARY KEY, storage TEXT NOT NULL, size INTEGER NOT NULL,"
     " updated INTEGER NOT NULL);";
@@ -30,9 +31,24 @@ void removeQuietly(const std::string& path) {
   if (!path.empty()) platform::env()->removeFile(path);
 }
 
+// The catalogue's key of an agent's path: the agent "" keeps the path as it
+// is; others put their name before it, with a separator that no accepted
+// path holds (a control character).
+constexpr char kAgentSeparator = '\x1f';
+
+std::string keyOf(const std::string& agent, const std::string& path) {
+  return agent.empty() ? path : agent + kAgentSeparator + path;
+}
+
+std::string pathOfKey(const std::string& agent, const std::string& key) {
+  return agent.empty() ? key : key.substr(agent.size() + 1);
+}
+
 }  // namespace
 
-bool validRemotePath(const std::string& path) { return !path.empty() && path.size() <= kMaxRemotePathLength; }
+bool validRemotePath(const std::string& path) {
+  return !path.empty() && path.size() <= kMaxRemotePathLength && ZR::CStringUtils::isXmlText(path);
+}
 
 std::string randomHex(size_t bytes) {
   std::vector<unsigned char> raw(bytes);
@@ -96,6 +112,8 @@ bool CacheStore::open(std::string& error) {
     error = "cannot prepare catalogue " + catalogue + ": " + sqlite3_errmsg(db_);
     return false;
   }
+  // A catalogue made before uploads had owners gets the column (else: there already).
+  exec("ALTER TABLE files ADD COLUMN pending_owner TEXT");
   return true;
 }
 
@@ -106,48 +124,71 @@ std::string CacheStore::storageFor(const std::string& key) const {
   return "store/" + hash.substr(0, 2) + "/" + hash + "-" + randomHex(6);
 }
 
-int CacheStore::createFile(const std::string& path, const std::string& metadata) {
+int CacheStore::createFile(const std::string& agent, const std::string& owner, const std::string& path,
+                           const std::string& metadata) {
   if (!validRemotePath(path)) return kInvalidValues;
+  std::string key = keyOf(agent, path);
   std::lock_guard<std::mutex> lock(mutex_);
   std::string previousPending;
   {
     Statement query(statements_, db_, "SELECT pending_storage FROM files WHERE path = ?");
-    if (query.bind(1, path).row()) previousPending = query.text(0);
+    if (query.bind(1, key).row() && !query.isNull(0)) previousPending = query.text(0);
   }
   Statement upsert(statements_, db_,
-                   "INSERT INTO files(path, pending, pending_metadata, pending_storage, pending_size) VALUES(?, 1, ?, NULL, 0)"
+                   "INSERT INTO files(path, pending, pending_metadata, pending_storage, pending_size, pending_owner)"
+                   " VALUES(?, 1, ?, NULL, 0, ?)"
                    " ON CONFLICT(path) DO UPDATE SET pending = 1, pending_metadata = excluded.pending_metadata,"
-                   " pending_storage = NULL, pending_size = 0");
-  if (!upsert.bind(1, path).bind(2, metadata).done()) return kInvalidValues;
+                   " pending_storage = NULL, pending_size = 0, pending_owner = excluded.pending_owner");
+  if (!upsert.bind(1, key).bind(2, metadata).bind(3, owner).done()) return kInvalidValues;
   if (!previousPending.empty()) removeQuietly(root_ + "/" + previousPending);
   return kSuccess;
 }
 
 int64_t CacheStore::usedBytes() {
-  Statement query(statements_, db_, "SELECT COALESCE(SUM(size), 0) + COALESCE(SUM(pending_size), 0) FROM files");
+  std::lock_guard<std::mutex> lock(mutex_);
+  return usedBytesLocked();
+}
+
+int64_t CacheStore::usedBytesLocked() {
+  Statement query(statements_, db_,
+                  "SELECT (SELECT COALESCE(SUM(size), 0) + COALESCE(SUM(pending_size), 0) FROM files)"
+                  " + (SELECT COALESCE(SUM(size), 0) FROM ghosts) + (SELECT COALESCE(SUM(LENGTH(CAST(text AS BLOB))), 0)"
+                  " FROM symlinks)");
   return query.row() ? query.integer(0) : 0;
 }
 
-int CacheStore::attachFile(const std::string& path, const std::string& receivedFile, int64_t size) {
+int CacheStore::roomFor(int64_t bytes) {
+  if (quota_ < 0) return kSuccess;
   std::lock_guard<std::mutex> lock(mutex_);
-  Statement query(statements_, db_, "SELECT pending, pending_storage, pending_size FROM files WHERE path = ?");
-  if (!query.bind(1, path).row() || query.integer(0) == 0) {
+  return usedBytesLocked() + bytes > quota_ ? kStorageFull : kSuccess;
+}
+
+int CacheStore::attachFile(const std::string& agent, const std::string& owner, const std::string& path,
+                           const std::string& receivedFile, int64_t size) {
+  std::string key = keyOf(agent, path);
+  std::lock_guard<std::mutex> lock(mutex_);
+  Statement query(statements_, db_, "SELECT pending, pending_storage, pending_size, pending_owner FROM files WHERE path = ?");
+  if (!query.bind(1, key).row() || query.integer(0) == 0) {
     removeQuietly(receivedFile);
     return kInvalidPath;
   }
+  if (query.isNull(3) || query.text(3) != owner) {
+    removeQuietly(receivedFile);
+    return kOutOfSequence;  // another session's createFile began the upload now under way
+  }
   std::string replaced = query.isNull(1) ? "" : query.text(1);
-  if (quota_ >= 0 && usedBytes() - query.integer(2) + size > quota_) {
+  if (quota_ >= 0 && usedBytesLocked() - query.integer(2) + size > quota_) {
     removeQuietly(receivedFile);
     return kStorageFull;
   }
-  std::string storage = storageFor(path);
+  std::string storage = storageFor(key);
   platform::env()->createDirectories(platform::parentFolder(root_ + "/" + storage));
   if (!platform::env()->renameFile(receivedFile, root_ + "/" + storage)) {
     removeQuietly(receivedFile);
     return kNoFileAttached;
   }
   Statement update(statements_, db_, "UPDATE files SET pending_storage = ?, pending_size = ? WHERE path = ?");
-  if (!update.bind(1, storage).bind(2, size).bind(3, path).done()) {
+  if (!update.bind(1, storage).bind(2, size).bind(3, key).done()) {
     removeQuietly(root_ + "/" + storage);
     return kNoFileAttached;
   }
@@ -155,37 +196,44 @@ int CacheStore::attachFile(const std::string& path, const std::string& receivedF
   return kSuccess;
 }
 
-int CacheStore::finalizeFile(const std::string& path, const std::string* metadata) {
+int CacheStore::finalizeFile(const std::string& agent, const std::string& owner, const std::string& path,
+                             const std::string* metadata) {
+  std::string key = keyOf(agent, path);
   std::lock_guard<std::mutex> lock(mutex_);
-  Statement query(statements_, db_, "SELECT pending, pending_storage, storage, pending_metadata FROM files WHERE path = ?");
-  if (!query.bind(1, path).row() || query.integer(0) == 0) return kInvalidPath;
+  Statement query(statements_, db_,
+                  "SELECT pending, pending_storage, storage, pending_metadata, pending_owner FROM files WHERE path = ?");
+  if (!query.bind(1, key).row() || query.integer(0) == 0) return kInvalidPath;
+  if (query.isNull(4) || query.text(4) != owner) return kOutOfSequence;
   if (query.isNull(1)) return kNoFileAttached;
   std::string old = query.isNull(2) ? "" : query.text(2);
   std::string finalMetadata = metadata ? *metadata : query.text(3);
   Statement update(statements_, db_,
                    "UPDATE files SET storage = pending_storage, size = pending_size, metadata = ?, updated = ?,"
-                   " pending = 0, pending_storage = NULL, pending_size = 0, pending_metadata = '' WHERE path = ?");
-  if (!update.bind(1, finalMetadata).bind(2, now()).bind(3, path).done()) return kOutOfSequence;
+                   " pending = 0, pending_storage = NULL, pending_size = 0, pending_metadata = '', pending_owner = NULL"
+                   " WHERE path = ?");
+  if (!update.bind(1, finalMetadata).bind(2, now()).bind(3, key).done()) return kOutOfSequence;
   if (!old.empty()) removeQuietly(root_ + "/" + old);
   return kSuccess;
 }
 
-int CacheStore::deleteFile(const std::string& path) {
+int CacheStore::deleteFile(const std::string& agent, const std::string& path) {
+  std::string key = keyOf(agent, path);
   std::lock_guard<std::mutex> lock(mutex_);
   Statement query(statements_, db_, "SELECT storage, pending_storage FROM files WHERE path = ?");
-  if (!query.bind(1, path).row()) return kInvalidPath;
+  if (!query.bind(1, key).row()) return kInvalidPath;
   std::string storage = query.isNull(0) ? "" : query.text(0);
   std::string pending = query.isNull(1) ? "" : query.text(1);
   Statement remove(statements_, db_, "DELETE FROM files WHERE path = ?");
-  if (!remove.bind(1, path).done()) return kInvalidPath;
+  if (!remove.bind(1, key).done()) return kInvalidPath;
   if (!storage.empty()) removeQuietly(root_ + "/" + storage);
   if (!pending.empty()) removeQuietly(root_ + "/" + pending);
   return kSuccess;
 }
 
-std::vector<CacheStore::StoredFile> CacheStore::filesUnder(const std::string& folder) {
+std::vector<CacheStore::StoredFile> CacheStore::filesUnder(const std::string& agent, const std::string& folder) {
   std::string prefix = folder;
   if (!prefix.empty() && prefix.back() != '\\' && prefix.back() != '/') prefix += '\\';
+  prefix = keyOf(agent, prefix);
   std::lock_guard<std::mutex> lock(mutex_);
   // Paths with the prefix sort right after it; "\xff" never starts a UTF-8 character.
   Statement query(statements_, db_,
@@ -193,30 +241,40 @@ std::vector<CacheStore::StoredFile> CacheStore::filesUnder(const std::string& fo
                   " ORDER BY path");
   query.bind(1, prefix).bind(2, prefix + "\xff");
   std::vector<StoredFile> out;
-  while (query.row()) out.push_back(StoredFile{query.text(0), query.integer(1), query.integer(2), query.text(3)});
+  while (query.row()) {
+    // The agent "" lists only keys of its own: theirs hold no separator.
+    std::string path = pathOfKey(agent, query.text(0));
+    if (agent.empty() && path.find(kAgentSeparator) != std::string::npos) continue;
+    out.push_back(StoredFile{path, query.integer(1), query.integer(2), query.text(3)});
+  }
   return out;
 }
 
-bool CacheStore::fileInfo(const std::string& path, StoredFile& file) {
+bool CacheStore::fileInfo(const std::string& agent, const std::string& path, StoredFile& file) {
   std::lock_guard<std::mutex> lock(mutex_);
-  Statement query(statements_, db_, "SELECT path, size, updated, metadata FROM files WHERE path = ? AND storage IS NOT NULL");
-  if (!query.bind(1, path).row()) return false;
-  file = StoredFile{query.text(0), query.integer(1), query.integer(2), query.text(3)};
+  Statement query(statements_, db_, "SELECT size, updated, metadata FROM files WHERE path = ? AND storage IS NOT NULL");
+  if (!query.bind(1, keyOf(agent, path)).row()) return false;
+  file = StoredFile{path, query.integer(0), query.integer(1), query.text(2)};
   return true;
 }
 
-std::string CacheStore::contentPath(const std::string& path) {
+std::string CacheStore::contentPath(const std::string& agent, const std::string& path) {
   std::lock_guard<std::mutex> lock(mutex_);
   Statement query(statements_, db_, "SELECT storage FROM files WHERE path = ? AND storage IS NOT NULL");
-  return query.bind(1, path).row() ? root_ + "/" + query.text(0) : "";
+  return query.bind(1, keyOf(agent, path)).row() ? root_ + "/" + query.text(0) : "";
 }
 
-void CacheStore::setSymLinks(const std::string& agent, const std::string& text) {
+int CacheStore::setSymLinks(const std::string& agent, const std::string& text) {
   std::lock_guard<std::mutex> lock(mutex_);
+  if (quota_ >= 0) {
+    Statement old(statements_, db_, "SELECT LENGTH(CAST(text AS BLOB)) FROM symlinks WHERE agent = ?");
+    int64_t replaced = old.bind(1, agent).row() ? old.integer(0) : 0;
+    if (usedBytesLocked() - replaced + static_cast<int64_t>(text.size()) > quota_) return kStorageFull;
+  }
   Statement upsert(statements_, db_,
                    "INSERT INTO symlinks(agent, text, updated) VALUES(?, ?, ?)"
                    " ON CONFLICT(agent) DO UPDATE SET text = excluded.text, updated = excluded.updated");
-  upsert.bind(1, agent).bind(2, text).bind(3, now()).done();
+  return upsert.bind(1, agent).bind(2, text).bind(3, now()).done() ? kSuccess : kInvalidValues;
 }
 
 std::string CacheStore::symLinks(const std::string& agent) {
@@ -225,9 +283,19 @@ std::string CacheStore::symLinks(const std::string& agent) {
   return query.bind(1, agent).row() ? query.text(0) : "";
 }
 
-int CacheStore::storeGhost(const std::string& path, const std::string& receivedFile, int64_t size) {
-  std::string storage = "ghosts/" + hashOf(path) + ".xml";
+int CacheStore::storeGhost(const std::string& agent, const std::string& path, const std::string& receivedFile,
+                           int64_t size) {
+  std::string key = keyOf(agent, path);
+  std::string storage = "ghosts/" + hashOf(key) + ".xml";
   std::lock_guard<std::mutex> lock(mutex_);
+  if (quota_ >= 0) {
+    Statement old(statements_, db_, "SELECT size FROM ghosts WHERE path = ?");
+    int64_t replaced = old.bind(1, key).row() ? old.integer(0) : 0;
+    if (usedBytesLocked() - replaced + size > quota_) {
+      removeQuietly(receivedFile);
+      return kStorageFull;
+    }
+  }
   if (!platform::env()->renameFile(receivedFile, root_ + "/" + storage)) {
     removeQuietly(receivedFile);
     return kNoFileAttached;
@@ -235,15 +303,15 @@ int CacheStore::storeGhost(const std::string& path, const std::string& receivedF
   Statement upsert(statements_, db_,
                    "INSERT INTO ghosts(path, storage, size, updated) VALUES(?, ?, ?, ?)"
                    " ON CONFLICT(path) DO UPDATE SET size = excluded.size, updated = excluded.updated");
-  return upsert.bind(1, path).bind(2, storage).bind(3, size).bind(4, now()).done() ? kSuccess : kNoFileAttached;
+  return upsert.bind(1, key).bind(2, storage).bind(3, size).bind(4, now()).done() ? kSuccess : kNoFileAttached;
 }
 
-std::string CacheStore::ghostDocument(const std::string& path) {
+std::string CacheStore::ghostDocument(const std::string& agent, const std::string& path) {
   std::string storage;
   {
     std::lock_guard<std::mutex> lock(mutex_);
     Statement query(statements_, db_, "SELECT storage FROM ghosts WHERE path = ?");
-    if (!query.bind(1, path).row()) return "";
+    if (!query.bind(1, keyOf(agent, path)).row()) return "";
     storage = query.text(0);
   }
   std::string content;

@@ -6,6 +6,13 @@
 // A file goes pending -> attached -> final: createFile opens a pending
 // entry, an attachment is stored beside it, and finalizeFile makes it
 // visible in one transaction; until then readers see the previous version.
+// The attachment and the finalizing must come from the session (`owner`,
+// its key) whose createFile began the upload: of two clients uploading one
+// path, the one that created last wins and the other is refused (-10).
+//
+// Each agent's files are its own: a path of one agent does not exist for
+// another. The agent "" (a service without an agents file) keeps the paths
+// as they are; others are kept under their name.
 // Safe from several threads.
 #pragma once
 
@@ -49,11 +56,16 @@ class CacheStore {
   // A fresh path for an incoming attachment under the root.
   std::string incomingPath();
 
-  int createFile(const std::string& path, const std::string& metadata);
+  // -8 for a path that is empty, too long, not UTF-8 or holds characters a
+  // listing (XML 1.0) cannot carry.
+  int createFile(const std::string& agent, const std::string& owner, const std::string& path,
+                 const std::string& metadata);
   // Takes the received file (moved into the store, or removed).
-  int attachFile(const std::string& path, const std::string& receivedFile, int64_t size);
-  int finalizeFile(const std::string& path, const std::string* metadata);
-  int deleteFile(const std::string& path);
+  int attachFile(const std::string& agent, const std::string& owner, const std::string& path,
+                 const std::string& receivedFile, int64_t size);
+  int finalizeFile(const std::string& agent, const std::string& owner, const std::string& path,
+                   const std::string* metadata);
+  int deleteFile(const std::string& agent, const std::string& path);
 
   struct StoredFile {
     std::string path;
@@ -62,24 +74,34 @@ class CacheStore {
     std::string metadata;
   };
   // Final files whose path lies under `folder` (the folder itself excluded).
-  std::vector<StoredFile> filesUnder(const std::string& folder);
-  bool fileInfo(const std::string& path, StoredFile& file);
+  std::vector<StoredFile> filesUnder(const std::string& agent, const std::string& folder);
+  std::vector<StoredFile> filesUnder(const std::string& folder) { return filesUnder("", folder); }
+  bool fileInfo(const std::string& agent, const std::string& path, StoredFile& file);
+  bool fileInfo(const std::string& path, StoredFile& file) { return fileInfo("", path, file); }
   // Host path of a final file's content; empty when there is none.
-  std::string contentPath(const std::string& path);
+  std::string contentPath(const std::string& agent, const std::string& path);
+  std::string contentPath(const std::string& path) { return contentPath("", path); }
+  // Every byte the store keeps: files, pending copies, ghost documents and
+  // symbolic-link texts.
   int64_t usedBytes();
   int64_t quota() const { return quota_; }
 
   // Agent data, by agent name.
-  void setSymLinks(const std::string& agent, const std::string& text);
+  // -9 when the text would pass the quota.
+  int setSymLinks(const std::string& agent, const std::string& text);
   std::string symLinks(const std::string& agent);
   // Stores a ghost document for a remote path (from a received file).
-  int storeGhost(const std::string& path, const std::string& receivedFile, int64_t size);
-  std::string ghostDocument(const std::string& path);
+  int storeGhost(const std::string& agent, const std::string& path, const std::string& receivedFile, int64_t size);
+  std::string ghostDocument(const std::string& agent, const std::string& path);
+  std::string ghostDocument(const std::string& path) { return ghostDocument("", path); }
+  // -9 when keeping `bytes` more would pass the quota.
+  int roomFor(int64_t bytes);
 
   const std::string& root() const { return root_; }
 
  private:
   bool exec(const char* sql);
+  int64_t usedBytesLocked();
   std::string storageFor(const std::string& key) const;
   static std::string hashOf(const std::string& text);
 

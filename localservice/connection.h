@@ -3,6 +3,7 @@
 // (received into a file under the root as it arrives).
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -23,10 +24,20 @@ struct Connection {
     int64_t size = 0;
     bool tooLarge = false;  // beyond the quota: the rest was read and dropped
     bool failed = false;    // could not be stored
+    bool refused = false;   // sent with a key the service does not know: read and dropped, never stored
     std::string type;
+    int64_t room = -1;      // bytes the quota leaves it; < 0: no quota
+    // The service's count of attachment bytes on their way, which this one
+    // adds to while it lives.
+    std::atomic<int64_t>* inFlight = nullptr;
+    int64_t counted = 0;
+    ~Attachment() {
+      if (inFlight) *inFlight -= counted;
+    }
   };
 
   LocalService* service = nullptr;
+  std::string requestKey;  // the first part of the request being read
   std::unique_ptr<Attachment> attachment;
   size_t (*receive)(struct soap*, char*, size_t) = nullptr;  // the transport's own reader
   int64_t received = 0;
@@ -36,7 +47,7 @@ struct Connection {
   void discardAttachment() {
     if (!attachment) return;
     if (attachment->writer) attachment->writer->close();
-    platform::env()->removeFile(attachment->path);
+    if (!attachment->path.empty()) platform::env()->removeFile(attachment->path);
     attachment.reset();
   }
   ~Connection() { discardAttachment(); }

@@ -32,13 +32,32 @@ constexpr size_t kWriteBlock = 1 << 20;
 
 Connection& connectionOf(struct soap* soap) { return *static_cast<Connection*>(soap->user); }
 
-// Attachments go to a file under the root as they arrive, never to memory.
+// The request's key, as its first part is read: an attachment that comes
+// with a key the service does not know is never stored.
+int rememberKey(struct soap* soap, const char*, const char* value) {
+  connectionOf(soap).requestKey = value;
+  return SOAP_OK;
+}
+
+// Attachments go to a file under the root as they arrive, never to memory,
+// and only for a known key, within what the quota leaves (counting the
+// attachments on their way on other connections).
 void* openIncoming(struct soap* soap, const char*, const char* type, const char*) {
   Connection& c = connectionOf(soap);
   c.discardAttachment();
   auto attachment = std::make_unique<Connection::Attachment>();
-  attachment->path = c.service->store().incomingPath();
   attachment->type = type ? type : "";
+  if (!c.service->agentOf(c.requestKey)) {
+    attachment->refused = true;
+    c.attachment = std::move(attachment);
+    return c.attachment.get();
+  }
+  attachment->path = c.service->store().incomingPath();
+  attachment->inFlight = &c.service->attachmentBytesInFlight();
+  if (c.service->config().quotaBytes >= 0) {
+    attachment->room = std::max<int64_t>(0, c.service->config().quotaBytes - c.service->store().usedBytes() -
+                                                attachment->inFlight->load());
+  }
   if (!platform::env()->openWritable(attachment->path, &attachment->writer)) {
     soap->error = SOAP_EOM;
     return nullptr;
@@ -47,12 +66,13 @@ void* openIncoming(struct soap* soap, const char*, const char* type, const char*
   return c.attachment.get();
 }
 
-int writeIncoming(struct soap* soap, void* handle, const char* data, size_t length) {
+int writeIncoming(struct soap*, void* handle, const char* data, size_t length) {
   auto* attachment = static_cast<Connection::Attachment*>(handle);
   attachment->size += static_cast<int64_t>(length);
-  int64_t quota = connectionOf(soap).service->config().quotaBytes;
-  if (quota >= 0 && attachment->size > quota) attachment->tooLarge = true;  // read on, store no more
-  if (attachment->tooLarge || attachment->failed) return SOAP_OK;
+  if (attachment->room >= 0 && attachment->size > attachment->room) attachment->tooLarge = true;  // read on, store no more
+  if (attachment->refused || attachment->tooLarge || attachment->failed) return SOAP_OK;
+  attachment->counted += static_cast<int64_t>(length);
+  *attachment->inFlight += static_cast<int64_t>(length);
   attachment->pending.append(data, length);
   if (attachment->pending.size() >= kWriteBlock) {
     if (!attachment->writer->append(attachment->pending.data(), attachment->pending.size())) attachment->failed = true;
@@ -63,12 +83,19 @@ int writeIncoming(struct soap* soap, void* handle, const char* data, size_t leng
 
 void closeIncoming(struct soap*, void* handle) {
   auto* attachment = static_cast<Connection::Attachment*>(handle);
+  if (attachment->refused) return;
   if (!attachment->failed && !attachment->tooLarge && !attachment->pending.empty() &&
       !attachment->writer->append(attachment->pending.data(), attachment->pending.size())) {
     attachment->failed = true;
   }
   attachment->pending.clear();
   if (!attachment->writer->close()) attachment->failed = true;
+}
+
+// MIME attachments would be held in memory: the protocol's are DIME.
+void* refuseMime(struct soap* soap, void*, const char*, const char*, const char*, enum soap_mime_encoding) {
+  soap_sender_fault(soap, "MIME attachments are not accepted; send DIME", nullptr);
+  return nullptr;
 }
 
 // After each request: an attachment no operation took is removed.
@@ -207,6 +234,8 @@ void LocalService::serve(struct soap* soap) {
   soap->fdimewriteopen = openIncoming;
   soap->fdimewrite = writeIncoming;
   soap->fdimewriteclose = closeIncoming;
+  soap->fsvalidate = rememberKey;
+  soap->fmimewriteopen = refuseMime;
   soap->fserveloop = afterRequest;
   if (config_.dropAfterBytes >= 0 || config_.slowReadBytesPerSecond > 0) soap->frecv = faultyReceive;
   if (config_.tlsCertificate.empty() || soap_ssl_accept(soap) == SOAP_OK) soap_serve(soap);
@@ -226,7 +255,7 @@ void LocalService::stop() {
 }
 
 std::string LocalService::login(const std::string& authentication) {
-  std::string agent = "agent";
+  std::string agent;  // one agent for all: the store's paths as they are
   if (!agents_.empty()) {
     auto found = agents_.find(trimmed(authentication));
     if (found == agents_.end()) return "";
@@ -234,18 +263,24 @@ std::string LocalService::login(const std::string& authentication) {
   }
   std::string key = randomHex(32);
   std::lock_guard<std::mutex> lock(mutex_);
-  sessions_[key] = Session{agent, platform::unixTimeSeconds() + config_.sessionSeconds};
+  int64_t now = platform::unixTimeSeconds();
+  // Expired sessions go now and then, so that logins cannot pile them up.
+  if (sessions_.size() >= nextPruneAt_) {
+    for (auto it = sessions_.begin(); it != sessions_.end();) it = it->second.expires < now ? sessions_.erase(it) : std::next(it);
+    nextPruneAt_ = std::max<size_t>(1024, sessions_.size() * 2);
+  }
+  sessions_[key] = Session{agent, now + config_.sessionSeconds};
   return key;
 }
 
-std::string LocalService::agentOf(const std::string& key) {
+std::optional<std::string> LocalService::agentOf(const std::string& key) {
   std::lock_guard<std::mutex> lock(mutex_);
   auto found = sessions_.find(key);
-  if (found == sessions_.end()) return "";
+  if (found == sessions_.end()) return std::nullopt;
   int64_t now = platform::unixTimeSeconds();
   if (found->second.expires < now) {
     sessions_.erase(found);
-    return "";
+    return std::nullopt;
   }
   found->second.expires = now + config_.sessionSeconds;
   return found->second.agent;

@@ -58,10 +58,13 @@ class LocalService {
   void serveConnection(struct soap* connection);
 
   CacheStore& store() { return store_; }
+  // Bytes of attachments received but not yet stored or dropped.
+  std::atomic<int64_t>& attachmentBytesInFlight() { return inFlight_; }
   const ServiceConfig& config() const { return config_; }
 
-  // The agent a key belongs to; empty when the key is unknown or expired.
-  std::string agentOf(const std::string& key);
+  // The agent a key belongs to ("" for every key of a service without an
+  // agents file); none when the key is unknown or expired.
+  std::optional<std::string> agentOf(const std::string& key);
   // A session key for an authentication text; empty when the agent is unknown.
   std::string login(const std::string& authentication);
   void logout(const std::string& key);
@@ -79,6 +82,7 @@ class LocalService {
   struct soap* listener_ = nullptr;
   int port_ = 0;
   std::atomic<bool> stopping_{false};
+  std::atomic<int64_t> inFlight_{0};
   std::map<std::string, std::string> agents_;  // text -> name
   struct Session {
     std::string agent;
@@ -86,6 +90,7 @@ class LocalService {
   };
   std::mutex mutex_;
   std::map<std::string, Session> sessions_;
+  size_t nextPruneAt_ = 1024;
   std::condition_variable connectionsDone_;
   int activeConnections_ = 0;
 };

@@ -41,9 +41,9 @@ template <typename Operation>
 int serveOperation(struct soap* soap, const char* name, const char* key, char** out, Operation operation) {
   LocalService& s = service(soap);
   if (auto injected = s.injectedAnswer(name)) return answerCode(soap, out, *injected);
-  std::string agent = s.agentOf(textOf(key));
-  if (agent.empty()) return answerCode(soap, out, localservice::kNotAuthorized);
-  return operation(agent);
+  std::optional<std::string> agent = s.agentOf(textOf(key));
+  if (!agent) return answerCode(soap, out, localservice::kNotAuthorized);
+  return operation(*agent);
 }
 
 // Takes the attachment that came with this request, if any.
@@ -122,8 +122,8 @@ int ns1__logout(struct soap* soap, char* in0, char** out) {
 }
 
 int ns1__createFile(struct soap* soap, char* in0, char* in1, char* in2, char** out) {
-  return serveOperation(soap, "createFile", in0, out, [&](const std::string&) {
-    return answerCode(soap, out, service(soap).store().createFile(textOf(in1), textOf(in2)));
+  return serveOperation(soap, "createFile", in0, out, [&](const std::string& agent) {
+    return answerCode(soap, out, service(soap).store().createFile(agent, textOf(in0), textOf(in1), textOf(in2)));
   });
 }
 
@@ -131,13 +131,13 @@ int ns1__writeFileAttachment(struct soap* soap, char* in0, char* in1, char** out
   auto attachment = takeAttachment(soap);
   std::string received = attachment ? attachment->path : "";
   int code = 0;
-  serveOperation(soap, "writeFileAttachment", in0, out, [&](const std::string&) {
-    if (!attachment || attachment->failed) {
+  serveOperation(soap, "writeFileAttachment", in0, out, [&](const std::string& agent) {
+    if (!attachment || attachment->failed || attachment->refused) {
       code = localservice::kNoFileAttached;
     } else if (attachment->tooLarge) {
       code = localservice::kStorageFull;
     } else {
-      code = service(soap).store().attachFile(textOf(in1), attachment->path, attachment->size);
+      code = service(soap).store().attachFile(agent, textOf(in0), textOf(in1), attachment->path, attachment->size);
       received.clear();  // taken over (or removed) by the store
     }
     return answerCode(soap, out, code);
@@ -153,21 +153,21 @@ int ns1__writeFileBlock(struct soap* soap, char* in0, char*, struct xsd__base64B
 }
 
 int ns1__finalizeFile(struct soap* soap, char* in0, char* in1, char** out) {
-  return serveOperation(soap, "finalizeFile", in0, out, [&](const std::string&) {
-    return answerCode(soap, out, service(soap).store().finalizeFile(textOf(in1), nullptr));
+  return serveOperation(soap, "finalizeFile", in0, out, [&](const std::string& agent) {
+    return answerCode(soap, out, service(soap).store().finalizeFile(agent, textOf(in0), textOf(in1), nullptr));
   });
 }
 
 int ns1__finalizeFileWithMetadata(struct soap* soap, char* in0, char* in1, char* in2, char** out) {
-  return serveOperation(soap, "finalizeFileWithMetadata", in0, out, [&](const std::string&) {
+  return serveOperation(soap, "finalizeFileWithMetadata", in0, out, [&](const std::string& agent) {
     std::string metadata = textOf(in2);
-    return answerCode(soap, out, service(soap).store().finalizeFile(textOf(in1), &metadata));
+    return answerCode(soap, out, service(soap).store().finalizeFile(agent, textOf(in0), textOf(in1), &metadata));
   });
 }
 
 int ns1__deleteFile(struct soap* soap, char* in0, char* in1, char** out) {
-  return serveOperation(soap, "deleteFile", in0, out, [&](const std::string&) {
-    return answerCode(soap, out, service(soap).store().deleteFile(textOf(in1)));
+  return serveOperation(soap, "deleteFile", in0, out, [&](const std::string& agent) {
+    return answerCode(soap, out, service(soap).store().deleteFile(agent, textOf(in1)));
   });
 }
 
@@ -181,9 +181,11 @@ int ns1__deletePolicy(struct soap* soap, char* in0, char* in1, char** out) {
 }
 
 int ns1__getFileAttr(struct soap* soap, char* in0, char* in1, char** out) {
-  return serveOperation(soap, "getFileAttr", in0, out, [&](const std::string&) {
+  return serveOperation(soap, "getFileAttr", in0, out, [&](const std::string& agent) {
     localservice::CacheStore::StoredFile file;
-    if (!service(soap).store().fileInfo(textOf(in1), file)) return answerCode(soap, out, localservice::kInvalidPath);
+    if (!service(soap).store().fileInfo(agent, textOf(in1), file)) {
+      return answerCode(soap, out, localservice::kInvalidPath);
+    }
     std::string text;
     ZR::CXmlWriter xml(text, false);
     xml.startElement("file");
@@ -197,9 +199,9 @@ int ns1__getFileAttr(struct soap* soap, char* in0, char* in1, char** out) {
 }
 
 int ns1__getStoreContentsForPath(struct soap* soap, char* in0, char* in1, char** out) {
-  return serveOperation(soap, "getStoreContentsForPath", in0, out, [&](const std::string&) {
+  return serveOperation(soap, "getStoreContentsForPath", in0, out, [&](const std::string& agent) {
     std::string folder = textOf(in1);
-    return answer(soap, out, contentsDocument(folder, service(soap).store().filesUnder(folder)));
+    return answer(soap, out, contentsDocument(folder, service(soap).store().filesUnder(agent, folder)));
   });
 }
 
@@ -230,16 +232,15 @@ int ns1__getAgentSymLinks(struct soap* soap, char* in0, char** out) {
 
 int ns1__setAgentSymLinks(struct soap* soap, char* in0, char* in1, char** out) {
   return serveOperation(soap, "setAgentSymLinks", in0, out, [&](const std::string& agent) {
-    service(soap).store().setSymLinks(agent, textOf(in1));
-    return answerCode(soap, out, localservice::kSuccess);
+    return answerCode(soap, out, service(soap).store().setSymLinks(agent, textOf(in1)));
   });
 }
 
 int ns1__writeGhostFileAttachment(struct soap* soap, char* in0, char* in1, char** out) {
   auto attachment = takeAttachment(soap);
   std::string received = attachment ? attachment->path : "";
-  serveOperation(soap, "writeGhostFileAttachment", in0, out, [&](const std::string&) {
-    if (!attachment || attachment->failed) return answerCode(soap, out, localservice::kNoFileAttached);
+  serveOperation(soap, "writeGhostFileAttachment", in0, out, [&](const std::string& agent) {
+    if (!attachment || attachment->failed || attachment->refused) return answerCode(soap, out, localservice::kNoFileAttached);
     if (attachment->tooLarge || attachment->size > kMaxGhostDocument) {
       return answerCode(soap, out, localservice::kStorageFull);
     }
@@ -247,7 +248,8 @@ int ns1__writeGhostFileAttachment(struct soap* soap, char* in0, char* in1, char*
     std::unique_ptr<ZR::CXmlElement> document(ZR::CXmlBuilder::fileToDocument(attachment->path, error));
     if (!document) return answerCode(soap, out, localservice::kInvalidMetadata);
     received.clear();
-    return answerCode(soap, out, service(soap).store().storeGhost(textOf(in1), attachment->path, attachment->size));
+    return answerCode(soap, out,
+                      service(soap).store().storeGhost(agent, textOf(in1), attachment->path, attachment->size));
   });
   if (!received.empty()) platform::env()->removeFile(received);
   return SOAP_OK;
@@ -257,8 +259,9 @@ int ns1__getFile(struct soap* soap, char* in0, char* in1, int, LONG64 in3, int i
   out->__ptr = nullptr;
   out->__size = 0;
   LocalService& s = service(soap);
-  if (s.agentOf(textOf(in0)).empty()) return soap_sender_fault(soap, "not authorized", nullptr);
-  std::string content = s.store().contentPath(textOf(in1));
+  std::optional<std::string> agent = s.agentOf(textOf(in0));
+  if (!agent) return soap_sender_fault(soap, "not authorized", nullptr);
+  std::string content = s.store().contentPath(*agent, textOf(in1));
   if (content.empty() || in3 < 0 || in4 < 0) return soap_sender_fault(soap, "no such file or range", nullptr);
   ZR::CFile file(content, "r");
   // Seeking, not reading up to the offset: a large file fetched in ranges

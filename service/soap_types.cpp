@@ -1,5 +1,7 @@
 // Serializers of xsd__string and the namespace table of the service; this
 // is the one file that includes the table.
+#include <cstring>
+
 #include "soapH.h"
 #include "CacheManager.nsmap"
 
@@ -34,5 +36,13 @@ SOAP_FMAC1 char** SOAP_FMAC2 soap_in_xsd__string(struct soap* soap, const char* 
     return nullptr;
   }
   if (soap->error == SOAP_NO_TAG || soap->error == SOAP_TAG_MISMATCH) soap->error = SOAP_OK;
-  return soap_instring(soap, tag, a, type, SOAP_TYPE_xsd__string, 1, 0, -1, nullptr);
+  char** read = soap_instring(soap, tag, a, type, SOAP_TYPE_xsd__string, 1, 0, -1, nullptr);
+  // The first part of a request is the session key (the login's is the
+  // authentication text): a service that must know it before it takes any
+  // attachment byte sees it here, through the string check hook.
+  if (read && *read && soap->fsvalidate && tag && std::strcmp(tag, "in0") == 0) {
+    soap->error = soap->fsvalidate(soap, tag, *read);
+    if (soap->error) return nullptr;
+  }
+  return read;
 }
