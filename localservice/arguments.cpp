@@ -62,6 +62,9 @@ bool parseArguments(int argc, char** argv, ServiceConfig& config, std::string& e
     } else if (option == "--session-seconds") {
       ok = number(value, n) && n > 0;
       config.sessionSeconds = static_cast<int>(n);
+    } else if (option == "--max-connections") {
+      ok = number(value, n) && n > 0 && n <= 100000;
+      config.maxConnections = static_cast<int>(n);
     } else if (option == "--timeout") {
       ok = number(value, n) && n > 0;
       config.timeoutSeconds = static_cast<int>(n);

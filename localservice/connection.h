@@ -41,6 +41,8 @@ struct Connection {
   std::unique_ptr<Attachment> attachment;
   size_t (*receive)(struct soap*, char*, size_t) = nullptr;  // the transport's own reader
   int64_t received = 0;
+  uint64_t requestStartedMs = 0;  // the first read of the request being read; 0: none yet
+  uint64_t requestBytes = 0;
   uint64_t firstReadMs = 0;  // slow reads: when the first read began
 
   // Removes an attachment that no operation took.

@@ -29,6 +29,8 @@ std::string trimmed(const std::string& text) {
 namespace {
 
 constexpr size_t kWriteBlock = 1 << 20;
+// The slowest a large request may come once its time-out is spent.
+constexpr uint64_t kMinRequestBytesPerSecond = 64 * 1024;
 
 Connection& connectionOf(struct soap* soap) { return *static_cast<Connection*>(soap->user); }
 
@@ -98,6 +100,17 @@ void* refuseMime(struct soap* soap, void*, const char*, const char*, const char*
   return nullptr;
 }
 
+// A request read whole with more bytes behind it: the client sent the
+// next one before its answer (pipelining). The toolkit writes the answer
+// into the buffer that holds those bytes, so it could not serve them; the
+// answer says "Connection: close" instead, and the client sends them again.
+int endOfRequest(struct soap* soap) {
+  Connection& c = connectionOf(soap);
+  c.requestStartedMs = 0;
+  if (soap->bufidx < soap->buflen) soap->keep_alive = 0;
+  return SOAP_OK;
+}
+
 // After each request: an attachment no operation took is removed.
 int afterRequest(struct soap* soap) {
   connectionOf(soap).discardAttachment();
@@ -106,6 +119,25 @@ int afterRequest(struct soap* soap) {
 
 // Reading with the injected faults: a connection that ends after N bytes,
 // and a slow reader.
+// Every read: a request must come whole within the time-out, and longer
+// only while its bytes come at a fair rate, so that a client that sends a
+// byte now and then cannot hold a connection (and a thread) for long.
+size_t timedReceive(struct soap* soap, char* buffer, size_t length) {
+  Connection& c = connectionOf(soap);
+  uint64_t now = platform::tickCountMs();
+  if (c.requestStartedMs == 0) {
+    c.requestStartedMs = now;
+    c.requestBytes = 0;
+  }
+  uint64_t allowed = static_cast<uint64_t>(c.service->config().timeoutSeconds) * 1000 +
+                     c.requestBytes * 1000 / kMinRequestBytesPerSecond;
+  if (now - c.requestStartedMs >= allowed) return 0;
+  soap->recv_timeout = static_cast<int>(std::max<uint64_t>(1, (allowed - (now - c.requestStartedMs) + 999) / 1000));
+  size_t got = c.receive(soap, buffer, length);
+  c.requestBytes += got;
+  return got;
+}
+
 size_t faultyReceive(struct soap* soap, char* buffer, size_t length) {
   Connection& c = connectionOf(soap);
   const ServiceConfig& config = c.service->config();
@@ -117,7 +149,7 @@ size_t faultyReceive(struct soap* soap, char* buffer, size_t length) {
     size_t slice = static_cast<size_t>(std::max<int64_t>(1, config.slowReadBytesPerSecond / 10));
     length = std::min(length, slice);
   }
-  size_t got = c.receive(soap, buffer, length);
+  size_t got = timedReceive(soap, buffer, length);
   c.received += static_cast<int64_t>(got);
   // A slow link: each read ends when the bytes so far would have arrived at
   // the configured rate.
@@ -169,7 +201,6 @@ bool LocalService::start(std::string& error) {
   listener_->bind_flags = SO_REUSEADDR;
   listener_->accept_timeout = -100000;  // 100 ms (negative: microseconds), so that stop() is noticed soon
   listener_->send_timeout = listener_->recv_timeout = config_.timeoutSeconds;
-  listener_->maxlevel = 32;  // requests nest a few levels; deeper ones are refused before they cost
   listener_->maxlevel = 64;
   listener_->max_keep_alive = 100000;  // a client's run of many files stays on one connection
   listener_->maxlength = 64 * 1024 * 1024;
@@ -205,8 +236,15 @@ bool LocalService::start(std::string& error) {
 
 void LocalService::run() {
   while (!stopping_.load()) {
+    if (!waitForRoom()) continue;
+    uint64_t before = platform::tickCountMs();
     SOAP_SOCKET socket = soap_accept(listener_);
-    if (!soap_valid_socket(socket)) continue;  // time-out, or a failed accept
+    if (!soap_valid_socket(socket)) {
+      // A failed accept comes back at once (no descriptors left, say): wait
+      // a moment rather than spin; the time-out itself took its 100 ms.
+      if (platform::tickCountMs() - before < 50) platform::sleepMs(50);
+      continue;
+    }
     struct soap* connection = newConnection();
     if (!connection) {
       soap_force_closesock(listener_);
@@ -214,6 +252,13 @@ void LocalService::run() {
     }
     std::thread([this, connection] { serveConnection(connection); }).detach();
   }
+}
+
+// At most maxConnections at once: the others wait in the system's queue.
+bool LocalService::waitForRoom() {
+  std::unique_lock<std::mutex> lock(mutex_);
+  return connectionsDone_.wait_for(lock, std::chrono::milliseconds(100),
+                                   [this] { return activeConnections_ < config_.maxConnections || stopping_.load(); });
 }
 
 struct soap* LocalService::newConnection() { return soap_copy(listener_); }
@@ -235,16 +280,18 @@ void LocalService::serve(struct soap* soap) {
   soap->fdimewrite = writeIncoming;
   soap->fdimewriteclose = closeIncoming;
   soap->fsvalidate = rememberKey;
+  soap->fpreparefinalrecv = endOfRequest;
   soap->fmimewriteopen = refuseMime;
   soap->fserveloop = afterRequest;
-  if (config_.dropAfterBytes >= 0 || config_.slowReadBytesPerSecond > 0) soap->frecv = faultyReceive;
+  soap->frecv = config_.dropAfterBytes >= 0 || config_.slowReadBytesPerSecond > 0 ? faultyReceive : timedReceive;
   if (config_.tlsCertificate.empty() || soap_ssl_accept(soap) == SOAP_OK) soap_serve(soap);
   soap->user = nullptr;
   soap_destroy(soap);
   soap_end(soap);
   soap_free(soap);
   std::lock_guard<std::mutex> lock(mutex_);
-  if (--activeConnections_ == 0) connectionsDone_.notify_all();
+  --activeConnections_;
+  connectionsDone_.notify_all();
 }
 
 void LocalService::stop() {

@@ -30,6 +30,7 @@ struct ServiceConfig {
   int64_t quotaBytes = -1;
   int sessionSeconds = 3600;
   int timeoutSeconds = 300;
+  int maxConnections = 64;     // served at once; more wait until one ends
   // Faults.
   std::map<std::string, std::pair<int, int>> injectedAnswers;  // operation -> (code, how many calls)
   int64_t dropAfterBytes = -1;    // per connection
@@ -75,6 +76,7 @@ class LocalService {
 
  private:
   bool loadAgents(std::string& error);
+  bool waitForRoom();
   void serve(struct soap* connection);
 
   ServiceConfig config_;

@@ -1,15 +1,19 @@
 // cachemanager-local as its clients see it.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
 #include <thread>
 
 #include "bindings/zrcore/config.h"
 #include "bindings/zrcore/file.h"
 #include "bindings/zrcore/log.h"
+#include "bindings/zrcore/xml_builder.h"
+#include "platform/env.h"
 #include "platform/testing/tcp.h"
 #include "platform/process.h"
 #include "service/soap_session.h"
+#include "service/velkan_exceptions.h"
 #include "tests/local_service_fixture.h"
 
 namespace {
@@ -251,6 +255,137 @@ TEST_F(LocalServiceTest, MessagesWithTooManyAttributesAreRefusedAtOnce) {
   EXPECT_LT(std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count(), 2.0);
   CSoapSession s(service.server(), ServiceOptions(), log());
   EXPECT_EQ(s.login("agent").size(), 64u);  // still serving
+}
+
+TEST_F(LocalServiceTest, EachAgentSeesOnlyItsOwnFiles) {
+  testsupport::writeFile(dir_.file("agents.xml"),
+                         "<agents><agent name='ann'>ann-secret</agent><agent name='bob'>bob-secret</agent></agents>");
+  localservice::ServiceConfig config;
+  config.agentsFile = dir_.file("agents.xml");
+  testsupport::RunningService service(config);
+  CSoapSession s(service.server(), ServiceOptions(), log());
+  std::string ann = s.login("ann-secret"), bob = s.login("bob-secret");
+  EXPECT_EQ(upload(s, ann, "c:\\ann\\diary.txt", "dear diary"), "-2 -2 -2");
+  // To bob, ann's file does not exist: not listed, not readable, not his to replace or delete.
+  EXPECT_EQ(s.getStoreContentsForPath(bob, "c:\\").find("diary"), std::string::npos);
+  EXPECT_EQ(s.getFileAttr(bob, "c:\\ann\\diary.txt"), "-5");
+  EXPECT_THROW(s.getFile(bob, "c:\\ann\\diary.txt", 0, 100), velkan::CSoapException);
+  EXPECT_EQ(s.deleteFile(bob, "c:\\ann\\diary.txt"), "-5");
+  EXPECT_EQ(upload(s, bob, "c:\\ann\\diary.txt", "bob was here"), "-2 -2 -2");
+  EXPECT_EQ(s.getFile(ann, "c:\\ann\\diary.txt", 0, 100), "dear diary");
+  EXPECT_EQ(s.getFile(bob, "c:\\ann\\diary.txt", 0, 100), "bob was here");
+  EXPECT_NE(s.getStoreContentsForPath(ann, "c:\\").find("diary"), std::string::npos);
+}
+
+// Of two clients uploading one path, the one whose createFile came last
+// finishes; the other is refused and never told its bytes are stored.
+TEST_F(LocalServiceTest, AnUploadIsFinishedOnlyByTheSessionThatBeganIt) {
+  testsupport::RunningService service;
+  CSoapSession s(service.server(), ServiceOptions(), log());
+  std::string a = s.login("agent"), b = s.login("agent");
+  const std::string path = "c:\\shared.txt";
+  EXPECT_EQ(s.createFile(a, path, "m=a\n"), "-2");
+  EXPECT_EQ(s.createFile(b, path, "m=b\n"), "-2");
+  EXPECT_EQ(s.writeFileAttachment(a, path, fileWith("from a", "a"), a), "-10");
+  EXPECT_EQ(s.writeFileAttachment(b, path, fileWith("from b", "b"), b), "-2");
+  EXPECT_EQ(s.finalizeFile(a, path), "-10");
+  EXPECT_EQ(s.finalizeFile(b, path), "-2");
+  EXPECT_EQ(testsupport::readFile(service.service().store().contentPath(path)), "from b");
+}
+
+TEST_F(LocalServiceTest, PathsAListingCannotCarryAreRefused) {
+  testsupport::RunningService service;
+  CSoapSession s(service.server(), ServiceOptions(), log());
+  std::string key = s.login("agent");
+  for (const std::string& bad : {std::string("c:\\bell\x01.txt"), std::string("c:\\surrogate\xED\xA0\x80.txt"),
+                                 std::string("c:\\nonchar\xEF\xBF\xBE.txt")}) {
+    EXPECT_EQ(s.createFile(key, bad, ""), "-8") << bad;
+  }
+  EXPECT_EQ(upload(s, key, "c:\\caf\xC3\xA9 \xE6\x97\xA5.txt", "ok"), "-2 -2 -2");
+  std::string error;
+  std::unique_ptr<ZR::CXmlElement> listing(ZR::CXmlBuilder::textToDocument(s.getStoreContentsForPath(key, ""), error));
+  EXPECT_TRUE(listing) << error;
+}
+
+TEST_F(LocalServiceTest, TheQuotaCountsEveryStoredByteAndNothingIsKeptForAnUnknownKey) {
+  localservice::ServiceConfig config;
+  config.quotaBytes = 1000;
+  testsupport::RunningService service(config);
+  CSoapSession s(service.server(), ServiceOptions(), log());
+  std::string key = s.login("agent");
+  EXPECT_EQ(s.setAgentSymLinks(key, std::string(600, 'l')), "-2");
+  EXPECT_EQ(s.writeGhostFileAttachment(key, "C:/g.xml", "<contents>" + std::string(300, ' ') + "</contents>"), "-2");
+  EXPECT_EQ(s.setAgentSymLinks(key, std::string(900, 'l')), "-9");  // with the ghost, past the quota
+  EXPECT_EQ(upload(s, key, "c:\\a.txt", std::string(200, 'a')), "-2 -9 -7");
+  // A stranger's attachment is read and dropped: nothing reaches the disk.
+  EXPECT_EQ(s.writeFileAttachment(std::string(64, 'k'), "c:\\x.txt", fileWith(std::string(5000, 'x'), "x"),
+                                  std::string(64, 'k')),
+            "-3");
+  std::vector<std::string> incoming;
+  platform::Env::defaultEnv()->listDirectory(service.root() + "/incoming", &incoming);
+  EXPECT_TRUE(incoming.empty());
+}
+
+TEST_F(LocalServiceTest, MimeAttachmentsAreRefused) {
+  testsupport::RunningService service;
+  std::string body = "--b\r\nContent-Type: text/xml\r\n\r\n<SOAP-ENV:Envelope xmlns:SOAP-ENV="
+                     "\"http://schemas.xmlsoap.org/soap/envelope/\" xmlns:ns1=\"urn:com.orbek.cachemanager\">"
+                     "<SOAP-ENV:Body><ns1:login><in0>agent</in0></ns1:login></SOAP-ENV:Body></SOAP-ENV:Envelope>\r\n"
+                     "--b\r\nContent-Type: application/octet-stream\r\n\r\n" +
+                     std::string(1 << 20, 'm') + "\r\n--b--\r\n";
+  std::string answer = rawExchange(service.port(), post("multipart/related; boundary=b; type=\"text/xml\"", body));
+  EXPECT_EQ(answer.find("HTTP/1.1 200"), std::string::npos) << answer.substr(0, 300);
+  EXPECT_NE(answer.find("MIME attachments are not accepted"), std::string::npos) << answer.substr(0, 600);
+}
+
+// Requests sent before their answers came are not lost without a word:
+// the first is answered with "Connection: close", and the connection ends.
+TEST_F(LocalServiceTest, PipelinedRequestsAreRefusedOpenly) {
+  testsupport::RunningService service;
+  std::string body = "<SOAP-ENV:Envelope xmlns:SOAP-ENV=\"http://schemas.xmlsoap.org/soap/envelope/\" "
+                     "xmlns:ns1=\"urn:com.orbek.cachemanager\"><SOAP-ENV:Body><ns1:login><in0>agent</in0></ns1:login>"
+                     "</SOAP-ENV:Body></SOAP-ENV:Envelope>";
+  auto stream = platform::TcpStream::connect("127.0.0.1", service.port());
+  ASSERT_TRUE(stream);
+  std::string request = post("text/xml", body);
+  ASSERT_TRUE(stream->writeAll(request + request + request));
+  std::string answer;
+  char buffer[4096];
+  auto started = std::chrono::steady_clock::now();
+  for (int64_t n; (n = stream->read(buffer, sizeof buffer, 5000)) > 0;) answer.append(buffer, static_cast<size_t>(n));
+  EXPECT_LT(std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count(), 4.0) << "left waiting";
+  EXPECT_EQ(testsupport::countOf(answer, "HTTP/1.1 200"), 1u) << answer;
+  EXPECT_NE(answer.find("Connection: close"), std::string::npos) << answer;
+}
+
+// A client that sends a byte now and then is cut off at the deadline of
+// its request, and more clients than the service serves at once wait
+// their turn instead of taking a thread each.
+TEST_F(LocalServiceTest, SlowClientsAndTooManyConnectionsAreBounded) {
+  localservice::ServiceConfig config;
+  config.timeoutSeconds = 2;
+  config.maxConnections = 1;
+  testsupport::RunningService service(config);
+  auto dripping = platform::TcpStream::connect("127.0.0.1", service.port());
+  ASSERT_TRUE(dripping);
+  std::atomic<bool> served{false};
+  std::thread waiting([&] {
+    CSoapSession s(service.server(), ServiceOptions(), log());
+    served.store(s.login("agent").size() == 64);
+  });
+  std::string request = post("text/xml", "<x/>");
+  auto started = std::chrono::steady_clock::now();
+  bool cutOff = false;
+  for (size_t i = 0; i < request.size() && !cutOff; ++i) {
+    cutOff = !dripping->writeAll(request.substr(i, 1));
+    char byte;
+    if (dripping->read(&byte, 1, 300) == 0) cutOff = true;  // the service closed it
+  }
+  double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+  waiting.join();
+  EXPECT_TRUE(cutOff);
+  EXPECT_LT(seconds, 5.0);
+  EXPECT_TRUE(served.load()) << "the waiting client was served once the slot was free";
 }
 
 TEST_F(LocalServiceTest, StringPartsTypedAsTheSoapEncodingsStringAreRead) {
