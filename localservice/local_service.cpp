@@ -14,6 +14,8 @@
 #include "platform/socket_port.h"
 #include "soapH.h"
 
+#include <openssl/ssl.h>
+
 namespace localservice {
 namespace {
 
@@ -204,26 +206,7 @@ bool LocalService::start(std::string& error) {
   listener_->maxlevel = 64;
   listener_->max_keep_alive = 100000;  // a client's run of many files stays on one connection
   listener_->maxlength = 64 * 1024 * 1024;
-  if (!config_.tlsCertificate.empty()) {
-    std::string pem, key, combined = config_.root + "/.server.pem";
-    platform::Status read = platform::readFileToString(config_.tlsCertificate, &pem);
-    if (read) read = platform::readFileToString(config_.tlsKey, &key);
-    if (!read) {
-      error = read.message();
-      return false;
-    }
-    std::unique_ptr<platform::WritableFile> out;
-    if (!platform::env()->openWritable(combined, &out) || !out->append(key.data(), key.size()) || !out->append(pem.data(), pem.size()) || !out->close()) {
-      error = "cannot write " + combined;
-      return false;
-    }
-    soap_ssl_init();
-    if (soap_ssl_server_context(listener_, SOAP_SSL_DEFAULT, combined.c_str(), nullptr, nullptr, nullptr, nullptr,
-                                nullptr, nullptr)) {
-      error = "TLS set-up failed: " + std::string(*soap_faultstring(listener_));
-      return false;
-    }
-  }
+  if (!config_.tlsCertificate.empty() && !setUpTls(error)) return false;
   if (!soap_valid_socket(soap_bind(listener_, config_.host.c_str(), config_.port, 100))) {
     error = "cannot listen on " + config_.host + ":" + std::to_string(config_.port) + ": " +
             std::string(*soap_faultstring(listener_) ? *soap_faultstring(listener_) : "bind failed");
@@ -231,6 +214,27 @@ bool LocalService::start(std::string& error) {
   }
   port_ = listener_->port;
   if (port_ == 0) port_ = platform::localPortOf(static_cast<uint64_t>(listener_->master));
+  return true;
+}
+
+// The certificate and the key are read from where they are: the key is
+// never copied (a copy would be one more file to keep private).
+bool LocalService::setUpTls(std::string& error) {
+  soap_ssl_init();
+  if (soap_ssl_server_context(listener_, SOAP_SSL_DEFAULT, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
+                              nullptr)) {
+    error = "TLS set-up failed: " + std::string(*soap_faultstring(listener_));
+    return false;
+  }
+  if (SSL_CTX_use_certificate_chain_file(listener_->ctx, config_.tlsCertificate.c_str()) != 1) {
+    error = "cannot read the TLS certificate " + config_.tlsCertificate;
+    return false;
+  }
+  if (SSL_CTX_use_PrivateKey_file(listener_->ctx, config_.tlsKey.c_str(), SSL_FILETYPE_PEM) != 1 ||
+      SSL_CTX_check_private_key(listener_->ctx) != 1) {
+    error = "cannot read the TLS key " + config_.tlsKey + " (or it does not go with the certificate)";
+    return false;
+  }
   return true;
 }
 

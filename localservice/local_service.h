@@ -77,6 +77,7 @@ class LocalService {
  private:
   bool loadAgents(std::string& error);
   bool waitForRoom();
+  bool setUpTls(std::string& error);
   void serve(struct soap* connection);
 
   ServiceConfig config_;

@@ -1,6 +1,7 @@
 #include <cstdio>
 
 #include "localservice/local_service.h"
+#include "platform/process.h"
 
 namespace {
 
@@ -14,6 +15,7 @@ const char* const kUsage =
 }  // namespace
 
 int main(int argc, char** argv) {
+  platform::keepNewFilesPrivate();
   std::string first = argc > 1 ? argv[1] : "";
   if (first == "--help" || first == "-h") {
     std::printf("%s\nA cache manager service on loopback (unless --host says otherwise), storing under DIR.\n"

@@ -25,6 +25,14 @@ std::string currentFolder();
 // ignored process-wide. Idempotent.
 void ignoreBrokenPipeSignal();
 
+// Files and folders the process makes from now on are its user's alone
+// (POSIX: the creation mask 077, so 0600 and 0700): store files, indexes,
+// logs, snapshots and prepared copies hold what the user keeps private.
+// The environment variable ZR_KEEP_UMASK (any value) keeps the mask the
+// process was started with. Windows: new files take their folder's access
+// list, which is the user's own below the profile; nothing is changed.
+void keepNewFilesPrivate();
+
 // Makes `path` the process's current folder. False on failure.
 bool setCurrentFolder(const std::string& path);
 

@@ -4,6 +4,7 @@
 #include <poll.h>
 #include <spawn.h>
 #include <signal.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -23,6 +24,10 @@ std::string executablePath() {
 }
 
 std::string programFileName(const std::string& name) { return name; }
+
+void keepNewFilesPrivate() {
+  if (environmentVariable("ZR_KEEP_UMASK").empty()) ::umask(077);
+}
 
 std::string executableFolder() {
   std::string path = executablePath();

@@ -126,6 +126,8 @@ std::string executablePath() {
 
 std::string programFileName(const std::string& name) { return name + ".exe"; }
 
+void keepNewFilesPrivate() {}
+
 std::string executableFolder() {
   std::string path = executablePath();
   size_t separator = path.find_last_of("\\/");

@@ -58,6 +58,8 @@ TEST_F(TransportTest, HttpsWithTheRightCaWorksAndOtherwiseFailsWithTheTlsStatus)
   config.tlsCertificate = tls.serverCertificate;
   config.tlsKey = tls.serverKey;
   testsupport::RunningService service(config);
+  // The key is read where it is, never copied beside the store.
+  EXPECT_FALSE(testsupport::fileExists(service.root() + "/.server.pem"));
   std::string https = "https://localhost:" + std::to_string(service.port());
   ServiceOptions trusting;
   trusting.caDirectory = tls.caFolder;

@@ -332,6 +332,13 @@ TEST_F(Velkan, OnlyPlainFilesAreSentAndLongNamesFit) {
     EXPECT_NE(velkanLog().find(logical(name) + " is not a plain file"), std::string::npos) << name;
   }
   EXPECT_EQ(gunzip(service.service().store().contentPath(logical(long255))), "two hundred and fifty-five " + text);
+  // What velkan writes is its user's alone.
+  for (const std::string& path : {dir_.file("logs/velkan.log"), dir_.file("cabinet.db"),
+                                  dir_.file("work/status/cs_progress.xml")}) {
+    struct stat st {};
+    ASSERT_EQ(::stat(path.c_str(), &st), 0) << path;
+    EXPECT_EQ(st.st_mode & 077, 0u) << path;
+  }
 }
 
 TEST_F(Velkan, AnInterruptedRunRecordsNothingHalfAndSaysHowFarItGot) {
