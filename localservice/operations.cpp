@@ -58,6 +58,9 @@ std::string contentsDocument(const std::string& folder, const std::vector<locals
   xml.startElement("contents");
   xml.attribute("path", folder);
   for (const auto& file : files) {
+    // A name stored before such names were refused would make the whole
+    // listing unreadable: it is left out.
+    if (!ZR::CStringUtils::isXmlText(file.path)) continue;
     xml.startElement("file");
     xml.attribute("path", file.path);
     xml.attribute("size", std::to_string(file.size));
