@@ -26,8 +26,8 @@
 #include "service/cache_manager_calls.h"
 #include "status/run_progress.h"
 #include "status/status_files.h"
-#include "upload/action_queue.h"
-#include "upload/prepared_copy.h"
+#include "pipeline/action_queue.h"
+#include "pipeline/prepared_copy.h"
 #include "upload/upload_host.h"
 
 namespace ZR {

@@ -16,7 +16,7 @@
 #include "service/velkan_exceptions.h"
 #include "status/policy_status.h"
 #include "upload/net_bound_thread.h"
-#include "upload/upload_item.h"
+#include "pipeline/upload_item.h"
 
 namespace velkan {
 namespace {

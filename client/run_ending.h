@@ -1,4 +1,4 @@
-// How a velkan run ends besides the codes the specification gives (0, the
+// How a velkan run ends besides the codes it has always had (0, the
 // service's negative codes, -1, -101, -102, -103, 70): our own codes are
 // positive, so none can be mistaken for a service code.
 #pragma once

@@ -19,7 +19,7 @@
 #include "platform/env.h"
 #include "platform/path.h"
 #include "platform/thread.h"
-#include "upload/prepared_copy.h"
+#include "pipeline/prepared_copy.h"
 
 namespace velkan {
 namespace {

@@ -9,8 +9,8 @@
 #include "platform/path.h"
 #include "prepare/compression.h"
 #include "prepare/file_types.h"
-#include "upload/metadata_text.h"
-#include "upload/prepared_copy.h"
+#include "pipeline/metadata_text.h"
+#include "pipeline/prepared_copy.h"
 
 namespace velkan {
 

@@ -10,8 +10,8 @@
 #include "prepare/image_transcoder.h"
 #include "prepare/preparation_host.h"
 #include "prepare/transcoded_folder.h"
-#include "upload/action_queue.h"
-#include "upload/upload_item.h"
+#include "pipeline/action_queue.h"
+#include "pipeline/upload_item.h"
 
 namespace velkan {
 

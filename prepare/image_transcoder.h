@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "prepare/file_types.h"
-#include "upload/upload_item.h"
+#include "pipeline/upload_item.h"
 
 namespace ZR {
 class CLogger;

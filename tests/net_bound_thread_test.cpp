@@ -1,7 +1,7 @@
 // The upload worker against cachemanager-local: what the service stored,
 // the metadata it received, the file index and the status files.
 #include "upload/net_bound_thread.h"
-#include "upload/upload_item.h"
+#include "pipeline/upload_item.h"
 
 #include <gtest/gtest.h>
 

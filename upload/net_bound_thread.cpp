@@ -9,9 +9,9 @@
 #include "bindings/zrcore/string_utils.h"
 #include "service/error_messages.h"
 #include "service/velkan_exceptions.h"
-#include "upload/metadata_text.h"
-#include "upload/prepared_copy.h"
-#include "upload/upload_item.h"
+#include "pipeline/metadata_text.h"
+#include "pipeline/prepared_copy.h"
+#include "pipeline/upload_item.h"
 
 namespace velkan {
 namespace {

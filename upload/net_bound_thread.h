@@ -13,7 +13,7 @@
 #include "bindings/zrcore/thread.h"
 #include "platform/env.h"
 #include "status/status_files.h"
-#include "upload/action_queue.h"
+#include "pipeline/action_queue.h"
 #include "upload/upload_host.h"
 
 namespace velkan {

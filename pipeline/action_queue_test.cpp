@@ -1,4 +1,4 @@
-#include "upload/action_queue.h"
+#include "pipeline/action_queue.h"
 
 #include <gtest/gtest.h>
 

@@ -1,9 +1,9 @@
-#include "upload/metadata_text.h"
+#include "pipeline/metadata_text.h"
 
 #include "bindings/zrcore/file_types.h"
 #include "platform/clock.h"
 #include "service/velkan_exceptions.h"
-#include "upload/upload_item.h"
+#include "pipeline/upload_item.h"
 
 namespace velkan {
 namespace {

@@ -1,4 +1,4 @@
-#include "upload/upload_item.h"
+#include "pipeline/upload_item.h"
 
 #include "bindings/zrcore/string_utils.h"
 

@@ -11,7 +11,7 @@
 #include <string>
 
 #include "platform/env.h"
-#include "upload/action_queue.h"
+#include "pipeline/action_queue.h"
 
 namespace velkan {
 
