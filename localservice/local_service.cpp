@@ -110,6 +110,11 @@ int endOfRequest(struct soap* soap) {
   Connection& c = connectionOf(soap);
   c.requestStartedMs = 0;
   if (soap->bufidx < soap->buflen) soap->keep_alive = 0;
+  // Attachments the toolkit kept in memory (ours are streamed to files)
+  // must not outlive their request: a following HEAD or OPTIONS request
+  // would have the toolkit send them (found by fuzzing).
+  soap->dime.list = soap->dime.first = soap->dime.last = nullptr;
+  soap->mime.list = soap->mime.first = soap->mime.last = nullptr;
   return SOAP_OK;
 }
 

@@ -388,6 +388,17 @@ TEST_F(LocalServiceTest, SlowClientsAndTooManyConnectionsAreBounded) {
   EXPECT_TRUE(served.load()) << "the waiting client was served once the slot was free";
 }
 
+// Found by fuzzing: a DIME request, then a HEAD request on the same
+// connection had the toolkit send the first request's attachments.
+TEST_F(LocalServiceTest, AHeadRequestAfterAnAttachmentIsServedSafely) {
+  testsupport::RunningService service;
+  std::string input = testsupport::readFile(std::string(ZR_SOURCE_DIR) + "/fuzz/corpus/fuzz_service_request/dime-then-head");
+  ASSERT_FALSE(input.empty());
+  rawExchange(service.port(), input);
+  CSoapSession s(service.server(), ServiceOptions(), log());
+  EXPECT_EQ(s.login("agent").size(), 64u);  // still serving
+}
+
 TEST_F(LocalServiceTest, StringPartsTypedAsTheSoapEncodingsStringAreRead) {
   testsupport::RunningService service;
   auto login = [&](const std::string& in0) {
