@@ -96,6 +96,6 @@ done < <(find "$HOME_DIR" -type f -print0)
 
 END=$(date +%s.%N)
 echo "== done in $(awk -v s="$START" -v e="$END" 'BEGIN { printf "%.1f", e - s }') s"
-echo "status page: (cd $RUN && python3 -m http.server 8000) and open http://127.0.0.1:8000/www/index.html"
+echo "status page: $AGENT status $CONFIG, then open http://127.0.0.1:8765/www/index.html"
 echo "logs: $RUN/logs/dornik.log, $RUN/logs/velkan.log, $RUN/logs/cacheagent.log"
 [ "$differ" -eq 0 ]
