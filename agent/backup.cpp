@@ -23,15 +23,9 @@
 namespace agent {
 namespace {
 
-constexpr size_t kListedLines = 10;     // of each list a dry run shows
-constexpr size_t kListedProblems = 20;  // problems shown in a summary; all go to the log
+constexpr size_t kListedLines = 10;  // of each list a dry run shows
 constexpr int kProgressPollMs = 500;
 constexpr uint64_t kPassOnInterruptionMs = 2000;
-
-int fail(int code, const std::string& message) {
-  std::fprintf(stderr, "cacheagent: %s\n", message.c_str());
-  return code;
-}
 
 bool startsWithFolder(const std::string& path, const std::string& folder) {
   return path.size() > folder.size() && path.compare(0, folder.size(), folder) == 0 && path[folder.size()] == '\\';
@@ -53,15 +47,9 @@ void printScanSummary(const ScanResult& scan, ZR::CLogger& log) {
               humanCount(scan.folders).c_str());
   if (scan.excluded) std::printf(", %s left out by exclude patterns", humanCount(scan.excluded).c_str());
   std::printf("\n");
-  for (size_t i = 0; i < scan.problems.size(); ++i) {
-    const ScanProblem& problem = scan.problems[i];
-    log.warning("%s", ("scan: " + problem.path + ": " + problem.reason).c_str());
-    if (i < kListedProblems) std::printf("  skipped %s: %s\n", problem.path.c_str(), problem.reason.c_str());
-  }
-  if (scan.problems.size() > kListedProblems) {
-    std::printf("  ... and %zu more (all in the log)\n", scan.problems.size() - kListedProblems);
-  }
-  std::fflush(stdout);
+  std::vector<std::string> skipped;
+  for (const ScanProblem& problem : scan.problems) skipped.push_back("skipped " + problem.path + ": " + problem.reason);
+  printListed(skipped, log, "scan: ");
 }
 
 // Lists the cached files that stand for what could not be read.
@@ -195,14 +183,7 @@ void printUploadSummary(const VelkanRun& run, ZR::CLogger& log) {
     for (const auto& [path, reason] : r.errors) failures.push_back(path + " (" + reason + ")");
   }
   if (!failures.empty()) std::printf("not uploaded:\n");
-  for (size_t i = 0; i < failures.size(); ++i) {
-    log.warning("%s", ("not uploaded " + failures[i]).c_str());
-    if (i < kListedProblems) std::printf("  %s\n", failures[i].c_str());
-  }
-  if (failures.size() > kListedProblems) {
-    std::printf("  ... and %zu more (all in the log)\n", failures.size() - kListedProblems);
-  }
-  std::fflush(stdout);
+  printListed(failures, log, "not uploaded ");
 }
 
 // One backup at a time per work folder: a lock held while the process

@@ -5,6 +5,7 @@
 
 #include "agent/agent_config.h"
 #include "agent/backup.h"
+#include "agent/console.h"
 #include "agent/exit_codes.h"
 #include "agent/restore.h"
 #include "agent/status_server.h"
@@ -163,8 +164,7 @@ int runCacheAgent(const std::vector<std::string>& arguments) {
   }
   AgentConfig config;
   if (platform::Status loaded = loadAgentConfig(arguments[1], config); !loaded) {
-    std::fprintf(stderr, "cacheagent: %s\n", loaded.message().c_str());
-    return kExitConfiguration;
+    return fail(kExitConfiguration, loaded.message());
   }
   // The log goes where the configuration's <logging> puts dornik's and
   // velkan's (the work folder when it names none).

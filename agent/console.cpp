@@ -2,12 +2,14 @@
 
 #include <cstdio>
 
+#include "bindings/zrcore/log.h"
 #include "platform/clock.h"
 
 namespace agent {
 namespace {
 
 constexpr size_t kLineWidth = 100;
+constexpr size_t kListedLines = 20;  // of a list of problems; all go to the log
 
 std::string oneDecimal(double value) {
   char text[32];
@@ -24,6 +26,20 @@ std::string tail(const std::string& text, size_t width) {
 }
 
 }  // namespace
+
+int fail(int code, const std::string& message) {
+  std::fprintf(stderr, "cacheagent: %s\n", message.c_str());
+  return code;
+}
+
+void printListed(const std::vector<std::string>& lines, ZR::CLogger& log, const std::string& logPrefix) {
+  for (size_t i = 0; i < lines.size(); ++i) {
+    log.warning("%s", (logPrefix + lines[i]).c_str());
+    if (i < kListedLines) std::printf("  %s\n", lines[i].c_str());
+  }
+  if (lines.size() > kListedLines) std::printf("  ... and %zu more (all in the log)\n", lines.size() - kListedLines);
+  std::fflush(stdout);
+}
 
 std::string humanBytes(uint64_t bytes) {
   static const char* const kUnits[] = {"KB", "MB", "GB", "TB"};

@@ -5,8 +5,13 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "status/run_progress.h"
+
+namespace ZR {
+class CLogger;
+}
 
 namespace agent {
 
@@ -16,6 +21,13 @@ std::string humanBytes(uint64_t bytes);
 std::string humanDuration(uint64_t ms);
 // 1234567 as 1,234,567.
 std::string humanCount(uint64_t count);
+
+// Says on standard error what went wrong ("cacheagent: ..."); returns `code`.
+int fail(int code, const std::string& message);
+
+// Prints the first lines of a list, each indented (and how many more), and
+// logs every one as a warning, after `logPrefix`.
+void printListed(const std::vector<std::string>& lines, ZR::CLogger& log, const std::string& logPrefix = "");
 
 // One line of a running upload: files and bytes done of all, the rate,
 // the time left and the file being sent.

@@ -25,13 +25,6 @@ constexpr int32_t kFetchBytes = 1 << 20;
 // Deflate cannot inflate beyond about 1032 to 1: the bound of a copy whose
 // origin size is not known.
 constexpr uint64_t kMaxInflateRatio = 1032;
-constexpr size_t kListedProblems = 20;
-
-int fail(int code, const std::string& message) {
-  std::fprintf(stderr, "cacheagent: %s\n", message.c_str());
-  return code;
-}
-
 bool isSeparator(char c) { return c == '\\' || c == '/'; }
 
 // What the metadata says of a stored copy.
@@ -127,16 +120,6 @@ class Restorer {
   RestoreTotals& totals_;
 };
 
-void printProblems(const std::vector<std::string>& problems, ZR::CLogger& log) {
-  for (size_t i = 0; i < problems.size(); ++i) {
-    log.warning("%s", problems[i].c_str());
-    if (i < kListedProblems) std::printf("  %s\n", problems[i].c_str());
-  }
-  if (problems.size() > kListedProblems) {
-    std::printf("  ... and %zu more (all in the log)\n", problems.size() - kListedProblems);
-  }
-}
-
 }  // namespace
 
 std::string safeRelativePath(const std::string& remotePath, const std::string& remoteFolder) {
@@ -188,7 +171,7 @@ int runRestore(const AgentConfig& config, const RestoreOptions& options, ZR::CLo
                 humanCount(totals.pictures).c_str());
   }
   if (!totals.problems.empty()) std::printf("not restored:\n");
-  printProblems(totals.problems, log);
+  printListed(totals.problems, log);
   std::fflush(stdout);
   return totals.problems.empty() ? kExitOk : kExitIncomplete;
 }
@@ -242,7 +225,7 @@ int runCheck(const AgentConfig& config, ZR::CLogger& log) {
   for (const Group& group : groups) {
     if (group.paths.empty()) continue;
     std::printf("%s: %s files\n", group.title, humanCount(group.paths.size()).c_str());
-    printProblems(group.paths, log);
+    printListed(group.paths, log);
   }
   for (const ScanProblem& problem : scan.problems) {
     if (problem.leftOut) std::printf("not compared: %s: %s\n", problem.path.c_str(), problem.reason.c_str());

@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <string_view>
 
+#include "agent/console.h"
 #include "agent/exit_codes.h"
 #include "platform/env.h"
 #include "platform/interrupt.h"
@@ -110,10 +111,7 @@ bool StatusServer::answer(const std::string& path, std::string& type, std::strin
 
 int runStatusServer(const AgentConfig& config, int port) {
   StatusServer server(platform::joinPath(config.workFolder, velkan::kStatusFolder));
-  if (platform::Status started = server.start(port); !started) {
-    std::fprintf(stderr, "cacheagent: %s\n", started.message().c_str());
-    return kExitWrite;
-  }
+  if (platform::Status started = server.start(port); !started) return fail(kExitWrite, started.message());
   platform::watchForInterruption();
   std::printf("the status page is at http://127.0.0.1:%d/www/index.html (Ctrl-C ends it)\n", server.port());
   std::fflush(stdout);
