@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "bindings/zrcore/log.h"
+#include "bindings/zrcore/string_utils.h"
 
 namespace velkan {
 namespace {
@@ -13,13 +14,7 @@ ZR::CLogger* logger() { return ZR::CLogManager::instance(); }
 
 constexpr const char* kTagMark = "@ep:";
 
-std::string tagOf(const std::string& endpoint) {
-  uint64_t hash = 14695981039346656037ull;  // FNV-1a
-  for (unsigned char c : endpoint) hash = (hash ^ c) * 1099511628211ull;
-  char text[32];
-  std::snprintf(text, sizeof text, "%s%016llx", kTagMark, static_cast<unsigned long long>(hash));
-  return text;
-}
+std::string tagOf(const std::string& endpoint) { return kTagMark + ZR::CStringUtils::hashHex(endpoint); }
 
 void warnCannotMap(int error) {
   if (ZR::CLogger* log = logger()) log->warning("Could not map view of file for cache session key(%d).\n", error);

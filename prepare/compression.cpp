@@ -194,13 +194,9 @@ namespace {
 std::string fittingName(const std::string& name) {
   constexpr size_t kMaxNameBytes = 160;
   if (name.size() <= kMaxNameBytes) return name;
-  uint64_t hash = 14695981039346656037ull;  // FNV-1a
-  for (unsigned char c : name) hash = (hash ^ c) * 1099511628211ull;
   size_t keep = kMaxNameBytes - 17;
   while (keep > 0 && (static_cast<unsigned char>(name[keep]) & 0xC0) == 0x80) --keep;
-  char tail[24];
-  std::snprintf(tail, sizeof tail, "~%016" PRIx64, hash);
-  return name.substr(0, keep) + tail;
+  return name.substr(0, keep) + "~" + ZR::CStringUtils::hashHex(name);
 }
 
 }  // namespace

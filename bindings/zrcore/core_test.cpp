@@ -86,6 +86,12 @@ TEST(StringUtils, XmlTextIsWellFormedUtf8WithoutIllegalCharacters) {
   for (const Case& c : cases) EXPECT_EQ(ZR::CStringUtils::isXmlText(c.text), c.ok) << c.text;
 }
 
+TEST(StringUtils, HashHexIsFnv1aIn16Digits) {
+  EXPECT_EQ(ZR::CStringUtils::hashHex(""), "cbf29ce484222325");
+  EXPECT_EQ(ZR::CStringUtils::hashHex("a"), "af63dc4c8601ec8c");
+  EXPECT_NE(ZR::CStringUtils::hashHex("ab"), ZR::CStringUtils::hashHex("ba"));
+}
+
 TEST(NumberText, ExactParsingTakesWholeNumbersOnly) {
   struct Case {
     const char* text;

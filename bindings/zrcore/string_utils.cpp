@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
 #include <cstdint>
 #include <cstdlib>
 #include <limits>
@@ -168,6 +169,14 @@ std::string CStringUtils::nearestName(const std::string& name, const std::vector
     }
   }
   return best;
+}
+
+std::string CStringUtils::hashHex(std::string_view text) {
+  uint64_t hash = 14695981039346656037ull;
+  for (unsigned char c : text) hash = (hash ^ c) * 1099511628211ull;
+  char digits[17];
+  std::snprintf(digits, sizeof digits, "%016llx", static_cast<unsigned long long>(hash));
+  return digits;
 }
 
 bool CNumberText::parseExact(const std::string& text, int64_t& value) {

@@ -30,6 +30,9 @@ class CStringUtils {
   // removed (ignoring ASCII case) to become `name`; empty when none is
   // within a third of the name's length (at least two letters).
   static std::string nearestName(const std::string& name, const std::vector<std::string>& known);
+  // A 64-bit FNV-1a hash of the text as 16 lower-case hexadecimal digits:
+  // a short, stable stand-in for a long text (not for secrets).
+  static std::string hashHex(std::string_view text);
 };
 
 // Splits a text at every occurrence of a separator; empty parts are kept, so
