@@ -27,5 +27,5 @@ set(CMAKE_EXE_LINKER_FLAGS_INIT "-static -static-libgcc -static-libstdc++")
 # DLL; libraries that link "-lz" take the static one, so everything must,
 # or both end up in one program.
 set(ZLIB_LIBRARY /usr/${ZR_MINGW_TRIPLET}/lib/libz.a CACHE FILEPATH "")
-# wine, with a retry for the build-time listing of tests (see the script).
+# wine, starting again a program that wine failed to start (see the script).
 set(CMAKE_CROSSCOMPILING_EMULATOR ${CMAKE_CURRENT_LIST_DIR}/wine-run.sh)

@@ -1,26 +1,18 @@
-#!/bin/sh
-# Runs a cross-built program under wine. Listing a test program's tests at
-# build time now and then fails on a fresh wine prefix with exit 1 and no
-# output at all (the program never ran); the listing is asked again, a few
-# times, before the build gives up. Anything else runs once, as it is.
-case " $* " in
-  *" --gtest_list_tests"*)
-    tries=0
-    while :; do
-      if listing=$(wine "$@"); then
-        printf '%s\n' "$listing"
-        exit 0
-      else
-        status=$?
-      fi
-      tries=$((tries + 1))
-      if [ "$tries" -ge 4 ] || [ -n "$listing" ]; then
-        printf '%s\n' "$listing"
-        exit "$status"
-      fi
-      echo "wine-run: listing the tests of $1 failed silently (exit $status); asking again" >&2
-      sleep 3
-    done
-    ;;
-esac
-exec wine "$@"
+#!/usr/bin/env bash
+# Runs a cross-built program under wine. Now and then (mostly on a fresh
+# prefix) wine ends with exit 1 before the program runs at all: nothing on
+# standard output, where every test program prints its first line at once.
+# Such a start is tried again, a few times. A program that printed anything
+# ran, and is never repeated: its exit status is the answer.
+set -o pipefail
+seen=$(mktemp) || exit 1
+trap 'rm -f "$seen"' EXIT
+for try in 1 2 3 4; do
+  status=0
+  wine "$@" | tee "$seen" || status=$?
+  if [ "$status" -eq 0 ] || [ -s "$seen" ] || [ "$try" -eq 4 ]; then
+    exit "$status"
+  fi
+  echo "wine-run: $1 ended with exit $status before it printed anything; starting it again" >&2
+  sleep 3
+done
