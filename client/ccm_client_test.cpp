@@ -13,6 +13,7 @@
 #include "actionset/action_set_file.h"
 #include "platform/process.h"
 #include "tests/local_service_fixture.h"
+#include "tests/logging_fixture.h"
 #include "tests/wire_recorder.h"
 
 namespace {
@@ -29,21 +30,19 @@ class AdvancingClock : public platform::Clock {
   uint64_t now_ = 133000000000000000ull;
 };
 
-class ClientTest : public ::testing::Test {
+class ClientTest : public testsupport::LoggingTest {
  protected:
   void SetUp() override {
     // Our own shared-memory namespace: test runs side by side keep their keys apart.
     platform::setEnvironmentVariable("ZR_IPC_NAMESPACE", "ccm-test-" + std::to_string(platform::processId()));
     testsupport::writeFile(dir_.file("auth.xml"), "<agent>secret</agent>");
-    testsupport::writeFile(dir_.file("log.xml"), "<CachingPolicyEngineConfiguration/>");
-    ASSERT_TRUE(ZR::CConfigManager::initialize(1, dir_.file("log.xml"), false));
-    ZR::CLogManager::initialize("velkan");
+    LoggingTest::SetUp();
+    if (HasFatalFailure()) return;
     ZR::CCabinet::setIndexPath(dir_.file("cabinet.db"));
   }
   void TearDown() override {
     ZR::CCabinet::setIndexPath("");
-    ZR::CLogManager::shutdown();
-    ZR::CConfigManager::reset();
+    LoggingTest::TearDown();
   }
   // A configuration for the given server with extra client elements.
   std::string config(const std::string& server, const std::string& extra = "") {
@@ -54,10 +53,6 @@ class ClientTest : public ::testing::Test {
                                      "</cacheManagerClient></CachingPolicyEngineConfiguration>");
     return path;
   }
-  std::string log() {
-    ZR::CLogManager::instance()->flush();
-    return testsupport::readFile(dir_.file("velkan.log"));
-  }
   int upload(CCMClient& client, const std::string& remote, const std::string& content) {
     testsupport::writeFile(dir_.file("up.bin"), content);
     int a = client.uploadMetaData(remote, "origin.size=" + std::to_string(content.size()) + "\n");
@@ -66,7 +61,6 @@ class ClientTest : public ::testing::Test {
     if (b != -2) return b;
     return client.finalizeFile(remote, "");
   }
-  testsupport::TempDir dir_;
 };
 
 TEST_F(ClientTest, UploadStepsAndDeletionsReachTheService) {
@@ -87,7 +81,7 @@ TEST_F(ClientTest, UploadStepsAndDeletionsReachTheService) {
   client.deleteList() = {"c:\\docs\\a.txt", "c:\\never\\there"};
   client.deleteFiles();
   EXPECT_EQ(store.contentPath("c:\\docs\\a.txt"), "");
-  std::string text = log();
+  std::string text = logText();
   EXPECT_NE(text.find("Cache Manager call : deleteFile in CCMClient::deleteFile() failed with error : -5"),
             std::string::npos)
       << text;
@@ -140,7 +134,7 @@ TEST_F(ClientTest, ExpiredKeyLogsInAgainAndTheNextCallSucceeds) {
   EXPECT_NE(client.sessionKey(), firstKey) << "-3 makes the client log in again";
   EXPECT_EQ(client.attachmentId(), firstKey) << "the attachment id stays for the run";
   EXPECT_EQ(client.uploadMetaData("c:\\a", ""), -2);
-  EXPECT_NE(log().find("Cache Manager call : createFile in CCMClient::uploadMetaData() failed with error : -3"),
+  EXPECT_NE(logText().find("Cache Manager call : createFile in CCMClient::uploadMetaData() failed with error : -3"),
             std::string::npos);
   velkan::CSessionKeyStore store;
   EXPECT_EQ(store.getKey(), client.sessionKey());
@@ -158,7 +152,7 @@ TEST_F(ClientTest, LoginAnsweredWithACodeKeepsNoKey) {
   EXPECT_FALSE(client.loggedIn());
   velkan::CSessionKeyStore store;
   EXPECT_EQ(store.getKey(), "");
-  EXPECT_NE(log().find("Cache Manager call : login in CCMClient::login failed with error : -4"), std::string::npos);
+  EXPECT_NE(logText().find("Cache Manager call : login in CCMClient::login failed with error : -4"), std::string::npos);
 }
 
 TEST_F(ClientTest, MissingAuthenticationFileAndAbsurdSizes) {
@@ -254,7 +248,7 @@ TEST_F(ClientTest, ServiceActionsEndToEnd) {
             std::string::npos)
       << ghost;
   EXPECT_EQ(ghost.find("other"), std::string::npos);
-  std::string text = log();
+  std::string text = logText();
   EXPECT_NE(text.find("Cache Manager call : deletePolicy in CCMClient::deletePolicy() failed with error : -5"),
             std::string::npos);
   EXPECT_NE(text.find("Cache Manager call : getDir in CCMClient::getDir() failed with error : 0"), std::string::npos);
@@ -269,10 +263,10 @@ TEST_F(ClientTest, FailedFetchLeavesTheOutputFileAndBadFilesAreReported) {
   testsupport::writeFile(dir_.file("out.xml"), "previous good content");
   client.getDir("c:\\docs", dir_.file("out.xml"));
   EXPECT_EQ(testsupport::readFile(dir_.file("out.xml")), "previous good content");
-  EXPECT_NE(log().find("Cache Manager call : getDir in CCMClient::getDir() failed with error : -5"), std::string::npos);
+  EXPECT_NE(logText().find("Cache Manager call : getDir in CCMClient::getDir() failed with error : -5"), std::string::npos);
   testsupport::writeFile(dir_.file("bad.xml"), "<expired>");
   client.deletePolicy(dir_.file("bad.xml"));
-  EXPECT_NE(log().find("no values in xml file to delete"), std::string::npos);
+  EXPECT_NE(logText().find("no values in xml file to delete"), std::string::npos);
   EXPECT_THROW(client.writeGhostContent(dir_.file("bad.xml")), std::runtime_error);
   testsupport::writeFile(dir_.file("emptypath.xml"), "<ghosts><g><file path=''/></g></ghosts>");
   EXPECT_THROW(client.writeGhostContent(dir_.file("emptypath.xml")), std::out_of_range);

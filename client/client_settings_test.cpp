@@ -8,23 +8,15 @@
 #include "bindings/zrcore/log.h"
 #include "bindings/zrcore/string_utils.h"
 #include "platform/path.h"
+#include "tests/logging_fixture.h"
 #include "tests/test_support.h"
 
 namespace {
 
 using velkan::ClientSettings;
 
-class ClientConfiguration : public ::testing::Test {
+class ClientConfiguration : public testsupport::LoggingTest {
  protected:
-  void SetUp() override {
-    testsupport::writeFile(dir_.file("log.xml"), "<CachingPolicyEngineConfiguration/>");
-    ASSERT_TRUE(ZR::CConfigManager::initialize(1, dir_.file("log.xml"), false));
-    ZR::CLogManager::initialize("velkan");
-  }
-  void TearDown() override {
-    ZR::CLogManager::shutdown();
-    ZR::CConfigManager::reset();
-  }
   // Writes a configuration whose client section holds `body`.
   std::string configWith(const std::string& body, const std::string& server = " server='cm.example:8443'") {
     std::string path = dir_.file("cfg.xml");
@@ -32,17 +24,12 @@ class ClientConfiguration : public ::testing::Test {
                                      body + "</cacheManagerClient></CachingPolicyEngineConfiguration>");
     return path;
   }
-  std::string log() {
-    ZR::CLogManager::instance()->flush();
-    return testsupport::readFile(dir_.file("velkan.log"));
-  }
   ClientSettings read(const std::string& numbers) {
     ClientSettings s;
     velkan::readConfiguration(configWith(kRequired + numbers), s, *ZR::CLogManager::instance());
     return s;
   }
   static constexpr const char* kRequired = "<accessDocument path='auth.xml'/><actionset path='a%n.xml'/>";
-  testsupport::TempDir dir_;
 };
 
 TEST_F(ClientConfiguration, MinimalFileKeepsDefaultsAndLogsEachLookup) {
@@ -58,7 +45,7 @@ TEST_F(ClientConfiguration, MinimalFileKeepsDefaultsAndLogsEachLookup) {
   EXPECT_EQ(s.maxImageQuality, 80);
   EXPECT_TRUE(s.sortUploads);
   EXPECT_EQ(s.rate, defaults.rate);
-  std::string text = log();
+  std::string text = logText();
   EXPECT_NE(text.find("Read a%n.xml for /CachingPolicyEngineConfiguration/cacheManagerClient/actionset@path"),
             std::string::npos)
       << text;
@@ -96,7 +83,7 @@ TEST_F(ClientConfiguration, ConversionsAndValidation) {
     SCOPED_TRACE(c.element);
     c.check(read(c.element));
   }
-  EXPECT_NE(log().find("File size limit for executable compression is less or equal to zero, file will not be compressed."),
+  EXPECT_NE(logText().find("File size limit for executable compression is less or equal to zero, file will not be compressed."),
             std::string::npos);
 }
 
@@ -132,7 +119,7 @@ TEST_F(ClientConfiguration, OwnSettingsAndMisspeltNames) {
   EXPECT_EQ(s.maxReplyBytes, uint64_t{64} << 20);
   EXPECT_EQ(read("").maxReplyBytes, uint64_t{256} << 20);
   EXPECT_EQ(read("<MaxReplySize value='0'/>").maxReplyBytes, uint64_t{1} << 20);
-  std::string said = log();
+  std::string said = logText();
   EXPECT_NE(said.find("unknown setting <CompressionWiat> in cacheManagerClient is ignored; did you mean "
                       "<CompressionWait>?"),
             std::string::npos)

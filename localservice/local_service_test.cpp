@@ -15,24 +15,15 @@
 #include "service/soap_session.h"
 #include "service/velkan_exceptions.h"
 #include "tests/local_service_fixture.h"
+#include "tests/logging_fixture.h"
 
 namespace {
 
 using velkan::CSoapSession;
 using velkan::ServiceOptions;
 
-class LocalServiceTest : public ::testing::Test {
+class LocalServiceTest : public testsupport::LoggingTest {
  protected:
-  void SetUp() override {
-    testsupport::writeFile(dir_.file("cfg.xml"), "<CachingPolicyEngineConfiguration/>");
-    ASSERT_TRUE(ZR::CConfigManager::initialize(1, dir_.file("cfg.xml"), false));
-    ZR::CLogManager::initialize("velkan");
-  }
-  void TearDown() override {
-    ZR::CLogManager::shutdown();
-    ZR::CConfigManager::reset();
-  }
-  ZR::CLogger& log() { return *ZR::CLogManager::instance(); }
   // A file with the content, named after the remote path so that clients
   // on several threads never share one.
   std::unique_ptr<ZR::CFile> fileWith(const std::string& content, const std::string& remotePath = "") {
@@ -47,7 +38,6 @@ class LocalServiceTest : public ::testing::Test {
     std::string c = s.finalizeFile(key, path);
     return a + " " + b + " " + c;
   }
-  testsupport::TempDir dir_;
 };
 
 TEST_F(LocalServiceTest, EveryOperationAnswers) {

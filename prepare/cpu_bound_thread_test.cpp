@@ -9,6 +9,7 @@
 #include "platform/env.h"
 #include "platform/process.h"
 #include "tests/image_fixtures.h"
+#include "tests/logging_fixture.h"
 #include "tests/test_support.h"
 
 namespace {
@@ -31,18 +32,13 @@ class TestHost : public velkan::PreparationHost {
   velkan::CActionQueue upload_;
 };
 
-class Worker : public ::testing::Test {
+class Worker : public testsupport::LoggingTest {
  protected:
   void SetUp() override {
     platform::setEnvironmentVariable("ZR_IPC_NAMESPACE", "cpu-test-" + std::to_string(platform::processId()));
-    testsupport::writeFile(dir_.file("log.xml"), "<CachingPolicyEngineConfiguration/>");
-    ASSERT_TRUE(ZR::CConfigManager::initialize(1, dir_.file("log.xml"), false));
-    ZR::CLogManager::initialize("velkan");
+    LoggingTest::SetUp();
+    if (HasFatalFailure()) return;
     velkan::startImageCodecs(nullptr);
-  }
-  void TearDown() override {
-    ZR::CLogManager::shutdown();
-    ZR::CConfigManager::reset();
   }
   // No pause before compressing; copies under the scratch folder.
   std::unique_ptr<TestHost> client(int32_t compressionExeSize = -1, const std::string& folder = "") {
@@ -56,7 +52,6 @@ class Worker : public ::testing::Test {
     auto found = item.find(key);
     return found == item.end() ? "<absent>" : found->second;
   }
-  testsupport::TempDir dir_;
 };
 
 TEST_F(Worker, PreparesEachKindAndHandsItOn) {

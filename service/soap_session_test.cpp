@@ -7,30 +7,14 @@
 #include "bindings/zrcore/log.h"
 #include "service/velkan_exceptions.h"
 #include "tests/local_service_fixture.h"
+#include "tests/logging_fixture.h"
 
 namespace {
 
 using velkan::CSoapSession;
 using velkan::ServiceOptions;
 
-class SessionTest : public ::testing::Test {
- protected:
-  void SetUp() override {
-    testsupport::writeFile(dir_.file("cfg.xml"), "<CachingPolicyEngineConfiguration/>");
-    ASSERT_TRUE(ZR::CConfigManager::initialize(1, dir_.file("cfg.xml"), false));
-    ZR::CLogManager::initialize("velkan");
-  }
-  void TearDown() override {
-    ZR::CLogManager::shutdown();
-    ZR::CConfigManager::reset();
-  }
-  ZR::CLogger& log() { return *ZR::CLogManager::instance(); }
-  std::string logText() {
-    log().flush();
-    return testsupport::readFile(dir_.file("velkan.log"));
-  }
-  testsupport::TempDir dir_;
-};
+class SessionTest : public testsupport::LoggingTest {};
 
 TEST_F(SessionTest, UploadRoundTrip) {
   testsupport::RunningService service;

@@ -14,6 +14,7 @@
 #include "service/soap_session.h"
 #include "tests/forwarding_proxy.h"
 #include "tests/local_service_fixture.h"
+#include "tests/logging_fixture.h"
 #include "tests/tls_material.h"
 #include "tests/wire_recorder.h"
 
@@ -22,18 +23,8 @@ namespace {
 using velkan::CSoapSession;
 using velkan::ServiceOptions;
 
-class TransportTest : public ::testing::Test {
+class TransportTest : public testsupport::LoggingTest {
  protected:
-  void SetUp() override {
-    testsupport::writeFile(dir_.file("cfg.xml"), "<CachingPolicyEngineConfiguration/>");
-    ASSERT_TRUE(ZR::CConfigManager::initialize(1, dir_.file("cfg.xml"), false));
-    ZR::CLogManager::initialize("velkan");
-  }
-  void TearDown() override {
-    ZR::CLogManager::shutdown();
-    ZR::CConfigManager::reset();
-  }
-  ZR::CLogger& log() { return *ZR::CLogManager::instance(); }
   // The text of the CSoapException a login throws ("" when none).
   std::string loginFailure(const std::string& server, const ServiceOptions& options) {
     CSoapSession session(server, options, log());
@@ -44,7 +35,6 @@ class TransportTest : public ::testing::Test {
     }
     return "";
   }
-  testsupport::TempDir dir_;
 };
 
 std::string failureText(int code) {

@@ -6,6 +6,7 @@
 #include "bindings/zrcore/log.h"
 #include "service/velkan_exceptions.h"
 #include "service/soap_session.h"
+#include "tests/logging_fixture.h"
 #include "tests/test_support.h"
 #include "tests/wire_recorder.h"
 
@@ -15,23 +16,12 @@ using testsupport::RecordedRequest;
 using testsupport::WireRecorder;
 using Headers = std::vector<std::pair<std::string, std::string>>;
 
-class WireTest : public ::testing::Test {
+class WireTest : public testsupport::LoggingTest {
  protected:
-  void SetUp() override {
-    testsupport::writeFile(dir_.file("cfg.xml"), "<CachingPolicyEngineConfiguration/>");
-    ASSERT_TRUE(ZR::CConfigManager::initialize(1, dir_.file("cfg.xml"), false));
-    ZR::CLogManager::initialize("velkan");
-  }
-  void TearDown() override {
-    ZR::CLogManager::shutdown();
-    ZR::CConfigManager::reset();
-  }
-  ZR::CLogger& log() { return *ZR::CLogManager::instance(); }
   std::unique_ptr<ZR::CFile> fileWith(const std::string& content) {
     testsupport::writeFile(dir_.file("content.bin"), content);
     return std::make_unique<ZR::CFile>(dir_.file("content.bin"), "r");
   }
-  testsupport::TempDir dir_;
 };
 
 Headers plainHeaders(const std::string& host) {

@@ -8,23 +8,18 @@
 #include "platform/env.h"
 #include "platform/process.h"
 #include "client/ccm_client.h"
+#include "tests/logging_fixture.h"
 #include "tests/test_support.h"
 
 namespace {
 
 using velkan::CCMClient;
 
-class Controller : public ::testing::Test {
+class Controller : public testsupport::LoggingTest {
  protected:
   void SetUp() override {
     platform::setEnvironmentVariable("ZR_IPC_NAMESPACE", "controller-" + std::to_string(platform::processId()));
-    testsupport::writeFile(dir_.file("log.xml"), "<CachingPolicyEngineConfiguration/>");
-    ASSERT_TRUE(ZR::CConfigManager::initialize(1, dir_.file("log.xml"), false));
-    ZR::CLogManager::initialize("velkan");
-  }
-  void TearDown() override {
-    ZR::CLogManager::shutdown();
-    ZR::CConfigManager::reset();
+    LoggingTest::SetUp();
   }
   // A client configured with an action set that creates the given files.
   std::unique_ptr<CCMClient> client(const std::string& entries, const std::string& extra = "") {
@@ -50,7 +45,6 @@ class Controller : public ::testing::Test {
     for (const auto& f : list) out.push_back(f.path().substr(f.path().find_last_of("/\\") + 1));
     return out;
   }
-  testsupport::TempDir dir_;
 };
 
 TEST_F(Controller, FilesAreSortedIntoSmallLargeAndResumed) {

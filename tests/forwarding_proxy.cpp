@@ -1,33 +1,11 @@
 #include "tests/forwarding_proxy.h"
 
 #include <cstdlib>
-#include <memory>
+#include <thread>
 
 namespace testsupport {
 
-ForwardingProxy::ForwardingProxy() {
-  listener_.listen("127.0.0.1");
-  acceptor_ = std::thread([this] {
-    for (;;) {
-      auto stream = listener_.accept(100);
-      std::lock_guard<std::mutex> lock(mutex_);
-      if (stopping_) return;
-      if (stream) {
-        std::shared_ptr<platform::TcpStream> shared(std::move(stream));
-        connections_.emplace_back([this, shared] { serve(*shared); });
-      }
-    }
-  });
-}
-
-ForwardingProxy::~ForwardingProxy() {
-  {
-    std::lock_guard<std::mutex> lock(mutex_);
-    stopping_ = true;
-  }
-  acceptor_.join();
-  for (auto& t : connections_) t.join();
-}
+ForwardingProxy::ForwardingProxy() : server_([this](platform::TcpStream& client) { serve(client); }) {}
 
 std::vector<std::string> ForwardingProxy::authorizations() {
   std::lock_guard<std::mutex> lock(mutex_);

@@ -5,31 +5,27 @@
 
 #include <mutex>
 #include <string>
-#include <thread>
 #include <vector>
 
-#include "platform/testing/tcp.h"
+#include "tests/loopback_server.h"
 
 namespace testsupport {
 
 class ForwardingProxy {
  public:
   ForwardingProxy();
-  ~ForwardingProxy();
-  int port() const { return listener_.port(); }
+  int port() const { return server_.port(); }
   std::vector<std::string> authorizations();
   std::vector<std::string> requestLines();
 
  private:
   void serve(platform::TcpStream& client);
 
-  platform::TcpListener listener_;
   std::mutex mutex_;
   std::vector<std::string> authorizations_;
   std::vector<std::string> requestLines_;
-  bool stopping_ = false;
-  std::thread acceptor_;
-  std::vector<std::thread> connections_;
+  // Last: stopped before what its connections record into goes away.
+  LoopbackServer server_;
 };
 
 }  // namespace testsupport

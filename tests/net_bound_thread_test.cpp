@@ -17,19 +17,19 @@
 #include "platform/process.h"
 #include "client/ccm_client.h"
 #include "tests/local_service_fixture.h"
+#include "tests/logging_fixture.h"
 
 namespace {
 
 using velkan::WorkItem;
 
-class Uploads : public ::testing::Test {
+class Uploads : public testsupport::LoggingTest {
  protected:
   void SetUp() override {
     platform::setEnvironmentVariable("ZR_IPC_NAMESPACE", "net-test-" + std::to_string(platform::processId()));
     testsupport::writeFile(dir_.file("auth.xml"), "agent");
-    testsupport::writeFile(dir_.file("log.xml"), "<CachingPolicyEngineConfiguration/>");
-    ASSERT_TRUE(ZR::CConfigManager::initialize(1, dir_.file("log.xml"), false));
-    ZR::CLogManager::initialize("velkan");
+    LoggingTest::SetUp();
+    if (HasFatalFailure()) return;
     ZR::CCabinet::setIndexPath(dir_.file("cabinet.db"));
     platform::Env::defaultEnv()->createDirectories(dir_.file("status"));
     testsupport::writeFile(dir_.file("status/cs_waiting.xml"),
@@ -39,8 +39,7 @@ class Uploads : public ::testing::Test {
   }
   void TearDown() override {
     ZR::CCabinet::setIndexPath("");
-    ZR::CLogManager::shutdown();
-    ZR::CConfigManager::reset();
+    LoggingTest::TearDown();
   }
   std::unique_ptr<velkan::CCMClient> client(const std::string& server, const std::string& extra = "") {
     testsupport::writeFile(dir_.file("cfg.xml"), "<CachingPolicyEngineConfiguration><cacheManagerClient server='" +
@@ -73,11 +72,6 @@ class Uploads : public ::testing::Test {
     for (size_t i = 0; doc && i < doc->getChildCount(); ++i) out.push_back(doc->getChild(i)->getChild("path")->getText());
     return out;
   }
-  std::string log() {
-    ZR::CLogManager::instance()->flush();
-    return testsupport::readFile(dir_.file("velkan.log"));
-  }
-  testsupport::TempDir dir_;
 };
 
 TEST_F(Uploads, OriginAndPreparedCopiesWithTheirMetadata) {
@@ -113,7 +107,7 @@ TEST_F(Uploads, OriginAndPreparedCopiesWithTheirMetadata) {
   EXPECT_EQ(waiting.find("a.txt"), std::string::npos);
   EXPECT_NE(waiting.find("c:\\other"), std::string::npos);
   EXPECT_NE(testsupport::readFile(dir_.file("status/cs_uploading.xml")).find("<cs_uploading/>"), std::string::npos);
-  std::string text = log();
+  std::string text = logText();
   EXPECT_NE(text.find("CNetBoundThread started"), std::string::npos);
   EXPECT_NE(text.find("CNetBoundThread stopped"), std::string::npos);
 }
@@ -137,7 +131,7 @@ TEST_F(Uploads, FailuresRecordNothing) {
   EXPECT_TRUE(indexed(dir_.file("good.txt")));
   EXPECT_EQ(uploadedToday(), std::vector<std::string>{dir_.file("good.txt")});
   EXPECT_EQ(c->limits().processedFiles(), 2);  // the refused one counts, the ones that threw do not
-  std::string text = log();
+  std::string text = logText();
   EXPECT_NE(text.find("CNetBoundThread::run CNetBoundThread::fillMetaData _stat to get fileinfo failed:" +
                       dir_.file("vanished.txt")),
             std::string::npos)
@@ -159,7 +153,7 @@ TEST_F(Uploads, DroppedConnectionLeavesNoRecordAndNoCopy) {
   EXPECT_FALSE(indexed(dir_.file("big.txt")));
   EXPECT_TRUE(uploadedToday().empty());
   EXPECT_FALSE(testsupport::fileExists(dir_.file("big.zip")));
-  EXPECT_NE(log().find("CNetBoundThread::run Soap call failed, result code is"), std::string::npos);
+  EXPECT_NE(logText().find("CNetBoundThread::run Soap call failed, result code is"), std::string::npos);
 }
 
 TEST_F(Uploads, AReachedLimitStopsTheUploadsOfTheRun) {
@@ -172,7 +166,7 @@ TEST_F(Uploads, AReachedLimitStopsTheUploadsOfTheRun) {
     EXPECT_EQ(indexed(dir_.file("f" + std::to_string(i) + ".txt")), i < 2) << i;
   }
   EXPECT_TRUE(c->uploadsStopped());
-  EXPECT_EQ(testsupport::countOf(log(), "Upload file limit of 2 is reached. Total files processed are 2."), 1u);
+  EXPECT_EQ(testsupport::countOf(logText(), "Upload file limit of 2 is reached. Total files processed are 2."), 1u);
   EXPECT_FALSE(c->storageFull());
 }
 
@@ -220,7 +214,7 @@ TEST_F(Uploads, AFileThatChangesWhileItIsSentIsNotFinalizedNorRecorded) {
     EXPECT_FALSE(indexed(dir_.file(k.name)));
     EXPECT_TRUE(uploadedToday().empty());
     EXPECT_EQ(c->limits().processedFiles(), 1);
-    EXPECT_NE(log().find(dir_.file(k.name) + " changed while it was being sent; not uploaded, it goes again next run"),
+    EXPECT_NE(logText().find(dir_.file(k.name) + " changed while it was being sent; not uploaded, it goes again next run"),
               std::string::npos);
   }
 }
@@ -251,7 +245,7 @@ TEST_F(Uploads, ACopyOfAnOlderVersionIsNeverFinalized) {
   ZR::CFileEntry entry;
   ASSERT_TRUE(ZR::CCabinet::lookup(dir_.file("other.txt"), entry));
   EXPECT_EQ(entry.originSize(), "9");  // the version that was sent
-  EXPECT_NE(log().find(dir_.file("doc.txt") + " changed while it was being sent"), std::string::npos);
+  EXPECT_NE(logText().find(dir_.file("doc.txt") + " changed while it was being sent"), std::string::npos);
   EXPECT_EQ(c->limits().processedFiles(), 2);
 }
 

@@ -83,35 +83,19 @@ std::string soapResponse(const std::string& operation, const std::string& return
          operation + "Response>" + returnPart + "</ns1:" + operation + "Response></SOAP-ENV:Body></SOAP-ENV:Envelope>";
 }
 
-WireRecorder::WireRecorder(Responder respond) : respond_(std::move(respond)) {
-  if (!respond_) {
-    respond_ = [](const RecordedRequest& r) {
-      std::string op = operationOf(r.envelope());
-      return soapResponse(op, "<" + op + "Return>-2</" + op + "Return>");
-    };
-  }
-  listener_.listen("127.0.0.1");
-  acceptor_ = std::thread([this] {
-    for (;;) {
-      auto stream = listener_.accept(100);
-      std::lock_guard<std::mutex> lock(mutex_);
-      if (stopping_) return;
-      if (stream) {
-        std::shared_ptr<platform::TcpStream> shared(std::move(stream));
-        connections_.emplace_back([this, shared] { serve(*shared); });
-      }
-    }
-  });
+namespace {
+// By default every operation answers "-2".
+WireRecorder::Responder orDefault(WireRecorder::Responder respond) {
+  if (respond) return respond;
+  return [](const RecordedRequest& r) {
+    std::string op = operationOf(r.envelope());
+    return soapResponse(op, "<" + op + "Return>-2</" + op + "Return>");
+  };
 }
+}  // namespace
 
-WireRecorder::~WireRecorder() {
-  {
-    std::lock_guard<std::mutex> lock(mutex_);
-    stopping_ = true;
-  }
-  acceptor_.join();
-  for (auto& t : connections_) t.join();
-}
+WireRecorder::WireRecorder(Responder respond)
+    : respond_(orDefault(std::move(respond))), server_([this](platform::TcpStream& stream) { serve(stream); }) {}
 
 std::vector<RecordedRequest> WireRecorder::requests() {
   std::lock_guard<std::mutex> lock(mutex_);

@@ -7,11 +7,10 @@
 #include <memory>
 #include <mutex>
 #include <string>
-#include <thread>
 #include <utility>
 #include <vector>
 
-#include "platform/testing/tcp.h"
+#include "tests/loopback_server.h"
 
 namespace testsupport {
 
@@ -45,22 +44,19 @@ class WireRecorder {
   // operation's response with "-2".
   using Responder = std::function<std::string(const RecordedRequest&)>;
   explicit WireRecorder(Responder respond = nullptr);
-  ~WireRecorder();
 
-  int port() const { return listener_.port(); }
+  int port() const { return server_.port(); }
   std::string server() const { return "127.0.0.1:" + std::to_string(port()); }
   std::vector<RecordedRequest> requests();
 
  private:
   void serve(platform::TcpStream& stream);
 
-  platform::TcpListener listener_;
   Responder respond_;
   std::mutex mutex_;
   std::vector<RecordedRequest> requests_;
-  bool stopping_ = false;
-  std::thread acceptor_;
-  std::vector<std::thread> connections_;
+  // Last: stopped before what its connections use goes away.
+  LoopbackServer server_;
 };
 
 // The operation a SOAP envelope calls ("login" for <ns1:login>).
