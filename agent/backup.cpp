@@ -122,6 +122,7 @@ std::string velkanEnding(int code) {
 struct VelkanRun {
   int exitCode = -1;
   bool started = false;
+  std::string startError;  // the system's reason when it could not be started
   velkan::ProgressReport report;
   bool reported = false;
   std::vector<std::string> unsent;  // velkan's "not uploaded" lines
@@ -136,7 +137,10 @@ VelkanRun runVelkan(const AgentConfig& config, int cpuPercent) {
   std::vector<std::string> argv = {config.velkanPath, config.configurationPath};
   if (cpuPercent < 100) argv.push_back(std::to_string(cpuPercent));
   platform::ChildProcess child;
-  if (!child.start(argv, {}, config.workFolder)) return run;
+  if (!child.start(argv, {}, config.workFolder)) {
+    run.startError = child.startError();
+    return run;
+  }
   run.started = true;
   ProgressConsole console(platform::standardOutputIsTerminal());
   uint64_t lastPoll = 0, interruptedAt = 0;
@@ -348,7 +352,7 @@ int runBackup(const AgentConfig& config, const BackupOptions& options, ZR::CLogg
 
   platform::ProcessResult dornik;
   if (!platform::runProcess({config.dornikPath, config.configurationPath}, {}, config.workFolder, &dornik)) {
-    return fail(kExitProgram, "cannot start dornik (" + config.dornikPath + ")");
+    return fail(kExitProgram, "cannot start dornik (" + config.dornikPath + "): " + dornik.startError);
   }
   if (dornik.exitCode != 0) {
     std::fputs(dornik.standardError.c_str(), stderr);
@@ -373,7 +377,7 @@ int runBackup(const AgentConfig& config, const BackupOptions& options, ZR::CLogg
   }
 
   VelkanRun run = runVelkan(config, options.cpuPercent >= 0 ? options.cpuPercent : config.cpuPercent);
-  if (!run.started) return fail(kExitProgram, "cannot start velkan (" + config.velkanPath + ")");
+  if (!run.started) return fail(kExitProgram, "cannot start velkan (" + config.velkanPath + "): " + run.startError);
   if (run.reported) printUploadSummary(run, log);
   std::printf("backup took %s\n", humanDuration(platform::tickCountMs() - started).c_str());
   std::fflush(stdout);

@@ -84,4 +84,33 @@ TEST(NamedEvent, SignalWakesOneWaitAndDoesNotAccumulate) {
   EXPECT_FALSE(receiver.wait(20));  // two signals before a wait count once
 }
 
+// A program that cannot be started says why, for the user's message; one
+// that starts leaves no reason behind.
+TEST(Process, AFailedStartSaysWhy) {
+  testsupport::TempDir dir;
+  const std::string self = platform::executablePath();
+  const std::vector<std::string> quietSelf = {self, "--gtest_filter=NoSuchTest"};
+  struct Case {
+    const char* what;
+    std::vector<std::string> argv;
+    std::string folder;
+    bool starts;
+  } cases[] = {
+      {"itself", quietSelf, "", true},
+      {"a missing program", {dir.file("no-such-program")}, "", false},
+      {"in a missing folder", quietSelf, dir.file("no-such-folder"), false},
+  };
+  for (const Case& c : cases) {
+    platform::ProcessResult result;
+    EXPECT_EQ(platform::runProcess(c.argv, {}, c.folder, &result), c.starts) << c.what;
+    EXPECT_EQ(result.startError.empty(), c.starts) << c.what << ": " << result.startError;
+    platform::ChildProcess child;
+    EXPECT_EQ(child.start(c.argv, {}, c.folder), c.starts) << c.what;
+    EXPECT_EQ(child.startError().empty(), c.starts) << c.what << ": " << child.startError();
+    if (c.starts) {
+      EXPECT_EQ(child.wait(), 0) << c.what;
+    }
+  }
+}
+
 }  // namespace

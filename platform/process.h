@@ -59,12 +59,14 @@ struct ProcessResult {
   int processId = 0;
   std::string standardOutput;
   std::string standardError;
+  std::string startError;  // when it could not be started: the system's reason
 };
 
 // Runs a program with arguments (argv[0] is the program path), waits for it
 // and collects both output streams. Variables in `environment` are added to
 // (or override) the current environment; `workingFolder`, when not empty,
-// becomes the child's current folder. False when it could not be started.
+// becomes the child's current folder. False when it could not be started
+// (`startError` then says why).
 bool runProcess(const std::vector<std::string>& argv, const std::map<std::string, std::string>& environment,
                 const std::string& workingFolder, ProcessResult* result);
 
@@ -82,6 +84,8 @@ class ChildProcess {
   // kill() ends whole (POSIX; on Windows kill() ends the child alone).
   bool start(const std::vector<std::string>& argv, const std::map<std::string, std::string>& environment = {},
              const std::string& workingFolder = "", bool ownGroup = false);
+  // Why the last start() failed: the system's reason.
+  const std::string& startError() const { return startError_; }
   // The next line of its output without the line end; false at its end or
   // after `timeoutMs`.
   bool readLine(std::string& line, int timeoutMs);
@@ -108,6 +112,7 @@ class ChildProcess {
   bool ownGroup_ = false;
 #endif
   std::string pending_;
+  std::string startError_;
 };
 
 }  // namespace platform

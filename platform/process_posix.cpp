@@ -110,17 +110,25 @@ void collectOutput(int outFd, int errFd, ProcessResult* result) {
   }
 }
 
+// Keeps the system's reason for a failed start; false, for the caller to return.
+bool startFailed(std::string& reason, int error) {
+  reason = std::strerror(error);
+  return false;
+}
+
 }  // namespace
 
 bool runProcess(const std::vector<std::string>& argv, const std::map<std::string, std::string>& environment,
                 const std::string& workingFolder, ProcessResult* result) {
-  if (argv.empty()) return false;
+  *result = ProcessResult{};
+  if (argv.empty()) return startFailed(result->startError, EINVAL);
   int outPipe[2], errPipe[2];
-  if (::pipe2(outPipe, O_CLOEXEC) != 0) return false;
+  if (::pipe2(outPipe, O_CLOEXEC) != 0) return startFailed(result->startError, errno);
   if (::pipe2(errPipe, O_CLOEXEC) != 0) {
+    int error = errno;
     ::close(outPipe[0]);
     ::close(outPipe[1]);
-    return false;
+    return startFailed(result->startError, error);
   }
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
@@ -140,9 +148,8 @@ bool runProcess(const std::vector<std::string>& argv, const std::map<std::string
   if (rc != 0) {
     ::close(outPipe[0]);
     ::close(errPipe[0]);
-    return false;
+    return startFailed(result->startError, rc);
   }
-  *result = ProcessResult{};
   result->processId = static_cast<int>(pid);
   collectOutput(outPipe[0], errPipe[0], result);
   int status = 0;
@@ -157,9 +164,10 @@ ChildProcess::~ChildProcess() { stop(); }
 
 bool ChildProcess::start(const std::vector<std::string>& argv, const std::map<std::string, std::string>& environment,
                          const std::string& workingFolder, bool ownGroup) {
-  if (argv.empty() || pid_ > 0) return false;
+  startError_.clear();
+  if (argv.empty() || pid_ > 0) return startFailed(startError_, argv.empty() ? EINVAL : EBUSY);
   int outPipe[2];
-  if (::pipe2(outPipe, O_CLOEXEC) != 0) return false;
+  if (::pipe2(outPipe, O_CLOEXEC) != 0) return startFailed(startError_, errno);
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
   posix_spawn_file_actions_adddup2(&actions, outPipe[1], 1);
@@ -182,7 +190,7 @@ bool ChildProcess::start(const std::vector<std::string>& argv, const std::map<st
   ::close(outPipe[1]);
   if (rc != 0) {
     ::close(outPipe[0]);
-    return false;
+    return startFailed(startError_, rc);
   }
   pid_ = pid;
   outFd_ = outPipe[0];

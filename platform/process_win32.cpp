@@ -73,6 +73,12 @@ bool makePipe(Pipe* pipe) {
   return SetHandleInformation(r, HANDLE_FLAG_INHERIT, 0) != 0;
 }
 
+// Keeps the system's reason for a failed start; false, for the caller to return.
+bool startFailed(std::string& reason, DWORD error = GetLastError()) {
+  reason = win32::errorText(error);
+  return false;
+}
+
 void drain(HANDLE from, std::string* into) {
   char buf[65536];
   DWORD got = 0;
@@ -80,9 +86,10 @@ void drain(HANDLE from, std::string* into) {
 }
 
 // Starts the program; its standard output and error go to the given
-// handles (null: ours). Null when it could not be started.
+// handles (null: ours). Null when it could not be started; `failure` then
+// holds the system's error number.
 Handle spawn(const std::vector<std::string>& argv, const std::map<std::string, std::string>& environment,
-             const std::string& workingFolder, HANDLE out, HANDLE err, int* processId = nullptr) {
+             const std::string& workingFolder, HANDLE out, HANDLE err, DWORD& failure, int* processId = nullptr) {
   STARTUPINFOW startup{};
   startup.cb = sizeof startup;
   startup.dwFlags = STARTF_USESTDHANDLES;
@@ -95,6 +102,7 @@ Handle spawn(const std::vector<std::string>& argv, const std::map<std::string, s
   PROCESS_INFORMATION info{};
   if (!CreateProcessW(utf8ToWide(argv[0]).c_str(), line.data(), nullptr, nullptr, TRUE, CREATE_UNICODE_ENVIRONMENT,
                       block.data(), folder.empty() ? nullptr : folder.c_str(), &startup, &info)) {
+    failure = GetLastError();
     return Handle();
   }
   CloseHandle(info.hThread);
@@ -171,15 +179,16 @@ bool processAlive(int pid) {
 
 bool runProcess(const std::vector<std::string>& argv, const std::map<std::string, std::string>& environment,
                 const std::string& workingFolder, ProcessResult* result) {
-  if (argv.empty()) return false;
+  *result = ProcessResult{};
+  if (argv.empty()) return startFailed(result->startError, ERROR_INVALID_PARAMETER);
   Pipe out, err;
-  if (!makePipe(&out) || !makePipe(&err)) return false;
+  if (!makePipe(&out) || !makePipe(&err)) return startFailed(result->startError);
   int pid = 0;
-  Handle process = spawn(argv, environment, workingFolder, out.write.get(), err.write.get(), &pid);
+  DWORD failure = 0;
+  Handle process = spawn(argv, environment, workingFolder, out.write.get(), err.write.get(), failure, &pid);
+  if (!process.valid()) return startFailed(result->startError, failure);
   out.write.reset();
   err.write.reset();
-  if (!process.valid()) return false;
-  *result = ProcessResult{};
   result->processId = pid;
   // Both pipes at once, or a child filling one would wait on us forever.
   std::thread errorReader(drain, err.read.get(), &result->standardError);
@@ -193,11 +202,13 @@ ChildProcess::~ChildProcess() { stop(); }
 
 bool ChildProcess::start(const std::vector<std::string>& argv, const std::map<std::string, std::string>& environment,
                          const std::string& workingFolder, bool) {
-  if (argv.empty() || process_) return false;
+  startError_.clear();
+  if (argv.empty() || process_) return startFailed(startError_, argv.empty() ? ERROR_INVALID_PARAMETER : ERROR_BUSY);
   Pipe out;
-  if (!makePipe(&out)) return false;
-  Handle process = spawn(argv, environment, workingFolder, out.write.get(), nullptr);
-  if (!process.valid()) return false;
+  if (!makePipe(&out)) return startFailed(startError_);
+  DWORD failure = 0;
+  Handle process = spawn(argv, environment, workingFolder, out.write.get(), nullptr, failure);
+  if (!process.valid()) return startFailed(startError_, failure);
   process_ = process.release();
   output_ = out.read.release();
   return true;

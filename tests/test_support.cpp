@@ -10,6 +10,9 @@
 #endif
 
 #include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <thread>
 
 #include "platform/env.h"
 #include "platform/path.h"
@@ -67,7 +70,22 @@ bool fileExists(const std::string& path) { return platform::Env::defaultEnv()->f
 platform::ProcessResult run(const std::vector<std::string>& argv, const std::map<std::string, std::string>& environment,
                             const std::string& workingFolder) {
   platform::ProcessResult result;
-  EXPECT_TRUE(platform::runProcess(argv, environment, workingFolder, &result)) << "cannot start " << argv[0];
+#ifdef _WIN32
+  // Under wine a start now and then fails with nothing of ours at fault;
+  // a few tries before the test fails.
+  constexpr int kStartTries = 3;
+#else
+  constexpr int kStartTries = 1;
+#endif
+  bool started = false;
+  for (int tried = 0; !started && tried < kStartTries; ++tried) {
+    if (tried > 0) {
+      std::fprintf(stderr, "cannot start %s (%s); trying again\n", argv[0].c_str(), result.startError.c_str());
+      std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    }
+    started = platform::runProcess(argv, environment, workingFolder, &result);
+  }
+  EXPECT_TRUE(started) << "cannot start " << argv[0] << ": " << result.startError;
 #ifdef _WIN32
   // The C runtime writes text with CR LF; the tests compare lines.
   for (std::string* text : {&result.standardOutput, &result.standardError}) {
