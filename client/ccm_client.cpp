@@ -1,5 +1,6 @@
 #include "client/ccm_client.h"
 
+#include <cstdio>
 #include <stdexcept>
 
 #include "actionset/action_set_file.h"
@@ -11,6 +12,7 @@
 #include "platform/clock.h"
 #include "platform/env.h"
 #include "platform/path.h"
+#include "prepare/compression.h"
 #include "service/ghost_content.h"
 #include "service/velkan_exceptions.h"
 
@@ -51,6 +53,9 @@ void CCMClient::configure(const std::string& configurationPath) {
   uploadsStopped_.store(false);
   storageFull_.store(false);
   notUploaded_.store(0);
+  vanished_.store(0);
+  replacedNotDeleted_.clear();
+  createdPaths_.clear();
   filesUploaded_.store(0);
   consecutiveTransportFailures_.store(0);
   serviceAnswered_.store(false);
@@ -94,6 +99,33 @@ void CCMClient::uploadEnded(const std::string& path, uint64_t originSize, uint64
   if (failure.empty()) ++filesUploaded_;
   if (!failure.empty()) noteNotUploaded(path, failure);
   if (progress_) progress_->uploadEnded(path, originSize, sentSize, failure);
+}
+
+void CCMClient::fileVanished(const std::string& path, uint64_t plannedBytes) {
+  ++vanished_;
+  std::string line = path + " no longer exists; nothing was sent, its cached copy goes at the next backup";
+  log_.warning("%s", line.c_str());
+  std::printf("vanished %s\n", path.c_str());
+  std::fflush(stdout);
+  if (progress_) progress_->vanished(true, plannedBytes);
+}
+
+void CCMClient::fileReadAgain(const std::string& path) {
+  log_.info("%s", (path + " changed while it was read; it is read again").c_str());
+  if (progress_) progress_->retried();
+}
+
+void CCMClient::privateCopyTaken(const std::string& path) {
+  log_.info("%s", (path + " never held still; it goes from a private copy taken while it did").c_str());
+  if (progress_) progress_->privateCopy();
+}
+
+std::string CCMClient::privateCopyPath(const std::string& path) {
+  // The preparing worker's folder; without one, the configured folder itself.
+  std::string folder = copiesFolder_.empty() ? settings_.transcodedFolder : copiesFolder_;
+  if (folder.empty()) return "";
+  if (folder.back() != '/' && folder.back() != '\\') folder = platform::joinPath(folder, "");
+  return makeUniqueName(folder, path) + ".copy";
 }
 
 void CCMClient::noteNotUploaded(const std::string& path, const std::string& why) {

@@ -13,6 +13,7 @@
 #include <cstdint>
 #include <memory>
 #include <mutex>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -105,6 +106,12 @@ class CCMClient : public ByteAccounting, public PreparationHost, public UploadHo
   void preparationFailed(const std::string& path, const std::string& why) override {
     uploadEnded(path, 0, 0, why);
   }
+  void fileVanished(const std::string& path, uint64_t plannedBytes) override;
+  void fileReadAgain(const std::string& path) override;
+  void privateCopyTaken(const std::string& path) override;
+  std::string privateCopyPath(const std::string& path) override;
+  // Files of the run that were gone when their turn came.
+  uint64_t vanished() const { return vanished_.load(); }
   // A call that found no service, or no authentication file: the run
   // stops early when the service was never reached or stays unreachable.
   void transportFailed(const CSoapException& e) override;
@@ -191,6 +198,7 @@ class CCMClient : public ByteAccounting, public PreparationHost, public UploadHo
   CacheManagerCalls& calls();
   void stopUploadsAtReachedLimit();
   void planProgress();
+  void keepReplacedPaths();
   void connectFirst();
   void runDeletions();
   void warnDeletionsStopped(const std::exception& e);
@@ -231,6 +239,12 @@ class CCMClient : public ByteAccounting, public PreparationHost, public UploadHo
   StatusFiles status_;
   RunProgress* progress_ = nullptr;
   std::atomic<uint64_t> notUploaded_{0};
+  std::atomic<uint64_t> vanished_{0};
+  // Paths that this run deletes and uploads again: their cached copies stay
+  // until the new versions replace them.
+  std::vector<std::string> replacedNotDeleted_;
+  std::set<std::string> createdPaths_;  // every file of the create actions
+  std::string copiesFolder_;  // the preparing worker's, for private copies
   std::atomic<uint64_t> filesUploaded_{0};
   std::atomic<int> consecutiveTransportFailures_{0};
   std::atomic<bool> serviceAnswered_{false};

@@ -79,6 +79,7 @@ void CCMClient::onDelete(const dornik::Action& action) {
 
 void CCMClient::onCreate(const dornik::Action& action) {
   for (const dornik::CreateEntry& entry : action.files) {
+    createdPaths_.insert(entry.path);
     logValue(log_, kOffsetExpression, entry.offsetFound, std::to_string(entry.offset), "offset");
     logValue(log_, kMimeExpression, entry.mimeTypeFound, entry.mimeType, "mimeType");
     try {
@@ -100,7 +101,15 @@ void CCMClient::onCreate(const dornik::Action& action) {
         largeUploads_.push_back(std::move(file));
       }
     } catch (const CFileNotFoundException& e) {
-      // A file that is gone (or cannot be examined) is skipped; it is listed again next run.
+      // A file that is gone costs no call: its cached copy goes with the
+      // next backup's deletions. One that cannot be examined is listed again next run.
+      if (!context_.env->fileExists(platform::hostPath(entry.path))) {
+        ++vanished_;
+        log_.warning("%s", (entry.path + " no longer exists; nothing was sent, its cached copy goes at the next backup")
+                               .c_str());
+        if (progress_) progress_->vanished(false, 0);
+        continue;
+      }
       std::string why = ZR::CStringUtils::rtrim(e.what(), " \t\r\n");
       log_.warning("%s", ("skipped: " + why).c_str());
       noteNotUploaded(entry.path, why);
@@ -129,7 +138,29 @@ void CCMClient::planProgress() {
   progress_->planFiles(files, bytes);
 }
 
+// A path that is deleted and created again in the same run keeps its
+// cached copy until the new version replaces it when it is finalized: an
+// upload that fails then leaves the old copy in place, never none. Only
+// the paths that are not created again are deleted first.
+void CCMClient::keepReplacedPaths() {
+  std::vector<std::string> deletions;
+  for (std::string& path : deleteList_) {
+    if (createdPaths_.count(path)) {
+      replacedNotDeleted_.push_back(std::move(path));
+    } else {
+      deletions.push_back(std::move(path));
+    }
+  }
+  deleteList_ = std::move(deletions);
+  if (!replacedNotDeleted_.empty()) {
+    log_.info("%s", (std::to_string(replacedNotDeleted_.size()) +
+                     " changed files keep their cached copies until their new versions are stored")
+                        .c_str());
+  }
+}
+
 void CCMClient::processActions() {
+  keepReplacedPaths();
   planProgress();
   runDeletions();
   stopUploadsAtReachedLimit();
@@ -189,6 +220,7 @@ void CCMClient::warnDeletionsStopped(const std::exception& e) {
 
 void CCMClient::startWorkers() {
   auto preparing = std::make_unique<CCPUBoundThread>(transcodeQueue_, uploadQueue_, *this, context_);
+  copiesFolder_ = preparing->transcodedFolder();
   // Throttling stops the preparing worker with the run thread: it does the heavy work.
   if (context_.throttle) context_.throttle->add(&preparing->handle());
   cpuWorker_ = std::move(preparing);

@@ -8,6 +8,7 @@ namespace {
 constexpr const char* kOriginKey = "originVersion";
 constexpr const char* kSentSizeKey = "sentSize";
 constexpr const char* kContentKey = "preparedContent";
+constexpr const char* kConsistentKey = "consistentCopy";
 
 std::string valueOf(const WorkItem& item, const char* key) {
   auto found = item.find(key);
@@ -27,6 +28,7 @@ UploadItem UploadItem::fromWorkItem(WorkItem item) {
   if (origin.parseVersionText(valueOf(item, kOriginKey))) out.origin = origin;
   std::string sent = valueOf(item, kSentSizeKey);
   if (!sent.empty()) out.sentSize = static_cast<uint64_t>(ZR::CNumberText::toInt64(sent));
+  out.consistent = valueOf(item, kConsistentKey) == "1";
   auto content = item.find(kContentKey);
   if (content != item.end()) {
     out.preparedContent = std::move(content->second);
@@ -46,6 +48,7 @@ WorkItem UploadItem::toWorkItem() && {
   if (prepared) item["extraMetaData"] = extraMetaData;
   if (origin) item[kOriginKey] = origin->versionText();
   if (sentSize) item[kSentSizeKey] = std::to_string(*sentSize);
+  if (consistent) item[kConsistentKey] = "1";
   if (inMemory) item[kContentKey] = std::move(preparedContent);
   return item;
 }

@@ -35,6 +35,9 @@ struct UploadItem {
   // sent instead of the origin, counted against the run's MemoryBudget.
   std::string preparedContent;
   bool inMemory = false;
+  // The prepared copy was checked to be of `origin`: the file held still
+  // while it was read. Such a copy is sent whatever the file does later.
+  bool consistent = false;
 
   bool isStop() const { return object.empty(); }
   static UploadItem fromWorkItem(WorkItem item);

@@ -9,6 +9,7 @@
 #include "platform/path.h"
 #include "prepare/compression.h"
 #include "prepare/file_types.h"
+#include "pipeline/consistent_read.h"
 #include "pipeline/metadata_text.h"
 #include "pipeline/prepared_copy.h"
 
@@ -51,15 +52,107 @@ bool CCPUBoundThread::prepareObject(WorkItem workItem) {
     context_.log->trace("%s", ("not prepared, uploads have stopped: " + item.object).c_str());
     return true;
   }
-  if (!item.origin) {
-    platform::FileInfo info;
-    if (context_.env->getFileInfo(platform::hostPath(item.object), &info)) item.origin = info;
+  uint64_t planned = item.origin ? item.origin->size : 0;
+  if (!lookAtOriginNow(item)) {
+    host_.fileVanished(item.object, planned);
+    return true;
   }
+  if (!prepareConsistently(item)) return true;
+  item.prepared = true;
+  PreparedCopy copy(item.transcodedObject, context_.env);  // removed if the hand-over fails
+  uploadQueue_.put(std::move(item).toWorkItem());
+  copy.release();
+  return true;
+}
+
+// The version the copy is made of is the one the file has now, once the
+// second of its last write is over. False when the file no longer exists.
+bool CCPUBoundThread::lookAtOriginNow(UploadItem& item) {
+  std::string host = platform::hostPath(item.object);
+  platform::FileInfo info;
+  // One that cannot be examined but is there goes on: the upload says why it fails.
+  if (!context_.env->getFileInfo(host, &info)) return context_.env->fileExists(host);
+  if (waitPastWriteSecond(info, [this] { return host_.uploadsStopped(); }) &&
+      !context_.env->getFileInfo(host, &info)) {
+    return context_.env->fileExists(host);
+  }
+  item.origin = info;
+  return true;
+}
+
+// Prepares the item from the file; a copy made while the file changed is
+// made again, and at last from a private copy taken while the file held
+// still. False when the item is dropped (said why).
+bool CCPUBoundThread::prepareConsistently(UploadItem& item) {
+  std::string source = item.object;
+  PreparedCopy privateCopy;  // what the copy is made from when the file never holds still
+  for (int attempt = 1;; ++attempt) {
+    UploadItem attemptItem = item;
+    prepareFrom(attemptItem, source);
+    bool madeACopy = !attemptItem.transcodedObject.empty() || attemptItem.inMemory;
+    platform::FileInfo after;
+    bool still = !privateCopy.empty() || !item.origin ||
+                 (context_.env->getFileInfo(platform::hostPath(item.object), &after) && after.sameVersion(*item.origin));
+    if (!madeACopy || still) {
+      attemptItem.consistent = madeACopy && item.origin.has_value();
+      item = std::move(attemptItem);
+      return true;
+    }
+    discard(attemptItem);
+    host_.fileReadAgain(item.object);
+    context_.log->info("%s", (item.object + " changed while it was read; read again").c_str());
+    if (attempt < kReadAttempts) {
+      pauseUnlessStopped(backOffMs(attempt + 1), [this] { return host_.uploadsStopped(); });
+      if (!lookAtOriginNow(item)) {
+        host_.fileVanished(item.object, 0);
+        return false;
+      }
+      continue;
+    }
+    if (!takePrivateCopy(item, privateCopy)) return false;
+    source = privateCopy.path();
+  }
+}
+
+bool CCPUBoundThread::takePrivateCopy(UploadItem& item, PreparedCopy& privateCopy) {
+  std::string why = "there is no folder for copies";
+  if (!folder_.path().empty()) {
+    std::string target = makeUniqueName(folder_.path(), item.object) + ".copy";
+    platform::FileInfo version;
+    platform::Status copied = copyWhileStill(*context_.env, platform::hostPath(item.object), target, version,
+                                             kCopyAttempts, [this] { return host_.uploadsStopped(); });
+    if (copied) {
+      privateCopy = PreparedCopy(target, context_.env);
+      item.origin = version;
+      host_.privateCopyTaken(item.object);
+      return true;
+    }
+    why = copied.message();
+  }
+  std::string failure = "kept changing while it was read and no copy could be taken while it held still (" + why +
+                        "); its cached copy stays as it was";
+  context_.log->error("%s", (item.object + " " + failure).c_str());
+  host_.preparationFailed(item.object, failure);
+  return false;
+}
+
+// Gives up a copy made of a version that did not hold.
+void CCPUBoundThread::discard(UploadItem& item) {
+  PreparedCopy(item.transcodedObject, context_.env).remove();
+  item.transcodedObject.clear();
+  if (item.inMemory && host_.memoryBudget()) host_.memoryBudget()->give(item.preparedContent.size());
+  item.preparedContent.clear();
+  item.inMemory = false;
+}
+
+// One preparation of the item, reading the file at `source` (the origin,
+// or a private copy of it).
+void CCPUBoundThread::prepareFrom(UploadItem& item, const std::string& source) {
   const PreparationSettings& settings = host_.preparationSettings();
   uint64_t size = item.origin ? item.origin->size : 0;
   MetadataText lines;
   if (isImageFile(item.object)) {
-    preparePicture(item);
+    preparePicture(item, source);
   } else if (isMp3File(item.object)) {
     // Sent as it is, with no lines of its own.
   } else if (!isCompressible(item.object) ||
@@ -71,19 +164,14 @@ bool CCPUBoundThread::prepareObject(WorkItem workItem) {
     lines.sentUnchanged(item.objMime);
     item.extraMetaData = lines.text();
   } else {
-    compress(item);
+    compress(item, source);
   }
-  item.prepared = true;
-  PreparedCopy copy(item.transcodedObject, context_.env);  // removed if the hand-over fails
-  uploadQueue_.put(std::move(item).toWorkItem());
-  copy.release();
-  return true;
 }
 
 // A small file is compressed into memory when the run's budget allows: no
 // file is made for a copy that lives a moment. The budget holds the copy's
 // size until the upload is done with it.
-bool CCPUBoundThread::compressInMemory(UploadItem& item) {
+bool CCPUBoundThread::compressInMemory(UploadItem& item, const std::string& source) {
   MemoryBudget* budget = host_.memoryBudget();
   uint64_t bound = item.origin ? item.origin->size + 1024 : 0;
   if (!budget || !item.origin || item.origin->size > kInMemoryCopyBytes || !budget->take(bound)) return false;
@@ -94,7 +182,7 @@ bool CCPUBoundThread::compressInMemory(UploadItem& item) {
   }
   std::string why;
   try {
-    gzipToMemory(item.object, item.preparedContent, &why);
+    gzipToMemory(source, item.preparedContent, &why);
   } catch (const std::exception&) {
     budget->give(bound);
     context_.log->error("%s", ("cannot compress " + item.object + ": " + why).c_str());
@@ -109,15 +197,15 @@ bool CCPUBoundThread::compressInMemory(UploadItem& item) {
   return true;
 }
 
-void CCPUBoundThread::compress(UploadItem& item) {
-  if (compressInMemory(item)) return;
+void CCPUBoundThread::compress(UploadItem& item, const std::string& source) {
+  if (compressInMemory(item, source)) return;
   const PreparationSettings& settings = host_.preparationSettings();
   CompressionContext context{folder_.path(), settings.compressionWaitMs, context_.log, {},
                              [this] { return host_.uploadsStopped(); }};
   context.gzip.throttle = context_.throttle;
   if (context_.throttle && context_.throttle->sharePercent() < 100) context.gzip.threads = 1;
   std::string transcoded, metadata;
-  compressObject(item.object, item.objMime, transcoded, metadata, context);
+  compressObject(source, item.objMime, transcoded, metadata, context);
   PreparedCopy copy(transcoded, context_.env);
   platform::FileInfo written;
   if (context_.env->getFileInfo(platform::hostPath(transcoded), &written)) item.sentSize = written.size;
@@ -125,11 +213,11 @@ void CCPUBoundThread::compress(UploadItem& item) {
   item.extraMetaData = metadata;
 }
 
-void CCPUBoundThread::preparePicture(UploadItem& item) {
+void CCPUBoundThread::preparePicture(UploadItem& item, const std::string& source) {
   context_.log->info("CCPUBoundThread transcoding pic: %s", item.object.c_str());
   const PreparationSettings& settings = host_.preparationSettings();
   PictureSize origin;
-  imageSize(item.object, origin.height, origin.width);  // the one look at the header
+  imageSize(source, origin.height, origin.width);  // the one look at the header
   if (!origin.known()) context_.log->warning("%s", ("cannot read the picture size of " + item.object).c_str());
   int32_t code = typeCodeOf(item.object);
   bool small = origin.height < settings.maxImageHeight && origin.width < settings.maxImageWidth;
@@ -139,7 +227,7 @@ void CCPUBoundThread::preparePicture(UploadItem& item) {
   PictureSize sent = origin;
   if (needed) {
     parameters_ = TranscodeParameters{settings.maxImageHeight, settings.maxImageWidth, settings.maxImageQuality};
-    result = transformImage(item.object, buffer, parameters_, context_.log, origin.known() ? &origin : nullptr, &sent);
+    result = transformImage(source, buffer, parameters_, context_.log, origin.known() ? &origin : nullptr, &sent);
   }
   MetadataText lines;
   if (!needed || result == "application/octet-stream") {
@@ -173,7 +261,7 @@ bool CCPUBoundThread::transcodePicture(const std::string& path, const std::strin
   UploadItem item;
   item.object = path;
   item.objMime = objMime;
-  preparePicture(item);
+  preparePicture(item, path);
   transcoded = item.transcodedObject;
   metadata = item.extraMetaData;
   return !transcoded.empty();

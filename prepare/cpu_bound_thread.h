@@ -11,6 +11,7 @@
 #include "prepare/preparation_host.h"
 #include "prepare/transcoded_folder.h"
 #include "pipeline/action_queue.h"
+#include "pipeline/prepared_copy.h"
 #include "pipeline/upload_item.h"
 
 namespace velkan {
@@ -42,9 +43,14 @@ class CCPUBoundThread : public ZR::CThread {
  private:
   // The picture step with what is known of the file; sets the copy's path
   // and size in `item`.
-  void preparePicture(UploadItem& item);
-  void compress(UploadItem& item);
-  bool compressInMemory(UploadItem& item);
+  void preparePicture(UploadItem& item, const std::string& source);
+  void compress(UploadItem& item, const std::string& source);
+  bool compressInMemory(UploadItem& item, const std::string& source);
+  bool lookAtOriginNow(UploadItem& item);
+  bool prepareConsistently(UploadItem& item);
+  bool takePrivateCopy(UploadItem& item, PreparedCopy& privateCopy);
+  void discard(UploadItem& item);
+  void prepareFrom(UploadItem& item, const std::string& source);
 
   CActionQueue& transcodeQueue_;
   CActionQueue& uploadQueue_;

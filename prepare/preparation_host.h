@@ -31,6 +31,14 @@ class PreparationHost {
   virtual MemoryBudget* memoryBudget() { return nullptr; }
   // A file could not be prepared and is not sent in this run.
   virtual void preparationFailed(const std::string& /*path*/, const std::string& /*why*/) {}
+  // A file of the run no longer exists (`plannedBytes` were counted for
+  // it): nothing is sent for it, and its cached copy goes with the next
+  // backup's deletions.
+  virtual void fileVanished(const std::string& /*path*/, uint64_t /*plannedBytes*/) {}
+  // A file changed while it was read and is read again; a file that never
+  // held still is sent from a private copy.
+  virtual void fileReadAgain(const std::string& /*path*/) {}
+  virtual void privateCopyTaken(const std::string& /*path*/) {}
 };
 
 }  // namespace velkan

@@ -35,7 +35,9 @@ constexpr Count kFileCounts[] = {
     {"uploaded", &ProgressReport::filesUploaded}, {"failed", &ProgressReport::filesFailed},
     {"bytesToDo", &ProgressReport::bytesToDo},    {"bytesDone", &ProgressReport::bytesDone},
     {"bytesUploaded", &ProgressReport::bytesUploaded}, {"bytesStored", &ProgressReport::bytesStored},
-    {"bytesSent", &ProgressReport::bytesSent},    {"rate", &ProgressReport::rate}};
+    {"bytesSent", &ProgressReport::bytesSent},    {"rate", &ProgressReport::rate},
+    {"vanished", &ProgressReport::vanished},      {"retried", &ProgressReport::retried},
+    {"privateCopies", &ProgressReport::privateCopies}};
 
 uint64_t number(const ZR::CXmlElement* element, const char* name) {
   const ZR::CXmlAttribute* attribute = element ? element->getAttribute(name) : nullptr;
@@ -113,6 +115,30 @@ void RunProgress::uploadEnded(const std::string& path, uint64_t originSize, uint
 void RunProgress::failure(const std::string& path, const std::string& reason) {
   std::lock_guard<std::mutex> lock(mutex_);
   addFailure(path, reason);
+  writeIfDue(false);
+}
+
+void RunProgress::vanished(bool planned, uint64_t plannedBytes) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  ++report_.vanished;
+  if (planned && report_.filesToDo > 0) {
+    --report_.filesToDo;
+    report_.bytesToDo -= std::min(report_.bytesToDo, plannedBytes);
+  }
+  report_.currentPath.clear();
+  report_.currentSize = report_.currentSent = 0;
+  writeIfDue(false);
+}
+
+void RunProgress::retried() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  ++report_.retried;
+  writeIfDue(false);
+}
+
+void RunProgress::privateCopy() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  ++report_.privateCopies;
   writeIfDue(false);
 }
 

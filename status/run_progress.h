@@ -9,7 +9,8 @@
 //             started="UNIX" updated="UNIX" elapsedMs="N">
 //     <deletions toDo="N" done="N"/>
 //     <files toDo="N" done="N" uploaded="N" failed="N" bytesToDo="N"
-//            bytesDone="N" bytesUploaded="N" bytesStored="N" bytesSent="N" rate="BYTES/S"/>
+//            bytesDone="N" bytesUploaded="N" bytesStored="N" bytesSent="N" rate="BYTES/S"
+//            vanished="N" retried="N" privateCopies="N"/>
 //     <current path="c:\..." size="N" sent="N"/>        (while a file is sent)
 //     <error path="c:\..." reason="..."/> ...           (the last 20)
 //   </progress>
@@ -42,6 +43,10 @@ struct ProgressReport {
   uint64_t deletionsToDo = 0, deletionsDone = 0;
   uint64_t filesToDo = 0, filesDone = 0, filesUploaded = 0, filesFailed = 0;
   uint64_t bytesToDo = 0, bytesDone = 0, bytesUploaded = 0, bytesStored = 0, bytesSent = 0, rate = 0;
+  // Files gone before they were sent (no service call was made for them),
+  // files read again because they changed while they were read, and files
+  // sent from a private copy taken while they held still.
+  uint64_t vanished = 0, retried = 0, privateCopies = 0;
   std::string currentPath;  // empty: no file is being sent
   uint64_t currentSize = 0, currentSent = 0;
   std::vector<std::pair<std::string, std::string>> errors;  // path, reason; oldest first
@@ -73,6 +78,13 @@ class RunProgress {
   // A failure that is not an upload of its own (a file skipped before it
   // was queued).
   void failure(const std::string& path, const std::string& reason);
+  // A file of the run that no longer exists: nothing was sent for it. One
+  // that was planned (planFiles, with `plannedBytes`) leaves the plan.
+  void vanished(bool planned, uint64_t plannedBytes);
+  // A file read again because it changed while it was read; one sent from
+  // a private copy because it never held still.
+  void retried();
+  void privateCopy();
   // The run's end; written at once.
   void finish(State state, int exitCode);
 

@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <functional>
 #include <thread>
 
@@ -182,41 +183,85 @@ TEST_F(Uploads, AFullStoreStopsTheUploadsAndIsRemembered) {
   EXPECT_EQ(service.service().store().contentPath(dir_.file("two.txt")), "");
 }
 
-TEST_F(Uploads, AFileThatChangesWhileItIsSentIsNotFinalizedNorRecorded) {
+// A file sent as it is that changes while it is sent is never finalized in
+// the version that changed: it is sent again, and the stored copy is the
+// version its metadata describes.
+TEST_F(Uploads, AFileThatChangesWhileItIsSentIsSentAgainInItsNewVersion) {
   localservice::ServiceConfig config;
-  config.slowReadBytesPerSecond = 200000;  // about a second per file: the window for the change
+  config.slowReadBytesPerSecond = 400000;  // half a second per file: the window for the change
   testsupport::RunningService service(config);
   auto& store = service.service().store();
   const std::string content(200000, 'v');
   struct Case {
     const char* name;
     std::function<void(const std::string&)> change;
+    std::string after;
   } cases[] = {
-      {"grows.txt", [](const std::string& p) { testsupport::writeFile(p, std::string(300000, 'g')); }},
-      {"shrinks.txt", [](const std::string& p) { testsupport::writeFile(p, "tiny"); }},
-      {"replaced.txt",
+      {"grows.bin", [](const std::string& p) { testsupport::writeFile(p, std::string(300000, 'g')); },
+       std::string(300000, 'g')},
+      {"shrinks.bin", [](const std::string& p) { testsupport::writeFile(p, "tiny"); }, "tiny"},
+      {"replaced.bin",
        [&](const std::string& p) {
          testsupport::writeFile(p + ".new", std::string(content.size(), 'r'));
          platform::Env::defaultEnv()->renameFile(p + ".new", p);
-       }},
+       },
+       std::string(content.size(), 'r')},
   };
   for (const Case& k : cases) {
     SCOPED_TRACE(k.name);
     auto c = client(service.server());
-    WorkItem changing = item(k.name, content);
+    WorkItem changing = item(k.name, content, "application/octet-stream");
     std::thread changer([&] {
-      platform::sleepMs(300);
+      platform::sleepMs(150);
       k.change(dir_.file(k.name));
     });
     upload(*c, {changing});
     changer.join();
-    EXPECT_EQ(store.contentPath(dir_.file(k.name)), "") << "never finalized";
-    EXPECT_FALSE(indexed(dir_.file(k.name)));
-    EXPECT_TRUE(uploadedToday().empty());
+    EXPECT_EQ(testsupport::readFile(store.contentPath(dir_.file(k.name))), k.after);
+    localservice::CacheStore::StoredFile stored;
+    ASSERT_TRUE(store.fileInfo(dir_.file(k.name), stored));
+    EXPECT_NE(stored.metadata.find("origin.size=" + std::to_string(k.after.size()) + "\n"), std::string::npos);
+    EXPECT_TRUE(indexed(dir_.file(k.name)));
     EXPECT_EQ(c->limits().processedFiles(), 1);
-    EXPECT_NE(logText().find(dir_.file(k.name) + " changed while it was being sent; not uploaded, it goes again next run"),
-              std::string::npos);
+    EXPECT_NE(logText().find(dir_.file(k.name) + " changed while it was read; it is read again"), std::string::npos);
   }
+}
+
+// A file written to all the time goes from a private copy taken while it
+// held still, and the copy is one whole version of it.
+TEST_F(Uploads, AFileThatNeverHoldsStillGoesFromAPrivateCopy) {
+  localservice::ServiceConfig config;
+  config.slowReadBytesPerSecond = 2000000;
+  testsupport::RunningService service(config);
+  platform::Env::defaultEnv()->createDirectories(dir_.file("copies"));
+  auto c = client(service.server(), "<transcodedFolder path='" + dir_.file("copies") + "'/>");
+  const std::string path = dir_.file("mailbox.mbox");
+  WorkItem mailbox = item("mailbox.mbox", std::string(400000, 'm'), "application/octet-stream");
+  std::atomic<bool> done{false};
+  std::thread writer([&] {
+    // Appends whole 1000-byte records, one every few milliseconds.
+    while (!done.load()) {
+      std::unique_ptr<platform::WritableFile> out;
+      if (platform::Env::defaultEnv()->openAppendable(path, &out)) {
+        out->append(std::string(999, 'r').append("\n").data(), 1000);
+        out->close();
+      }
+      platform::sleepMs(2);
+    }
+  });
+  upload(*c, {mailbox});
+  done.store(true);
+  writer.join();
+  auto& store = service.service().store();
+  std::string stored = testsupport::readFile(store.contentPath(path));
+  ASSERT_GE(stored.size(), 400000u) << logText();
+  EXPECT_EQ(stored.size() % 1000, 0u) << "a whole number of records";
+  EXPECT_EQ(stored.substr(0, 400000), std::string(400000, 'm'));
+  localservice::CacheStore::StoredFile info;
+  ASSERT_TRUE(store.fileInfo(path, info));
+  EXPECT_NE(info.metadata.find("origin.size=" + std::to_string(stored.size()) + "\n"), std::string::npos);
+  EXPECT_NE(logText().find(path + " never held still; it goes from a private copy taken while it did"),
+            std::string::npos) << logText();
 }
 
 TEST_F(Uploads, ACopyOfAnOlderVersionIsNeverFinalized) {

@@ -5,10 +5,12 @@
 
 #include "bindings/cabinet/file_index.h"
 #include "bindings/zrcore/log.h"
+#include "platform/clock.h"
 #include "platform/path.h"
 #include "bindings/zrcore/string_utils.h"
 #include "service/error_messages.h"
 #include "service/velkan_exceptions.h"
+#include "pipeline/consistent_read.h"
 #include "pipeline/metadata_text.h"
 #include "pipeline/prepared_copy.h"
 #include "pipeline/upload_item.h"
@@ -130,7 +132,9 @@ int CNetBoundThread::send(const UploadItem& item, const std::string& metadata, c
   if (result != -2) return result;
   // What was sent must be the version the metadata describes: a file that
   // changed since the run looked at it (while it was prepared or sent) is
-  // not finalized, so the service keeps the previous version.
+  // not finalized, so the service keeps the previous version. A copy made
+  // while the file held still is that version, whatever the file did since.
+  if (item.consistent) return host_.finalizeFile(item.object, "");
   platform::FileInfo now;
   if (!context_.env->getFileInfo(platform::hostPath(item.object), &now)) {
     changed = true;
@@ -144,13 +148,14 @@ int CNetBoundThread::send(const UploadItem& item, const std::string& metadata, c
 
 // The end of an item that was not sent: counted like any other, recorded
 // nowhere, and told on the terminal.
-void CNetBoundThread::finishUnsent(const std::string& object, const std::string& why) {
+bool CNetBoundThread::finishUnsent(const std::string& object, const std::string& why) {
   context_.log->warning("%s", (object + " " + why + "; not uploaded, it goes again next run").c_str());
   std::printf("not uploaded %s (%s)\n", object.c_str(), why.c_str());
   std::fflush(stdout);
   host_.uploadEnded(object, 0, 0, why);
   host_.countFile();
   host_.checkLimits(0, false);
+  return true;
 }
 
 // A line per file on the terminal, so that a long run is never silent.
@@ -193,19 +198,77 @@ bool CNetBoundThread::upload(WorkItem workItem) {
     context_.log->trace("%s", ("not uploaded, uploads have stopped: " + item.object).c_str());
     return true;
   }
-  platform::FileInfo origin = originOf(item);
-  uint64_t sentSize = sentSizeOf(item, origin);
-  MetadataText metadata;
-  metadata.originLines(item.object, item.objMime, origin, sentSize);
-  metadata.append(item.extraMetaData);
-  bool changed = false;
-  std::string whyUnsent;
-  host_.uploadStarted(item.object, sentSize);
-  int result = send(item, metadata.text(), origin, changed, whyUnsent);
-  if (changed) {
-    finishUnsent(item.object, whyUnsent);
+  if (!stillThere(item)) return true;
+  for (int attempt = 1;; ++attempt) {
+    platform::FileInfo origin = originOf(item);
+    uint64_t sentSize = sentSizeOf(item, origin);
+    MetadataText metadata;
+    metadata.originLines(item.object, item.objMime, origin, sentSize);
+    metadata.append(item.extraMetaData);
+    bool changed = false;
+    std::string whyUnsent;
+    host_.uploadStarted(item.object, sentSize);
+    int result = send(item, metadata.text(), origin, changed, whyUnsent);
+    if (!changed) return recordResult(item, origin, sentSize, result);
+    // A prepared copy that is not known to be of this version cannot be made again here.
+    bool sentTheOrigin = item.transcodedObject.empty() && !item.inMemory;
+    if (!sentTheOrigin) return finishUnsent(item.object, whyUnsent);
+    host_.fileReadAgain(item.object);
+    if (attempt < kReadAttempts) {
+      if (!lookAgainAfterPause(item, attempt + 1)) return true;
+      continue;
+    }
+    if (std::string why = sendPrivateCopy(item, copy); !why.empty()) return finishUnsent(item.object, why);
+  }
+}
+
+// Looked at now, before any call: a file that is gone costs no call.
+bool CNetBoundThread::stillThere(UploadItem& item) {
+  platform::FileInfo now;
+  std::string host = platform::hostPath(item.object);
+  if (context_.env->getFileInfo(host, &now) && !now.isDirectory) {
+    if (!item.origin) item.origin = now;
     return true;
   }
+  if (context_.env->fileExists(host)) throw statFailed(item.object);
+  context_.log->error("%s", ("CNetBoundThread::run " + std::string(statFailed(item.object).what())).c_str());
+  host_.fileVanished(item.object, item.origin ? item.origin->size : 0);
+  return false;
+}
+
+// After a file changed while it was sent: a pause, then the version it has
+// now, once the second of its last write is over. False when it is gone.
+bool CNetBoundThread::lookAgainAfterPause(UploadItem& item, int attempt) {
+  auto stopped = [this] { return host_.uploadsStopped(); };
+  uint32_t pause = backOffMs(attempt);
+  for (uint32_t slept = 0; slept < pause && !stopped(); slept += 50) platform::sleepMs(50);
+  item.origin.reset();
+  if (!stillThere(item)) return false;
+  waitPastWriteSecond(*item.origin, stopped);
+  item.origin.reset();
+  return stillThere(item);
+}
+
+// A file that never held still while it was sent goes from a private copy
+// taken while it did. Returns why not, or empty when the item now carries it.
+std::string CNetBoundThread::sendPrivateCopy(UploadItem& item, PreparedCopy& copy) {
+  std::string target = host_.privateCopyPath(item.object);
+  if (target.empty()) return "kept changing while it was sent, and there is no folder for a private copy";
+  platform::FileInfo version;
+  platform::Status copied = copyWhileStill(*context_.env, platform::hostPath(item.object), target, version,
+                                           kCopyAttempts, [this] { return host_.uploadsStopped(); });
+  if (!copied) return "kept changing while it was sent (" + copied.message() + ")";
+  copy = PreparedCopy(target, context_.env);
+  item.transcodedObject = target;
+  item.sentSize.reset();
+  item.origin = version;
+  item.consistent = true;
+  host_.privateCopyTaken(item.object);
+  return "";
+}
+
+bool CNetBoundThread::recordResult(const UploadItem& item, const platform::FileInfo& origin, uint64_t sentSize,
+                                   int result) {
   if (result == -2) {
     status_.addUploadedToday(item.object, origin.size);
     context_.index->addFileItem(item.object, origin.size, origin.modifiedUnixSeconds);

@@ -3,7 +3,9 @@
 // host (the client object), keeps the status files current, records
 // uploaded files in the file index and has the limits tested after each
 // item. A file that changed since the run first looked at it is not
-// finalized: the service keeps its previous version.
+// finalized: the service keeps its previous version. One sent as it is that
+// changed while it was sent is sent again, and at last from a private copy
+// taken while it held still; one that is gone costs no call.
 #pragma once
 
 #include <cstdint>
@@ -14,6 +16,7 @@
 #include "platform/env.h"
 #include "status/status_files.h"
 #include "pipeline/action_queue.h"
+#include "pipeline/prepared_copy.h"
 #include "upload/upload_host.h"
 
 namespace velkan {
@@ -46,7 +49,11 @@ class CNetBoundThread : public ZR::CThread {
   // while it was sent, or could not be examined after: then it is not finalized.
   int send(const UploadItem& item, const std::string& metadata, const platform::FileInfo& origin, bool& changed,
            std::string& whyUnsent);
-  void finishUnsent(const std::string& object, const std::string& why);
+  bool finishUnsent(const std::string& object, const std::string& why);
+  bool stillThere(UploadItem& item);
+  bool lookAgainAfterPause(UploadItem& item, int attempt);
+  std::string sendPrivateCopy(UploadItem& item, PreparedCopy& copy);
+  bool recordResult(const UploadItem& item, const platform::FileInfo& origin, uint64_t sentSize, int result);
   // uploadObject on an item of its own (a copy in memory is moved, not copied).
   bool upload(WorkItem item);
   void report(const std::string& object, int result, uint64_t size);

@@ -39,6 +39,14 @@ class UploadHost {
   // authentication file to log in with; the host decides whether the run
   // goes on.
   virtual void transportFailed(const CSoapException& /*failure*/) {}
+  // A file of the run no longer exists: nothing was sent for it.
+  virtual void fileVanished(const std::string& /*path*/, uint64_t /*plannedBytes*/) {}
+  // A file changed while it was sent and goes again; one never held still
+  // and goes from a private copy.
+  virtual void fileReadAgain(const std::string& /*path*/) {}
+  virtual void privateCopyTaken(const std::string& /*path*/) {}
+  // Where a private copy of the file may be written; empty: nowhere.
+  virtual std::string privateCopyPath(const std::string& /*path*/) { return ""; }
   virtual void authenticationMissing(const std::string& /*why*/) {}
 };
 
