@@ -8,6 +8,8 @@
 #include "actionset/action_set_file.h"
 #include "agent/console.h"
 #include "agent/exit_codes.h"
+#include "bindings/cabinet/cabinet.h"
+#include "bindings/cabinet/file_index.h"
 #include "bindings/zrcore/file.h"
 #include "bindings/zrcore/log.h"
 #include "bindings/zrcore/string_utils.h"
@@ -26,6 +28,10 @@ namespace {
 constexpr size_t kListedLines = 10;  // of each list a dry run shows
 constexpr int kProgressPollMs = 500;
 constexpr uint64_t kPassOnInterruptionMs = 2000;
+constexpr int kVelkanStoreFull = 247;  // -9 as a process sees it
+
+const std::string& pathOf(const CachedFile& file) { return file.path; }
+const std::string& pathOf(const std::string& path) { return path; }
 
 bool startsWithFolder(const std::string& path, const std::string& folder) {
   return path.size() > folder.size() && path.compare(0, folder.size(), folder) == 0 && path[folder.size()] == '\\';
@@ -42,14 +48,32 @@ std::string topFolderOf(const std::string& path, const std::vector<WatchedFolder
   return path;
 }
 
+// Skips by rule (links, pipes) are counted, never listed among the
+// problems; the problems (files of the backup that could not be taken)
+// come first and all of them go to the log.
 void printScanSummary(const ScanResult& scan, ZR::CLogger& log) {
   std::printf("scanned %s files (%s) in %s folders", humanCount(scan.files).c_str(), humanBytes(scan.bytes).c_str(),
               humanCount(scan.folders).c_str());
   if (scan.excluded) std::printf(", %s left out by exclude patterns", humanCount(scan.excluded).c_str());
   std::printf("\n");
-  std::vector<std::string> skipped;
-  for (const ScanProblem& problem : scan.problems) skipped.push_back("skipped " + problem.path + ": " + problem.reason);
-  printListed(skipped, log, "scan: ");
+  std::vector<std::string> problems;
+  for (const ScanProblem& problem : scan.problems) {
+    if (problem.leftOut) {
+      problems.push_back(problem.path + ": " + problem.reason);
+    } else {
+      log.info("%s", ("skipped by rule: " + problem.path + ": " + problem.reason).c_str());
+    }
+  }
+  std::vector<std::pair<std::string, uint64_t>> rules = scan.skipsByRule();
+  if (!rules.empty()) {
+    std::string line = "skipped by rule (not followed or not regular files; each in the log):";
+    for (size_t i = 0; i < rules.size(); ++i) {
+      line += (i ? ", " : " ") + humanCount(rules[i].second) + " x " + rules[i].first;
+    }
+    std::printf("%s\n", line.c_str());
+  }
+  if (!problems.empty()) std::printf("problems: %s files or folders could not be read\n", humanCount(problems.size()).c_str());
+  printListed(problems, log, "scan: ");
 }
 
 // Lists the cached files that stand for what could not be read.
@@ -177,6 +201,15 @@ void printUploadSummary(const VelkanRun& run, ZR::CLogger& log) {
   std::printf("uploaded: %s of %s files, %s before preparation, %s after\n", humanCount(r.filesUploaded).c_str(),
               humanCount(r.filesToDo).c_str(), humanBytes(r.bytesUploaded).c_str(), humanBytes(r.bytesStored).c_str());
   std::printf("deletions: %s of %s carried out\n", humanCount(r.deletionsDone).c_str(), humanCount(r.deletionsToDo).c_str());
+  if (r.vanished) {
+    std::printf("gone since the scan: %s files (nothing was sent; their cached copies go at the next backup)\n",
+                humanCount(r.vanished).c_str());
+  }
+  if (r.retried || r.privateCopies) {
+    std::printf("changed while they were read: read again %s times; %s files sent from a private copy taken while they "
+                "held still\n",
+                humanCount(r.retried).c_str(), humanCount(r.privateCopies).c_str());
+  }
   if (r.filesUploaded + r.filesFailed < r.filesToDo) {
     std::printf("left for the next run: %s files (a limit was reached or the run stopped)\n",
                 humanCount(r.filesToDo - r.filesUploaded - r.filesFailed).c_str());
@@ -210,13 +243,37 @@ class BackupLock {
   platform::FileLock lock_;
 };
 
+// What the service's listing says it holds decides what is sent again,
+// whatever state the local file index is in (new, moved, another
+// configuration's): the index velkan goes by is made to hold exactly the
+// listed versions before it runs.
+platform::Status seedFileIndex(const std::vector<CachedFile>& cached) {
+  std::vector<ZR::CFileEntry> entries;
+  entries.reserve(cached.size());
+  for (const CachedFile& file : cached) {
+    ZR::CFileEntry entry;
+    entry.setPath(file.path);
+    entry.setOriginSize(file.originSize);
+    entry.setCacheSize(std::to_string(file.size));
+    entry.setDateModified(file.originModified);
+    entry.setState("1");
+    entries.push_back(std::move(entry));
+  }
+  std::string path = ZR::CCabinet::indexPath();
+  ZR::CFileIndex index(path);
+  if (index.refresh(entries) != ZR::kCabinetOk) {
+    return platform::Status::ioError("cannot bring the file index " + path + " up to date: " + index.lastError());
+  }
+  return platform::Status::ok();
+}
+
 int interrupted(const std::string& when) {
   return fail(kExitInterrupted, "interrupted " + when);
 }
 
 }  // namespace
 
-platform::Status readPlan(const std::string& actionSetPath, BackupPlan& plan) {
+platform::Status readPlan(const std::string& actionSetPath, BackupPlan& plan, const std::vector<CachedFile>* listed) {
   dornik::ActionSetContent content = dornik::readActionSet(actionSetPath);
   if (!content.loaded) return platform::Status::syntaxError(actionSetPath + ": " + content.detail);
   std::set<std::string> deleted;
@@ -230,7 +287,10 @@ platform::Status readPlan(const std::string& actionSetPath, BackupPlan& plan) {
       if (deleted.count(entry.path)) {
         plan.changedFiles.push_back(entry.path);
         changed.insert(entry.path);
-      } else if (entry.offset == 0) {
+      } else if (entry.offset == 0 && !(listed && std::binary_search(listed->begin(), listed->end(), entry.path,
+                                                                       [](const auto& a, const auto& b) {
+                                                                         return pathOf(a) < pathOf(b);
+                                                                       }))) {
         plan.newFiles.push_back(entry.path);
       } else {
         ++plan.unchangedFiles;
@@ -361,7 +421,7 @@ int runBackup(const AgentConfig& config, const BackupOptions& options, ZR::CLogg
   }
   if (platform::interruptionRequested()) return interrupted("before anything was uploaded or deleted");
   BackupPlan plan;
-  if (platform::Status read = readPlan(config.actionSet, plan); !read) return fail(kExitProgram, read.message());
+  if (platform::Status read = readPlan(config.actionSet, plan, &cached); !read) return fail(kExitProgram, read.message());
   std::vector<std::string> toUpload = plan.newFiles;
   toUpload.insert(toUpload.end(), plan.changedFiles.begin(), plan.changedFiles.end());
   printPlan(plan, sizeOnDisk(toUpload));
@@ -376,12 +436,18 @@ int runBackup(const AgentConfig& config, const BackupOptions& options, ZR::CLogg
     return fail(kExitDeletionsRefused, refused);
   }
 
+  if (platform::Status seeded = seedFileIndex(cached); !seeded) return fail(kExitWrite, seeded.message());
   VelkanRun run = runVelkan(config, options.cpuPercent >= 0 ? options.cpuPercent : config.cpuPercent);
   if (!run.started) return fail(kExitProgram, "cannot start velkan (" + config.velkanPath + "): " + run.startError);
   if (run.reported) printUploadSummary(run, log);
   std::printf("backup took %s\n", humanDuration(platform::tickCountMs() - started).c_str());
   std::fflush(stdout);
   log.info("backup ended: velkan exit code %d", run.exitCode);
+  if (run.exitCode == kVelkanStoreFull) {
+    uint64_t left = run.reported ? run.report.filesToDo - std::min(run.report.filesToDo, run.report.filesUploaded) : 0;
+    return fail(kExitIncomplete, "the cache manager's store at " + config.client.server + " is full: " +
+                                     humanCount(left) + " files were not uploaded; their cached copies stay as they were");
+  }
   if (run.exitCode != 0 && run.exitCode != 2) {
     std::string why = "velkan ended with exit code " + std::to_string(run.exitCode) + " (" +
                       velkanEnding(run.exitCode) + "; see velkan.log)";

@@ -37,9 +37,11 @@ struct BackupPlan {
 };
 
 // Reads an action set that dornik wrote: a file both deleted and created
-// is a changed one; created with offset 0 a new one; with an offset and
+// is a changed one; created with offset 0 a new one, unless `listed` (the
+// cache's files, sorted by path; may be null) holds it; with an offset and
 // not deleted, an unchanged one.
-platform::Status readPlan(const std::string& actionSetPath, BackupPlan& plan);
+platform::Status readPlan(const std::string& actionSetPath, BackupPlan& plan,
+                          const std::vector<CachedFile>* listed = nullptr);
 
 // Every file the service holds below the watched folders, sorted by path.
 platform::Status listCache(CacheService& service, const std::vector<WatchedFolder>& watches,

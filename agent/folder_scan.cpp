@@ -36,7 +36,7 @@ class FolderWalk {
       Pending current = std::move(stack_.back());
       stack_.pop_back();
       if (platform::Status listed = platform::env()->scanDirectory(current.host, &entries); !listed) {
-        skip(current.host, listed.message(), true);
+        skip(current.host, listed.message());
         result_.unreadable.push_back(current.logical);
         continue;
       }
@@ -53,7 +53,7 @@ class FolderWalk {
   void visit(const Pending& parent, DirectoryEntry& entry) {
     std::string host = platform::joinPath(parent.host, entry.name);
     if (!representable(entry.name)) {
-      skip(host, "the name is not UTF-8 text a snapshot can carry", true);
+      skip(host, "the name is not UTF-8 text a snapshot can carry");
       return;
     }
     std::string relative = parent.relative.empty() ? entry.name : parent.relative + "/" + entry.name;
@@ -70,7 +70,8 @@ class FolderWalk {
         return;
       case DirectoryEntry::Kind::File: return addFile(host, logical, entry.info);
       case DirectoryEntry::Kind::Link: return followLink(host, logical);
-      case DirectoryEntry::Kind::Other: return skip(host, "not a regular file (a pipe, device or socket)");
+      case DirectoryEntry::Kind::Other:
+        return skipByRule(host, "a pipe, device or socket", "not a regular file (a pipe, device or socket)");
     }
   }
 
@@ -82,7 +83,7 @@ class FolderWalk {
 
   void addFile(const std::string& host, const std::string& logical, const platform::FileInfo& info) {
     if (!info.mayRead && !platform::canRead(host)) {
-      skip(host, "cannot be read (permission denied)", true);
+      skip(host, "cannot be read (permission denied)");
       result_.unreadable.push_back(logical);
       return;
     }
@@ -91,26 +92,33 @@ class FolderWalk {
     result_.bytes += info.size;
   }
 
-  // A link is taken as the file it leads to, when that is a regular file
-  // inside a watched folder; a link to a folder is never walked.
+  // A link is never followed; what the cache holds at its place stays.
   void followLink(const std::string& host, const std::string& logical) {
     std::string target = platform::resolvedPath(host);
     platform::FileInfo info;
     if (target.empty() || !platform::env()->getFileInfo(host, &info)) {
-      return skip(host, "a link that leads nowhere (or into a loop)");
+      return skipByRule(host, "a dangling link", "a link that leads nowhere (or into a loop)");
     }
-    if (info.isDirectory) return skip(host, "a link to a folder; not followed");
-    if (!info.isRegular) return skip(host, "a link to something that is not a regular file");
+    result_.unreadable.push_back(logical);
+    if (info.isDirectory) {
+      return skipByRule(host, "a link to a folder",
+                        "now a link to a folder (" + target + "); not followed, what the cache holds below it is kept");
+    }
     bool inside = std::any_of(roots_.begin(), roots_.end(), [&](const std::string& root) {
       return target.size() > root.size() && target.compare(0, root.size(), root) == 0 &&
              (target[root.size()] == '/' || target[root.size()] == '\\');
     });
-    if (!inside) return skip(host, "a link out of the watched folders (to " + target + "); not followed");
-    addFile(host, logical, info);
+    if (inside) return skipByRule(host, "a link to a file", "a link; not followed, the file it leads to is backed up where it lies");
+    skipByRule(host, "a link out of the watched folders", "a link out of the watched folders (to " + target + "); not followed");
   }
 
-  void skip(const std::string& host, const std::string& reason, bool leftOut = false) {
-    result_.problems.push_back({host, reason, leftOut});
+  void skipByRule(const std::string& host, const std::string& rule, const std::string& reason) {
+    result_.problems.push_back({host, reason, false, rule});
+  }
+
+  // A file or folder of the backup that could not be taken: a problem.
+  void skip(const std::string& host, const std::string& reason) {
+    result_.problems.push_back({host, reason, true, ""});
   }
 
   ExcludeRules rules_;
@@ -121,6 +129,20 @@ class FolderWalk {
 };
 
 }  // namespace
+
+std::vector<std::pair<std::string, uint64_t>> ScanResult::skipsByRule() const {
+  std::vector<std::pair<std::string, uint64_t>> counts;
+  for (const ScanProblem& problem : problems) {
+    if (problem.rule.empty()) continue;
+    auto found = std::find_if(counts.begin(), counts.end(), [&](const auto& c) { return c.first == problem.rule; });
+    if (found == counts.end()) {
+      counts.emplace_back(problem.rule, 1);
+    } else {
+      ++found->second;
+    }
+  }
+  return counts;
+}
 
 platform::Status scanFolders(const std::vector<WatchedFolder>& watches, ScanSink& sink, ScanResult& result) {
   if (watches.empty()) return platform::Status::invalid("no folder is watched: add a <watch path=\"...\"/> to <agent>");

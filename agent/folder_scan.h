@@ -1,9 +1,11 @@
 // The walk over the watched folders that the directory content snapshot is
-// made from. It never follows a link to a folder (so it can neither leave
-// the tree nor loop), takes a link to a file only when the file lies inside
-// a watched folder, and reports what it skips (path and reason) without
-// stopping: unreadable folders and files, pipes and devices, names a
-// snapshot cannot carry.
+// made from. It never follows a link (so it can neither leave the tree nor
+// loop, and velkan, which opens no link either, reads what the walk saw);
+// what the cache holds at a link's place is kept, so that a folder moved
+// elsewhere and replaced by a link is no deletion. It reports what it
+// skips (path and reason) without stopping: skips by rule (links, pipes and
+// devices) apart from problems (unreadable folders and files, names a
+// snapshot cannot carry).
 #pragma once
 
 #include <cstdint>
@@ -32,6 +34,8 @@ struct ScanProblem {
   // A file or folder that belongs in the backup but could not be taken
   // (not a pipe, a device or a link that is not followed).
   bool leftOut = false;
+  // For a skip by rule, what was skipped ("a link to a folder", ...).
+  std::string rule;
 };
 
 struct ScanResult {
@@ -40,12 +44,15 @@ struct ScanResult {
   uint64_t bytes = 0;
   uint64_t excluded = 0;
   std::vector<ScanProblem> problems;
-  // Logical paths of folders and files that exist but could not be read:
-  // what the cache holds of them is to be kept as it is, neither sent
-  // again nor deleted.
+  // Logical paths of folders and files that exist but could not be read,
+  // and of links: what the cache holds of them is to be kept as it is,
+  // neither sent again nor deleted.
   std::vector<std::string> unreadable;
   // Files found in each watched folder (logical path, count).
   std::vector<std::pair<std::string, uint64_t>> filesPerWatch;
+
+  // How many entries each rule skipped, in the order the rules were met.
+  std::vector<std::pair<std::string, uint64_t>> skipsByRule() const;
 
   bool incomplete() const {
     for (const ScanProblem& problem : problems) {

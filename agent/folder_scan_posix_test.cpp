@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <set>
 
 #include "agent/folder_scan.h"
@@ -37,9 +38,9 @@ class FolderScanPosix : public ::testing::Test {
   agent::WatchedFolder watch_;
 };
 
-TEST_F(FolderScanPosix, LinksAreFollowedOnlyToFilesInsideAndSpecialFilesAreReported) {
+TEST_F(FolderScanPosix, LinksAreNeverFollowedAndSkipsByRuleAreCountedApartFromProblems) {
   writeFile(dir_.file("outside.txt"), "secret");
-  ASSERT_EQ(::symlink("../docs", (root_ + "/docs/sub/loop").c_str()), 0);
+  ASSERT_EQ(::symlink("..", (root_ + "/docs/sub/loop").c_str()), 0);
   ASSERT_EQ(::symlink((root_ + "/docs/a.txt").c_str(), (root_ + "/inside-link.txt").c_str()), 0);
   ASSERT_EQ(::symlink(dir_.file("outside.txt").c_str(), (root_ + "/outside-link.txt").c_str()), 0);
   ASSERT_EQ(::symlink("nowhere", (root_ + "/dangling").c_str()), 0);
@@ -47,11 +48,19 @@ TEST_F(FolderScanPosix, LinksAreFollowedOnlyToFilesInsideAndSpecialFilesAreRepor
   FileNames sink;
   agent::ScanResult result;
   ASSERT_TRUE(agent::scanFolders({watch_}, sink, result));
-  EXPECT_TRUE(sink.files.count("c:\\home\\ann\\inside-link.txt"));
-  EXPECT_FALSE(sink.files.count("c:\\home\\ann\\outside-link.txt"));
-  EXPECT_EQ(result.problems.size(), 4u);  // loop, outside, dangling, pipe: none of them a file left out
+  EXPECT_EQ(sink.files, (std::set<std::string>{"c:\\home\\ann\\docs\\a.txt"}));
+  EXPECT_EQ(result.problems.size(), 5u);  // loop, inside, outside, dangling, pipe: none of them a file left out
   EXPECT_FALSE(result.incomplete());
   for (const auto& problem : result.problems) EXPECT_FALSE(problem.reason.empty()) << problem.path;
+  using Counts = std::vector<std::pair<std::string, uint64_t>>;
+  Counts counts = result.skipsByRule();
+  std::sort(counts.begin(), counts.end());
+  EXPECT_EQ(counts, (Counts{{"a dangling link", 1}, {"a link out of the watched folders", 1}, {"a link to a file", 1},
+                            {"a link to a folder", 1}, {"a pipe, device or socket", 1}}));
+  // What the cache holds at a link's place is kept.
+  std::set<std::string> kept(result.unreadable.begin(), result.unreadable.end());
+  EXPECT_TRUE(kept.count("c:\\home\\ann\\docs\\sub\\loop"));
+  EXPECT_TRUE(kept.count("c:\\home\\ann\\inside-link.txt"));
 }
 
 }  // namespace

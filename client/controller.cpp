@@ -86,8 +86,8 @@ void CCMClient::onCreate(const dornik::Action& action) {
       CUploadFile file(entry.path, entry.mimeType, entry.offset);
       // A file listed again with the cache's size as its offset is sent
       // whole again, unless the file index shows that this very version
-      // was uploaded already.
-      if (file.offset() != 0 && context_.index->holdsVersion(file.path(), file.size(), file.modifiedUnixSeconds())) {
+      // was uploaded already (an empty stored file has the offset 0).
+      if (context_.index->holdsVersion(file.path(), file.size(), file.modifiedUnixSeconds())) {
         log_.info("%s", ("Already held by the cache: " + file.path()).c_str());
         continue;
       }
@@ -110,7 +110,12 @@ void CCMClient::onCreate(const dornik::Action& action) {
         if (progress_) progress_->vanished(false, 0);
         continue;
       }
-      std::string why = ZR::CStringUtils::rtrim(e.what(), " \t\r\n");
+      // Say why it cannot be examined (a folder on its way that became a
+      // link, say) where opening it tells.
+      std::unique_ptr<platform::ReadableFile> probe;
+      platform::Status opened = context_.env->openReadable(platform::hostPath(entry.path), &probe);
+      bool aLink = !opened && opened.code() == platform::Status::kRefused;
+      std::string why = aLink ? opened.message() : ZR::CStringUtils::rtrim(e.what(), " \t\r\n");
       log_.warning("%s", ("skipped: " + why).c_str());
       noteNotUploaded(entry.path, why);
       if (progress_) progress_->failure(entry.path, why);

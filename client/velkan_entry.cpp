@@ -2,6 +2,8 @@
 
 #include <atomic>
 #include <cstdio>
+#include <optional>
+#include <vector>
 
 #include "bindings/cabinet/cabinet.h"
 #include "bindings/cabinet/run_context.h"
@@ -9,12 +11,14 @@
 #include "bindings/zrcore/log.h"
 #include "bindings/zrcore/string_utils.h"
 #include "bindings/zrcore/thread.h"
+#include "bindings/zrcore/xml_builder.h"
 #include "client/ccm_client.h"
 #include "client/client_settings.h"
 #include "platform/clock.h"
 #include "platform/env.h"
 #include "platform/file_lock.h"
 #include "platform/interrupt.h"
+#include "platform/link_free_env.h"
 #include "platform/path.h"
 #include "platform/process.h"
 #include "service/velkan_exceptions.h"
@@ -172,11 +176,35 @@ bool lockTheIndex(platform::FileLock& lock, std::string& message) {
   return false;
 }
 
+// The folders the configuration's <agent> section watches, as velkan's
+// paths reach them: below them velkan follows no link, so that a folder
+// swapped for a link after the scan cannot have a file from elsewhere
+// stored under a watched path.
+std::vector<std::string> watchedFolders(const std::string& configurationPath) {
+  std::vector<std::string> roots;
+  const ZR::CConfigManager* configuration = ZR::CConfigManager::instance();
+  const ZR::CXmlElement* agent = configuration ? configuration->document().getChild("agent") : nullptr;
+  std::string folder = platform::parentFolder(platform::resolvedPath(platform::hostPath(configurationPath)));
+  for (size_t i = 0; agent && i < agent->getChildCount(); ++i) {
+    const ZR::CXmlElement* watch = agent->getChild(i);
+    const ZR::CXmlAttribute* where = watch->getName() == "watch" ? watch->getAttribute("path") : nullptr;
+    if (!where || where->value.empty()) continue;
+    std::string host = platform::hasDriveLetter(where->value) ? platform::hostPath(where->value)
+                                                               : platform::pathFrom(folder, where->value);
+    roots.push_back(platform::hostPath(platform::logicalPath(host)));
+  }
+  return roots;
+}
+
 // The run proper, once the configuration and the log are there.
 RunEnding runConfigured(const std::string& path, int percent) {
   platform::FileLock lock;
   std::string busy;
   if (!lockTheIndex(lock, busy)) return {kExitAlreadyRunning, busy};
+  std::vector<std::string> watched = watchedFolders(path);
+  platform::LinkFreeEnv linkFree(platform::env(), watched);
+  std::optional<platform::ScopedEnvOverride> noLinks;
+  if (!watched.empty()) noLinks.emplace(&linkFree);
   platform::watchForInterruption();
   // The status page has a folder to read from, also on a first run.
   platform::env()->createDirectories(kStatusFolder);

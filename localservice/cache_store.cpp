@@ -117,6 +117,31 @@ bool CacheStore::open(std::string& error) {
   return true;
 }
 
+bool CacheStore::diskFull(int64_t needed) {
+  constexpr int64_t kReserve = 1 << 20;
+  int64_t free = platform::env()->freeBytes(root_);
+  if (free < 0 || free >= needed + kReserve) return false;
+  reportFull("the disk under " + root_ + " is full (" + std::to_string(free) + " bytes free)");
+  return true;
+}
+
+void CacheStore::reportFull(const std::string& why) {
+  constexpr int64_t kReportIntervalMs = 60000;
+  std::lock_guard<std::mutex> lock(reportMutex_);
+  int64_t now = platform::unixTimeMs();
+  if (!reporter_ || (lastReportMs_ >= 0 && now - lastReportMs_ < kReportIntervalMs)) return;
+  lastReportMs_ = now;
+  reporter_("store full: " + why + "; uploads are answered with -9 (Storage Full)");
+}
+
+int CacheStore::fullOr(int otherwise) {
+  if (sqlite3_errcode(db_) == SQLITE_FULL) {
+    reportFull("the catalogue under " + root_ + " cannot grow (the disk is full)");
+    return kStorageFull;
+  }
+  return diskFull(0) ? kStorageFull : otherwise;
+}
+
 std::string CacheStore::incomingPath() { return root_ + "/incoming/" + randomHex(16) + ".part"; }
 
 std::string CacheStore::storageFor(const std::string& key) const {
@@ -139,7 +164,7 @@ int CacheStore::createFile(const std::string& agent, const std::string& owner, c
                    " VALUES(?, 1, ?, NULL, 0, ?)"
                    " ON CONFLICT(path) DO UPDATE SET pending = 1, pending_metadata = excluded.pending_metadata,"
                    " pending_storage = NULL, pending_size = 0, pending_owner = excluded.pending_owner");
-  if (!upsert.bind(1, key).bind(2, metadata).bind(3, owner).done()) return kInvalidValues;
+  if (!upsert.bind(1, key).bind(2, metadata).bind(3, owner).done()) return fullOr(kInvalidValues);
   if (!previousPending.empty()) removeQuietly(root_ + "/" + previousPending);
   return kSuccess;
 }
@@ -179,18 +204,20 @@ int CacheStore::attachFile(const std::string& agent, const std::string& owner, c
   std::string replaced = query.isNull(1) ? "" : query.text(1);
   if (quota_ >= 0 && usedBytesLocked() - query.integer(2) + size > quota_) {
     removeQuietly(receivedFile);
+    reportFull("the quota of " + std::to_string(quota_) + " bytes is reached");
     return kStorageFull;
   }
   std::string storage = storageFor(key);
   platform::env()->createDirectories(platform::parentFolder(root_ + "/" + storage));
   if (!platform::env()->renameFile(receivedFile, root_ + "/" + storage)) {
     removeQuietly(receivedFile);
-    return kNoFileAttached;
+    return fullOr(kNoFileAttached);
   }
   Statement update(statements_, db_, "UPDATE files SET pending_storage = ?, pending_size = ? WHERE path = ?");
   if (!update.bind(1, storage).bind(2, size).bind(3, key).done()) {
+    int code = fullOr(kNoFileAttached);
     removeQuietly(root_ + "/" + storage);
-    return kNoFileAttached;
+    return code;
   }
   if (!replaced.empty()) removeQuietly(root_ + "/" + replaced);
   return kSuccess;
@@ -211,7 +238,7 @@ int CacheStore::finalizeFile(const std::string& agent, const std::string& owner,
                    "UPDATE files SET storage = pending_storage, size = pending_size, metadata = ?, updated = ?,"
                    " pending = 0, pending_storage = NULL, pending_size = 0, pending_metadata = '', pending_owner = NULL"
                    " WHERE path = ?");
-  if (!update.bind(1, finalMetadata).bind(2, now()).bind(3, key).done()) return kOutOfSequence;
+  if (!update.bind(1, finalMetadata).bind(2, now()).bind(3, key).done()) return fullOr(kOutOfSequence);
   if (!old.empty()) removeQuietly(root_ + "/" + old);
   return kSuccess;
 }

@@ -17,6 +17,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -99,6 +100,16 @@ class CacheStore {
 
   const std::string& root() const { return root_; }
 
+  // True when the disk under the root has less than `needed` bytes (and
+  // a small reserve) left: a write that failed then failed for room, and
+  // the answer is "store full" (-9). Said through the reporter.
+  bool diskFull(int64_t needed);
+  // Where the store tells of a full disk or quota (once a minute at most);
+  // default: nowhere.
+  void setReporter(std::function<void(const std::string&)> reporter) { reporter_ = std::move(reporter); }
+  // Says that an upload was refused for room.
+  void reportFull(const std::string& why);
+
  private:
   bool exec(const char* sql);
   int64_t usedBytesLocked();
@@ -109,7 +120,13 @@ class CacheStore {
   int64_t quota_;
   sqlite3* db_ = nullptr;
   ZR::CSqliteStatementCache statements_;  // the few statements, prepared once
+  // -9 when the disk is full, else `otherwise`.
+  int fullOr(int otherwise);
+
   std::mutex mutex_;
+  std::function<void(const std::string&)> reporter_;
+  std::mutex reportMutex_;
+  int64_t lastReportMs_ = -1;
 };
 
 bool validRemotePath(const std::string& path);

@@ -1,6 +1,7 @@
 #include "localservice/local_service.h"
 
 #include <algorithm>
+#include <cstdio>
 
 #include <chrono>
 #include <thread>
@@ -200,6 +201,10 @@ bool LocalService::loadAgents(std::string& error) {
 bool LocalService::start(std::string& error) {
   platform::ignoreBrokenPipeSignal();
   if (!store_.open(error) || !loadAgents(error)) return false;
+  store_.setReporter([](const std::string& line) {
+    std::fprintf(stderr, "cachemanager-local: %s\n", line.c_str());
+    std::fflush(stderr);
+  });
   listener_ = soap_new2(SOAP_C_UTFSTRING | SOAP_IO_KEEPALIVE, SOAP_C_UTFSTRING | SOAP_IO_KEEPALIVE);
   if (!listener_) {
     error = "out of memory";

@@ -316,6 +316,48 @@ TEST_F(LocalServiceTest, TheQuotaCountsEveryStoredByteAndNothingIsKeptForAnUnkno
   EXPECT_TRUE(incoming.empty());
 }
 
+// A disk that fills up under the store: writes fail and no byte is free.
+class FullDiskEnv : public platform::EnvWrapper {
+ public:
+  explicit FullDiskEnv(std::string scope) : EnvWrapper(platform::Env::defaultEnv()), scope_(std::move(scope)) {}
+  std::atomic<bool> full{false};
+
+  platform::Status openWritable(const std::string& p, std::unique_ptr<platform::WritableFile>* f) override {
+    platform::Status opened = target()->openWritable(p, f);
+    if (opened && p.rfind(scope_, 0) == 0) *f = std::make_unique<Writer>(std::move(*f), full);
+    return opened;
+  }
+  int64_t freeBytes(const std::string& p) override { return full.load() ? 0 : target()->freeBytes(p); }
+
+ private:
+  class Writer : public platform::WritableFile {
+   public:
+    Writer(std::unique_ptr<platform::WritableFile> inner, std::atomic<bool>& full) : inner_(std::move(inner)), full_(full) {}
+    bool append(const char* data, size_t n) override { return !full_.load() && inner_->append(data, n); }
+    bool sync() override { return inner_->sync(); }
+    bool close() override { return inner_->close(); }
+
+   private:
+    std::unique_ptr<platform::WritableFile> inner_;
+    std::atomic<bool>& full_;
+  };
+  std::string scope_;
+};
+
+// A full disk is answered as a full store (-9), never as a bad request, and
+// the version stored before stays whole.
+TEST_F(LocalServiceTest, AFullDiskIsAFullStoreAndKeepsTheLastGoodCopy) {
+  testsupport::RunningService service;
+  FullDiskEnv disk(service.root());
+  platform::ScopedEnvOverride scope(&disk);
+  CSoapSession s(service.server(), ServiceOptions(), log());
+  std::string key = s.login("agent");
+  EXPECT_EQ(upload(s, key, "c:\\a.txt", "first version"), "-2 -2 -2");
+  disk.full.store(true);
+  EXPECT_EQ(upload(s, key, "c:\\a.txt", std::string(300000, 'n')), "-2 -9 -7");
+  EXPECT_EQ(testsupport::readFile(service.service().store().contentPath("c:\\a.txt")), "first version");
+}
+
 TEST_F(LocalServiceTest, MimeAttachmentsAreRefused) {
   testsupport::RunningService service;
   std::string body = "--b\r\nContent-Type: text/xml\r\n\r\n<SOAP-ENV:Envelope xmlns:SOAP-ENV="

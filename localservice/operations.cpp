@@ -135,9 +135,13 @@ int ns1__writeFileAttachment(struct soap* soap, char* in0, char* in1, char** out
   std::string received = attachment ? attachment->path : "";
   int code = 0;
   serveOperation(soap, "writeFileAttachment", in0, out, [&](const std::string& agent) {
-    if (!attachment || attachment->failed || attachment->refused) {
+    if (attachment && attachment->failed && !attachment->refused && service(soap).store().diskFull(attachment->size)) {
+      code = localservice::kStorageFull;
+    } else if (!attachment || attachment->failed || attachment->refused) {
       code = localservice::kNoFileAttached;
     } else if (attachment->tooLarge) {
+      service(soap).store().reportFull("an attachment of " + std::to_string(attachment->size) +
+                                       " bytes does not fit in the quota");
       code = localservice::kStorageFull;
     } else {
       code = service(soap).store().attachFile(agent, textOf(in0), textOf(in1), attachment->path, attachment->size);

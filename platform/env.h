@@ -115,6 +115,10 @@ class Env {
   // and "..". An entry that vanishes meanwhile is left out.
   virtual Status scanDirectory(const std::string& path, std::vector<DirectoryEntry>* entries) = 0;
 
+  // Bytes free for this process on the file system that holds `path`; -1
+  // when it cannot be told.
+  virtual int64_t freeBytes(const std::string& path);
+
   // Asks whether a file operation that a library makes with its own I/O
   // (SQLite's writes to the file index) may go ahead: `operation` is one of
   // "open", "append", "sync", "remove". The real file system always says
@@ -153,6 +157,7 @@ class EnvWrapper : public Env {
   Status scanDirectory(const std::string& p, std::vector<DirectoryEntry>* e) override {
     return target_->scanDirectory(p, e);
   }
+  int64_t freeBytes(const std::string& p) override { return target_->freeBytes(p); }
   bool permitForeignOperation(const char* o, const std::string& p) override {
     return target_->permitForeignOperation(o, p);
   }

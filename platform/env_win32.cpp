@@ -4,6 +4,7 @@
 
 #include "platform/env.h"
 #include "platform/win32.h"
+#include "platform/win32_files.h"
 
 #include <aclapi.h>
 
@@ -13,84 +14,11 @@ namespace {
 using win32::describeLastError;
 using win32::Handle;
 
-// ReadFile and WriteFile take 32-bit counts.
-DWORD chunkOf(size_t n) { return static_cast<DWORD>(std::min<size_t>(n, 1u << 30)); }
-
-class WindowsReadableFile : public ReadableFile {
- public:
-  explicit WindowsReadableFile(Handle handle) : handle_(std::move(handle)) {}
-
-  int64_t read(char* buf, size_t n) override {
-    DWORD got = 0;
-    if (!ReadFile(handle_.get(), buf, chunkOf(n), &got, nullptr)) {
-      return GetLastError() == ERROR_BROKEN_PIPE ? 0 : -1;
-    }
-    return got;
-  }
-  bool seek(uint64_t offset) override {
-    LARGE_INTEGER to;
-    to.QuadPart = static_cast<LONGLONG>(offset);
-    return offset <= static_cast<uint64_t>(INT64_MAX) && SetFilePointerEx(handle_.get(), to, nullptr, FILE_BEGIN) != 0;
-  }
-
- private:
-  Handle handle_;
-};
-
-// 100 ns ticks since 1601 as seconds and nanoseconds since 1970.
-void setWriteTime(const FILETIME& time, FileInfo* info) {
-  uint64_t ticks = (uint64_t{time.dwHighDateTime} << 32) | time.dwLowDateTime;
-  constexpr uint64_t kTicksTo1970 = 116444736000000000ull;
-  int64_t sinceEpoch = static_cast<int64_t>(ticks) - static_cast<int64_t>(kTicksTo1970);
-  int64_t seconds = sinceEpoch / 10000000;
-  int64_t rest = sinceEpoch % 10000000;
-  if (rest < 0) {
-    rest += 10000000;
-    --seconds;
-  }
-  info->modifiedUnixSeconds = seconds;
-  info->modifiedNanoseconds = static_cast<int32_t>(rest * 100);
-}
-
-class WindowsWritableFile : public WritableFile {
- public:
-  explicit WindowsWritableFile(Handle handle) : handle_(std::move(handle)) {}
-  ~WindowsWritableFile() override { close(); }
-
-  bool append(const char* data, size_t n) override {
-    if (!handle_.valid()) return false;
-    while (n > 0) {
-      DWORD put = 0;
-      if (!WriteFile(handle_.get(), data, chunkOf(n), &put, nullptr) || put == 0) return false;
-      data += put;
-      n -= put;
-    }
-    return true;
-  }
-
-  bool sync() override { return handle_.valid() && FlushFileBuffers(handle_.get()); }
-
-  bool close() override {
-    if (!handle_.valid()) return true;
-    return CloseHandle(handle_.release()) != 0;
-  }
-
- private:
-  Handle handle_;
-};
-
-// Others may read, rename or delete a file we have open, as POSIX allows;
-// without FILE_SHARE_DELETE an atomic replace would fail while a reader
-// holds the old file.
-constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
-
-// The failure of the last system call, by its error code.
-Status failure(const std::string& what) {
-  DWORD code = GetLastError();
-  std::string message = what + ": " + win32::errorText(code);
-  return (code == ERROR_FILE_NOT_FOUND || code == ERROR_PATH_NOT_FOUND) ? Status::notFound(message)
-                                                                        : Status::ioError(message);
-}
+using win32files::failure;
+using win32files::kShareAll;
+using win32files::setWriteTime;
+using win32files::WindowsReadableFile;
+using win32files::WindowsWritableFile;
 
 Status openForWriting(const std::string& path, bool append, std::unique_ptr<WritableFile>* file) {
   file->reset();
@@ -252,6 +180,12 @@ class WindowsEnv : public Env {
 };
 
 }  // namespace
+
+int64_t Env::freeBytes(const std::string& path) {
+  ULARGE_INTEGER available;
+  if (!GetDiskFreeSpaceExW(utf8ToWide(path).c_str(), &available, nullptr, nullptr)) return -1;
+  return static_cast<int64_t>(available.QuadPart);
+}
 
 bool canRead(const std::string& path) {
   win32::Handle file(CreateFileW(utf8ToWide(path).c_str(), GENERIC_READ, kShareAll, nullptr, OPEN_EXISTING,

@@ -331,7 +331,7 @@ TEST_F(Velkan, OnlyPlainFilesAreSentAndLongNamesFit) {
   EXPECT_EQ(run.exitCode, 2) << velkanLog();
   EXPECT_EQ(stored(service), (std::vector<std::string>{logical(long240), logical(long255)})) << velkanLog();
   for (const char* name : {"pipe.txt", "zero.txt"}) {
-    EXPECT_NE(velkanLog().find(logical(name) + " is not a plain file"), std::string::npos) << name;
+    EXPECT_NE(velkanLog().find(logical(name) + " is not a plain file"), std::string::npos) << name << velkanLog();
   }
   EXPECT_EQ(gunzip(service.service().store().contentPath(logical(long255))), "two hundred and fifty-five " + text);
   // What velkan writes is its user's alone.
