@@ -150,6 +150,7 @@ struct VelkanRun {
   velkan::ProgressReport report;
   bool reported = false;
   std::vector<std::string> unsent;  // velkan's "not uploaded" lines
+  std::string said;                 // what velkan said on its standard error
 };
 
 // Runs velkan in the work folder, showing its progress file as it changes.
@@ -161,6 +162,7 @@ VelkanRun runVelkan(const AgentConfig& config, int cpuPercent) {
   std::vector<std::string> argv = {config.velkanPath, config.configurationPath};
   if (cpuPercent < 100) argv.push_back(std::to_string(cpuPercent));
   platform::ChildProcess child;
+  child.readErrorsWithOutput();  // its one line on a failed run becomes part of ours
   if (!child.start(argv, {}, config.workFolder)) {
     run.startError = child.startError();
     return run;
@@ -181,6 +183,8 @@ VelkanRun runVelkan(const AgentConfig& config, int cpuPercent) {
     if (got && ZR::CStringUtils::startsWith(line, "not uploaded ")) {
       run.unsent.push_back(line.substr(13));
       console.print("  " + line);
+    } else if (got && ZR::CStringUtils::startsWith(line, "velkan: ")) {
+      run.said = line.substr(8);
     }
     if (!got && !child.running()) break;
     uint64_t now = platform::tickCountMs();
@@ -450,7 +454,7 @@ int runBackup(const AgentConfig& config, const BackupOptions& options, ZR::CLogg
   }
   if (run.exitCode != 0 && run.exitCode != 2) {
     std::string why = "velkan ended with exit code " + std::to_string(run.exitCode) + " (" +
-                      velkanEnding(run.exitCode) + "; see velkan.log)";
+                      velkanEnding(run.exitCode) + "; see velkan.log)" + (run.said.empty() ? "" : ": " + run.said);
     switch (run.exitCode) {
       case 3: return fail(kExitService, why);
       case 4: return fail(kExitConfiguration, why);

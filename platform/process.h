@@ -86,6 +86,9 @@ class ChildProcess {
              const std::string& workingFolder = "", bool ownGroup = false);
   // Why the last start() failed: the system's reason.
   const std::string& startError() const { return startError_; }
+  // Before start(): its standard error is read with its output (readLine)
+  // instead of going where ours goes.
+  void readErrorsWithOutput() { errorsWithOutput_ = true; }
   // The next line of its output without the line end; false at its end or
   // after `timeoutMs`.
   bool readLine(std::string& line, int timeoutMs);
@@ -103,6 +106,7 @@ class ChildProcess {
   int processId() const;
 
  private:
+  bool errorsWithOutput_ = false;
 #ifdef _WIN32
   void* process_ = nullptr;
   void* output_ = nullptr;

@@ -171,6 +171,7 @@ bool ChildProcess::start(const std::vector<std::string>& argv, const std::map<st
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
   posix_spawn_file_actions_adddup2(&actions, outPipe[1], 1);
+  if (errorsWithOutput_) posix_spawn_file_actions_adddup2(&actions, outPipe[1], 2);
   if (!workingFolder.empty()) posix_spawn_file_actions_addchdir_np(&actions, workingFolder.c_str());
   posix_spawnattr_t attributes;
   posix_spawnattr_init(&attributes);

@@ -207,7 +207,8 @@ bool ChildProcess::start(const std::vector<std::string>& argv, const std::map<st
   Pipe out;
   if (!makePipe(&out)) return startFailed(startError_);
   DWORD failure = 0;
-  Handle process = spawn(argv, environment, workingFolder, out.write.get(), nullptr, failure);
+  Handle process = spawn(argv, environment, workingFolder, out.write.get(),
+                         errorsWithOutput_ ? out.write.get() : nullptr, failure);
   if (!process.valid()) return startFailed(startError_, failure);
   process_ = process.release();
   output_ = out.read.release();

@@ -14,7 +14,7 @@
 #include "platform/env.h"
 #include "tests/image_fixtures.h"
 #include "tests/local_service_fixture.h"
-#include "tests/velkan_fixture.h"
+#include "tests/agent_fixture.h"
 
 #ifndef _WIN32
 #include <sys/stat.h>
@@ -41,56 +41,17 @@ std::string pseudoRandom(size_t size, unsigned seed) {
   return out;
 }
 
-class Agent : public testsupport::VelkanFixture {
+class Agent : public testsupport::AgentFixture {
  protected:
   void SetUp() override {
-    VelkanFixture::SetUp();
+    AgentFixture::SetUp();
     writeFile(home(kNames[0]), std::string(20000, 'r'));
     writeFile(home(kNames[1]), "caf\xC3\xA9\n");
     writeFile(home(kNames[2]), "");
     writeFile(home(kNames[3]), pseudoRandom(300000, 1));
     writeFile(home(kNames[4]), pseudoRandom(50000, 2));
   }
-  // The shared configuration with an agent section watching home/ann.
-  void configureAgent(const std::string& server, const std::string& agentAttributes = "") {
-    configure(server, "", "");
-    std::string text = readFile(dir_.file("cfg.xml"));
-    std::string section = "<agent workFolder='" + dir_.file("work") + "' " + agentAttributes + "><watch path='" +
-                          home() + "'><exclude pattern='*.tmp'/></watch></agent>";
-    text.insert(text.find("</CachingPolicyEngineConfiguration>"), section);
-    writeFile(dir_.file("cfg.xml"), text);
-  }
-  platform::ProcessResult agent(const std::vector<std::string>& arguments) {
-    std::vector<std::string> argv = {CACHEAGENT_PATH};
-    argv.insert(argv.end(), arguments.begin(), arguments.end());
-    return runProgram(argv);
-  }
-  platform::ProcessResult backup(const std::vector<std::string>& extra = {}) {
-    std::vector<std::string> arguments = {"backup", dir_.file("cfg.xml")};
-    arguments.insert(arguments.end(), extra.begin(), extra.end());
-    return agent(arguments);
-  }
-  std::string explain(const platform::ProcessResult& run) {
-    return run.standardOutput + run.standardError + readFile(dir_.file("logs/velkan.log"));
-  }
-  // Every file of the home tree below `folder` (names relative to it) with its bytes.
-  std::map<std::string, std::string> filesOf(const std::string& folder) {
-    std::map<std::string, std::string> out;
-    std::vector<platform::DirectoryEntry> entries;
-    std::vector<std::string> pending = {""};
-    while (!pending.empty()) {
-      std::string relative = pending.back();
-      pending.pop_back();
-      entries.clear();
-      platform::Env::defaultEnv()->scanDirectory(relative.empty() ? folder : folder + "/" + relative, &entries);
-      for (const auto& entry : entries) {
-        std::string name = relative.empty() ? entry.name : relative + "/" + entry.name;
-        if (entry.kind == platform::DirectoryEntry::Kind::Directory) pending.push_back(name);
-        if (entry.kind == platform::DirectoryEntry::Kind::File) out[name] = readFile(folder + "/" + name);
-      }
-    }
-    return out;
-  }
+  std::map<std::string, std::string> filesOf(const std::string& folder) { return testsupport::filesBelow(folder); }
 };
 
 TEST_F(Agent, BackupChangeBackupCheckAndRestoreGiveBackEveryFile) {

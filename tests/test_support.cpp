@@ -140,4 +140,22 @@ bool matchesWhole(const std::string& text, const std::string& pattern) {
 #endif
 }
 
+std::map<std::string, std::string> filesBelow(const std::string& folder) {
+  std::map<std::string, std::string> out;
+  std::vector<platform::DirectoryEntry> entries;
+  std::vector<std::string> pending = {""};
+  while (!pending.empty()) {
+    std::string relative = pending.back();
+    pending.pop_back();
+    entries.clear();
+    platform::Env::defaultEnv()->scanDirectory(relative.empty() ? folder : folder + "/" + relative, &entries);
+    for (const auto& entry : entries) {
+      std::string name = relative.empty() ? entry.name : relative + "/" + entry.name;
+      if (entry.kind == platform::DirectoryEntry::Kind::Directory) pending.push_back(name);
+      if (entry.kind == platform::DirectoryEntry::Kind::File) out[name] = readFile(folder + "/" + name);
+    }
+  }
+  return out;
+}
+
 }  // namespace testsupport

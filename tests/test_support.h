@@ -48,6 +48,9 @@ void writeFile(const std::string& path, const std::string& content);
 // The content of a file; empty when it cannot be read.
 std::string readFile(const std::string& path);
 bool fileExists(const std::string& path);
+// Every plain file below `folder` (names relative to it, "/" between
+// parts) with its bytes.
+std::map<std::string, std::string> filesBelow(const std::string& folder);
 
 // Runs a program and returns what it did; on Windows its CR LF line ends
 // are read as LF.
