@@ -119,7 +119,7 @@ platform::Status CacheService::relogin() {
 }
 
 template <typename Call>
-platform::Status CacheService::callWithKey(const std::string& what, Call call, std::string& text) {
+platform::Status CacheService::callWithKey(const std::string& what, Call call, std::string& text, bool data) {
   for (int attempt = 0; attempt < 2; ++attempt) {
     if (platform::Status connected = connect(); !connected) return connected;
     try {
@@ -132,7 +132,7 @@ platform::Status CacheService::callWithKey(const std::string& what, Call call, s
       }
       return unreachable(what, trimmed(e.what()));
     }
-    if (!velkan::CacheManagerCalls::isErrorCode(text)) return platform::Status::ok();
+    if (data || !velkan::CacheManagerCalls::isErrorCode(text)) return platform::Status::ok();
     if (ZR::CNumberText::toInt32(text) != -3 || attempt == 1) {
       return platform::Status::refused(what + ": " + codeText(text));
     }
@@ -178,7 +178,7 @@ platform::Status CacheService::fetch(const std::string& path, int64_t offset, in
   return callWithKey(
       "reading " + path + " at " + std::to_string(offset),
       [&](velkan::CSoapSession& session, const std::string& key) { return session.getFile(key, path, offset, length); },
-      bytes);
+      bytes, true);
 }
 
 platform::Status writeCacheContent(const std::string& path, const std::vector<CachedFile>& files) {

@@ -45,7 +45,9 @@ class CacheService {
   platform::Status listFolder(const std::string& folder, std::vector<CachedFile>& files);
   // The metadata text the file was stored with.
   platform::Status metadata(const std::string& path, std::string& text);
-  // Up to `length` bytes from `offset`; fewer only at the file's end.
+  // The bytes from `offset` the service sends for `length` asked. They are
+  // data, whatever they begin with: only a failed call is a failure. That
+  // they are no more than asked is for the caller to check.
   platform::Status fetch(const std::string& path, int64_t offset, int32_t length, std::string& bytes);
 
   const std::string& server() const { return server_; }
@@ -54,8 +56,9 @@ class CacheService {
   class Keys;
   // Runs `call` (which returns the service's text) with the session key,
   // logging in again once when the key is refused.
+  // With `data`, the answer is content, never a result code.
   template <typename Call>
-  platform::Status callWithKey(const std::string& what, Call call, std::string& text);
+  platform::Status callWithKey(const std::string& what, Call call, std::string& text, bool data = false);
   platform::Status relogin();
   platform::Status unreachable(const std::string& what, const std::string& why) const;
 

@@ -22,6 +22,13 @@ Gunzip::~Gunzip() {
 }
 
 bool Gunzip::feed(const char* data, size_t size, std::string& out) {
+  return feed(data, size, [&out](const char* piece, size_t length) {
+    out.append(piece, length);
+    return true;
+  });
+}
+
+bool Gunzip::feed(const char* data, size_t size, const Sink& sink) {
   if (!error_.empty()) return false;
   z_stream& z = stream_->z;
   const unsigned char* next = reinterpret_cast<const unsigned char*>(data);
@@ -47,7 +54,10 @@ bool Gunzip::feed(const char* data, size_t size, std::string& out) {
         error_ = "it inflates to more than the " + std::to_string(limit_) + " bytes it may have";
         return false;
       }
-      out.append(reinterpret_cast<const char*>(buffer), made);
+      if (made > 0 && !sink(reinterpret_cast<const char*>(buffer), made)) {
+        error_ = "the inflated bytes could not be taken";
+        return false;
+      }
       if (result == Z_STREAM_END) {
         // Another member may follow.
         inMember_ = false;

@@ -1,10 +1,13 @@
 // Undoes the gzip coding of a stored copy as its bytes arrive, one member
-// after another (the client writes a large file as several members). The
-// output is bounded: a stream that would inflate beyond `limit` bytes is
-// refused instead of filling the disk.
+// after another (earlier clients wrote a large file as several members).
+// The output is bounded: a stream that would inflate beyond `limit` bytes
+// is refused instead of filling the disk, and it is handed on in pieces of
+// at most 64 KiB, so that a small input that inflates to much never sits
+// in memory whole.
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -17,8 +20,13 @@ class Gunzip {
   Gunzip(const Gunzip&) = delete;
   Gunzip& operator=(const Gunzip&) = delete;
 
-  // Inflates the next input bytes, appending to `out`. False (with error())
-  // when the data is not gzip, is damaged, or goes beyond the limit.
+  // Receives the inflated bytes piece by piece; false stops the inflating.
+  using Sink = std::function<bool(const char* data, size_t size)>;
+  // Inflates the next input bytes into `sink`. False (with error()) when
+  // the data is not gzip, is damaged, goes beyond the limit, or the sink
+  // refused a piece.
+  bool feed(const char* data, size_t size, const Sink& sink);
+  // The same, appending to `out`.
   bool feed(const char* data, size_t size, std::string& out);
   // True when the input ended at the end of a whole member.
   bool complete() const;

@@ -119,9 +119,13 @@ int endOfRequest(struct soap* soap) {
   return SOAP_OK;
 }
 
-// After each request: an attachment no operation took is removed.
+// After each request: an attachment no operation took is removed, and
+// what the request and its answer took of the toolkit's memory is freed
+// (otherwise a connection holds every answer it sent until it closes).
 int afterRequest(struct soap* soap) {
   connectionOf(soap).discardAttachment();
+  soap_destroy(soap);
+  soap_dealloc(soap, nullptr);
   return SOAP_OK;
 }
 

@@ -77,7 +77,4 @@ class FolderHandle {
 // are dropped.
 std::vector<std::string> pathParts(const std::string& relative);
 
-// The process's file-creation mask (POSIX umask), e.g. 022; 0 on Windows.
-uint32_t creationMask();
-
 }  // namespace platform

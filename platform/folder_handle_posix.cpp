@@ -3,8 +3,6 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <cstdlib>
-
 #include "platform/folder_handle.h"
 #include "platform/posix_files.h"
 
@@ -152,19 +150,6 @@ Status FolderHandle::open(const std::string& path, std::unique_ptr<FolderHandle>
   std::string clean = path.size() > 1 && path.back() == '/' ? path.substr(0, path.size() - 1) : path;
   *folder = std::make_unique<PosixFolder>(clean, fd);
   return Status::ok();
-}
-
-uint32_t creationMask() {
-  // Linux tells it without changing it; elsewhere it is read by setting it
-  // and putting it back at once.
-  std::string status;
-  if (readFileToString("/proc/self/status", &status)) {
-    size_t at = status.find("Umask:");
-    if (at != std::string::npos) return static_cast<uint32_t>(std::strtoul(status.c_str() + at + 6, nullptr, 8));
-  }
-  mode_t mask = ::umask(022);
-  ::umask(mask);
-  return static_cast<uint32_t>(mask);
 }
 
 }  // namespace platform

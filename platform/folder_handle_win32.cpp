@@ -144,6 +144,4 @@ Status FolderHandle::open(const std::string& path, std::unique_ptr<FolderHandle>
   return Status::ok();
 }
 
-uint32_t creationMask() { return 0; }
-
 }  // namespace platform

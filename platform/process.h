@@ -1,6 +1,7 @@
 // The running process and child processes.
 #pragma once
 
+#include <cstdint>
 #include <map>
 #include <string>
 #include <vector>
@@ -32,6 +33,10 @@ void ignoreBrokenPipeSignal();
 // process was started with. Windows: new files take their folder's access
 // list, which is the user's own below the profile; nothing is changed.
 void keepNewFilesPrivate();
+// The file-creation mask the process was started with (before
+// keepNewFilesPrivate()), e.g. 022: what a user's own files are made with.
+// 0 on Windows, where access lists decide.
+uint32_t inheritedCreationMask();
 
 // Makes `path` the process's current folder. False on failure.
 bool setCurrentFolder(const std::string& path);

@@ -1,5 +1,7 @@
 #include "platform/process.h"
 
+#include "platform/env.h"
+
 #include <fcntl.h>
 #include <poll.h>
 #include <spawn.h>
@@ -8,6 +10,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
@@ -25,8 +28,31 @@ std::string executablePath() {
 
 std::string programFileName(const std::string& name) { return name; }
 
+namespace {
+// The mask the process was started with, once keepNewFilesPrivate() put
+// its own in place; -1 before.
+std::atomic<int> inheritedMask{-1};
+}  // namespace
+
 void keepNewFilesPrivate() {
-  if (environmentVariable("ZR_KEEP_UMASK").empty()) ::umask(077);
+  if (!environmentVariable("ZR_KEEP_UMASK").empty()) return;
+  mode_t previous = ::umask(077);
+  int expected = -1;
+  inheritedMask.compare_exchange_strong(expected, static_cast<int>(previous));
+}
+
+uint32_t inheritedCreationMask() {
+  int saved = inheritedMask.load();
+  if (saved >= 0) return static_cast<uint32_t>(saved);
+  // Linux tells the mask without changing it; elsewhere it is set and put back.
+  std::string status;
+  if (readFileToString("/proc/self/status", &status)) {
+    size_t at = status.find("Umask:");
+    if (at != std::string::npos) return static_cast<uint32_t>(std::strtoul(status.c_str() + at + 6, nullptr, 8));
+  }
+  mode_t mask = ::umask(022);
+  ::umask(mask);
+  return static_cast<uint32_t>(mask);
 }
 
 std::string executableFolder() {

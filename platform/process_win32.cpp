@@ -136,6 +136,8 @@ std::string programFileName(const std::string& name) { return name + ".exe"; }
 
 void keepNewFilesPrivate() {}
 
+uint32_t inheritedCreationMask() { return 0; }
+
 std::string executableFolder() {
   std::string path = executablePath();
   size_t separator = path.find_last_of("\\/");

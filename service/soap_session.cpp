@@ -21,6 +21,9 @@ namespace velkan {
 
 struct SessionHooks {
   int (*previousHeaderWriter)(struct soap*, const char*, const char*) = nullptr;
+  // The proxy's settings, kept here rather than in the toolkit's memory,
+  // which is freed after every call.
+  std::string proxyHost, proxyUser, proxyPassword;
   ByteAccounting* accounting = nullptr;
   // The toolkit's own transport, below the gathering of requests.
   int (*send)(struct soap*, const char*, size_t) = nullptr;
@@ -199,11 +202,14 @@ bool configure(struct soap* soap, const ServiceOptions& options, SessionHooks& h
   soap->recv_maxlength = options.maxReplyBytes;
   soap->maxlevel = kMaxXmlDepth;  // our replies nest a few levels
   if (!options.proxyHost.empty()) {
-    soap->proxy_host = soap_strdup(soap, options.proxyHost.c_str());
+    hooks.proxyHost = options.proxyHost;
+    hooks.proxyUser = options.proxyUser;
+    hooks.proxyPassword = options.proxyPassword;
+    soap->proxy_host = hooks.proxyHost.c_str();
     soap->proxy_port = options.proxyPort;
     // Empty strings, not null: the Proxy-Authorization header is sent anyway.
-    soap->proxy_userid = soap_strdup(soap, options.proxyUser.c_str());
-    soap->proxy_passwd = soap_strdup(soap, options.proxyPassword.c_str());
+    soap->proxy_userid = hooks.proxyUser.c_str();
+    soap->proxy_passwd = hooks.proxyPassword.c_str();
   }
   static std::once_flag tlsInit;
   std::call_once(tlsInit, [] { soap_ssl_init(); });
@@ -278,6 +284,13 @@ void CSoapSession::checkSoapStatus(int status) {
 
 void CSoapSession::beginCall() { hooks_->beginCall(); }
 
+void CSoapSession::releaseLastReply() {
+  struct soap* soap = proxy_->context();
+  if (!soap) return;
+  soap_destroy(soap);
+  soap_dealloc(soap, nullptr);
+}
+
 std::string CSoapSession::result(int status, const char* text) {
   checkSoapStatus(status);
   return text ? text : "";
@@ -321,6 +334,7 @@ std::string CSoapSession::sendAttachment(const std::string& key, const std::stri
   struct soap* soap = proxy_->context();
   const char* out = nullptr;
   int status = kTransportOutOfMemory;
+  releaseLastReply();
   if (soap) {
     soap_set_dime(soap);
     if (streamed) {
@@ -331,7 +345,7 @@ std::string CSoapSession::sendAttachment(const std::string& key, const std::stri
     soap_set_dime_attachment(soap, reinterpret_cast<char*>(&attachment), 0, "application/dime", attachmentId.c_str(), 0,
                              nullptr);
     soap_clr_mime(soap);
-    status = invoke([&] { return proxy_->writeFileAttachment(key.c_str(), path.c_str(), out); });
+    status = invoke([&] { return proxy_->writeFileAttachment(key.c_str(), path.c_str(), out); }, true);
   }
   if (attachment.file) attachment.file->close();
   if (status == kTransportOk && (attachment.readFailed || attachment.abandoned)) {
@@ -390,9 +404,9 @@ std::string CSoapSession::getFile(const std::string& key, const std::string& pat
   int status = invoke([&] { return proxy_->getFile(key.c_str(), path.c_str(), 0, offset, length, block); });
   checkSoapStatus(status);
   if (!block.data || block.size <= 0) return "";
-  // Never more than was asked for, whatever the reply claims.
-  size_t size = std::min(static_cast<size_t>(block.size), static_cast<size_t>(std::max(length, 0)));
-  return std::string(reinterpret_cast<const char*>(block.data), size);
+  // Whole, as it came (bounded by the reply size): a caller must see an
+  // answer longer than it asked for as the error it is.
+  return std::string(reinterpret_cast<const char*>(block.data), static_cast<size_t>(block.size));
 }
 
 std::string CSoapSession::getPoliciesForAgent(const std::string& key, int64_t stamp) {
@@ -415,6 +429,7 @@ std::string CSoapSession::writeGhostFileAttachment(const std::string& key, const
   struct soap* soap = proxy_->context();
   const char* out = nullptr;
   if (!soap) return result(kTransportOutOfMemory, nullptr);
+  releaseLastReply();
   soap_set_dime(soap);
   int added = soap_set_dime_attachment(soap, const_cast<char*>(document.data()), document.size(), "text/xml", nullptr,
                                        0, nullptr);
@@ -425,7 +440,7 @@ std::string CSoapSession::writeGhostFileAttachment(const std::string& key, const
     throwCacheManagerError(
         "Cache Manager call : writeGhostFileAttachment failed with error while writing attachment.\n", code);
   }
-  int status = invoke([&] { return proxy_->writeGhostFileAttachment(key.c_str(), path.c_str(), out); });
+  int status = invoke([&] { return proxy_->writeGhostFileAttachment(key.c_str(), path.c_str(), out); }, true);
   return result(status, out);
 }
 

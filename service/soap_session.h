@@ -94,7 +94,8 @@ class CSoapSession {
   std::string deletePolicy(const std::string& key, const std::string& policy);
   // What the service keeps of one stored file (its attributes and metadata text).
   std::string getFileAttr(const std::string& key, const std::string& path);
-  // Up to `length` bytes of a stored file from `offset` (fewer at its end).
+  // The bytes of a stored file from `offset` that the service sent for
+  // `length` asked (checking that they are no more is the caller's).
   std::string getFile(const std::string& key, const std::string& path, int64_t offset, int32_t length);
 
   // Makes the next ghost attachment fail to be added with this transport
@@ -111,12 +112,18 @@ class CSoapSession {
   std::string sendAttachment(const std::string& key, const std::string& path, AttachmentFile* attachment,
                              bool streamed, const std::string& attachmentId);
   // Makes a proxy call unless the session cannot authenticate servers.
+  // What the last reply left is freed first, unless the call's attachment
+  // (which lives in the same memory) has been set already.
   template <typename Call>
-  int invoke(Call call) {
+  int invoke(Call call, bool attachmentSet = false) {
+    if (!attachmentSet) releaseLastReply();
     beginCall();
     return tlsUnavailable_ ? kTlsFailure : call();
   }
   void beginCall();
+  // Frees what the toolkit kept of the last call: otherwise every answer
+  // of a long session (a restore's file ranges) stays in memory to its end.
+  void releaseLastReply();
   static constexpr int kTlsFailure = 22;
 
   // What the transport's callbacks reach through the context's user
