@@ -38,6 +38,8 @@ class ListingReader : public ZR::CXmlHandler {
     const char* originModified = attributes.find("origin-modified");
     if (originSize) file.originSize = originSize;
     if (originModified) file.originModified = originModified;
+    if (const char* encoding = attributes.find("encoding")) file.encoding = encoding;
+    if (const char* updated = attributes.find("updated")) file.updated = ZR::CNumberText::toInt64(updated);
     files_.push_back(std::move(file));
   }
   void endElement(const char*) override {}

@@ -30,6 +30,8 @@ struct CachedFile {
   uint64_t size = 0;           // as stored (after preparation)
   std::string originSize;      // what the uploader said of the original; may be empty
   std::string originModified;  // seconds since 1970; may be empty
+  std::string encoding;        // how the copy is stored ("gzip", "none"); empty when the listing does not say
+  int64_t updated = 0;         // when the service stored it (seconds since 1970); 0 when not said
 };
 
 class CacheService {

@@ -33,9 +33,16 @@ constexpr const char* kUsage =
     "        writes the directory content snapshot of the watched folders\n"
     "  cache-snapshot CONFIG\n"
     "        writes the cache content snapshot from the service's listing\n"
-    "  restore CONFIG REMOTE_FOLDER TARGET_FOLDER [--overwrite]\n"
-    "        fetches every file the cache holds below REMOTE_FOLDER into\n"
-    "        TARGET_FOLDER; existing files are kept unless --overwrite is given\n"
+    "  restore CONFIG PATH... TARGET_FOLDER [--overwrite] [--dry-run]\n"
+    "          [--include GLOB]... [--exclude GLOB]... [--connections N]\n"
+    "        fetches the files the cache holds at or below each PATH (a file or\n"
+    "        a folder, logical or host path) into TARGET_FOLDER; files that are\n"
+    "        there are kept unless --overwrite is given; --dry-run tells what\n"
+    "        would be fetched; globs pick files by their path below PATH;\n"
+    "        N files are fetched at once (default 4)\n"
+    "  ls CONFIG [PATH] [--long]\n"
+    "        lists what the cache holds below PATH (default: the watched\n"
+    "        folders); --long adds size, time, stored size and coding\n"
     "  check CONFIG\n"
     "        compares the watched folders with what the cache holds\n"
     "  status CONFIG [--port N]\n"
@@ -60,6 +67,8 @@ struct Command {
   std::vector<std::string> flags;
   int cpu = -1;
   int port = 8765;
+  int connections = 4;
+  std::vector<std::string> includes, excludes;
 };
 
 // An option that takes a number from `lowest` to `highest`.
@@ -91,6 +100,17 @@ bool parseArguments(const std::vector<std::string>& arguments, const std::vector
         problem = "--port needs a port number from 0 to 65535";
         return false;
       }
+    } else if (argument == "--connections" && knownFlag) {
+      if (!numberAfter(arguments, i, 1, 16, command.connections)) {
+        problem = "--connections needs a number from 1 to 16";
+        return false;
+      }
+    } else if ((argument == "--include" || argument == "--exclude") && knownFlag) {
+      if (i + 1 >= arguments.size() || arguments[i + 1].empty()) {
+        problem = argument + " needs a pattern";
+        return false;
+      }
+      (argument == "--include" ? command.includes : command.excludes).push_back(arguments[++i]);
     } else if (ZR::CStringUtils::startsWith(argument, "--")) {
       if (std::find(known.begin(), known.end(), argument) == known.end()) {
         problem = "unknown option " + argument + " for " + command.name;
@@ -121,10 +141,17 @@ int dispatch(const Command& command, const AgentConfig& config) {
     options.cpuPercent = command.cpu;
     return runBackup(config, options, log);
   }
+  if (command.name == "ls") {
+    return runList(config, command.positional.empty() ? "" : command.positional[0], has(command, "--long"), log);
+  }
   RestoreOptions options;
-  options.remoteFolder = command.positional[0];
-  options.targetFolder = command.positional[1];
+  options.paths.assign(command.positional.begin(), command.positional.end() - 1);
+  options.targetFolder = command.positional.back();
   options.overwrite = has(command, "--overwrite");
+  options.dryRun = has(command, "--dry-run");
+  options.includes = command.includes;
+  options.excludes = command.excludes;
+  options.connections = command.connections;
   return runRestore(config, options, log);
 }
 
@@ -142,14 +169,15 @@ int runCacheAgent(const std::vector<std::string>& arguments) {
   }
   struct Known {
     const char* name;
-    size_t positional;
+    size_t fewest, most;  // arguments after the configuration file
     std::vector<std::string> flags;
-  } commands[] = {{"backup", 0, {"--dry-run", "--allow-deletions", "--cpu"}},
-                  {"scan", 0, {}},
-                  {"cache-snapshot", 0, {}},
-                  {"restore", 2, {"--overwrite"}},
-                  {"check", 0, {}},
-                  {"status", 0, {"--port"}}};
+  } commands[] = {{"backup", 0, 0, {"--dry-run", "--allow-deletions", "--cpu"}},
+                  {"scan", 0, 0, {}},
+                  {"cache-snapshot", 0, 0, {}},
+                  {"restore", 2, 1000, {"--overwrite", "--dry-run", "--include", "--exclude", "--connections"}},
+                  {"ls", 0, 1, {"--long"}},
+                  {"check", 0, 0, {}},
+                  {"status", 0, 0, {"--port"}}};
   const Known* known = nullptr;
   for (const Known& k : commands) {
     if (arguments[0] == k.name) known = &k;
@@ -159,8 +187,11 @@ int runCacheAgent(const std::vector<std::string>& arguments) {
   Command command;
   command.name = known->name;
   if (std::string problem; !parseArguments(arguments, known->flags, command, problem)) return usage(problem);
-  if (command.positional.size() != known->positional) {
-    return usage(command.name + " takes " + std::to_string(known->positional) + " arguments after the configuration file");
+  if (command.positional.size() < known->fewest || command.positional.size() > known->most) {
+    std::string count = known->fewest == known->most ? std::to_string(known->fewest)
+                        : known->most == 1000      ? std::to_string(known->fewest) + " or more"
+                                                   : std::to_string(known->fewest) + " to " + std::to_string(known->most);
+    return usage(command.name + " takes " + count + " arguments after the configuration file");
   }
   AgentConfig config;
   if (platform::Status loaded = loadAgentConfig(arguments[1], config); !loaded) {

@@ -1,240 +1,257 @@
 #include "agent/restore.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cstdio>
-#include <map>
+#include <mutex>
+#include <thread>
 
-#include "agent/backup.h"
-#include "agent/cache_service.h"
 #include "agent/console.h"
+#include "agent/exclude_rules.h"
 #include "agent/exit_codes.h"
-#include "agent/gunzip.h"
-#include "bindings/zrcore/file.h"
+#include "agent/restore_target.h"
+#include "agent/stored_copy.h"
 #include "bindings/zrcore/log.h"
 #include "bindings/zrcore/string_utils.h"
 #include "platform/clock.h"
 #include "platform/env.h"
+#include "platform/interrupt.h"
 #include "platform/path.h"
 #include "platform/process.h"
 
 namespace agent {
 namespace {
 
-// What one getFile call asks for: the service answers at most 1 MiB.
-constexpr int32_t kFetchBytes = 1 << 20;
-// Deflate cannot inflate beyond about 1032 to 1: the bound of a copy whose
-// origin size is not known.
-constexpr uint64_t kMaxInflateRatio = 1032;
+constexpr size_t kListedLines = 10;
+constexpr uint64_t kProgressEveryMs = 200;
+// Room a file must leave on the target's disk.
+constexpr uint64_t kReserveBytes = 1 << 20;
+
 bool isSeparator(char c) { return c == '\\' || c == '/'; }
 
-// What the metadata says of a stored copy.
-struct StoredCopy {
-  bool gzip = false;
-  bool picture = false;  // scaled and re-encoded: its size is its own
-  bool sizeKnown = false;
-  uint64_t originSize = 0;
-  bool timeKnown = false;
-  int64_t originModified = 0;
-};
-
-StoredCopy describe(const std::string& metadata) {
-  StoredCopy copy;
-  copy.gzip = ZR::CStringUtils::lineValue(metadata, "cache.encoding") == "gzip";
-  copy.picture = !ZR::CStringUtils::lineValue(metadata, "cache.image.width").empty();
-  int64_t value = 0;
-  if (ZR::CNumberText::parseExact(ZR::CStringUtils::lineValue(metadata, "origin.size"), value) && value >= 0) {
-    copy.sizeKnown = true;
-    copy.originSize = static_cast<uint64_t>(value);
-  }
-  copy.timeKnown = ZR::CNumberText::parseExact(ZR::CStringUtils::lineValue(metadata, "origin.modified"), value);
-  copy.originModified = value;
-  return copy;
+std::string joinedParts(const std::vector<std::string>& parts) {
+  std::string out;
+  for (const std::string& part : parts) out += (out.empty() ? "" : "/") + part;
+  return out;
 }
 
-struct RestoreTotals {
-  uint64_t files = 0, bytes = 0, pictures = 0, existing = 0;
-  std::vector<std::string> problems;
+// The folder part of a logical path ("" when it has none).
+std::string parentOf(const std::string& logical) {
+  size_t separator = logical.find_last_of("\\/");
+  return separator == std::string::npos ? "" : logical.substr(0, separator);
+}
+
+class Filter {
+ public:
+  explicit Filter(const RestoreOptions& options) : includes_(options.includes), excludes_(options.excludes) {}
+  bool takes(const std::vector<std::string>& parts) const {
+    std::string relative = joinedParts(parts);
+    if (!excludes_.empty() && excludes_.excludes(relative, parts.back())) return false;
+    return includes_.empty() || includes_.excludes(relative, parts.back());
+  }
+
+ private:
+  ExcludeRules includes_, excludes_;  // an "include" is a rule that must match
 };
 
-class Restorer {
- public:
-  Restorer(CacheService& service, const RestoreOptions& options, RestoreTotals& totals)
-      : service_(service), options_(options), totals_(totals) {}
+struct Totals {
+  std::atomic<uint64_t> restored{0}, bytes{0}, pictures{0}, kept{0}, done{0};
+  std::mutex mutex;
+  std::vector<std::string> problems, keptNames, substitutes;
 
-  void restore(const CachedFile& file, const std::string& relative) {
-    std::string target = platform::joinPath(options_.targetFolder, relative);
-    platform::FileInfo existing;
-    if (!options_.overwrite && platform::env()->getFileInfo(target, &existing)) {
-      ++totals_.existing;
-      return problem(target + " exists; not overwritten (--overwrite replaces it)");
+  void add(std::vector<std::string>& list, const std::string& line) {
+    std::lock_guard<std::mutex> lock(mutex);
+    list.push_back(line);
+  }
+};
+
+// One worker's part of a restore: files taken in turn from the shared
+// list, each fetched on this worker's own session.
+class RestoreWorker {
+ public:
+  RestoreWorker(const AgentConfig& config, ZR::CLogger& log, RestoreTarget& target, Totals& totals)
+      : service_(config, log), target_(target), totals_(totals) {}
+
+  void restore(const SelectedFile& selected) {
+    std::unique_ptr<PendingFile> pending;
+    std::string why, substitute;
+    switch (target_.begin(selected.parts, &pending, why, substitute)) {
+      case RestoreTarget::Begun::Kept:
+        ++totals_.kept;
+        return totals_.add(totals_.keptNames, joinedParts(selected.parts));
+      case RestoreTarget::Begun::Failed: return problem(selected.file.path + ": " + why);
+      case RestoreTarget::Begun::Ok: break;
     }
     std::string metadata;
-    if (platform::Status got = service_.metadata(file.path, metadata); !got) return problem(got.message());
+    if (platform::Status got = service_.metadata(selected.file.path, metadata); !got) return problem(got.message());
     StoredCopy copy = describe(metadata);
-    platform::env()->createDirectories(platform::parentFolder(target));
-    ZR::CAtomicFile out(target);
+    if (std::string room = roomFor(copy, selected.file); !room.empty()) return problem(selected.file.path + ": " + room);
     uint64_t written = 0;
-    if (std::string why = fetchInto(file, copy, out, written); !why.empty()) return problem(file.path + ": " + why);
-    if (!copy.picture && copy.sizeKnown && written != copy.originSize) {
-      return problem(file.path + ": " + std::to_string(written) + " bytes came back, the original had " +
-                     std::to_string(copy.originSize) + "; not written");
-    }
-    if (!out.commit()) return problem("cannot write " + target + ": " + out.lastError());
-    if (copy.timeKnown) platform::setModifiedTime(target, copy.originModified);
-    ++totals_.files;
+    std::string failed = fetchStoredCopy(
+        service_, selected.file, copy, [&](const char* data, size_t size) { return pending->write(data, size); },
+        written);
+    if (failed.empty()) failed = pending->finish(copy.timeKnown, copy.originModified);
+    if (!failed.empty()) return problem(selected.file.path + ": " + failed + "; not written");
+    if (!substitute.empty()) totals_.add(totals_.substitutes, joinedParts(selected.parts) + " as " + substitute);
     totals_.bytes += written;
     if (copy.picture) ++totals_.pictures;
   }
 
  private:
-  // Fetches the stored copy in ranges, inflating a gzip copy, into `out`.
-  // Returns why it failed; empty on success.
-  std::string fetchInto(const CachedFile& file, const StoredCopy& copy, ZR::CAtomicFile& out, uint64_t& written) {
-    uint64_t limit = copy.sizeKnown ? copy.originSize : std::max<uint64_t>(file.size, 1) * kMaxInflateRatio;
-    Gunzip gunzip(limit);
-    std::string bytes, inflated;
-    for (uint64_t offset = 0; offset < file.size;) {
-      int32_t length = static_cast<int32_t>(std::min<uint64_t>(kFetchBytes, file.size - offset));
-      if (platform::Status got = service_.fetch(file.path, static_cast<int64_t>(offset), length, bytes); !got) {
-        return got.message();
-      }
-      if (bytes.empty()) return "the service sent " + std::to_string(offset) + " of " + std::to_string(file.size) + " bytes";
-      offset += bytes.size();
-      const std::string* data = &bytes;
-      if (copy.gzip) {
-        inflated.clear();
-        if (!gunzip.feed(bytes.data(), bytes.size(), inflated)) return "the gzip copy: " + gunzip.error();
-        data = &inflated;
-      }
-      if (!out.append(*data)) return "cannot write: " + out.lastError();
-      written += data->size();
-    }
-    if (copy.gzip && !gunzip.complete()) return "the gzip copy ends in the middle";
-    return "";
+  // A file whose original would not fit on the target's disk is not begun.
+  std::string roomFor(const StoredCopy& copy, const CachedFile& file) {
+    uint64_t needed = copy.sizeKnown && !copy.picture ? copy.originSize : file.size;
+    int64_t free = platform::env()->freeBytes(target_.folder());
+    if (free < 0 || needed + kReserveBytes <= static_cast<uint64_t>(free)) return "";
+    return "needs " + humanBytes(needed) + ", the target's disk has " + humanBytes(static_cast<uint64_t>(free)) + " free";
   }
+  void problem(const std::string& line) { totals_.add(totals_.problems, line); }
 
-  void problem(const std::string& text) { totals_.problems.push_back(text); }
-
-  CacheService& service_;
-  const RestoreOptions& options_;
-  RestoreTotals& totals_;
+  CacheService service_;
+  RestoreTarget& target_;
+  Totals& totals_;
 };
+
+void restoreAll(const AgentConfig& config, const RestoreOptions& options, ZR::CLogger& log,
+                const std::vector<SelectedFile>& files, RestoreTarget& target, Totals& totals) {
+  std::atomic<size_t> next{0};
+  size_t workers = std::max<size_t>(1, std::min<size_t>(static_cast<size_t>(std::max(1, options.connections)), files.size()));
+  std::vector<std::thread> threads;
+  for (size_t w = 0; w < workers; ++w) {
+    threads.emplace_back([&] {
+      RestoreWorker worker(config, log, target, totals);
+      for (size_t i; (i = next++) < files.size() && !platform::interruptionRequested();) {
+        worker.restore(files[i]);
+        ++totals.done;
+      }
+    });
+  }
+  ProgressConsole console(platform::standardOutputIsTerminal());
+  while (totals.done.load() < files.size() && !platform::interruptionRequested()) {
+    size_t at = std::min(files.size() - 1, static_cast<size_t>(totals.done.load()));
+    console.show("restoring " + humanCount(totals.done.load()) + "/" + humanCount(files.size()) + ": " +
+                 joinedParts(files[at].parts));
+    for (uint64_t slept = 0; slept < kProgressEveryMs && totals.done.load() < files.size(); slept += 20) {
+      platform::sleepMs(20);
+    }
+  }
+  for (std::thread& thread : threads) thread.join();
+  console.end();
+  for (const std::string& line : target.commit()) totals.problems.push_back(line);
+  totals.restored = target.published();
+}
+
+int printDryRun(const std::vector<SelectedFile>& files, const std::string& target) {
+  uint64_t stored = 0, original = 0;
+  for (const SelectedFile& selected : files) {
+    stored += selected.file.size;
+    int64_t size = ZR::CNumberText::toInt64(selected.file.originSize);
+    original += size > 0 ? static_cast<uint64_t>(size) : selected.file.size;
+  }
+  std::printf("would restore %s files into %s: %s to fetch, %s when restored\n", humanCount(files.size()).c_str(),
+              target.c_str(), humanBytes(stored).c_str(), humanBytes(original).c_str());
+  for (size_t i = 0; i < files.size() && i < kListedLines; ++i) {
+    std::printf("  %s\n", joinedParts(files[i].parts).c_str());
+  }
+  if (files.size() > kListedLines) std::printf("  ... and %s more\n", humanCount(files.size() - kListedLines).c_str());
+  std::printf("dry run: nothing was fetched or written\n");
+  return kExitOk;
+}
+
+void printSummary(Totals& totals, size_t selected, const RestoreOptions& options, uint64_t startedMs,
+                  ZR::CLogger& log) {
+  std::printf("restored %s of %s files (%s) into %s in %s\n", humanCount(totals.restored.load()).c_str(),
+              humanCount(selected).c_str(), humanBytes(totals.bytes.load()).c_str(), options.targetFolder.c_str(),
+              humanDuration(platform::tickCountMs() - startedMs).c_str());
+  if (totals.pictures.load()) {
+    std::printf("%s of them are pictures, restored as the cache keeps them (scaled and re-encoded)\n",
+                humanCount(totals.pictures.load()).c_str());
+  }
+  if (!totals.substitutes.empty()) std::printf("restored under another name (this system cannot hold the name):\n");
+  printListed(totals.substitutes, log, "restored under another name: ");
+  if (totals.kept.load()) {
+    std::printf("kept, already there: %s files (--overwrite replaces them)\n", humanCount(totals.kept.load()).c_str());
+  }
+  if (!totals.problems.empty()) std::printf("not restored: %s files\n", humanCount(totals.problems.size()).c_str());
+  printListed(totals.problems, log, "not restored: ");
+  std::fflush(stdout);
+}
 
 }  // namespace
 
-std::string safeRelativePath(const std::string& remotePath, const std::string& remoteFolder) {
+std::vector<std::string> relativeParts(const std::string& remotePath, const std::string& remoteFolder) {
   bool below = remotePath.size() > remoteFolder.size() + 1 &&
                remotePath.compare(0, remoteFolder.size(), remoteFolder) == 0 && isSeparator(remotePath[remoteFolder.size()]);
-  if (!below && !remoteFolder.empty()) return "";
+  if (!below && !remoteFolder.empty()) return {};
   std::string rest = remoteFolder.empty() ? remotePath : remotePath.substr(remoteFolder.size() + 1);
-  std::string relative;
+  std::vector<std::string> parts;
   size_t start = 0;
   for (size_t i = 0; i <= rest.size(); ++i) {
     if (i < rest.size() && !isSeparator(rest[i])) continue;
     std::string part = rest.substr(start, i - start);
-    // No climbing out, no drive, no absolute path, no empty part.
-    if (part.empty() || part == "." || part == ".." || part.find(':') != std::string::npos) return "";
-    relative = relative.empty() ? part : platform::joinPath(relative, part);
+    // No climbing out, no empty part (an absolute path).
+    if (part.empty() || part == "." || part == "..") return {};
+    parts.push_back(std::move(part));
     start = i + 1;
   }
-  return relative;
+  return parts;
+}
+
+platform::Status selectFiles(CacheService& service, const RestoreOptions& options, std::vector<SelectedFile>& files,
+                             std::vector<std::string>& problems) {
+  Filter filter(options);
+  for (const std::string& asked : options.paths) {
+    std::string logical = logicalOf(asked);
+    std::vector<CachedFile> listed;
+    if (platform::Status got = service.listFolder(logical, listed); !got) return got;
+    std::string folder = logical;
+    if (listed.empty()) {
+      // A file asked for by its own path: its folder's listing holds it.
+      folder = parentOf(logical);
+      std::vector<CachedFile> siblings;
+      if (platform::Status got = service.listFolder(folder, siblings); !got) return got;
+      for (CachedFile& file : siblings) {
+        if (file.path == logical) listed.push_back(std::move(file));
+      }
+    }
+    if (listed.empty()) problems.push_back(asked + ": the cache holds no file there");
+    for (CachedFile& file : listed) {
+      std::vector<std::string> parts = relativeParts(file.path, folder);
+      if (parts.empty()) {
+        problems.push_back(file.path + ": refused, it would land outside " + options.targetFolder);
+      } else if (filter.takes(parts)) {
+        files.push_back({std::move(file), std::move(parts)});
+      }
+    }
+  }
+  return platform::Status::ok();
 }
 
 int runRestore(const AgentConfig& config, const RestoreOptions& options, ZR::CLogger& log) {
   uint64_t started = platform::tickCountMs();
-  std::string folder = logicalOf(options.remoteFolder);
-  CacheService service(config, log);
-  std::vector<CachedFile> files;
-  if (platform::Status listed = service.listFolder(folder, files); !listed) return fail(kExitService, listed.message());
-  if (files.empty()) return fail(kExitIncomplete, "the cache holds no file below " + folder);
-  if (!platform::env()->createDirectories(options.targetFolder)) {
-    return fail(kExitWrite, "cannot create the target folder " + options.targetFolder);
-  }
-  RestoreTotals totals;
-  Restorer restorer(service, options, totals);
-  ProgressConsole console(platform::standardOutputIsTerminal());
-  for (size_t i = 0; i < files.size(); ++i) {
-    std::string relative = safeRelativePath(files[i].path, folder);
-    if (relative.empty()) {
-      totals.problems.push_back(files[i].path + ": refused, it would land outside " + options.targetFolder);
-      continue;
+  platform::watchForInterruption();
+  std::vector<SelectedFile> files;
+  Totals totals;
+  {
+    CacheService service(config, log);
+    if (platform::Status listed = selectFiles(service, options, files, totals.problems); !listed) {
+      return fail(kExitService, listed.message());
     }
-    console.show("restoring " + humanCount(i + 1) + "/" + humanCount(files.size()) + ": " + relative);
-    restorer.restore(files[i], relative);
   }
-  console.end();
-  std::printf("restored %s of %s files (%s) into %s in %s\n", humanCount(totals.files).c_str(),
-              humanCount(files.size()).c_str(), humanBytes(totals.bytes).c_str(), options.targetFolder.c_str(),
-              humanDuration(platform::tickCountMs() - started).c_str());
-  if (totals.pictures) {
-    std::printf("%s of them are pictures, restored as the cache keeps them (scaled and re-encoded)\n",
-                humanCount(totals.pictures).c_str());
+  if (files.empty()) {
+    printListed(totals.problems, log, "not restored: ");
+    return fail(kExitIncomplete, "nothing to restore: the cache holds no file at the paths asked for");
   }
-  if (!totals.problems.empty()) std::printf("not restored:\n");
-  printListed(totals.problems, log);
-  std::fflush(stdout);
-  return totals.problems.empty() ? kExitOk : kExitIncomplete;
-}
-
-namespace {
-
-// Collects what the scan finds, for the comparison.
-class ScanListing : public ScanSink {
- public:
-  void folder(std::string_view) override {}
-  void file(std::string_view logicalPath, uint64_t size, int64_t modifiedSeconds) override {
-    files[std::string(logicalPath)] = {size, modifiedSeconds};
+  if (options.dryRun) return printDryRun(files, options.targetFolder);
+  std::unique_ptr<RestoreTarget> target;
+  if (platform::Status opened = RestoreTarget::open(options.targetFolder, options.overwrite, &target); !opened) {
+    return fail(kExitWrite, "cannot use the target folder: " + opened.message());
   }
-  std::map<std::string, std::pair<uint64_t, int64_t>> files;
-};
-
-}  // namespace
-
-int runCheck(const AgentConfig& config, ZR::CLogger& log) {
-  CacheService service(config, log);
-  std::vector<CachedFile> cached;
-  if (platform::Status listed = listCache(service, config.watches, cached); !listed) {
-    return fail(kExitService, listed.message());
-  }
-  ScanListing local;
-  ScanResult scan;
-  if (platform::Status scanned = scanFolders(config.watches, local, scan); !scanned) {
-    return fail(kExitConfiguration, scanned.message());
-  }
-  std::vector<std::string> missing, changed, onlyCached;
-  for (const CachedFile& file : cached) {
-    auto found = local.files.find(file.path);
-    if (found == local.files.end()) {
-      onlyCached.push_back(file.path);
-      continue;
-    }
-    const auto& [size, modified] = found->second;
-    if (file.originSize != std::to_string(size) || file.originModified != std::to_string(modified)) {
-      changed.push_back(file.path + " (folder: " + std::to_string(size) + " bytes, modified " +
-                        std::to_string(modified) + "; cache: " + file.originSize + " bytes, modified " +
-                        file.originModified + ")");
-    }
-    local.files.erase(found);
-  }
-  for (const auto& entry : local.files) missing.push_back(entry.first);
-  struct Group {
-    const char* title;
-    const std::vector<std::string>& paths;
-  } groups[] = {{"missing from the cache", missing}, {"changed since they were cached", changed},
-                {"only in the cache", onlyCached}};
-  for (const Group& group : groups) {
-    if (group.paths.empty()) continue;
-    std::printf("%s: %s files\n", group.title, humanCount(group.paths.size()).c_str());
-    printListed(group.paths, log);
-  }
-  for (const ScanProblem& problem : scan.problems) {
-    if (problem.leftOut) std::printf("not compared: %s: %s\n", problem.path.c_str(), problem.reason.c_str());
-  }
-  bool matches = missing.empty() && changed.empty() && onlyCached.empty() && !scan.incomplete();
-  std::printf("%s: %s files in the folders, %s in the cache\n", matches ? "the cache matches the folders" : "differences found",
-              humanCount(scan.files).c_str(), humanCount(cached.size()).c_str());
-  std::fflush(stdout);
-  return matches ? kExitOk : kExitIncomplete;
+  restoreAll(config, options, log, files, *target, totals);
+  target.reset();
+  printSummary(totals, files.size(), options, started, log);
+  if (platform::interruptionRequested()) return fail(kExitInterrupted, "interrupted; the files restored so far are whole");
+  return totals.problems.empty() && totals.kept.load() == 0 ? kExitOk : kExitIncomplete;
 }
 
 }  // namespace agent

@@ -7,31 +7,28 @@
 
 namespace {
 
-#ifdef _WIN32
-constexpr const char* kSep = "\\";
-#else
-constexpr const char* kSep = "/";
-#endif
-
-TEST(SafeRelativePath, KeepsRestoredFilesInsideTheTarget) {
+TEST(RelativeParts, KeepRestoredFilesInsideTheTargetAndColonsInNames) {
   const std::string folder = "c:\\home\\ann";
+  using Parts = std::vector<std::string>;
   struct Case {
     const char* remote;
-    std::string expected;  // empty: refused
+    Parts expected;  // empty: refused
   } cases[] = {
-      {"c:\\home\\ann\\a.txt", "a.txt"},
-      {"c:\\home\\ann\\docs\\sp ace\\caf\xC3\xA9.txt", std::string("docs") + kSep + "sp ace" + kSep + "caf\xC3\xA9.txt"},
-      {"c:\\home\\ann\\..\\bob\\diary.txt", ""},
-      {"c:\\home\\ann\\docs\\..\\..\\x", ""},
-      {"c:\\home\\ann\\.\\a.txt", ""},
-      {"c:\\home\\ann\\d:\\x.txt", ""},
-      {"c:\\home\\ann\\\\etc\\passwd", ""},
-      {"c:\\home\\ann/../../etc/passwd", ""},
-      {"c:\\home\\anna\\a.txt", ""},  // beside the folder, not below it
-      {"c:\\home\\ann", ""},
-      {"c:\\home\\ann\\", ""},
+      {"c:\\home\\ann\\a.txt", {"a.txt"}},
+      {"c:\\home\\ann\\docs\\sp ace\\caf\xC3\xA9.txt", {"docs", "sp ace", "caf\xC3\xA9.txt"}},
+      {"c:\\home\\ann\\meeting 10:30.txt", {"meeting 10:30.txt"}},  // a name, not a drive
+      {"c:\\home\\ann\\d:\\x.txt", {"d:", "x.txt"}},
+      {"c:\\home\\ann\\-1.csv", {"-1.csv"}},
+      {"c:\\home\\ann\\..\\bob\\diary.txt", {}},
+      {"c:\\home\\ann\\docs\\..\\..\\x", {}},
+      {"c:\\home\\ann\\.\\a.txt", {}},
+      {"c:\\home\\ann\\\\etc\\passwd", {}},
+      {"c:\\home\\ann/../../etc/passwd", {}},
+      {"c:\\home\\anna\\a.txt", {}},  // beside the folder, not below it
+      {"c:\\home\\ann", {}},
+      {"c:\\home\\ann\\", {}},
   };
-  for (const Case& c : cases) EXPECT_EQ(agent::safeRelativePath(c.remote, folder), c.expected) << c.remote;
+  for (const Case& c : cases) EXPECT_EQ(agent::relativeParts(c.remote, folder), c.expected) << c.remote;
 }
 
 std::string gzipped(const std::string& text) {

@@ -68,8 +68,10 @@ std::string contentsDocument(const std::string& folder, const std::vector<locals
     // What the client said of the origin file, so a cache listing can be made from this.
     std::string originSize = ZR::CStringUtils::lineValue(file.metadata, "origin.size");
     std::string originModified = ZR::CStringUtils::lineValue(file.metadata, "origin.modified");
+    std::string encoding = ZR::CStringUtils::lineValue(file.metadata, "cache.encoding");
     if (!originSize.empty()) xml.attribute("origin-size", originSize);
     if (!originModified.empty()) xml.attribute("origin-modified", originModified);
+    if (!encoding.empty()) xml.attribute("encoding", encoding);
     xml.endElement();
   }
   xml.finish();

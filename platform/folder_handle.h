@@ -44,9 +44,10 @@ class FolderHandle {
   // there fails too), with the permission bits `mode` less the process's
   // mask.
   virtual Status createExclusive(const std::string& name, uint32_t mode, std::unique_ptr<WritableFile>* file) = 0;
-  // Renames `from` to `to` in this folder, replacing a file (never what a
-  // link at `to` leads to: the link itself is replaced).
-  virtual Status rename(const std::string& from, const std::string& to) = 0;
+  // Renames `from` to `to` in this folder. With `replace`, what is at `to`
+  // is replaced (a link there itself, never what it leads to); without,
+  // the rename fails when anything is there.
+  virtual Status rename(const std::string& from, const std::string& to, bool replace) = 0;
   // Removes the file or link `name` (not what a link leads to).
   virtual Status remove(const std::string& name) = 0;
   // The entries, links reported as links.
@@ -57,6 +58,10 @@ class FolderHandle {
   virtual Status setMode(const std::string& name, uint32_t mode) = 0;
   // Makes the folder's entries (creations, renames) durable.
   virtual Status sync() = 0;
+  // Makes every file written on this folder's file system durable at once
+  // (cheaper than a sync of each); refused where the system cannot, and
+  // each file is then to be synced itself.
+  virtual Status syncFileSystem() = 0;
 
   // The folder at `relative` below this one ("/" or "\\" between its
   // parts), each part reached as `child` does.
@@ -72,6 +77,12 @@ class FolderHandle {
  private:
   std::string path_;
 };
+
+// True when a file of this system can be named so (POSIX: no "/" or NUL,
+// at most 255 bytes; Windows: none of <>:"/\|?* or control characters,
+// no trailing dot or blank, no device name such as CON, at most 255
+// UTF-16 units).
+bool legalFileName(const std::string& name);
 
 // The parts of a relative path ("/" or "\\" between them); empty parts
 // are dropped.

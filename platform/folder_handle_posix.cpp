@@ -65,10 +65,10 @@ class PosixFolder : public FolderHandle {
     return Status::ok();
   }
 
-  Status rename(const std::string& from, const std::string& to) override {
+  Status rename(const std::string& from, const std::string& to, bool replace) override {
     if (!plainName(from)) return badName(path(), from);
     if (!plainName(to)) return badName(path(), to);
-    if (::renameat(fd_, from.c_str(), fd_, to.c_str()) == 0) return Status::ok();
+    if (replace ? ::renameat(fd_, from.c_str(), fd_, to.c_str()) == 0 : renameNoReplace(from, to)) return Status::ok();
     return failure("cannot rename " + path() + "/" + from + " to", path() + "/" + to);
   }
 
@@ -126,7 +126,24 @@ class PosixFolder : public FolderHandle {
     return failure("cannot make durable", path());
   }
 
+  Status syncFileSystem() override {
+#ifdef __linux__
+    if (::syncfs(fd_) == 0) return Status::ok();
+    return failure("cannot make durable the file system of", path());
+#else
+    return Status::refused("no file-system sync here");
+#endif
+  }
+
  private:
+  // A new name for a file that never replaces one: a hard link, then the
+  // old name goes (a link fails when anything is at `to`).
+  bool renameNoReplace(const std::string& from, const std::string& to) {
+    if (::linkat(fd_, from.c_str(), fd_, to.c_str(), 0) != 0) return false;
+    ::unlinkat(fd_, from.c_str(), 0);
+    return true;
+  }
+
   // An open that failed: a link found there is named as such.
   Status refusedIfLink(const std::string& name, const std::string& full, const std::string& what) {
     int error = errno;
@@ -143,6 +160,10 @@ class PosixFolder : public FolderHandle {
 };
 
 }  // namespace
+
+bool legalFileName(const std::string& name) {
+  return !name.empty() && name.size() <= 255 && name.find_first_of(std::string("/\0", 2)) == std::string::npos;
+}
 
 Status FolderHandle::open(const std::string& path, std::unique_ptr<FolderHandle>* folder) {
   int fd = ::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);

@@ -72,12 +72,12 @@ class WindowsFolder : public FolderHandle {
     return Status::ok();
   }
 
-  Status rename(const std::string& from, const std::string& to) override {
+  Status rename(const std::string& from, const std::string& to, bool replace) override {
     if (!plainName(from)) return badName(path(), from);
     if (!plainName(to)) return badName(path(), to);
     // A link at `to` is replaced itself: MoveFileEx never writes through it.
-    if (MoveFileExW(utf8ToWide(fullOf(from)).c_str(), utf8ToWide(fullOf(to)).c_str(),
-                    MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+    DWORD flags = MOVEFILE_WRITE_THROUGH | (replace ? MOVEFILE_REPLACE_EXISTING : 0);
+    if (MoveFileExW(utf8ToWide(fullOf(from)).c_str(), utf8ToWide(fullOf(to)).c_str(), flags)) {
       return Status::ok();
     }
     return failure("cannot rename " + fullOf(from) + " to " + fullOf(to));
@@ -114,6 +114,7 @@ class WindowsFolder : public FolderHandle {
   }
 
   Status sync() override { return Status::ok(); }  // folder entries are written through by the renames
+  Status syncFileSystem() override { return Status::refused("no file-system sync here"); }
 
  private:
   std::string fullOf(const std::string& name) const { return path() + "\\" + name; }
@@ -133,6 +134,22 @@ class WindowsFolder : public FolderHandle {
 };
 
 }  // namespace
+
+bool legalFileName(const std::string& name) {
+  static const char* const kDevices[] = {"CON", "PRN", "AUX", "NUL", "COM1", "COM2", "COM3", "COM4", "COM5", "COM6",
+                                         "COM7", "COM8", "COM9", "LPT1", "LPT2", "LPT3", "LPT4", "LPT5", "LPT6",
+                                         "LPT7", "LPT8", "LPT9"};
+  if (name.empty() || utf8ToWide(name).size() > 255 || name.back() == '.' || name.back() == ' ') return false;
+  for (unsigned char c : name) {
+    if (c < 32 || std::string("<>:\"/\\|?*").find(static_cast<char>(c)) != std::string::npos) return false;
+  }
+  std::string stem = name.substr(0, name.find('.'));
+  for (char& c : stem) c = static_cast<char>(c >= 'a' && c <= 'z' ? c - 32 : c);
+  for (const char* device : kDevices) {
+    if (stem == device) return false;
+  }
+  return true;
+}
 
 Status FolderHandle::open(const std::string& path, std::unique_ptr<FolderHandle>* folder) {
   DWORD attributes = GetFileAttributesW(utf8ToWide(path).c_str());

@@ -159,7 +159,7 @@ TEST_F(Agent, CommandLineAndConfigurationMistakesAreNamed) {
     const char* says;
   } cases[] = {
       {{}, 2, "no command"},
-      {{"restore", dir_.file("cfg.xml")}, 2, "takes 2 arguments"},
+      {{"restore", dir_.file("cfg.xml")}, 2, "takes 2 or more arguments"},
       {{"backup", dir_.file("cfg.xml"), "--cpu", "abc"}, 2, "--cpu"},
       {{"backup", dir_.file("cfg.xml"), "--force"}, 2, "--force"},
       {{"frobnicate", dir_.file("cfg.xml")}, 2, "frobnicate"},
@@ -173,7 +173,7 @@ TEST_F(Agent, CommandLineAndConfigurationMistakesAreNamed) {
   }
   auto help = agent({"--help"});
   EXPECT_EQ(help.exitCode, 0);
-  EXPECT_NE(help.standardOutput.find("restore CONFIG REMOTE_FOLDER TARGET_FOLDER"), std::string::npos);
+  EXPECT_NE(help.standardOutput.find("restore CONFIG PATH... TARGET_FOLDER"), std::string::npos);
   platform::Env::defaultEnv()->removeTree(home());
   auto missing = agent({"backup", dir_.file("cfg.xml")});
   EXPECT_NE(missing.exitCode, 0);

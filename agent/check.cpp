@@ -1,0 +1,74 @@
+// `check`: the watched folders against the service's listing.
+#include <cstdio>
+#include <map>
+
+#include "agent/backup.h"
+#include "agent/cache_service.h"
+#include "agent/console.h"
+#include "agent/exit_codes.h"
+#include "agent/restore.h"
+#include "bindings/zrcore/log.h"
+
+namespace agent {
+namespace {
+
+// Collects what the scan finds, for the comparison.
+class ScanListing : public ScanSink {
+ public:
+  void folder(std::string_view) override {}
+  void file(std::string_view logicalPath, uint64_t size, int64_t modifiedSeconds) override {
+    files[std::string(logicalPath)] = {size, modifiedSeconds};
+  }
+  std::map<std::string, std::pair<uint64_t, int64_t>> files;
+};
+
+}  // namespace
+
+int runCheck(const AgentConfig& config, ZR::CLogger& log) {
+  CacheService service(config, log);
+  std::vector<CachedFile> cached;
+  if (platform::Status listed = listCache(service, config.watches, cached); !listed) {
+    return fail(kExitService, listed.message());
+  }
+  ScanListing local;
+  ScanResult scan;
+  if (platform::Status scanned = scanFolders(config.watches, local, scan); !scanned) {
+    return fail(kExitConfiguration, scanned.message());
+  }
+  std::vector<std::string> missing, changed, onlyCached;
+  for (const CachedFile& file : cached) {
+    auto found = local.files.find(file.path);
+    if (found == local.files.end()) {
+      onlyCached.push_back(file.path);
+      continue;
+    }
+    const auto& [size, modified] = found->second;
+    if (file.originSize != std::to_string(size) || file.originModified != std::to_string(modified)) {
+      changed.push_back(file.path + " (folder: " + std::to_string(size) + " bytes, modified " +
+                        std::to_string(modified) + "; cache: " + file.originSize + " bytes, modified " +
+                        file.originModified + ")");
+    }
+    local.files.erase(found);
+  }
+  for (const auto& entry : local.files) missing.push_back(entry.first);
+  struct Group {
+    const char* title;
+    const std::vector<std::string>& paths;
+  } groups[] = {{"missing from the cache", missing}, {"changed since they were cached", changed},
+                {"only in the cache", onlyCached}};
+  for (const Group& group : groups) {
+    if (group.paths.empty()) continue;
+    std::printf("%s: %s files\n", group.title, humanCount(group.paths.size()).c_str());
+    printListed(group.paths, log);
+  }
+  for (const ScanProblem& problem : scan.problems) {
+    if (problem.leftOut) std::printf("not compared: %s: %s\n", problem.path.c_str(), problem.reason.c_str());
+  }
+  bool matches = missing.empty() && changed.empty() && onlyCached.empty() && !scan.incomplete();
+  std::printf("%s: %s files in the folders, %s in the cache\n", matches ? "the cache matches the folders" : "differences found",
+              humanCount(scan.files).c_str(), humanCount(cached.size()).c_str());
+  std::fflush(stdout);
+  return matches ? kExitOk : kExitIncomplete;
+}
+
+}  // namespace agent

@@ -1,0 +1,65 @@
+// `ls`: what the cache holds below a path, from the service's listing alone
+// (one call per folder asked for, whatever the number of files).
+#include <algorithm>
+#include <cstdio>
+
+#include "agent/backup.h"
+#include "agent/console.h"
+#include "agent/exit_codes.h"
+#include "agent/restore.h"
+#include "bindings/zrcore/string_utils.h"
+#include "platform/clock.h"
+
+namespace agent {
+namespace {
+
+std::string dateOf(const std::string& seconds) {
+  int64_t value = 0;
+  if (!ZR::CNumberText::parseExact(seconds, value)) return "-";
+  platform::UtcTime t = platform::toUtc(value);
+  char text[32];
+  std::snprintf(text, sizeof text, "%04d-%02d-%02d %02d:%02d:%02d", t.year, t.month, t.day, t.hour, t.minute, t.second);
+  return text;
+}
+
+void printEntry(const CachedFile& file, bool detailed) {
+  if (!detailed) {
+    std::printf("%s\n", file.path.c_str());
+    return;
+  }
+  std::string size = file.originSize.empty() ? "-" : file.originSize;
+  std::string encoding = file.encoding.empty() ? "-" : file.encoding;
+  std::printf("%12s  %s UTC  %12s  %-5s  %s\n", size.c_str(), dateOf(file.originModified).c_str(),
+              std::to_string(file.size).c_str(), encoding.c_str(), file.path.c_str());
+}
+
+}  // namespace
+
+int runList(const AgentConfig& config, const std::string& path, bool detailed, ZR::CLogger& log) {
+  CacheService service(config, log);
+  std::vector<CachedFile> files;
+  if (path.empty()) {
+    if (platform::Status listed = listCache(service, config.watches, files); !listed) return fail(kExitService, listed.message());
+  } else {
+    RestoreOptions options;
+    options.paths = {path};
+    std::vector<SelectedFile> selected;
+    std::vector<std::string> problems;
+    if (platform::Status listed = selectFiles(service, options, selected, problems); !listed) {
+      return fail(kExitService, listed.message());
+    }
+    for (SelectedFile& entry : selected) files.push_back(std::move(entry.file));
+    std::sort(files.begin(), files.end(), [](const CachedFile& a, const CachedFile& b) { return a.path < b.path; });
+  }
+  if (detailed) std::printf("%12s  %-23s  %12s  %-5s  %s\n", "size", "modified", "stored", "coded", "path");
+  uint64_t stored = 0;
+  for (const CachedFile& file : files) {
+    printEntry(file, detailed);
+    stored += file.size;
+  }
+  std::printf("%s files, %s stored\n", humanCount(files.size()).c_str(), humanBytes(stored).c_str());
+  std::fflush(stdout);
+  return files.empty() && !path.empty() ? fail(kExitIncomplete, "the cache holds no file at " + path) : kExitOk;
+}
+
+}  // namespace agent
