@@ -185,11 +185,16 @@ RestoreTarget::Begun RestoreTarget::begin(const std::vector<std::string>& given,
       return Begun::Kept;
     }
   }
-  std::string temporary = temporaryName();
+  // Something planted at a temporary's name is never used: the next name is tried.
+  std::string temporary;
   std::unique_ptr<platform::WritableFile> out;
-  if (platform::Status created = folder->createExclusive(temporary, 0600, &out); !created) {
-    why = created.message();
-    return Begun::Failed;
+  for (int attempt = 0; !out; ++attempt) {
+    temporary = temporaryName();
+    platform::Status created = folder->createExclusive(temporary, 0600, &out);
+    if (!created && attempt == 7) {
+      why = created.message();
+      return Begun::Failed;
+    }
   }
   file->reset(new PendingFile(*this, folder, temporary, name, std::move(out)));
   return Begun::Ok;

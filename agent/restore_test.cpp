@@ -3,7 +3,15 @@
 #include <gtest/gtest.h>
 #include <zlib.h>
 
+#ifndef _WIN32
+#include <unistd.h>
+#endif
+
 #include "agent/gunzip.h"
+#include "agent/restore_target.h"
+#include "platform/folder_handle.h"
+#include "platform/process.h"
+#include "tests/test_support.h"
 
 namespace {
 
@@ -69,6 +77,43 @@ TEST(Gunzip, InflatesMembersInAnyPiecesAndRefusesDamageAndBombs) {
   EXPECT_EQ(inflateAll("plain text, not gzip", 1024, 1 << 20).substr(0, 1), "!");
   // Inflating beyond what the original had stops at once.
   EXPECT_EQ(inflateAll(twoMembers, 1024, 1000).substr(0, 1), "!");
+}
+
+TEST(SubstituteName, HoldsEveryNameThisSystemCannot) {
+  std::string accents;
+  for (int i = 0; i < 300; ++i) accents += "\xC3\xA9";  // 600 bytes, 300 characters: too long everywhere
+  for (const std::string& name : {std::string(300, 'x') + ".txt", accents}) {
+    std::string substitute = agent::substituteName(name);
+    EXPECT_TRUE(platform::legalFileName(substitute)) << substitute;
+    EXPECT_EQ(substitute[0], '%') << "plainly marked";
+    EXPECT_NE(substitute, agent::substituteName(name + "y")) << "names that differ stay apart";
+  }
+  EXPECT_EQ(agent::substituteName("a%b"), "a%25b");
+}
+
+// A temporary is created exclusively: whatever is planted at its name
+// (a link to a file elsewhere) is never written through.
+TEST(RestoreTarget, NeverWritesThroughWhatIsPlantedAtItsTemporaryName) {
+  testsupport::TempDir dir;
+  testsupport::writeFile(dir.file("elsewhere.txt"), "untouched");
+  platform::Env::defaultEnv()->createDirectories(dir.file("target"));
+#ifndef _WIN32
+  std::string planted = ".cacheagent-" + std::to_string(platform::processId()) + "-1.part";
+  ASSERT_EQ(::symlink(dir.file("elsewhere.txt").c_str(), dir.file("target/" + planted).c_str()), 0);
+#endif
+  std::unique_ptr<agent::RestoreTarget> target;
+  ASSERT_TRUE(agent::RestoreTarget::open(dir.file("target"), false, &target));
+  std::unique_ptr<agent::PendingFile> file;
+  std::string why, substitute;
+  auto begun = target->begin({"a.txt"}, &file, why, substitute);
+  if (begun == agent::RestoreTarget::Begun::Ok) {
+    ASSERT_TRUE(file->write("restored", 8));
+    EXPECT_EQ(file->finish(true, 1600000000), "");
+  }
+  EXPECT_TRUE(target->commit().empty());
+  target.reset();
+  EXPECT_EQ(testsupport::readFile(dir.file("elsewhere.txt")), "untouched");
+  EXPECT_EQ(testsupport::readFile(dir.file("target/a.txt")), "restored");
 }
 
 }  // namespace

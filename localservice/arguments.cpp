@@ -73,6 +73,15 @@ bool parseArguments(int argc, char** argv, ServiceConfig& config, std::string& e
     } else if (option == "--fault-drop-after") {
       ok = number(value, n) && n >= 0;
       config.dropAfterBytes = n;
+    } else if (option == "--fault-latency") {
+      ok = number(value, n) && n >= 0 && n <= 60000;
+      config.latencyMs = static_cast<int>(n);
+    } else if (option == "--fault-listed-size") {
+      ok = number(value, n) && n >= 0;
+      config.fakeListedSize = n;
+    } else if (option == "--fault-answer-bytes") {
+      ok = number(value, n) && n >= 0 && n <= (64 << 20);
+      config.fakeAnswerBytes = n;
     } else if (option == "--fault-slow-read") {
       ok = number(value, n) && n > 0;
       config.slowReadBytesPerSecond = n;

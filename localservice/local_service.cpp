@@ -32,6 +32,8 @@ std::string trimmed(const std::string& text) {
 namespace {
 
 constexpr size_t kWriteBlock = 1 << 20;
+// The largest request read into memory (an attachment goes to a file).
+constexpr ULONG64 kMaxMessageBytes = 256ull << 20;
 // The slowest a large request may come once its time-out is spent.
 constexpr uint64_t kMinRequestBytesPerSecond = 64 * 1024;
 
@@ -49,6 +51,9 @@ int rememberKey(struct soap* soap, const char*, const char* value) {
 // attachments on their way on other connections).
 void* openIncoming(struct soap* soap, const char*, const char* type, const char*) {
   Connection& c = connectionOf(soap);
+  // An attachment streams to a file: a file may be larger than any message
+  // held in memory may be (the bound comes back with the next request).
+  soap->recv_maxlength = 0;
   c.discardAttachment();
   auto attachment = std::make_unique<Connection::Attachment>();
   attachment->type = type ? type : "";
@@ -110,6 +115,8 @@ void* refuseMime(struct soap* soap, void*, const char*, const char*, const char*
 int endOfRequest(struct soap* soap) {
   Connection& c = connectionOf(soap);
   c.requestStartedMs = 0;
+  // A network's round trip, modelled: the answer waits.
+  if (int latency = c.service->config().latencyMs; latency > 0) platform::sleepMs(static_cast<uint32_t>(latency));
   if (soap->bufidx < soap->buflen) soap->keep_alive = 0;
   // Attachments the toolkit kept in memory (ours are streamed to files)
   // must not outlive their request: a following HEAD or OPTIONS request
@@ -124,6 +131,7 @@ int endOfRequest(struct soap* soap) {
 // (otherwise a connection holds every answer it sent until it closes).
 int afterRequest(struct soap* soap) {
   connectionOf(soap).discardAttachment();
+  soap->recv_maxlength = kMaxMessageBytes;
   soap_destroy(soap);
   soap_dealloc(soap, nullptr);
   return SOAP_OK;
@@ -220,6 +228,7 @@ bool LocalService::start(std::string& error) {
   listener_->maxlevel = 64;
   listener_->max_keep_alive = 100000;  // a client's run of many files stays on one connection
   listener_->maxlength = 64 * 1024 * 1024;
+  listener_->recv_maxlength = kMaxMessageBytes;
   if (!config_.tlsCertificate.empty() && !setUpTls(error)) return false;
   if (!soap_valid_socket(soap_bind(listener_, config_.host.c_str(), config_.port, 100))) {
     error = "cannot listen on " + config_.host + ":" + std::to_string(config_.port) + ": " +

@@ -35,6 +35,12 @@ struct ServiceConfig {
   std::map<std::string, std::pair<int, int>> injectedAnswers;  // operation -> (code, how many calls)
   int64_t dropAfterBytes = -1;    // per connection
   int64_t slowReadBytesPerSecond = -1;
+  // A lying service, for the clients' tests: listings claim this size for
+  // every file, and getFile answers this many bytes whatever was asked
+  // (the file's, then zeros). -1: the truth.
+  int64_t fakeListedSize = -1;
+  int latencyMs = 0;  // every answer waits this long, as over a real network
+  int64_t fakeAnswerBytes = -1;
 };
 
 class LocalService {

@@ -10,7 +10,8 @@ const char* const kUsage =
     "                          [--agents FILE] [--quota BYTES] [--session-seconds N] [--timeout SECONDS]\n"
     "                          [--max-connections N]\n"
     "                          [--fault-answer OPERATION=CODE[:COUNT]]... [--fault-drop-after BYTES]\n"
-    "                          [--fault-slow-read BYTES_PER_SECOND]\n";
+    "                          [--fault-slow-read BYTES_PER_SECOND]\n"
+    "                          [--fault-latency MS] [--fault-listed-size BYTES] [--fault-answer-bytes BYTES]\n";
 
 }  // namespace
 

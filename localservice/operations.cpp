@@ -1,6 +1,7 @@
 // The service's operations. Outcomes are result codes in the return text,
 // never SOAP faults; a fault means the service itself failed.
 #include <algorithm>
+#include <cstring>
 #include <memory>
 #include <string>
 #include <vector>
@@ -51,7 +52,8 @@ std::unique_ptr<localservice::Connection::Attachment> takeAttachment(struct soap
   return std::move(static_cast<localservice::Connection*>(soap->user)->attachment);
 }
 
-std::string contentsDocument(const std::string& folder, const std::vector<localservice::CacheStore::StoredFile>& files) {
+std::string contentsDocument(const std::string& folder, const std::vector<localservice::CacheStore::StoredFile>& files,
+                             int64_t fakeSize) {
   std::string text;
   ZR::CXmlWriter xml(text, true);
   xml.declaration();
@@ -63,7 +65,7 @@ std::string contentsDocument(const std::string& folder, const std::vector<locals
     if (!ZR::CStringUtils::isXmlText(file.path)) continue;
     xml.startElement("file");
     xml.attribute("path", file.path);
-    xml.attribute("size", std::to_string(file.size));
+    xml.attribute("size", std::to_string(fakeSize >= 0 ? fakeSize : file.size));
     xml.attribute("updated", std::to_string(file.updated));
     // What the client said of the origin file, so a cache listing can be made from this.
     std::string originSize = ZR::CStringUtils::lineValue(file.metadata, "origin.size");
@@ -210,7 +212,8 @@ int ns1__getFileAttr(struct soap* soap, char* in0, char* in1, char** out) {
 int ns1__getStoreContentsForPath(struct soap* soap, char* in0, char* in1, char** out) {
   return serveOperation(soap, "getStoreContentsForPath", in0, out, [&](const std::string& agent) {
     std::string folder = textOf(in1);
-    return answer(soap, out, contentsDocument(folder, service(soap).store().filesUnder(agent, folder)));
+    return answer(soap, out, contentsDocument(folder, service(soap).store().filesUnder(agent, folder),
+                                              service(soap).config().fakeListedSize));
   });
 }
 
@@ -278,8 +281,11 @@ int ns1__getFile(struct soap* soap, char* in0, char* in1, int, LONG64 in3, int i
   if (!file.isValid() || !file.seek(static_cast<uint64_t>(in3))) {
     return soap_receiver_fault(soap, "cannot read the stored file", nullptr);
   }
-  int length = std::min(in4, kMaxFileBlock);
+  int64_t fake = s.config().fakeAnswerBytes;
+  int length = fake >= 0 ? static_cast<int>(fake) : std::min(in4, kMaxFileBlock);
   out->__ptr = static_cast<unsigned char*>(soap_malloc(soap, static_cast<size_t>(length) + 1));
+  if (!out->__ptr) return soap_receiver_fault(soap, "out of memory", nullptr);
+  if (fake >= 0) std::memset(out->__ptr, 0, static_cast<size_t>(length));
   int done = 0;
   while (done < length) {
     int64_t got = file.read(out->__ptr + done, static_cast<size_t>(length - done));
@@ -287,6 +293,6 @@ int ns1__getFile(struct soap* soap, char* in0, char* in1, int, LONG64 in3, int i
     if (got == 0) break;
     done += static_cast<int>(got);
   }
-  out->__size = done;
+  out->__size = fake >= 0 ? length : done;
   return SOAP_OK;
 }
