@@ -39,6 +39,8 @@ class ListingReader : public ZR::CXmlHandler {
     if (originSize) file.originSize = originSize;
     if (originModified) file.originModified = originModified;
     if (const char* encoding = attributes.find("encoding")) file.encoding = encoding;
+    if (const char* cacheSize = attributes.find("cache-size")) file.cacheSize = cacheSize;
+    if (const char* picture = attributes.find("picture")) file.picture = std::strcmp(picture, "1") == 0;
     if (const char* updated = attributes.find("updated")) file.updated = ZR::CNumberText::toInt64(updated);
     files_.push_back(std::move(file));
   }

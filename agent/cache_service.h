@@ -31,6 +31,8 @@ struct CachedFile {
   std::string originSize;      // what the uploader said of the original; may be empty
   std::string originModified;  // seconds since 1970; may be empty
   std::string encoding;        // how the copy is stored ("gzip", "none"); empty when the listing does not say
+  std::string cacheSize;       // what the uploader said it sent; may be empty
+  bool picture = false;        // a scaled and re-encoded picture
   int64_t updated = 0;         // when the service stored it (seconds since 1970); 0 when not said
 };
 

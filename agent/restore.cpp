@@ -26,6 +26,7 @@ constexpr size_t kListedLines = 10;
 constexpr uint64_t kProgressEveryMs = 200;
 // Room a file must leave on the target's disk.
 constexpr uint64_t kReserveBytes = 1 << 20;
+constexpr uint64_t kLookAtRoomEvery = 64ull << 20;
 
 bool isSeparator(char c) { return c == '\\' || c == '/'; }
 
@@ -82,9 +83,12 @@ class RestoreWorker {
       case RestoreTarget::Begun::Failed: return problem(selected.file.path + ": " + why);
       case RestoreTarget::Begun::Ok: break;
     }
-    std::string metadata;
-    if (platform::Status got = service_.metadata(selected.file.path, metadata); !got) return problem(got.message());
-    StoredCopy copy = describe(metadata);
+    StoredCopy copy;
+    if (!describeFromListing(selected.file, copy)) {
+      std::string metadata;
+      if (platform::Status got = service_.metadata(selected.file.path, metadata); !got) return problem(got.message());
+      copy = describe(metadata);
+    }
     if (std::string room = roomFor(copy, selected.file); !room.empty()) return problem(selected.file.path + ": " + room);
     uint64_t written = 0;
     std::string failed = fetchStoredCopy(
@@ -98,9 +102,14 @@ class RestoreWorker {
   }
 
  private:
-  // A file whose original would not fit on the target's disk is not begun.
+  // A file whose original would not fit on the target's disk is not
+  // begun. The disk is asked for every large file, and after every 64 MiB
+  // of small ones.
   std::string roomFor(const StoredCopy& copy, const CachedFile& file) {
     uint64_t needed = copy.sizeKnown && !copy.picture ? copy.originSize : file.size;
+    sinceLastLook_ += needed;
+    if (needed < kReserveBytes && sinceLastLook_ < kLookAtRoomEvery) return "";
+    sinceLastLook_ = 0;
     int64_t free = platform::env()->freeBytes(target_.folder());
     if (free < 0 || needed + kReserveBytes <= static_cast<uint64_t>(free)) return "";
     return "needs " + humanBytes(needed) + ", the target's disk has " + humanBytes(static_cast<uint64_t>(free)) + " free";
@@ -110,6 +119,7 @@ class RestoreWorker {
   CacheService service_;
   RestoreTarget& target_;
   Totals& totals_;
+  uint64_t sinceLastLook_ = 0;
 };
 
 void restoreAll(const AgentConfig& config, const RestoreOptions& options, ZR::CLogger& log,

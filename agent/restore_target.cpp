@@ -77,12 +77,12 @@ bool PendingFile::write(const char* data, size_t size) {
 std::string PendingFile::finish(bool timeKnown, int64_t modifiedSeconds) {
   std::string problem;
   bool synced = !target_.syncEachFile_ || out_->sync();
+  modeSet_ = out_->setMode(target_.fileMode_);
+  if (modeSet_ && timeKnown && out_->setModifiedTime(modifiedSeconds, 0)) timeKnown = false;  // nothing left to set by name
   if (writeFailed_ || !synced || !out_->close()) {
     problem = "cannot write " + folder_->path() + "/" + name_;
-  } else if (platform::Status mode = folder_->setMode(temporary_, target_.fileMode_); !mode) {
-    problem = mode.message();
-  } else if (timeKnown) {
-    if (platform::Status time = folder_->setModifiedTime(temporary_, modifiedSeconds, 0); !time) problem = time.message();
+  } else {
+    setModeAndTime(timeKnown, modifiedSeconds, problem);
   }
   if (!problem.empty()) {
     abandon();
@@ -91,6 +91,24 @@ std::string PendingFile::finish(bool timeKnown, int64_t modifiedSeconds) {
   done_ = true;
   target_.finished({folder_, temporary_, name_}, bytes_);
   return "";
+}
+
+// By name, where the open file could not take them (POSIX did above).
+bool PendingFile::setModeAndTime(bool timeKnown, int64_t modifiedSeconds, std::string& problem) {
+  if (!timeKnown && modeSet_) return true;
+  if (!modeSet_) {
+    if (platform::Status mode = folder_->setMode(temporary_, target_.fileMode_); !mode) {
+      problem = mode.message();
+      return false;
+    }
+  }
+  if (timeKnown) {
+    if (platform::Status time = folder_->setModifiedTime(temporary_, modifiedSeconds, 0); !time) {
+      problem = time.message();
+      return false;
+    }
+  }
+  return true;
 }
 
 void PendingFile::abandon() {
@@ -153,13 +171,14 @@ std::shared_ptr<platform::FolderHandle> RestoreTarget::folderAt(const std::vecto
   if (!existed) parent->setMode(name, folderMode_);
   if (existed) removeLeftovers(*child);
   std::shared_ptr<platform::FolderHandle> shared(std::move(child));
+  if (!existed) madeHere_.insert(shared.get());
   folders_[key] = shared;
   return shared;
 }
 
 std::string RestoreTarget::temporaryName() {
-  return std::string(kTemporaryPrefix) + std::to_string(platform::processId()) + "-" + std::to_string(++counter_) +
-         kTemporarySuffix;
+  static const std::string prefix = kTemporaryPrefix + std::to_string(platform::processId()) + "-";
+  return prefix + std::to_string(++counter_) + kTemporarySuffix;
 }
 
 RestoreTarget::Begun RestoreTarget::begin(const std::vector<std::string>& given, std::unique_ptr<PendingFile>* file,
@@ -175,7 +194,8 @@ RestoreTarget::Begun RestoreTarget::begin(const std::vector<std::string>& given,
   const std::string& name = parts.back();
   platform::FileInfo info;
   bool isLink = false;
-  if (folder->info(name, &info, &isLink).isOk()) {
+  // A folder this restore made holds only what it restored.
+  if (!madeHere_.count(folder.get()) && folder->info(name, &info, &isLink).isOk()) {
     if (info.isDirectory && !isLink) {
       why = folder->path() + "/" + name + " is a folder";
       return Begun::Failed;

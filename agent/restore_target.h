@@ -21,6 +21,7 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -54,7 +55,10 @@ class PendingFile {
   std::string temporary_;
   std::string name_;
   std::unique_ptr<platform::WritableFile> out_;
+  bool setModeAndTime(bool timeKnown, int64_t modifiedSeconds, std::string& problem);
+
   uint64_t bytes_ = 0;
+  bool modeSet_ = false;
   bool writeFailed_ = false;
   bool done_ = false;
 };
@@ -101,6 +105,7 @@ class RestoreTarget {
   bool syncEachFile_ = false;
   std::mutex mutex_;
   std::map<std::string, std::shared_ptr<platform::FolderHandle>> folders_;  // by relative path
+  std::set<const platform::FolderHandle*> madeHere_;  // folders this restore created
   uint64_t counter_ = 0;
   std::vector<Finished> batch_;
   uint64_t batchBytes_ = 0;

@@ -78,6 +78,17 @@ StoredCopy describe(const std::string& metadata) {
   return copy;
 }
 
+bool describeFromListing(const CachedFile& file, StoredCopy& copy) {
+  if (file.encoding.empty()) return false;
+  std::string metadata = "cache.encoding=" + file.encoding + "\n";
+  if (!file.originSize.empty()) metadata += "origin.size=" + file.originSize + "\n";
+  if (!file.originModified.empty()) metadata += "origin.modified=" + file.originModified + "\n";
+  if (!file.cacheSize.empty()) metadata += "cache.size=" + file.cacheSize + "\n";
+  if (file.picture) metadata += "cache.image.width=1\n";
+  copy = describe(metadata);
+  return true;
+}
+
 std::string fetchStoredCopy(CacheService& service, const CachedFile& file, const StoredCopy& copy,
                             const ByteSink& sink, uint64_t& written) {
   written = 0;

@@ -35,6 +35,9 @@ struct StoredCopy {
 
 // What the metadata text says of the copy.
 StoredCopy describe(const std::string& metadata);
+// What a listing says of it, when it says enough (how the copy is coded):
+// then no call per file is needed. False otherwise.
+bool describeFromListing(const CachedFile& file, StoredCopy& copy);
 
 // Receives the original's bytes in order; false stops the fetch.
 using ByteSink = std::function<bool(const char* data, size_t size)>;

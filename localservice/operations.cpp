@@ -70,10 +70,15 @@ std::string contentsDocument(const std::string& folder, const std::vector<locals
     // What the client said of the origin file, so a cache listing can be made from this.
     std::string originSize = ZR::CStringUtils::lineValue(file.metadata, "origin.size");
     std::string originModified = ZR::CStringUtils::lineValue(file.metadata, "origin.modified");
+    // And how the copy is stored, so that a restore needs no call per file to learn it.
     std::string encoding = ZR::CStringUtils::lineValue(file.metadata, "cache.encoding");
+    std::string cacheSize = ZR::CStringUtils::lineValue(file.metadata, "cache.size");
+    bool picture = !ZR::CStringUtils::lineValue(file.metadata, "cache.image.width").empty();
     if (!originSize.empty()) xml.attribute("origin-size", originSize);
     if (!originModified.empty()) xml.attribute("origin-modified", originModified);
     if (!encoding.empty()) xml.attribute("encoding", encoding);
+    if (!cacheSize.empty()) xml.attribute("cache-size", cacheSize);
+    if (picture) xml.attribute("picture", "1");
     xml.endElement();
   }
   xml.finish();

@@ -80,6 +80,17 @@ class WritableFile {
   virtual bool sync() = 0;
   // Returns false when buffered data could not be written. Idempotent.
   virtual bool close() = 0;
+  // Sets the file's permission bits and last write time through the open
+  // file (no second look-up of its name). False where not supported.
+  virtual bool setMode(uint32_t mode) {
+    (void)mode;
+    return false;
+  }
+  virtual bool setModifiedTime(int64_t unixSeconds, int32_t nanoseconds) {
+    (void)unixSeconds;
+    (void)nanoseconds;
+    return false;
+  }
 };
 
 class Env {

@@ -3,6 +3,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cstdio>
+
 #include "platform/folder_handle.h"
 #include "platform/posix_files.h"
 
@@ -139,6 +141,10 @@ class PosixFolder : public FolderHandle {
   // A new name for a file that never replaces one: a hard link, then the
   // old name goes (a link fails when anything is at `to`).
   bool renameNoReplace(const std::string& from, const std::string& to) {
+#ifdef RENAME_NOREPLACE
+    if (::renameat2(fd_, from.c_str(), fd_, to.c_str(), RENAME_NOREPLACE) == 0) return true;
+    if (errno != EINVAL && errno != ENOSYS) return false;  // the file system cannot: as below
+#endif
     if (::linkat(fd_, from.c_str(), fd_, to.c_str(), 0) != 0) return false;
     ::unlinkat(fd_, from.c_str(), 0);
     return true;

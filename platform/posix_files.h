@@ -84,6 +84,13 @@ class PosixWritableFile : public WritableFile {
 
   bool sync() override { return fd_ >= 0 && ::fsync(fd_) == 0; }
 
+  bool setMode(uint32_t mode) override { return fd_ >= 0 && ::fchmod(fd_, static_cast<mode_t>(mode & 07777)) == 0; }
+
+  bool setModifiedTime(int64_t unixSeconds, int32_t nanoseconds) override {
+    timespec times[2] = {{0, UTIME_OMIT}, {static_cast<time_t>(unixSeconds), nanoseconds}};
+    return fd_ >= 0 && ::futimens(fd_, times) == 0;
+  }
+
   bool close() override {
     if (fd_ < 0) return true;
     int rc = ::close(fd_);
