@@ -233,13 +233,14 @@ class BackupLock {
  public:
   explicit BackupLock(const AgentConfig& config)
       : lockFile_(platform::joinPath(config.workFolder, "cacheagent.lock")) {}
-  // False, with the message, when another process holds it.
-  bool take(std::string& message) {
-    if (lock_.tryLock(lockFile_, "cacheagent backup, process " + std::to_string(platform::processId()))) return true;
+  // Ok, or why not: another backup holds it (refused), or the lock cannot
+  // be had at all (a planted link, a folder that cannot be written).
+  platform::Status take() {
+    platform::Status taken = lock_.take(lockFile_, "cacheagent backup, process " + std::to_string(platform::processId()));
+    if (taken || taken.code() != platform::Status::kRefused) return taken;
     std::string holder = platform::FileLock::holderOf(lockFile_);
-    message = "another backup of this configuration is running" + (holder.empty() ? "" : " (" + holder + ")") +
-              "; it holds " + lockFile_;
-    return false;
+    return platform::Status::refused("another backup of this configuration is running" +
+                                     (holder.empty() ? "" : " (" + holder + ")") + "; it holds " + lockFile_);
   }
 
  private:
@@ -396,7 +397,9 @@ int runBackup(const AgentConfig& config, const BackupOptions& options, ZR::CLogg
   platform::watchForInterruption();
   platform::env()->createDirectories(platform::joinPath(config.workFolder, velkan::kStatusFolder));
   BackupLock lock(config);
-  if (std::string busy; !lock.take(busy)) return fail(kExitBusy, busy);
+  if (platform::Status taken = lock.take(); !taken) {
+    return fail(taken.code() == platform::Status::kRefused ? kExitBusy : kExitWrite, taken.message());
+  }
   log.info("backup started");
 
   CacheService service(config, log);

@@ -40,8 +40,8 @@ TEST(DeletionGuard, StopsLargeShareAndEmptiedFoldersUnlessTheyAreFew) {
   config.watches = {{"/home/ann", "c:\\home\\ann", {}}, {"/srv/share", "c:\\srv\\share", {}}};
   config.maxDeletePercent = 50;
   std::vector<agent::CachedFile> cached;
-  for (int i = 0; i < 10; ++i) cached.push_back({"c:\\home\\ann\\docs\\f" + std::to_string(i), 1, "1", "1", "", 0});
-  cached.push_back({"c:\\srv\\share\\s.txt", 1, "1", "1", "", 0});
+  for (int i = 0; i < 10; ++i) cached.push_back({"c:\\home\\ann\\docs\\f" + std::to_string(i), 1, "1", "1", "", "", false, 0});
+  cached.push_back({"c:\\srv\\share\\s.txt", 1, "1", "1", "", "", false, 0});
   agent::ScanResult scan;
   scan.filesPerWatch = {{"c:\\home\\ann", 8}, {"c:\\srv\\share", 1}};
   struct Case {

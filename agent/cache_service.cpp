@@ -186,7 +186,7 @@ platform::Status CacheService::fetch(const std::string& path, int64_t offset, in
 }
 
 platform::Status writeCacheContent(const std::string& path, const std::vector<CachedFile>& files) {
-  ZR::CAtomicFile out(path);
+  ZR::CAtomicFile out(path, true, ZR::LinkAtTarget::Refuse);
   std::string buffer = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<cache-content>\n";
   for (const CachedFile& file : files) {
     buffer += "<file path=\"";

@@ -166,7 +166,8 @@ platform::Status scanFolders(const std::vector<WatchedFolder>& watches, ScanSink
   return platform::Status::ok();
 }
 
-DirContentWriter::DirContentWriter(const std::string& path) : path_(path), out_(path) {
+DirContentWriter::DirContentWriter(const std::string& path)
+    : path_(path), out_(path, true, ZR::LinkAtTarget::Refuse) {
   buffer_ = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<dir-content>\n";
 }
 

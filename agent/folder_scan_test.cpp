@@ -84,9 +84,9 @@ TEST_F(FolderScan, AnUnreadableFolderIsReportedAndKeptAsTheCacheHoldsIt) {
   config.watches = {watch_};
   config.dirContent = dir_.file("dir.xml");
   std::vector<agent::CachedFile> cached = {
-      {"c:\\home\\ann\\docs\\a.txt", 40, "5", "1700000000", "", 0},
-      {"c:\\home\\ann\\docs\\sub\\old.txt", 9, "20", "1600000000", "", 0},
-      {"c:\\home\\ann\\docsx.txt", 9, "20", "1600000000", "", 0},  // beside the folder, not in it
+      {"c:\\home\\ann\\docs\\a.txt", 40, "5", "1700000000", "", "", false, 0},
+      {"c:\\home\\ann\\docs\\sub\\old.txt", 9, "20", "1600000000", "", "", false, 0},
+      {"c:\\home\\ann\\docsx.txt", 9, "20", "1600000000", "", "", false, 0},  // beside the folder, not in it
   };
   agent::ScanResult result;
   ASSERT_TRUE(agent::writeDirContent(config, &cached, result));

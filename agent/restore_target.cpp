@@ -211,7 +211,7 @@ RestoreTarget::Begun RestoreTarget::begin(const std::vector<std::string>& given,
   for (int attempt = 0; !out; ++attempt) {
     temporary = temporaryName();
     platform::Status created = folder->createExclusive(temporary, 0600, &out);
-    if (!created && attempt == 7) {
+    if (!created && (attempt == 7 || created.code() != platform::Status::kExists)) {
       why = created.message();
       return Begun::Failed;
     }

@@ -1,12 +1,15 @@
 #include "agent/status_server.h"
 
 #include <cstdio>
+#include <thread>
 #include <string_view>
 
 #include "agent/console.h"
 #include "agent/exit_codes.h"
 #include "platform/env.h"
+#include "platform/clock.h"
 #include "platform/interrupt.h"
+#include "platform/process.h"
 #include "platform/path.h"
 #include "platform/socket_port.h"
 #include "status/status_files.h"
@@ -21,7 +24,33 @@ extern const std::string_view kStatusStylesheet;
 namespace {
 
 constexpr int kAcceptWaitSeconds = 1;
-constexpr int kRequestSeconds = 5;
+constexpr uint64_t kWholeRequestMs = 2000;
+constexpr int kMaxConnections = 16;
+
+constexpr uint64_t kWholeConnectionMs = 10000;
+
+// One connection's state: whose it is, and when its request began.
+struct Connection {
+  const StatusServer* server;
+  uint64_t startedMs;
+  size_t (*receive)(struct soap*, char*, size_t);
+  int (*send)(struct soap*, const char*, size_t);
+};
+
+// A request must come whole within its time, however it drips.
+size_t receiveWithinDeadline(struct soap* soap, char* buffer, size_t length) {
+  auto* connection = static_cast<Connection*>(soap->user);
+  if (platform::tickCountMs() - connection->startedMs >= kWholeRequestMs) return 0;
+  return connection->receive(soap, buffer, length);
+}
+
+// And the answer must be taken within the connection's time: a client that
+// reads a byte now and then cannot keep a thread.
+int sendWithinDeadline(struct soap* soap, const char* data, size_t length) {
+  auto* connection = static_cast<Connection*>(soap->user);
+  if (platform::tickCountMs() - connection->startedMs >= kWholeConnectionMs) return SOAP_EOF;
+  return connection->send(soap, data, length);
+}
 constexpr size_t kMaxStatusFile = 64u << 20;
 
 bool isStatusFileName(std::string_view name) {
@@ -42,7 +71,7 @@ int reply(struct soap* soap, int status, const char* type, const std::string& bo
 }
 
 int onGet(struct soap* soap) {
-  const auto* server = static_cast<const StatusServer*>(soap->user);
+  const StatusServer* server = static_cast<Connection*>(soap->user)->server;
   std::string path = soap->path;
   path = path.substr(0, path.find('?'));
   std::string type, body;
@@ -53,11 +82,10 @@ int onGet(struct soap* soap) {
 }  // namespace
 
 StatusServer::StatusServer(std::string statusFolder) : statusFolder_(std::move(statusFolder)), soap_(soap_new()) {
-  soap_->user = this;
   soap_->fget = onGet;
   soap_->accept_timeout = kAcceptWaitSeconds;
-  soap_->recv_timeout = kRequestSeconds;
-  soap_->send_timeout = kRequestSeconds;
+  soap_->recv_timeout = 1;  // a receive wakes up to look at the request's deadline
+  soap_->send_timeout = 1;
   soap_->bind_flags = SO_REUSEADDR;
 }
 
@@ -68,22 +96,55 @@ StatusServer::~StatusServer() {
 }
 
 platform::Status StatusServer::start(int port) {
-  if (!soap_valid_socket(soap_bind(soap_, "127.0.0.1", port, 16))) {
+  platform::ignoreBrokenPipeSignal();
+  if (!soap_valid_socket(soap_bind(soap_, "127.0.0.1", port, 64))) {
     return platform::Status::ioError("cannot listen on 127.0.0.1:" + std::to_string(port) + ": " +
                                      (*soap_faultstring(soap_) ? *soap_faultstring(soap_) : "bind failed"));
   }
   port_ = port != 0 ? port : platform::localPortOf(static_cast<uint64_t>(soap_->master));
+  guard_.hostNames = {"127.0.0.1", "localhost"};
+  guard_.port = port_;
+  guard_.install(soap_);
   return platform::Status::ok();
 }
 
 void StatusServer::serve(const std::function<bool()>& stop) {
   while (!stop()) {
     if (!soap_valid_socket(soap_accept(soap_))) continue;  // the wait ended, or a failed accept
-    soap_begin_serve(soap_);  // answers a GET through onGet; anything else gets an error
-    soap_destroy(soap_);
-    soap_end(soap_);
-    soap_closesock(soap_);
+    std::unique_lock<std::mutex> lock(mutex_);
+    if (active_ >= kMaxConnections) {
+      lock.unlock();
+      soap_force_closesock(soap_);  // too many at once: this one is closed at once
+      continue;
+    }
+    ++active_;
+    lock.unlock();
+    struct soap* connection = soap_copy(soap_);
+    soap_->socket = SOAP_INVALID_SOCKET;  // the copy has it now
+    if (!connection) {
+      std::lock_guard<std::mutex> undo(mutex_);
+      --active_;
+      continue;
+    }
+    std::thread([this, connection] { serveConnection(connection); }).detach();
   }
+  std::unique_lock<std::mutex> lock(mutex_);
+  // Each connection ends within its time (or a send time-out after it).
+  connectionEnded_.wait(lock, [this] { return active_ == 0; });
+}
+
+void StatusServer::serveConnection(struct soap* connection) {
+  Connection state{this, platform::tickCountMs(), connection->frecv, connection->fsend};
+  connection->user = &state;
+  connection->frecv = receiveWithinDeadline;
+  connection->fsend = sendWithinDeadline;
+  soap_begin_serve(connection);  // answers a GET through onGet; anything else gets an error
+  soap_destroy(connection);
+  soap_end(connection);
+  soap_free(connection);
+  std::lock_guard<std::mutex> lock(mutex_);
+  --active_;
+  connectionEnded_.notify_all();
 }
 
 bool StatusServer::answer(const std::string& path, std::string& type, std::string& body) const {

@@ -73,6 +73,10 @@ bool parseArguments(int argc, char** argv, ServiceConfig& config, std::string& e
     } else if (option == "--fault-drop-after") {
       ok = number(value, n) && n >= 0;
       config.dropAfterBytes = n;
+    } else if (option == "--allow-origin") {
+      config.allowedOrigins.push_back(value);
+    } else if (option == "--allow-host") {
+      config.allowedHosts.push_back(value);
     } else if (option == "--fault-latency") {
       ok = number(value, n) && n >= 0 && n <= 60000;
       config.latencyMs = static_cast<int>(n);

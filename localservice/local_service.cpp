@@ -228,6 +228,11 @@ bool LocalService::start(std::string& error) {
   listener_->maxlevel = 64;
   listener_->max_keep_alive = 100000;  // a client's run of many files stays on one connection
   listener_->maxlength = 64 * 1024 * 1024;
+  guard_.hostNames = {config_.host, "127.0.0.1", "localhost", "::1", "[::1]"};
+  guard_.hostNames.insert(guard_.hostNames.end(), config_.allowedHosts.begin(), config_.allowedHosts.end());
+  guard_.origins = config_.allowedOrigins;
+  guard_.contentTypes = {"text/xml", "application/dime"};  // SOAP 1.1 and its attachments, nothing a form sends
+  guard_.install(listener_);
   listener_->recv_maxlength = kMaxMessageBytes;
   if (!config_.tlsCertificate.empty() && !setUpTls(error)) return false;
   if (!soap_valid_socket(soap_bind(listener_, config_.host.c_str(), config_.port, 100))) {

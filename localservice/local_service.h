@@ -13,6 +13,9 @@
 #include <mutex>
 #include <optional>
 #include <string>
+#include <vector>
+
+#include "service/http_guard.h"
 
 #include "localservice/cache_store.h"
 
@@ -31,6 +34,11 @@ struct ServiceConfig {
   int sessionSeconds = 3600;
   int timeoutSeconds = 300;
   int maxConnections = 64;     // served at once; more wait until one ends
+  // Browsers: a request with an Origin is refused unless it is one of
+  // these; a Host header must name the listening address, a loopback name
+  // or one of `allowedHosts`.
+  std::vector<std::string> allowedOrigins;
+  std::vector<std::string> allowedHosts;
   // Faults.
   std::map<std::string, std::pair<int, int>> injectedAnswers;  // operation -> (code, how many calls)
   int64_t dropAfterBytes = -1;    // per connection
@@ -88,6 +96,7 @@ class LocalService {
 
   ServiceConfig config_;
   CacheStore store_;
+  velkan::HttpGuard guard_;  // on the listener and every connection copied from it
   struct soap* listener_ = nullptr;
   int port_ = 0;
   std::atomic<bool> stopping_{false};

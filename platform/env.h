@@ -112,6 +112,11 @@ class Env {
   virtual Status openWritable(const std::string& path, std::unique_ptr<WritableFile>* file) = 0;
   // Opens for appending, creating the file when needed.
   virtual Status openAppendable(const std::string& path, std::unique_ptr<WritableFile>* file) = 0;
+  // Creates a new file: fails when anything is at `path`, a link (even a
+  // dangling one) included, so nothing planted there is written through.
+  virtual Status createExclusive(const std::string& path, std::unique_ptr<WritableFile>* file) = 0;
+  // Creates or truncates, but refuses a link at `path` (the message names it).
+  virtual Status openWritableNoLink(const std::string& path, std::unique_ptr<WritableFile>* file) = 0;
   // Replaces `to` atomically when it exists.
   virtual Status renameFile(const std::string& from, const std::string& to) = 0;
   virtual bool removeFile(const std::string& path) = 0;
@@ -157,6 +162,12 @@ class EnvWrapper : public Env {
   }
   Status openAppendable(const std::string& p, std::unique_ptr<WritableFile>* f) override {
     return target_->openAppendable(p, f);
+  }
+  Status createExclusive(const std::string& p, std::unique_ptr<WritableFile>* f) override {
+    return target_->createExclusive(p, f);
+  }
+  Status openWritableNoLink(const std::string& p, std::unique_ptr<WritableFile>* f) override {
+    return target_->openWritableNoLink(p, f);
   }
   Status renameFile(const std::string& f, const std::string& t) override { return target_->renameFile(f, t); }
   bool removeFile(const std::string& p) override { return target_->removeFile(p); }

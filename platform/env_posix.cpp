@@ -75,6 +75,16 @@ class PosixEnv : public Env {
     return openForWriting(path, O_APPEND, file);
   }
 
+  Status createExclusive(const std::string& path, std::unique_ptr<WritableFile>* file) override {
+    return openForWriting(path, O_EXCL | O_NOFOLLOW, file);
+  }
+
+  Status openWritableNoLink(const std::string& path, std::unique_ptr<WritableFile>* file) override {
+    Status opened = openForWriting(path, O_TRUNC | O_NOFOLLOW, file);
+    if (!opened && errno == ELOOP) return Status::invalid(path + " is a link; it is not written through (remove it)");
+    return opened;
+  }
+
   Status renameFile(const std::string& from, const std::string& to) override {
     if (::rename(from.c_str(), to.c_str()) == 0) return Status::ok();
     return failure("cannot rename " + from + " to", to);

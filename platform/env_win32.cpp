@@ -82,6 +82,23 @@ class WindowsEnv : public Env {
     return openForWriting(path, true, file);
   }
 
+  Status createExclusive(const std::string& path, std::unique_ptr<WritableFile>* file) override {
+    file->reset();
+    Handle handle(CreateFileW(utf8ToWide(path).c_str(), GENERIC_WRITE, kShareAll, nullptr, CREATE_NEW,
+                              FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+    if (!handle.valid()) return failure("cannot create " + path);
+    *file = std::make_unique<WindowsWritableFile>(std::move(handle));
+    return Status::ok();
+  }
+
+  Status openWritableNoLink(const std::string& path, std::unique_ptr<WritableFile>* file) override {
+    DWORD attributes = GetFileAttributesW(utf8ToWide(path).c_str());
+    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
+      return Status::invalid(path + " is a link; it is not written through (remove it)");
+    }
+    return openForWriting(path, false, file);
+  }
+
   // A file another program has open cannot be replaced on Windows, even
   // when it shares deletion: the name stays taken until it closes it. Our
   // readers (and a status page, a virus scanner) hold files briefly, so the

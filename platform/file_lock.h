@@ -4,6 +4,8 @@
 
 #include <string>
 
+#include "platform/status.h"
+
 namespace platform {
 
 class FileLock {
@@ -19,6 +21,11 @@ class FileLock {
   // The same, and notes `holder` (a text that names this process for a
   // person) in a file beside the lock, "<path>.holder".
   bool tryLock(const std::string& path, const std::string& holder);
+  // As tryLock, saying why not: refused() when another process holds it;
+  // otherwise the reason the lock or its note cannot be had (a link
+  // planted at either, which is never opened; a folder that cannot be
+  // written, named with the system's reason).
+  Status take(const std::string& path, const std::string& holder);
   void release();
 
   // What the process that holds the lock at `path` noted of itself; empty
@@ -26,6 +33,9 @@ class FileLock {
   static std::string holderOf(const std::string& path);
 
  private:
+  // The lock alone, with the reason when it cannot be had.
+  Status takeLock(const std::string& path);
+
 #ifdef _WIN32
   void* handle_ = nullptr;
 #else

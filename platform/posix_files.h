@@ -20,6 +20,7 @@ namespace posix {
 inline Status failure(const std::string& what, const std::string& path) {
   int error = errno;
   std::string message = what + " " + path + ": " + std::strerror(error);
+  if (error == EEXIST) return Status::exists(message);
   return error == ENOENT ? Status::notFound(message) : Status::ioError(message);
 }
 

@@ -20,6 +20,7 @@ class Status {
     kSyntaxError,  // a document that is not well-formed
     kRefused,      // input we do not accept (too large, nested too deep, entities, ...)
     kInvalid,      // a value that makes no sense here
+    kExists,       // something is already at the name (an exclusive creation)
   };
 
   Status() = default;
@@ -29,6 +30,7 @@ class Status {
   static Status syntaxError(std::string message) { return Status(kSyntaxError, std::move(message)); }
   static Status refused(std::string message) { return Status(kRefused, std::move(message)); }
   static Status invalid(std::string message) { return Status(kInvalid, std::move(message)); }
+  static Status exists(std::string message) { return Status(kExists, std::move(message)); }
 
   bool isOk() const { return code_ == kOk; }
   explicit operator bool() const { return isOk(); }

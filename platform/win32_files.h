@@ -90,6 +90,7 @@ constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELE
 inline Status failure(const std::string& what) {
   DWORD code = GetLastError();
   std::string message = what + ": " + win32::errorText(code);
+  if (code == ERROR_FILE_EXISTS || code == ERROR_ALREADY_EXISTS) return Status::exists(message);
   return (code == ERROR_FILE_NOT_FOUND || code == ERROR_PATH_NOT_FOUND) ? Status::notFound(message)
                                                                         : Status::ioError(message);
 }

@@ -214,7 +214,7 @@ void RunProgress::writeIfDue(bool force) {
   uint64_t now = platform::tickCountMs();
   if (!force && written_ && now - lastWriteMs_ < writeIntervalMs_) return;
   std::string error;
-  bool stored = ZR::CFileUtils::writeFileAtomically(file(), renderLocked(), error, false);
+  bool stored = ZR::CFileUtils::writeFileAtomically(file(), renderLocked(), error, false, ZR::LinkAtTarget::Refuse);
   if (!stored && !failing_ && log_) log_->warning("%s", ("status file " + file() + " not updated: " + error).c_str());
   failing_ = !stored;
   lastWriteMs_ = now;

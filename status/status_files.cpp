@@ -36,7 +36,7 @@ void addFile(ZR::CXmlBuilder& builder, const std::string& path, const std::strin
 void StatusFiles::write(const std::string& file, const ZR::CXmlElement& root) {
   std::string text, error;
   root.serialize(text, false, true, kStatusStylesheet);
-  if (!ZR::CFileUtils::writeFileAtomically(file, text, error, false) && log_) {
+  if (!ZR::CFileUtils::writeFileAtomically(file, text, error, false, ZR::LinkAtTarget::Refuse) && log_) {
     log_->warning("%s", ("status file " + file + " not updated: " + error).c_str());
   }
 }

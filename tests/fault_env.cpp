@@ -53,6 +53,18 @@ platform::Status FaultEnv::openWritable(const std::string& p, std::unique_ptr<pl
   return wrap(target()->openWritable(p, f), f, p);
 }
 
+platform::Status FaultEnv::createExclusive(const std::string& p, std::unique_ptr<platform::WritableFile>* f) {
+  if (!allow("open", p)) return platform::Status::ioError("cannot create " + p + ": input/output error (injected)");
+  return wrap(target()->createExclusive(p, f), f, p);
+}
+
+platform::Status FaultEnv::openWritableNoLink(const std::string& p, std::unique_ptr<platform::WritableFile>* f) {
+  if (!allow("open", p)) {
+    return platform::Status::ioError("cannot open for writing " + p + ": input/output error (injected)");
+  }
+  return wrap(target()->openWritableNoLink(p, f), f, p);
+}
+
 platform::Status FaultEnv::openAppendable(const std::string& p, std::unique_ptr<platform::WritableFile>* f) {
   if (!allow("open", p)) {
     return platform::Status::ioError("cannot open for appending " + p + ": input/output error (injected)");

@@ -51,6 +51,8 @@ class FaultEnv : public platform::EnvWrapper {
   platform::Status openReadable(const std::string& p, std::unique_ptr<platform::ReadableFile>* f) override;
   platform::Status openWritable(const std::string& p, std::unique_ptr<platform::WritableFile>* f) override;
   platform::Status openAppendable(const std::string& p, std::unique_ptr<platform::WritableFile>* f) override;
+  platform::Status createExclusive(const std::string& p, std::unique_ptr<platform::WritableFile>* f) override;
+  platform::Status openWritableNoLink(const std::string& p, std::unique_ptr<platform::WritableFile>* f) override;
   platform::Status renameFile(const std::string& f, const std::string& t) override;
   bool removeFile(const std::string& p) override { return allow("remove", p) && target()->removeFile(p); }
   bool removeTree(const std::string& p) override { return allow("remove", p) && target()->removeTree(p); }

@@ -220,9 +220,10 @@ class FailingEnv : public platform::EnvWrapper {
   explicit FailingEnv(Fault fault) : EnvWrapper(platform::Env::defaultEnv()), fault_(fault) {}
 
   platform::Status openWritable(const std::string& path, std::unique_ptr<platform::WritableFile>* file) override {
-    platform::Status opened = target()->openWritable(path, file);
-    if (opened && fault_ == WriteFails) *file = std::make_unique<ShortWrites>(std::move(*file));
-    return opened;
+    return shortened(target()->openWritable(path, file), file);
+  }
+  platform::Status createExclusive(const std::string& path, std::unique_ptr<platform::WritableFile>* file) override {
+    return shortened(target()->createExclusive(path, file), file);
   }
   platform::Status renameFile(const std::string& from, const std::string& to) override {
     if (fault_ == RenameFails) return platform::Status::ioError("rename refused");
@@ -230,6 +231,10 @@ class FailingEnv : public platform::EnvWrapper {
   }
 
  private:
+  platform::Status shortened(platform::Status opened, std::unique_ptr<platform::WritableFile>* file) {
+    if (opened && fault_ == WriteFails) *file = std::make_unique<ShortWrites>(std::move(*file));
+    return opened;
+  }
   // Accepts the first bytes, then reports a full disk.
   class ShortWrites : public platform::WritableFile {
    public:

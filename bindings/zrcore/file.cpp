@@ -106,20 +106,35 @@ void removeAbandonedTemporaries(const std::string& target) {
 }  // namespace
 
 // A symbolic link is written through: the file it leads to is replaced (the
-// temporary beside it), and the link stays.
-CAtomicFile::CAtomicFile(const std::string& path, bool durable)
-    : target_(platform::finalLinkTarget(platform::hostPath(path))), temporary_(temporaryNameFor(target_)),
-      durable_(durable) {
+// temporary beside it), and the link stays; unless links are refused.
+CAtomicFile::CAtomicFile(const std::string& path, bool durable, LinkAtTarget links)
+    : target_(platform::hostPath(path)), durable_(durable) {
   if (target_.empty()) {
     error_ = "no file name given";
+    return;
+  }
+  std::string followed = platform::finalLinkTarget(target_);
+  if (followed != target_ && links == LinkAtTarget::Refuse) {
+    error_ = target_ + " is a link; it is not written through (remove it if it is not yours)";
+    return;
+  }
+  target_ = followed;
+  // A name taken (by a planted file or link) is passed over for the next.
+  for (int attempt = 0; attempt < 8 && !writer_; ++attempt) {
+    temporary_ = temporaryNameFor(target_);
+    platform::Status created = platform::env()->createExclusive(temporary_, &writer_);
+    error_ = created.message();
+    if (created.code() != platform::Status::kExists) break;
+  }
+  if (!writer_) {
+    if (error_.empty()) error_ = "cannot create " + temporary_;
     temporary_.clear();
     return;
   }
-  error_ = platform::env()->openWritable(temporary_, &writer_).message();
-  if (!writer_ && error_.empty()) error_ = "cannot create " + temporary_;
+  error_.clear();
   // The new version keeps who may read and change the old one, before any
   // of its content is written.
-  if (writer_ && platform::env()->fileExists(target_)) platform::copyFileAccess(target_, temporary_);
+  if (platform::env()->fileExists(target_)) platform::copyFileAccess(target_, temporary_);
 }
 
 CAtomicFile::~CAtomicFile() { discard(); }
@@ -176,8 +191,8 @@ std::string CFileUtils::fileNameFromPath(const std::string& path) {
 }
 
 bool CFileUtils::writeFileAtomically(const std::string& path, const std::string& content, std::string& error,
-                                     bool durable) {
-  CAtomicFile file(path, durable);
+                                     bool durable, LinkAtTarget links) {
+  CAtomicFile file(path, durable, links);
   if (file.append(content) && file.commit()) return true;
   error = file.lastError();
   return false;

@@ -45,12 +45,19 @@ class CFile {
 // the same folder, which replaces the target only in commit(), after it was
 // stored durably. A reader never sees half a file; on any failure (or when
 // commit() is never called) the old file stays and the temporary is removed.
+// What a link at the target means: the file to write (a configuration's
+// output file may be one the user linked elsewhere), or a link someone
+// planted (the programs' own files in their work folder) that is refused.
+enum class LinkAtTarget { Follow, Refuse };
+
 class CAtomicFile {
  public:
   // With `durable` false the content is not forced to disk before the
   // rename: readers still never see half a file, but a power cut may lose
   // the update (fine for files that are rewritten often, like status files).
-  explicit CAtomicFile(const std::string& path, bool durable = true);
+  // The temporary is created exclusively: nothing planted at its name is
+  // ever written through.
+  explicit CAtomicFile(const std::string& path, bool durable = true, LinkAtTarget links = LinkAtTarget::Follow);
   ~CAtomicFile();
   CAtomicFile(const CAtomicFile&) = delete;
   CAtomicFile& operator=(const CAtomicFile&) = delete;
@@ -84,7 +91,7 @@ class CFileUtils {
   static std::string fileNameFromPath(const std::string& path);
   // Writes a whole file through CAtomicFile; false with `error` on failure.
   static bool writeFileAtomically(const std::string& path, const std::string& content, std::string& error,
-                                  bool durable = true);
+                                  bool durable = true, LinkAtTarget links = LinkAtTarget::Follow);
   static bool readFile(const std::string& path, std::string& content, std::string& error);
 };
 
