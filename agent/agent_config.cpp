@@ -95,19 +95,25 @@ platform::Status readWatches(const ZR::CXmlElement& section, AgentConfig& config
   return platform::Status::ok();
 }
 
-// An attribute that holds a share of `lowest` to 100 percent; kept as it
-// is when absent.
-platform::Status readPercent(const ZR::CXmlElement* section, const char* name, int lowest, const AgentConfig& config,
-                             int& value) {
+// An attribute that holds a whole number from `lowest` to `highest` (what
+// it is, for the message); kept as it is when absent.
+platform::Status readNumber(const ZR::CXmlElement* section, const char* name, int lowest, int highest,
+                            const std::string& what, const AgentConfig& config, int& value) {
   std::string text = attributeOf(section, name);
   if (text.empty()) return platform::Status::ok();
-  int64_t percent = -1;
-  if (!ZR::CNumberText::parseExact(text, percent) || percent < lowest || percent > 100) {
-    return platform::Status::invalid(config.configurationPath + ": " + name + "=\"" + text + "\" is not a share of " +
-                                     std::to_string(lowest) + " to 100 percent");
+  int64_t number = -1;
+  if (!ZR::CNumberText::parseExact(text, number) || number < lowest || number > highest) {
+    return platform::Status::invalid(config.configurationPath + ": " + name + "=\"" + text + "\" is not " + what +
+                                     " of " + std::to_string(lowest) + " to " + std::to_string(highest));
   }
-  value = static_cast<int>(percent);
+  value = static_cast<int>(number);
   return platform::Status::ok();
+}
+
+platform::Status readPercent(const ZR::CXmlElement* section, const char* name, int lowest, const AgentConfig& config,
+                             int& value) {
+  std::string what = "a share in percent";
+  return readNumber(section, name, lowest, 100, what, config, value);
 }
 
 platform::Status readAgentSection(const ZR::CXmlElement* section, AgentConfig& config) {
@@ -116,6 +122,10 @@ platform::Status readAgentSection(const ZR::CXmlElement* section, AgentConfig& c
   config.velkanPath = velkanPath.empty() ? findProgram("velkan", "client") : config.resolve(velkanPath);
   if (platform::Status s = readPercent(section, "cpu", 1, config, config.cpuPercent); !s) return s;
   if (platform::Status s = readPercent(section, "maxDeletePercent", 0, config, config.maxDeletePercent); !s) return s;
+  for (auto [name, target] : {std::pair{"connectTimeout", &config.connectTimeoutSeconds},
+                              std::pair{"replyTimeout", &config.replyTimeoutSeconds}}) {
+    if (platform::Status s = readNumber(section, name, 1, 86400, "a time in seconds", config, *target); !s) return s;
+  }
   return section ? readWatches(*section, config) : platform::Status::ok();
 }
 

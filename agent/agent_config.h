@@ -3,7 +3,8 @@
 // client's settings (cacheManagerClient), and our own `agent` section with
 // the watched folders:
 //
-//   <agent workFolder="..." dornik="..." velkan="..." cpu="100" maxDeletePercent="50">
+//   <agent workFolder="..." dornik="..." velkan="..." cpu="100" maxDeletePercent="50"
+//          connectTimeout="60" replyTimeout="60">
 //     <watch path="/home/ann"> <exclude pattern="*.tmp"/> </watch>
 //   </agent>
 //
@@ -35,6 +36,10 @@ struct AgentConfig {
   // A backup that would delete more than this share of the cached files
   // stops and asks for --allow-deletions.
   int maxDeletePercent = 50;
+  // How long a connection to the cache manager, and each of its answers,
+  // may take before the run ends (ours and velkan's calls alike).
+  int connectTimeoutSeconds = 60;
+  int replyTimeoutSeconds = 60;
   // policyEngine: host paths.
   std::string dirContent;
   std::string cacheContent;

@@ -161,9 +161,14 @@ VelkanRun runVelkan(const AgentConfig& config, int cpuPercent) {
   platform::env()->removeFile(progressFile);  // a stale one would tell of the last run
   std::vector<std::string> argv = {config.velkanPath, config.configurationPath};
   if (cpuPercent < 100) argv.push_back(std::to_string(cpuPercent));
+  // Our time-outs are velkan's, unless its own section names others.
+  std::map<std::string, std::string> environment = {
+      {"ZR_CONNECT_TIMEOUT", std::to_string(config.connectTimeoutSeconds)},
+      {"ZR_REPLY_TIMEOUT", std::to_string(config.replyTimeoutSeconds)}};
   platform::ChildProcess child;
   child.readErrorsWithOutput();  // its one line on a failed run becomes part of ours
-  if (!child.start(argv, {}, config.workFolder)) {
+  WaitingNotice waiting(config.client.server);
+  if (!child.start(argv, environment, config.workFolder)) {
     run.startError = child.startError();
     return run;
   }
@@ -190,7 +195,14 @@ VelkanRun runVelkan(const AgentConfig& config, int cpuPercent) {
     uint64_t now = platform::tickCountMs();
     if (now - lastPoll >= static_cast<uint64_t>(kProgressPollMs)) {
       lastPoll = now;
-      if (velkan::readProgress(progressFile, run.report)) console.show(progressLine(run.report));
+      if (velkan::readProgress(progressFile, run.report)) {
+        console.show(progressLine(run.report));
+        if (run.report.callOperation.empty()) {
+          waiting.end();
+        } else {
+          waiting.since("velkan's " + run.report.callOperation, static_cast<int64_t>(run.report.callSinceMs));
+        }
+      }
     }
   }
   if (!stopped) run.exitCode = child.wait();
@@ -268,6 +280,25 @@ platform::Status seedFileIndex(const std::vector<CachedFile>& cached) {
   ZR::CFileIndex index(path);
   if (index.refresh(entries) != ZR::kCabinetOk) {
     return platform::Status::ioError("cannot bring the file index " + path + " up to date: " + index.lastError());
+  }
+  return platform::Status::ok();
+}
+
+// The files this run writes in its work folder and beside the
+// configuration are its own: a link found at one (someone else planted it)
+// is refused before anything is written, with its name.
+platform::Status noLinksAmongOurFiles(const AgentConfig& config) {
+  std::string status = platform::joinPath(config.workFolder, velkan::kStatusFolder);
+  std::vector<std::string> ours = {platform::joinPath(config.workFolder, "cacheagent.lock"),
+                                   platform::joinPath(config.workFolder, "cacheagent.lock.holder"),
+                                   config.dirContent, config.cacheContent, config.actionSet};
+  for (const char* name : {velkan::kProgressFileName, "cs_waiting.xml", "cs_uploading.xml", "cs_uploadedtoday.xml"}) {
+    ours.push_back(platform::joinPath(status, name));
+  }
+  for (const std::string& path : ours) {
+    if (platform::finalLinkTarget(path) != path) {
+      return platform::Status::invalid(path + " is a link; it is not written through (remove it if it is not yours)");
+    }
   }
   return platform::Status::ok();
 }
@@ -396,6 +427,7 @@ int runBackup(const AgentConfig& config, const BackupOptions& options, ZR::CLogg
   uint64_t started = platform::tickCountMs();
   platform::watchForInterruption();
   platform::env()->createDirectories(platform::joinPath(config.workFolder, velkan::kStatusFolder));
+  if (platform::Status files = noLinksAmongOurFiles(config); !files) return fail(kExitWrite, files.message());
   BackupLock lock(config);
   if (platform::Status taken = lock.take(); !taken) {
     return fail(taken.code() == platform::Status::kRefused ? kExitBusy : kExitWrite, taken.message());
@@ -403,6 +435,7 @@ int runBackup(const AgentConfig& config, const BackupOptions& options, ZR::CLogg
   log.info("backup started");
 
   CacheService service(config, log);
+  service.tellWhenWaiting();
   std::vector<CachedFile> cached;
   if (platform::Status listed = listCache(service, config.watches, cached); !listed) {
     return fail(kExitService, listed.message() + "; nothing was changed");

@@ -1,5 +1,7 @@
 #include "agent/cache_service.h"
 
+#include "agent/console.h"
+
 #include <cstring>
 
 #include "bindings/zrcore/file.h"
@@ -15,6 +17,17 @@ namespace agent {
 namespace {
 
 std::string trimmed(const char* text) { return ZR::CStringUtils::rtrim(text, " \t\r\n"); }
+
+// What went wrong with a call, in one line: the transport's account for a
+// person where there is one.
+std::string oneLine(const std::exception& e) {
+  if (const auto* soap = dynamic_cast<const velkan::CSoapException*>(&e); soap && !soap->detail().empty()) {
+    return soap->detail();
+  }
+  std::string text = trimmed(e.what());
+  for (char& c : text) c = c == '\n' || c == '\r' ? ' ' : c;
+  return text;
+}
 
 std::string codeText(const std::string& result) {
   int code = ZR::CNumberText::toInt32(result);
@@ -86,6 +99,8 @@ CacheService::CacheService(const AgentConfig& config, ZR::CLogger& log)
   velkan::ServiceOptions options;
   options.caDirectory = config.resolve("certs");
   options.maxReplyBytes = config.client.maxReplyBytes;
+  options.connectTimeoutSeconds = config.connectTimeoutSeconds;
+  options.sendTimeoutSeconds = options.receiveTimeoutSeconds = config.replyTimeoutSeconds;
   velkan::ProxySettings proxy = velkan::readProxySettings(config.resolve("agent.xml"));
   options.setProxy(proxy.host, proxy.port, proxy.user, proxy.password);
   calls_ = std::make_unique<velkan::CacheManagerCalls>(
@@ -94,17 +109,25 @@ CacheService::CacheService(const AgentConfig& config, ZR::CLogger& log)
 
 CacheService::~CacheService() = default;
 
+void CacheService::tellWhenWaiting() {
+  if (!notice_) notice_ = std::make_unique<WaitingNotice>(server_);
+}
+
 platform::Status CacheService::unreachable(const std::string& what, const std::string& why) const {
   return platform::Status::ioError(what + ": cannot reach the cache manager at " + server_ + ": " + why);
 }
 
 platform::Status CacheService::connect() {
   try {
+    if (notice_ && calls_->sessionKey().empty()) notice_->begin("the log-in");
     calls_->ensureSession();
+    if (notice_) notice_->end();
   } catch (const velkan::CFileNotFoundException& e) {
+    if (notice_) notice_->end();
     return platform::Status::notFound("login: " + trimmed(e.what()));
   } catch (const std::exception& e) {
-    return unreachable("login", trimmed(e.what()));
+    if (notice_) notice_->end();
+    return unreachable("login", oneLine(e));
   }
   if (calls_->sessionKey().empty()) {
     return platform::Status::refused("login: the cache manager at " + server_ +
@@ -117,7 +140,7 @@ platform::Status CacheService::relogin() {
   try {
     calls_->login();
   } catch (const std::exception& e) {
-    return unreachable("login", trimmed(e.what()));
+    return unreachable("login", oneLine(e));
   }
   return platform::Status::ok();
 }
@@ -127,14 +150,17 @@ platform::Status CacheService::callWithKey(const std::string& what, Call call, s
   for (int attempt = 0; attempt < 2; ++attempt) {
     if (platform::Status connected = connect(); !connected) return connected;
     try {
+      if (notice_) notice_->begin(what);
       text = call(*calls_->session(), calls_->sessionKey());
+      if (notice_) notice_->end();
     } catch (const std::exception& e) {
+      if (notice_) notice_->end();
       // A service that forgot the key may answer with a fault: one new login.
       if (attempt == 0) {
         if (platform::Status again = relogin(); !again) return again;
         continue;
       }
-      return unreachable(what, trimmed(e.what()));
+      return unreachable(what, oneLine(e));
     }
     if (data || !velkan::CacheManagerCalls::isErrorCode(text)) return platform::Status::ok();
     if (ZR::CNumberText::toInt32(text) != -3 || attempt == 1) {

@@ -55,6 +55,8 @@ class CacheService {
   platform::Status fetch(const std::string& path, int64_t offset, int32_t length, std::string& bytes);
 
   const std::string& server() const { return server_; }
+  // From now on a call without an answer for 10 s is told on the terminal.
+  void tellWhenWaiting();
 
  private:
   class Keys;
@@ -70,6 +72,7 @@ class CacheService {
   ZR::CLogger& log_;
   std::unique_ptr<Keys> keys_;
   std::unique_ptr<velkan::CacheManagerCalls> calls_;
+  std::unique_ptr<class WaitingNotice> notice_;
 };
 
 // The files of a listing document (<contents><file path size

@@ -26,6 +26,7 @@ class ScanListing : public ScanSink {
 
 int runCheck(const AgentConfig& config, ZR::CLogger& log) {
   CacheService service(config, log);
+  service.tellWhenWaiting();
   std::vector<CachedFile> cached;
   if (platform::Status listed = listCache(service, config.watches, cached); !listed) {
     return fail(kExitService, listed.message());

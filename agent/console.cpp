@@ -1,5 +1,7 @@
 #include "agent/console.h"
 
+#include <chrono>
+
 #include <cstdio>
 
 #include "bindings/zrcore/log.h"
@@ -126,6 +128,50 @@ void ProgressConsole::end() {
   std::fflush(stdout);
   lineOpen_ = false;
   shown_.clear();
+}
+
+namespace {
+constexpr int64_t kWaitNoticeMs = 10000;
+}  // namespace
+
+WaitingNotice::WaitingNotice(std::string server) : server_(std::move(server)), thread_([this] { watch(); }) {}
+
+WaitingNotice::~WaitingNotice() {
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    stopping_ = true;
+  }
+  wake_.notify_all();
+  thread_.join();
+}
+
+void WaitingNotice::begin(const std::string& what) { since(what, platform::unixTimeMs()); }
+
+void WaitingNotice::since(const std::string& what, int64_t startedUnixMs) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (what == what_ && startedUnixMs == startedMs_) return;
+  what_ = what;
+  startedMs_ = startedUnixMs;
+  toldAtMs_ = 0;
+}
+
+void WaitingNotice::end() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  what_.clear();
+}
+
+void WaitingNotice::watch() {
+  std::unique_lock<std::mutex> lock(mutex_);
+  while (!stopping_) {
+    wake_.wait_for(lock, std::chrono::milliseconds(250));
+    if (what_.empty()) continue;
+    int64_t now = platform::unixTimeMs();
+    if (now - startedMs_ < kWaitNoticeMs || (toldAtMs_ != 0 && now - toldAtMs_ < kWaitNoticeMs)) continue;
+    toldAtMs_ = now;
+    std::printf("waiting for the cache manager at %s: no answer to %s for %s\n", server_.c_str(), what_.c_str(),
+                humanDuration(static_cast<uint64_t>(now - startedMs_)).c_str());
+    std::fflush(stdout);
+  }
 }
 
 }  // namespace agent

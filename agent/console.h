@@ -3,7 +3,10 @@
 // terminal (or printed now and then when the output is a file or a pipe).
 #pragma once
 
+#include <condition_variable>
 #include <cstdint>
+#include <mutex>
+#include <thread>
 #include <string>
 #include <vector>
 
@@ -32,6 +35,35 @@ void printListed(const std::vector<std::string>& lines, ZR::CLogger& log, const 
 // One line of a running upload: files and bytes done of all, the rate,
 // the time left and the file being sent.
 std::string progressLine(const velkan::ProgressReport& report);
+
+// Tells, every 10 s, that a call to the cache manager has had no answer
+// yet (what call, to where, for how long), so that a run against a silent
+// service is never silent itself. Thread-safe.
+class WaitingNotice {
+ public:
+  explicit WaitingNotice(std::string server);
+  ~WaitingNotice();
+  WaitingNotice(const WaitingNotice&) = delete;
+  WaitingNotice& operator=(const WaitingNotice&) = delete;
+
+  // A call begins (`what` names it for a person), or has ended.
+  void begin(const std::string& what);
+  void end();
+  // The same for a call whose start is known (Unix milliseconds): velkan's.
+  void since(const std::string& what, int64_t startedUnixMs);
+
+ private:
+  void watch();
+
+  std::string server_;
+  std::mutex mutex_;
+  std::condition_variable wake_;
+  bool stopping_ = false;
+  std::string what_;
+  int64_t startedMs_ = 0;
+  int64_t toldAtMs_ = 0;
+  std::thread thread_;
+};
 
 class ProgressConsole {
  public:

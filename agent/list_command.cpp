@@ -37,6 +37,7 @@ void printEntry(const CachedFile& file, bool detailed) {
 
 int runList(const AgentConfig& config, const std::string& path, bool detailed, ZR::CLogger& log) {
   CacheService service(config, log);
+  service.tellWhenWaiting();
   std::vector<CachedFile> files;
   if (path.empty()) {
     if (platform::Status listed = listCache(service, config.watches, files); !listed) return fail(kExitService, listed.message());

@@ -244,6 +244,7 @@ int runRestore(const AgentConfig& config, const RestoreOptions& options, ZR::CLo
   Totals totals;
   {
     CacheService service(config, log);
+    service.tellWhenWaiting();
     if (platform::Status listed = selectFiles(service, options, files, totals.problems); !listed) {
       return fail(kExitService, listed.message());
     }

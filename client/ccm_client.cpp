@@ -84,6 +84,8 @@ void CCMClient::configure(const std::string& configurationPath) {
                                      settings_.compressionWaitMs, settings_.transcodedFolder};
   keys_.bindToEndpoint(buildEndpoint(settings_.server));
   serviceOptions_.maxReplyBytes = settings_.maxReplyBytes;
+  serviceOptions_.connectTimeoutSeconds = settings_.connectTimeoutSeconds;
+  serviceOptions_.sendTimeoutSeconds = serviceOptions_.receiveTimeoutSeconds = settings_.replyTimeoutSeconds;
   calls_ = std::make_unique<CacheManagerCalls>(
       ServiceSettings{settings_.server, settings_.accessDocument, settings_.timestampFile}, serviceOptions_, keys_,
       log_, this);

@@ -98,6 +98,12 @@ class CCMClient : public ByteAccounting, public PreparationHost, public UploadHo
     if (progress_ && count > 0) progress_->bytesSent(static_cast<uint64_t>(count));
   }
   bool transferAbandoned() override { return platform::interruptionRequested(); }
+  void callBegins(const char* operation) override {
+    if (progress_) progress_->serviceCall(operation);
+  }
+  void callEnds() override {
+    if (progress_) progress_->serviceCall("");
+  }
   void uploadStarted(const std::string& path, uint64_t sentSize) override {
     if (progress_) progress_->uploadStarted(path, sentSize);
   }

@@ -4,12 +4,14 @@
 #include <limits>
 #include <memory>
 #include <stdexcept>
+#include <tuple>
 
 #include "bindings/zrcore/configurator.h"
 #include "bindings/zrcore/log.h"
 #include "bindings/zrcore/string_utils.h"
 #include "bindings/zrcore/xml_builder.h"
 #include "platform/path.h"
+#include "platform/process.h"
 
 namespace velkan {
 namespace {
@@ -86,6 +88,13 @@ void readOwnSettings(const ZR::CXmlElement& document, ClientSettings& s) {
     s.compressionWaitMs = static_cast<uint32_t>(ms < 0 ? 0 : ms > 3600000 ? 3600000 : ms);
   }
   if (document.getValue(sectionExpression("/transcodedFolder@path"), value, message)) s.transcodedFolder = value;
+  for (auto [name, variable, target] : {std::tuple{"/ConnectTimeout@value", "ZR_CONNECT_TIMEOUT", &s.connectTimeoutSeconds},
+                                        std::tuple{"/ReplyTimeout@value", "ZR_REPLY_TIMEOUT", &s.replyTimeoutSeconds}}) {
+    std::string seconds = platform::environmentVariable(variable);
+    if (document.getValue(sectionExpression(name), value, message)) seconds = value;
+    int64_t n = 0;
+    if (ZR::CNumberText::parseExact(seconds, n)) *target = static_cast<int>(n < 1 ? 1 : n > 86400 ? 86400 : n);
+  }
   if (document.getValue(sectionExpression("/MaxReplySize@value"), value, message)) {
     int64_t mib = ZR::CNumberText::toInt64(value);
     s.maxReplyBytes = static_cast<uint64_t>(mib < 1 ? 1 : mib > 4096 ? 4096 : mib) << 20;
@@ -124,7 +133,7 @@ void warnUnknownSettings(const ZR::CXmlElement& document, ZR::CLogger& log) {
       "expiredPoliciesFile", "timestamp_file", "MaxFiles",   "MaxTime",               "MaxDeleteTime",
       "MaxSpace",       "MaxDataPerFile", "ChunkSize",       "MaxBitRate",            "MaxTimeWindow",
       "CompressionCpuPercent", "CompressionExeSize", "SortUploads", "MaxImageWidth", "MaxImageHeight",
-      "MaxImageQuality", "CompressionWait", "transcodedFolder", "MaxReplySize"};
+      "MaxImageQuality", "CompressionWait", "transcodedFolder", "MaxReplySize", "ConnectTimeout", "ReplyTimeout"};
   const ZR::CXmlElement* section = document.getName() == "CachingPolicyEngineConfiguration"
                                        ? document.getChild("cacheManagerClient")
                                        : nullptr;

@@ -51,6 +51,12 @@ struct ClientSettings {
   // <MaxReplySize value="MiB"/>: the largest reply the service may send (a
   // folder's listing is the largest); beyond it the call fails.
   uint64_t maxReplyBytes = uint64_t{256} << 20;
+  // How long a connection and each reply may take (ConnectTimeout,
+  // ReplyTimeout, seconds); cacheagent passes its own through the
+  // environment (ZR_CONNECT_TIMEOUT, ZR_REPLY_TIMEOUT) when the section
+  // names none.
+  int connectTimeoutSeconds = 100;
+  int replyTimeoutSeconds = 300;
 
   // Relative file settings are taken from `folder`, the configuration
   // file's folder, wherever the program was started.

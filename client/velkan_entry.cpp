@@ -3,6 +3,7 @@
 #include <atomic>
 #include <cstdio>
 #include <optional>
+#include <thread>
 #include <vector>
 
 #include "bindings/cabinet/cabinet.h"
@@ -211,7 +212,18 @@ RunEnding runConfigured(const std::string& path, int percent) {
   RunProgress progress(kStatusFolder, 500, ZR::CLogManager::instance());
   ZR::CLogManager::logger().info("velkan started with %s%s", path.c_str(),
                                  percent < 100 ? (", " + std::to_string(percent) + " % of one core").c_str() : "");
+  // What changed while the run waits (for the service, say) is written all
+  // the same, by a thread of its own.
+  std::atomic<bool> ended{false};
+  std::thread flusher([&] {
+    while (!ended.load()) {
+      platform::sleepMs(200);
+      progress.flush();
+    }
+  });
   RunEnding ending = percent < 100 ? runThrottled(path, percent, &progress) : runClient(path, &progress);
+  ended.store(true);
+  flusher.join();
   progress.finish(stateOf(ending.code), ending.code);
   ZR::CLogManager::logger().info("velkan finished: %s; exit code %d", progress.summary().c_str(), ending.code);
   return ending;

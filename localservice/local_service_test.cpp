@@ -358,6 +358,51 @@ TEST_F(LocalServiceTest, AFullDiskIsAFullStoreAndKeepsTheLastGoodCopy) {
   EXPECT_EQ(testsupport::readFile(service.service().store().contentPath("c:\\a.txt")), "first version");
 }
 
+// No web page can reach the store: another site's Origin, a Host that is
+// not ours (a name pointed at this machine) and the bodies a page may send
+// without asking first are refused before the body is read, and no answer
+// carries an Access-Control header. Listed origins and host names are taken.
+TEST_F(LocalServiceTest, BrowsersAreRefusedBeforeTheBodyIsRead) {
+  localservice::ServiceConfig config;
+  config.allowedOrigins = {"http://ours.example"};
+  config.allowedHosts = {"cache.example"};
+  testsupport::RunningService service(config);
+  CSoapSession s(service.server(), ServiceOptions(), log());
+  std::string key = s.login("agent");
+  ASSERT_EQ(upload(s, key, "c:\\kept.txt", "kept"), "-2 -2 -2");
+  std::string remove = "<SOAP-ENV:Envelope xmlns:SOAP-ENV=\"http://schemas.xmlsoap.org/soap/envelope/\" "
+                       "xmlns:ns1=\"urn:com.orbek.cachemanager\"><SOAP-ENV:Body><ns1:deleteFile><in0>" + key +
+                       "</in0><in1>c:\\kept.txt</in1></ns1:deleteFile></SOAP-ENV:Body></SOAP-ENV:Envelope>";
+  auto with = [&](const std::string& contentType, const std::string& extraHeader, const std::string& host) {
+    std::string request = post(contentType, remove);
+    request.replace(request.find("Host: 127.0.0.1"), 15, "Host: " + host);
+    return request.insert(request.find("\r\n") + 2, extraHeader);
+  };
+  struct Case {
+    const char* name;
+    std::string request;
+    const char* status;
+  } refused[] = {
+      {"another site's page", with("text/xml", "Origin: http://evil.example\r\n", "127.0.0.1"), "403"},
+      {"a name pointed at us", with("text/xml", "", "evil.example:8080"), "403"},
+      {"a form's text", with("text/plain", "", "127.0.0.1"), "415"},
+      {"a form's fields", with("application/x-www-form-urlencoded", "", "127.0.0.1"), "415"},
+  };
+  for (const Case& c : refused) {
+    std::string answer = rawExchange(service.port(), c.request);
+    EXPECT_EQ(answer.rfind(std::string("HTTP/1.1 ") + c.status, 0), 0u) << c.name << ": " << answer.substr(0, 200);
+    EXPECT_EQ(answer.find("Access-Control"), std::string::npos) << c.name;
+  }
+  EXPECT_NE(service.service().store().contentPath("c:\\kept.txt"), "") << "nothing was deleted";
+  for (const std::string& allowed : {with("text/xml", "Origin: http://ours.example\r\n", "127.0.0.1"),
+                                     with("text/xml; charset=utf-8", "", "cache.example:443")}) {
+    std::string answer = rawExchange(service.port(), allowed);
+    EXPECT_EQ(answer.rfind("HTTP/1.1 200", 0), 0u) << answer.substr(0, 200);
+    EXPECT_EQ(answer.find("Access-Control"), std::string::npos);
+    ASSERT_TRUE(upload(s, key, "c:\\kept.txt", "kept") == "-2 -2 -2");
+  }
+}
+
 TEST_F(LocalServiceTest, MimeAttachmentsAreRefused) {
   testsupport::RunningService service;
   std::string body = "--b\r\nContent-Type: text/xml\r\n\r\n<SOAP-ENV:Envelope xmlns:SOAP-ENV="

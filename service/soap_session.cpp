@@ -249,6 +249,7 @@ CSoapSession::CSoapSession(const std::string& server, const ServiceOptions& opti
                            ByteAccounting* accounting)
     : hooks_(std::make_unique<SessionHooks>()), proxy_(std::make_unique<CCacheManagerProxy>()), log_(log) {
   hooks_->accounting = accounting;
+  accounting_ = accounting;
   hooks_->replyBudgetMs = static_cast<uint64_t>(std::max(1, options.receiveTimeoutSeconds)) * 1000;
   platform::ignoreBrokenPipeSignal();
   std::string endpoint = buildEndpoint(server);
@@ -299,14 +300,14 @@ std::string CSoapSession::result(int status, const char* text) {
 std::string CSoapSession::login(const std::string& authentication) {
   log_.trace("Login... \n");
   const char* out = nullptr;
-  int status = invoke([&] { return proxy_->login(authentication.c_str(), out); });
+  int status = invoke("login", [&] { return proxy_->login(authentication.c_str(), out); });
   return result(status, out);
 }
 
 std::string CSoapSession::createFile(const std::string& key, const std::string& path, const std::string& metadata) {
   log_.trace("%s", ("Create File : " + path + ".\n").c_str());
   const char* out = nullptr;
-  int status = invoke([&] { return proxy_->createFile(key.c_str(), path.c_str(), metadata.c_str(), out); });
+  int status = invoke("createFile", [&] { return proxy_->createFile(key.c_str(), path.c_str(), metadata.c_str(), out); });
   return result(status, out);
 }
 
@@ -345,7 +346,7 @@ std::string CSoapSession::sendAttachment(const std::string& key, const std::stri
     soap_set_dime_attachment(soap, reinterpret_cast<char*>(&attachment), 0, "application/dime", attachmentId.c_str(), 0,
                              nullptr);
     soap_clr_mime(soap);
-    status = invoke([&] { return proxy_->writeFileAttachment(key.c_str(), path.c_str(), out); }, true);
+    status = invoke("writeFileAttachment", [&] { return proxy_->writeFileAttachment(key.c_str(), path.c_str(), out); }, true);
   }
   if (attachment.file) attachment.file->close();
   if (status == kTransportOk && (attachment.readFailed || attachment.abandoned)) {
@@ -361,7 +362,7 @@ std::string CSoapSession::sendAttachment(const std::string& key, const std::stri
 std::string CSoapSession::finalizeFile(const std::string& key, const std::string& path) {
   log_.trace("%s", ("Finalize File : " + path + ".\n").c_str());
   const char* out = nullptr;
-  int status = invoke([&] { return proxy_->finalizeFile(key.c_str(), path.c_str(), out); });
+  int status = invoke("finalizeFile", [&] { return proxy_->finalizeFile(key.c_str(), path.c_str(), out); });
   return result(status, out);
 }
 
@@ -369,14 +370,14 @@ std::string CSoapSession::finalizeFileWithMetadata(const std::string& key, const
                                                    const std::string& metadata) {
   log_.trace("%s", ("finalizeFileWithMetaData : " + path + ".\n").c_str());
   const char* out = nullptr;
-  int status = invoke([&] { return proxy_->finalizeFileWithMetadata(key.c_str(), path.c_str(), metadata.c_str(), out); });
+  int status = invoke("finalizeFileWithMetadata", [&] { return proxy_->finalizeFileWithMetadata(key.c_str(), path.c_str(), metadata.c_str(), out); });
   return result(status, out);
 }
 
 std::string CSoapSession::deleteFile(const std::string& key, const std::string& path) {
   log_.trace("%s", ("Delete File : " + path + ".\n").c_str());
   const char* out = nullptr;
-  int status = invoke([&] { return proxy_->deleteFile(key.c_str(), path.c_str(), out); });
+  int status = invoke("deleteFile", [&] { return proxy_->deleteFile(key.c_str(), path.c_str(), out); });
   return result(status, out);
 }
 
@@ -387,7 +388,7 @@ std::string CSoapSession::getStoreContentsForPath(const std::string& key, const 
 std::string_view CSoapSession::storeContentsForPath(const std::string& key, const std::string& path) {
   log_.trace("%s", ("Get Store Contents For Path : " + path + ".\n").c_str());
   const char* out = nullptr;
-  int status = invoke([&] { return proxy_->getStoreContentsForPath(key.c_str(), path.c_str(), out); });
+  int status = invoke("getStoreContentsForPath", [&] { return proxy_->getStoreContentsForPath(key.c_str(), path.c_str(), out); });
   checkSoapStatus(status);
   return out ? std::string_view(out) : std::string_view();
 }
@@ -395,13 +396,13 @@ std::string_view CSoapSession::storeContentsForPath(const std::string& key, cons
 std::string CSoapSession::getFileAttr(const std::string& key, const std::string& path) {
   log_.trace("%s", ("Get File Attributes : " + path + ".\n").c_str());
   const char* out = nullptr;
-  int status = invoke([&] { return proxy_->getFileAttr(key.c_str(), path.c_str(), out); });
+  int status = invoke("getFileAttr", [&] { return proxy_->getFileAttr(key.c_str(), path.c_str(), out); });
   return result(status, out);
 }
 
 std::string CSoapSession::getFile(const std::string& key, const std::string& path, int64_t offset, int32_t length) {
   Base64Block block;
-  int status = invoke([&] { return proxy_->getFile(key.c_str(), path.c_str(), 0, offset, length, block); });
+  int status = invoke("getFile", [&] { return proxy_->getFile(key.c_str(), path.c_str(), 0, offset, length, block); });
   checkSoapStatus(status);
   if (!block.data || block.size <= 0) return "";
   // Whole, as it came (bounded by the reply size): a caller must see an
@@ -412,14 +413,14 @@ std::string CSoapSession::getFile(const std::string& key, const std::string& pat
 std::string CSoapSession::getPoliciesForAgent(const std::string& key, int64_t stamp) {
   log_.trace("Get Policies For Agent...\n");
   const char* out = nullptr;
-  int status = invoke([&] { return proxy_->getPoliciesForAgent(key.c_str(), stamp, out); });
+  int status = invoke("getPoliciesForAgent", [&] { return proxy_->getPoliciesForAgent(key.c_str(), stamp, out); });
   return result(status, out);
 }
 
 std::string CSoapSession::setAgentSymLinks(const std::string& key, const std::string& links) {
   log_.trace("Set Symbolic links For Agent...\n");
   const char* out = nullptr;
-  int status = invoke([&] { return proxy_->setAgentSymLinks(key.c_str(), links.c_str(), out); });
+  int status = invoke("setAgentSymLinks", [&] { return proxy_->setAgentSymLinks(key.c_str(), links.c_str(), out); });
   return result(status, out);
 }
 
@@ -440,14 +441,14 @@ std::string CSoapSession::writeGhostFileAttachment(const std::string& key, const
     throwCacheManagerError(
         "Cache Manager call : writeGhostFileAttachment failed with error while writing attachment.\n", code);
   }
-  int status = invoke([&] { return proxy_->writeGhostFileAttachment(key.c_str(), path.c_str(), out); }, true);
+  int status = invoke("writeGhostFileAttachment", [&] { return proxy_->writeGhostFileAttachment(key.c_str(), path.c_str(), out); }, true);
   return result(status, out);
 }
 
 std::string CSoapSession::deletePolicy(const std::string& key, const std::string& policy) {
   log_.trace("%s", ("Delete Policy : " + policy + ".\n").c_str());
   const char* out = nullptr;
-  int status = invoke([&] { return proxy_->deletePolicy(key.c_str(), policy.c_str(), out); });
+  int status = invoke("deletePolicy", [&] { return proxy_->deletePolicy(key.c_str(), policy.c_str(), out); });
   return result(status, out);
 }
 

@@ -57,6 +57,10 @@ class ByteAccounting {
   // True when the transfer under way is to be given up (the run was
   // interrupted): the attachment ends short and the call fails.
   virtual bool transferAbandoned() { return false; }
+  // A call of the service (its operation's name) is made and has been
+  // answered (or failed): what a run is waiting for can be told.
+  virtual void callBegins(const char* /*operation*/) {}
+  virtual void callEnds() {}
 };
 
 class CSoapSession {
@@ -115,10 +119,15 @@ class CSoapSession {
   // What the last reply left is freed first, unless the call's attachment
   // (which lives in the same memory) has been set already.
   template <typename Call>
-  int invoke(Call call, bool attachmentSet = false) {
+  int invoke(const char* operation, Call call, bool attachmentSet = false) {
     if (!attachmentSet) releaseLastReply();
     beginCall();
-    return tlsUnavailable_ ? kTlsFailure : call();
+    if (tlsUnavailable_) return kTlsFailure;
+    ByteAccounting* accounting = accounting_;
+    if (accounting) accounting->callBegins(operation);
+    int status = call();
+    if (accounting) accounting->callEnds();
+    return status;
   }
   void beginCall();
   // Frees what the toolkit kept of the last call: otherwise every answer
@@ -133,6 +142,7 @@ class CSoapSession {
   ZR::CLogger& log_;
   bool tlsUnavailable_ = false;
   int ghostAttachmentFailure_ = 0;
+  ByteAccounting* accounting_ = nullptr;
 };
 
 }  // namespace velkan

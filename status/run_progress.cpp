@@ -147,12 +147,25 @@ void RunProgress::addFailure(const std::string& path, const std::string& reason)
   if (report_.errors.size() > kKeptFailures) report_.errors.erase(report_.errors.begin());
 }
 
+void RunProgress::serviceCall(const std::string& operation) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  report_.callOperation = operation;
+  report_.callSinceMs = operation.empty() ? 0 : static_cast<uint64_t>(platform::unixTimeMs());
+  writeIfDue(false);
+}
+
+void RunProgress::flush() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (dirty_) writeIfDue(false);
+}
+
 void RunProgress::finish(State state, int exitCode) {
   std::lock_guard<std::mutex> lock(mutex_);
   report_.state = stateName(state);
   report_.exitCode = exitCode;
   report_.currentPath.clear();
   report_.currentSize = report_.currentSent = 0;
+  report_.callOperation.clear();
   writeIfDue(true);
 }
 
@@ -198,6 +211,12 @@ std::string RunProgress::renderLocked() {
     xml.attribute("sent", std::to_string(std::min(report_.currentSent, report_.currentSize)));
     xml.endElement();
   }
+  if (!report_.callOperation.empty()) {
+    xml.startElement("call");
+    xml.attribute("operation", report_.callOperation);
+    xml.attribute("since", std::to_string(report_.callSinceMs));
+    xml.endElement();
+  }
   for (const auto& [path, reason] : report_.errors) {
     xml.startElement("error");
     xml.attribute("path", path);
@@ -212,7 +231,9 @@ std::string RunProgress::renderLocked() {
 void RunProgress::writeIfDue(bool force) {
   if (folder_.empty()) return;
   uint64_t now = platform::tickCountMs();
+  dirty_ = true;
   if (!force && written_ && now - lastWriteMs_ < writeIntervalMs_) return;
+  dirty_ = false;
   std::string error;
   bool stored = ZR::CFileUtils::writeFileAtomically(file(), renderLocked(), error, false, ZR::LinkAtTarget::Refuse);
   if (!stored && !failing_ && log_) log_->warning("%s", ("status file " + file() + " not updated: " + error).c_str());
@@ -239,6 +260,9 @@ bool readProgress(const std::string& file, ProgressReport& report) {
   report.currentPath = text(current, "path");
   report.currentSize = number(current, "size");
   report.currentSent = number(current, "sent");
+  const ZR::CXmlElement* call = root->getChild("call");
+  report.callOperation = text(call, "operation");
+  report.callSinceMs = number(call, "since");
   for (size_t i = 0; i < root->getChildCount(); ++i) {
     const ZR::CXmlElement* child = root->getChild(i);
     if (child->getName() == "error") report.errors.emplace_back(text(child, "path"), text(child, "reason"));

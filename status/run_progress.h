@@ -12,6 +12,7 @@
 //            bytesDone="N" bytesUploaded="N" bytesStored="N" bytesSent="N" rate="BYTES/S"
 //            vanished="N" retried="N" privateCopies="N"/>
 //     <current path="c:\..." size="N" sent="N"/>        (while a file is sent)
+//     <call operation="createFile" since="UNIX_MS"/>    (while the service is asked)
 //     <error path="c:\..." reason="..."/> ...           (the last 20)
 //   </progress>
 //
@@ -50,6 +51,10 @@ struct ProgressReport {
   std::string currentPath;  // empty: no file is being sent
   uint64_t currentSize = 0, currentSent = 0;
   std::vector<std::pair<std::string, std::string>> errors;  // path, reason; oldest first
+  // The service call under way and since when (Unix milliseconds); empty
+  // when none is.
+  std::string callOperation;
+  uint64_t callSinceMs = 0;
 };
 
 // False when the file is missing or not a progress document.
@@ -85,6 +90,11 @@ class RunProgress {
   // a private copy because it never held still.
   void retried();
   void privateCopy();
+  // The service call under way ("" when it was answered).
+  void serviceCall(const std::string& operation);
+  // Writes what changed since the last write, when the interval allows: a
+  // run that waits (for the service, say) still has it told.
+  void flush();
   // The run's end; written at once.
   void finish(State state, int exitCode);
 
@@ -106,6 +116,7 @@ class RunProgress {
   uint64_t startedMs_;
   uint64_t lastWriteMs_ = 0;
   bool written_ = false;
+  bool dirty_ = false;  // a change not yet written
   ZR::CLogger* log_;
   bool failing_ = false;
   uint64_t firstSendMs_ = 0;

@@ -13,6 +13,7 @@
 #include "platform/clock.h"
 #include "platform/env.h"
 #include "tests/image_fixtures.h"
+#include "tests/loopback_server.h"
 #include "tests/local_service_fixture.h"
 #include "tests/agent_fixture.h"
 
@@ -200,6 +201,46 @@ platform::ProcessResult browse(const std::string& url, const std::string& profil
                            "--disable-sync", "--user-data-dir=" + profile, "--virtual-time-budget=4000",
                            "--window-size=1000,1000", extra, url},
                           {}, "");
+}
+
+// A page of another site, open in the user's browser, tries to log in to
+// the cache manager and to read the status data: both are refused.
+TEST_F(Agent, AnotherSitesPageReachesNeitherTheServiceNorTheStatusPage) {
+  if (!testsupport::fileExists("/usr/bin/chromium")) GTEST_SKIP() << "no chromium on this machine";
+  testsupport::RunningService service;
+  configureAgent(service.server());
+  ASSERT_EQ(backup().exitCode, 0);
+  platform::ChildProcess status;
+  ASSERT_TRUE(status.start({CACHEAGENT_PATH, "status", dir_.file("cfg.xml"), "--port", "0"}, env_, dir_.file("work")));
+  std::string line;
+  ASSERT_TRUE(status.readLine(line, 10000));
+  std::string statusUrl = line.substr(line.find("http://"), line.find("/www/") - line.find("http://"));
+  std::string page =
+      "<html><body><pre id='out'>start</pre><script>"
+      "const out = document.getElementById('out'); const log = t => { out.textContent += '\\n' + t; };"
+      "const login = '<SOAP-ENV:Envelope xmlns:SOAP-ENV=\"http://schemas.xmlsoap.org/soap/envelope/\" "
+      "xmlns:ns1=\"urn:com.orbek.cachemanager\"><SOAP-ENV:Body><ns1:login><in0>agent</in0></ns1:login>"
+      "</SOAP-ENV:Body></SOAP-ENV:Envelope>';"
+      "fetch('http://" + service.server() + "/cacheManager/services/CacheManager', {method: 'POST', "
+      "headers: {'Content-Type': 'text/plain'}, body: login}).then(r => r.text())"
+      ".then(t => log('service answered ' + t)).catch(() => log('service refused'));"
+      "fetch('" + statusUrl + "/status/cs_progress.xml').then(r => r.text())"
+      ".then(t => log('status answered ' + t)).catch(() => log('status refused'));"
+      "</script></body></html>";
+  testsupport::LoopbackServer site([&](platform::TcpStream& stream) {
+    char buffer[4096];
+    stream.read(buffer, sizeof buffer, 2000);
+    stream.writeAll("HTTP/1.1 200 OK\r\nContent-Type: text/html\r\nContent-Length: " + std::to_string(page.size()) +
+                    "\r\nConnection: close\r\n\r\n" + page);
+  });
+  auto dom = browse("http://127.0.0.1:" + std::to_string(site.port()) + "/", dir_.file("profile"), "--dump-dom");
+  status.stop();
+  size_t from = dom.standardOutput.find("start"), to = dom.standardOutput.find("</pre>");
+  ASSERT_TRUE(from != std::string::npos && to != std::string::npos) << dom.standardOutput;
+  std::string said = dom.standardOutput.substr(from, to - from);
+  EXPECT_NE(said.find("service refused"), std::string::npos) << said;
+  EXPECT_NE(said.find("status refused"), std::string::npos) << said;
+  EXPECT_EQ(said.find("answered"), std::string::npos) << said;
 }
 
 TEST_F(Agent, TheStatusPageShowsARunningUploadWithItsBars) {
