@@ -1,7 +1,5 @@
 #include "prepare/compression.h"
 
-#include <libdeflate.h>
-
 #include <algorithm>
 #include <atomic>
 #include <condition_variable>
@@ -42,148 +40,6 @@ uint64_t uniqueTick() {
   throw CVelkanException("Compression of : " + source + " failed. \n");
 }
 
-// Gzip copies are a series of gzip members, one for each block of the
-// source (gzip -d and zlib's gzread read them as one stream): blocks
-// compress independently, so two threads can share a large file. libdeflate
-// at level 6 compresses text 2.4 times as fast as zlib's default and within
-// 1 % of its size at this block size.
-constexpr size_t kGzipBlock = size_t{4} << 20;
-constexpr int kGzipLevel = 6;
-
-struct GzipBlock {
-  std::vector<char> in, out;
-  size_t inSize = 0, outSize = 0;
-  bool compressed = false;
-};
-
-class MemberCompressor {
- public:
-  MemberCompressor() : compressor_(libdeflate_alloc_compressor(kGzipLevel)) {}
-  ~MemberCompressor() {
-    if (compressor_) libdeflate_free_compressor(compressor_);
-  }
-  MemberCompressor(const MemberCompressor&) = delete;
-  MemberCompressor& operator=(const MemberCompressor&) = delete;
-
-  bool ok() const { return compressor_ != nullptr; }
-  void compress(GzipBlock& block) {
-    size_t bound = libdeflate_gzip_compress_bound(compressor_, block.inSize);
-    if (block.out.size() < bound) block.out.resize(bound);
-    block.outSize = libdeflate_gzip_compress(compressor_, block.in.data(), block.inSize, block.out.data(), block.out.size());
-    block.compressed = block.outSize > 0;
-  }
-
- private:
-  libdeflate_compressor* compressor_;
-};
-
-// A second thread that compresses every other block of a large file. It
-// joins the run's throttle group, so throttling stops it with the rest.
-class CompressionHelper : public ZR::CThread {
- public:
-  explicit CompressionHelper(ZR::CThreadGroup* group) : group_(group) {}
-  ~CompressionHelper() override {
-    {
-      std::lock_guard<std::mutex> lock(mutex_);
-      ending_ = true;
-    }
-    changed_.notify_all();
-    join();
-    if (group_ && started_) group_->remove(&handle());
-  }
-
-  bool start() {
-    if (!compressor_.ok() || !threadStart()) return false;
-    started_ = true;
-    if (group_) group_->add(&handle());
-    return true;
-  }
-  void submit(GzipBlock* block) {
-    {
-      std::lock_guard<std::mutex> lock(mutex_);
-      task_ = block;
-    }
-    changed_.notify_all();
-  }
-  void wait() {
-    std::unique_lock<std::mutex> lock(mutex_);
-    changed_.wait(lock, [&] { return task_ == nullptr; });
-  }
-
-  int run() override {
-    std::unique_lock<std::mutex> lock(mutex_);
-    for (;;) {
-      changed_.wait(lock, [&] { return task_ != nullptr || ending_; });
-      if (task_ == nullptr) return 0;
-      GzipBlock* block = task_;
-      lock.unlock();
-      compressor_.compress(*block);
-      lock.lock();
-      task_ = nullptr;
-      changed_.notify_all();
-    }
-  }
-
- private:
-  ZR::CThreadGroup* group_;
-  MemberCompressor compressor_;
-  std::mutex mutex_;
-  std::condition_variable changed_;
-  GzipBlock* task_ = nullptr;
-  bool ending_ = false;
-  bool started_ = false;
-};
-
-// Fills the block from the file; false on a read failure.
-bool fillBlock(ZR::CFile& in, GzipBlock& block) {
-  if (block.in.size() < kGzipBlock) block.in.resize(kGzipBlock);
-  block.inSize = 0;
-  while (block.inSize < kGzipBlock) {
-    int64_t got = in.read(block.in.data() + block.inSize, kGzipBlock - block.inSize);
-    if (got < 0) return false;
-    if (got == 0) break;
-    block.inSize += static_cast<size_t>(got);
-  }
-  return true;
-}
-
-enum class GzipOutcome { Done, ReadFailed, WriteFailed, OutOfMemory };
-
-// Compresses the whole file block by block and hands the members, in
-// order, to `sink` (false: it could not take them). With `options.threads`
-// above 1 a helper compresses every second block of a file of more than one.
-template <typename Sink>
-GzipOutcome gzipBlocks(ZR::CFile& in, const GzipOptions& options, Sink sink) {
-  MemberCompressor compressor;
-  if (!compressor.ok()) return GzipOutcome::OutOfMemory;
-  std::unique_ptr<CompressionHelper> helper;
-  GzipBlock first, second;
-  for (;;) {
-    if (!fillBlock(in, first)) return GzipOutcome::ReadFailed;
-    bool more = first.inSize == kGzipBlock;
-    bool shared = false;
-    if (more && options.threads > 1) {
-      if (!fillBlock(in, second)) return GzipOutcome::ReadFailed;
-      more = second.inSize == kGzipBlock;
-      if (second.inSize > 0 && !helper) {
-        helper = std::make_unique<CompressionHelper>(options.throttle);
-        if (!helper->start()) helper.reset();
-      }
-      shared = second.inSize > 0;
-      if (shared && helper) helper->submit(&second);
-    }
-    compressor.compress(first);
-    if (!first.compressed) return GzipOutcome::OutOfMemory;
-    if (!sink(first.out.data(), first.outSize)) return GzipOutcome::WriteFailed;
-    if (shared) {
-      helper ? helper->wait() : compressor.compress(second);
-      if (!second.compressed) return GzipOutcome::OutOfMemory;
-      if (!sink(second.out.data(), second.outSize)) return GzipOutcome::WriteFailed;
-    }
-    if (!more) return GzipOutcome::Done;
-  }
-}
-
 }  // namespace
 
 namespace {
@@ -208,7 +64,28 @@ std::string makeUniqueName(const std::string& directory, const std::string& base
   return directory + prefix + fittingName(ZR::CFileUtils::fileNameFromPath(base));
 }
 
-void gzipFile(const std::string& source, const std::string& target, std::string* why, const GzipOptions& options) {
+namespace {
+
+// The outcome of a gzip copy, or the exception that says why there is none.
+void checkOutcome(GzipWorkspace::Outcome outcome, const std::string& source, const std::string& written,
+                  std::string* why) {
+  switch (outcome) {
+    case GzipWorkspace::Outcome::Done: return;
+    case GzipWorkspace::Outcome::ReadFailed: compressionFailed(source, why, "cannot read " + source);
+    case GzipWorkspace::Outcome::WriteFailed: compressionFailed(source, why, "cannot write " + written + " (disk full?)");
+    case GzipWorkspace::Outcome::OutOfMemory: compressionFailed(source, why, "out of memory for the compressor");
+  }
+}
+
+uint64_t sizeOf(const ZR::CFile& in) {
+  int64_t size = in.size();
+  return size > 0 ? static_cast<uint64_t>(size) : 0;
+}
+
+}  // namespace
+
+void gzipFile(const std::string& source, const std::string& target, std::string* why, const GzipOptions& options,
+              GzipWorkspace* workspace) {
   ZR::CFile in(source, "r");
   if (!in.isValid()) compressionFailed(source, why, in.lastError());
   std::string host = platform::hostPath(target);
@@ -217,31 +94,25 @@ void gzipFile(const std::string& source, const std::string& target, std::string*
     compressionFailed(source, why, opened.message());
   }
   PreparedCopy partial(target);  // a copy that is not whole is never handed on
+  GzipWorkspace own;
+  GzipWorkspace& space = workspace ? *workspace : own;
   auto toFile = [&](const char* data, size_t n) { return static_cast<bool>(out->append(data, n)); };
-  switch (gzipBlocks(in, options, toFile)) {
-    case GzipOutcome::Done: break;
-    case GzipOutcome::ReadFailed: compressionFailed(source, why, "cannot read " + source);
-    case GzipOutcome::WriteFailed: compressionFailed(source, why, "cannot write " + host + " (disk full?)");
-    case GzipOutcome::OutOfMemory: compressionFailed(source, why, "out of memory for the compressor");
-  }
+  checkOutcome(space.gzip(in, sizeOf(in), options, toFile), source, host, why);
   if (!out->close()) compressionFailed(source, why, "cannot store " + host + " (disk full?)");
   partial.release();
 }
 
-void gzipToMemory(const std::string& source, std::string& out, std::string* why) {
+void gzipToMemory(const std::string& source, std::string& out, std::string* why, GzipWorkspace* workspace) {
   ZR::CFile in(source, "r");
   if (!in.isValid()) compressionFailed(source, why, in.lastError());
   out.clear();
+  GzipWorkspace own;
+  GzipWorkspace& space = workspace ? *workspace : own;
   auto toMemory = [&](const char* data, size_t n) {
     out.append(data, n);
     return true;
   };
-  switch (gzipBlocks(in, GzipOptions{1, nullptr}, toMemory)) {
-    case GzipOutcome::Done: return;
-    case GzipOutcome::ReadFailed: compressionFailed(source, why, "cannot read " + source);
-    case GzipOutcome::WriteFailed:
-    case GzipOutcome::OutOfMemory: compressionFailed(source, why, "out of memory for the compressor");
-  }
+  checkOutcome(space.gzip(in, sizeOf(in), GzipOptions{1, nullptr}, toMemory), source, "memory", why);
 }
 
 void pauseUnlessStopped(uint32_t ms, const std::function<bool()>& stopped) {
@@ -265,7 +136,7 @@ bool compressObject(const std::string& path, const std::string& objMime, std::st
   transcoded = name + ".zip";
   std::string why;
   try {
-    gzipFile(path, transcoded, &why, context.gzip);
+    gzipFile(path, transcoded, &why, context.gzip, context.workspace);
   } catch (const CVelkanException&) {
     if (context.log) context.log->error("%s", ("cannot compress " + path + ": " + why).c_str());
     throw;

@@ -6,9 +6,10 @@
 #include <functional>
 #include <string>
 
+#include "prepare/gzip_stream.h"
+
 namespace ZR {
 class CLogger;
-class CThreadGroup;
 }
 
 namespace velkan {
@@ -19,22 +20,19 @@ namespace velkan {
 // tick number is raised past the last one used when the clock has not moved.
 std::string makeUniqueName(const std::string& directory, const std::string& base);
 
-struct GzipOptions {
-  int threads = 2;                      // 1 keeps a throttled run within its share
-  ZR::CThreadGroup* throttle = nullptr; // a helper thread joins it
-};
-
 // Writes a gzip copy of `source` to `target`, streaming, through the
-// platform's file layer: one gzip member for each 4 MiB of the source, at
-// the compression of gzip's default level. Throws CVelkanException
-// "Compression of : <source> failed. \n" when the source cannot be read or
-// the copy cannot be written whole (a partial copy is removed, never handed
-// on); `why` (may be null) then receives the reason.
+// platform's file layer: one gzip member for the whole file, at the
+// compression of gzip's default level (gzip_stream.h). Throws
+// CVelkanException "Compression of : <source> failed. \n" when the source
+// cannot be read or the copy cannot be written whole (a partial copy is
+// removed, never handed on); `why` (may be null) then receives the reason.
+// `workspace` (may be null) is what a worker keeps from file to file.
 void gzipFile(const std::string& source, const std::string& target, std::string* why = nullptr,
-              const GzipOptions& options = GzipOptions());
+              const GzipOptions& options = GzipOptions(), GzipWorkspace* workspace = nullptr);
 
 // The same gzip copy into memory, for small files.
-void gzipToMemory(const std::string& source, std::string& out, std::string* why = nullptr);
+void gzipToMemory(const std::string& source, std::string& out, std::string* why = nullptr,
+                  GzipWorkspace* workspace = nullptr);
 
 struct CompressionContext {
   std::string transcodedFolder;  // ends with a separator
@@ -42,6 +40,7 @@ struct CompressionContext {
   ZR::CLogger* log = nullptr;
   GzipOptions gzip;
   std::function<bool()> stopped;  // cuts the pause short when it says so (may be empty)
+  GzipWorkspace* workspace = nullptr;  // the worker's, kept from file to file
 };
 
 // Waits `ms` milliseconds, or less once `stopped` (may be empty) says the

@@ -182,7 +182,7 @@ bool CCPUBoundThread::compressInMemory(UploadItem& item, const std::string& sour
   }
   std::string why;
   try {
-    gzipToMemory(source, item.preparedContent, &why);
+    gzipToMemory(source, item.preparedContent, &why, &gzip_);
   } catch (const std::exception&) {
     budget->give(bound);
     context_.log->error("%s", ("cannot compress " + item.object + ": " + why).c_str());
@@ -201,7 +201,7 @@ void CCPUBoundThread::compress(UploadItem& item, const std::string& source) {
   if (compressInMemory(item, source)) return;
   const PreparationSettings& settings = host_.preparationSettings();
   CompressionContext context{folder_.path(), settings.compressionWaitMs, context_.log, {},
-                             [this] { return host_.uploadsStopped(); }};
+                             [this] { return host_.uploadsStopped(); }, &gzip_};
   context.gzip.throttle = context_.throttle;
   if (context_.throttle && context_.throttle->sharePercent() < 100) context.gzip.threads = 1;
   std::string transcoded, metadata;

@@ -7,6 +7,7 @@
 
 #include "bindings/cabinet/run_context.h"
 #include "bindings/zrcore/thread.h"
+#include "prepare/gzip_stream.h"
 #include "prepare/image_transcoder.h"
 #include "prepare/preparation_host.h"
 #include "prepare/transcoded_folder.h"
@@ -58,6 +59,7 @@ class CCPUBoundThread : public ZR::CThread {
   ZR::CRunContext context_;
   TranscodedFolder folder_;
   TranscodeParameters parameters_;
+  GzipWorkspace gzip_;  // kept from file to file
 };
 
 }  // namespace velkan

@@ -37,14 +37,20 @@ bool encode(Encoder encoder, const Image& image, int quality, const std::string&
 
 }  // namespace
 
+// The five formats of the table, in the order they are looked for. BMP,
+// GIF and TIFF pictures are written as PNG (a BMP or TIFF target becomes
+// PNG before the look-up, and GIF sources are transformed to PNG), so
+// their entries stand for the PNG encoder.
 int buildEncoderTable(ZR::CLogger* log) {
   std::lock_guard<std::mutex> lock(tableMutex);
   auto& table = encoderTable();
   table.clear();
-  table["jpeg"] = Encoder::Jpeg;
-  if (log) log->info("Located jpeg encoder");
-  table["png"] = Encoder::Png;
-  if (log) log->info("Located png encoder");
+  const std::pair<const char*, Encoder> kEncoders[] = {
+      {"bmp", Encoder::Png}, {"jpeg", Encoder::Jpeg}, {"png", Encoder::Png}, {"gif", Encoder::Png}, {"tiff", Encoder::Png}};
+  for (const auto& [name, encoder] : kEncoders) {
+    table[name] = encoder;
+    if (log) log->info("Located %s encoder", name);
+  }
   return table.empty() ? -1 : 0;
 }
 
@@ -98,6 +104,8 @@ int transcodeImage(const std::string& path, MimeType& type, const TranscodeParam
       if (log) log->trace("Unable to locate encoder for: %s", type.subtype().c_str());
       return -1;
     }
+    // What is written is said by its own type.
+    if (encoder == Encoder::Png && type.subtype() != "png") type = MimeType("image", "png");
     int width = known ? known->width : 0, height = known ? known->height : 0;
     if (!known) readImageSize(path, width, height);
     uint32_t mh = static_cast<uint32_t>(parameters.maxHeight), mw = static_cast<uint32_t>(parameters.maxWidth);
@@ -109,6 +117,9 @@ int transcodeImage(const std::string& path, MimeType& type, const TranscodeParam
     platform::Status decoded = decodeImage(path, source, scale ? static_cast<int>(nw) : 0, scale ? static_cast<int>(nh) : 0);
     error = decoded.message();
     if (!decoded) {
+      // A picture that cannot be read cannot be saved either: the save's
+      // line, and ours with the reason.
+      if (log) log->error("Error writing image to stream: %d.", -1);
       if (log) log->error("%s", ("Unable to read image " + path + ": " + error).c_str());
       return -1;
     }

@@ -5,6 +5,7 @@
 #include "platform/clock.h"
 #include "prepare/image_codec.h"
 #include "tests/image_fixtures.h"
+#include "tests/logging_fixture.h"
 #include "tests/test_support.h"
 
 namespace {
@@ -31,6 +32,28 @@ class Transcoder : public ::testing::Test {
   }
   testsupport::TempDir dir_;
 };
+
+class EncoderTable : public testsupport::LoggingTest {};
+
+// The table is built as the platform's encoders are looked for, each said
+// in the log, in this order; a picture that cannot be read says why, with
+// the save's failure line.
+TEST_F(EncoderTable, EveryEncoderIsToldAndAnUnreadablePictureToo) {
+  ASSERT_EQ(startImageCodecs(&log()), 0);
+  std::string text = logText();
+  size_t at = 0;
+  for (const char* name : {"bmp", "jpeg", "png", "gif", "tiff"}) {
+    at = text.find(std::string("Located ") + name + " encoder", at);
+    EXPECT_NE(at, std::string::npos) << name << " in order:\n" << text;
+  }
+  testsupport::writeFile(dir_.file("broken.jpg"), "\xFF\xD8 not really a picture");
+  std::vector<uint8_t> buffer;
+  EXPECT_EQ(transformImage(dir_.file("broken.jpg"), buffer, TranscodeParameters{10, 10, 80}, &log()),
+            "application/octet-stream");
+  text = logText();
+  EXPECT_NE(text.find("Error writing image to stream: -1."), std::string::npos) << text;
+  EXPECT_NE(text.find("Image transformation for : " + dir_.file("broken.jpg") + " failed."), std::string::npos);
+}
 
 TEST(ScalingRule, DefaultBounds) {
   struct Case {

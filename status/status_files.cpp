@@ -69,9 +69,25 @@ bool StatusFiles::due(uint64_t lastWrite, uint64_t lastCostMs) const {
 }
 
 void StatusFiles::flush() {
-  if (uploadingDirty_) writeUploading();
+  if (uploadingKnown_ ? uploading_ != uploadingOnDisk_ : uploading_.has_value()) writeUploading();
   if (waitingDirty_) writeWaiting();
   if (todayDirty_) writeUploadedToday();
+}
+
+bool StatusFiles::changedOnDisk(const std::string& file, std::optional<platform::FileInfo>& seen) const {
+  platform::FileInfo now;
+  bool there = platform::env()->getFileInfo(platform::hostPath(file), &now);
+  if (!seen) return there;
+  return !there || !now.sameVersion(*seen);
+}
+
+void StatusFiles::noteVersion(const std::string& file, std::optional<platform::FileInfo>& seen) const {
+  platform::FileInfo now;
+  if (platform::env()->getFileInfo(platform::hostPath(file), &now)) {
+    seen = now;
+  } else {
+    seen.reset();
+  }
 }
 
 void StatusFiles::writeUploading() {
@@ -80,20 +96,21 @@ void StatusFiles::writeUploading() {
   if (uploading_) addFile(builder, *uploading_, nullptr);
   builder.endElement("cs_uploading");
   write(uploadingFile(), *builder.getDocument());
-  uploadingDirty_ = false;
+  uploadingOnDisk_ = uploading_;
+  uploadingKnown_ = true;
   uploadingWritten_ = platform::tickCountMs();
 }
 
-void StatusFiles::setUploading(const std::string& path) {
+void StatusFiles::setUploading(const std::string& path, bool lasting) {
   uploading_ = path;
-  uploadingDirty_ = true;
-  if (due(uploadingWritten_, 0)) writeUploading();
+  if (lasting || due(uploadingWritten_, 0)) writeUploading();
 }
 
+// At once, whenever the file names a file: it never names one whose
+// upload has ended.
 void StatusFiles::clearUploading() {
   uploading_.reset();
-  uploadingDirty_ = true;
-  if (due(uploadingWritten_, 0)) writeUploading();
+  if (!uploadingKnown_ || uploadingOnDisk_) writeUploading();
 }
 
 template <typename Drop>
@@ -124,6 +141,8 @@ bool StatusFiles::readWaiting(std::vector<Waiting>& kept, Drop drop) {
 }
 
 void StatusFiles::writeWaiting() {
+  if (writeIntervalMs_ > 0 && changedOnDisk(waitingFile(), waitingSeen_)) reloadWaiting();
+  if (!waiting_) return;
   uint64_t started = platform::tickCountMs();
   ZR::CXmlBuilder builder;
   builder.startElement("cs_waiting");
@@ -138,9 +157,26 @@ void StatusFiles::writeWaiting() {
   if (entries.size() > kListedEntries) std::printf("listWaiting : %zu entries\n", entries.size());
   builder.endElement("cs_waiting");
   write(waitingFile(), *builder.getDocument());
+  noteVersion(waitingFile(), waitingSeen_);
+  removedSinceWrite_.clear();
   waitingDirty_ = false;
   waitingCostMs_ = platform::tickCountMs() - started;
   waitingWritten_ = platform::tickCountMs();
+}
+
+void StatusFiles::reloadWaiting() {
+  std::vector<Waiting> kept;
+  auto drop = [&](const Waiting& w) {
+    return std::find(removedSinceWrite_.begin(), removedSinceWrite_.end(), w.path) != removedSinceWrite_.end();
+  };
+  if (!readWaiting(kept, drop)) {
+    waiting_.reset();  // gone: nothing to rewrite
+    waitingAbsent_ = true;
+    return;
+  }
+  noteVersion(waitingFile(), waitingSeen_);
+  waiting_ = std::move(kept);
+  waitingAbsent_ = false;
 }
 
 void StatusFiles::removeWaiting(const std::string& path) {
@@ -149,19 +185,30 @@ void StatusFiles::removeWaiting(const std::string& path) {
     std::printf("ignore this target %s.\n", w.path.c_str());
     return true;
   };
-  if (waitingAbsent_) return;  // looked for once in this run: there is none
-  if (!waiting_ || writeIntervalMs_ == 0) {
+  if (waitingAbsent_ && !changedOnDisk(waitingFile(), waitingSeen_)) return;  // there is none
+  if (!waiting_ || writeIntervalMs_ == 0 || changedOnDisk(waitingFile(), waitingSeen_)) {
     std::vector<Waiting> kept;
     if (!readWaiting(kept, drop)) {
       waitingAbsent_ = writeIntervalMs_ > 0;
+      noteVersion(waitingFile(), waitingSeen_);
       return;
     }
+    noteVersion(waitingFile(), waitingSeen_);
+    waitingAbsent_ = false;
+    // What this instance removed and has not written yet stays removed.
+    kept.erase(std::remove_if(kept.begin(), kept.end(),
+                              [&](const Waiting& w) {
+                                return std::find(removedSinceWrite_.begin(), removedSinceWrite_.end(), w.path) !=
+                                       removedSinceWrite_.end();
+                              }),
+               kept.end());
     waiting_ = std::move(kept);
   } else {
     // The list in memory is what the file holds once rewritten.
     std::vector<Waiting>& entries = *waiting_;
     entries.erase(std::remove_if(entries.begin(), entries.end(), drop), entries.end());
   }
+  removedSinceWrite_.push_back(path);
   waitingDirty_ = true;
   if (due(waitingWritten_, waitingCostMs_)) writeWaiting();
 }
@@ -177,6 +224,7 @@ void StatusFiles::replaceWaiting(const std::string& policy, const std::vector<st
   });
   if (!loaded) return;
   waitingAbsent_ = false;
+  noteVersion(waitingFile(), waitingSeen_);
   entries.insert(entries.end(), kept.begin(), kept.end());
   waiting_ = std::move(entries);
   writeWaiting();
@@ -185,6 +233,7 @@ void StatusFiles::replaceWaiting(const std::string& policy, const std::vector<st
 void StatusFiles::loadUploadedToday(const std::string& today) {
   today_.emplace();
   todayDate_ = today;
+  noteVersion(uploadedTodayFile(), todaySeen_);
   auto document = read(uploadedTodayFile());
   if (!document) {
     std::printf("no file uploaded today.");
@@ -207,7 +256,13 @@ void StatusFiles::loadUploadedToday(const std::string& today) {
   }
 }
 
+void StatusFiles::reloadUploadedToday() {
+  loadUploadedToday(todayDate_);
+  today_->insert(today_->end(), addedSinceWrite_.begin(), addedSinceWrite_.end());
+}
+
 void StatusFiles::writeUploadedToday() {
+  if (writeIntervalMs_ > 0 && changedOnDisk(uploadedTodayFile(), todaySeen_)) reloadUploadedToday();
   uint64_t started = platform::tickCountMs();
   ZR::CXmlBuilder builder;
   builder.startElement("cs_uploadedtoday");
@@ -222,6 +277,8 @@ void StatusFiles::writeUploadedToday() {
   }
   builder.endElement("cs_uploadedtoday");
   write(uploadedTodayFile(), *builder.getDocument());
+  noteVersion(uploadedTodayFile(), todaySeen_);
+  addedSinceWrite_.clear();
   todayDirty_ = false;
   todayCostMs_ = platform::tickCountMs() - started;
   todayWritten_ = platform::tickCountMs();
@@ -239,8 +296,15 @@ void StatusFiles::addUploaded(const std::string& path, const std::string& size) 
   std::string now;
   ZR::CTimeUtils::getUTCTime(now);
   std::string today = now.substr(0, 8);
-  if (!today_ || todayDate_ != today || writeIntervalMs_ == 0) loadUploadedToday(today);
-  today_->push_back(Uploaded{path, size, now.substr(8, 2) + ":" + now.substr(10, 2) + ":" + now.substr(12, 2)});
+  if (!today_ || todayDate_ != today || writeIntervalMs_ == 0) {
+    addedSinceWrite_.clear();
+    loadUploadedToday(today);
+  } else if (changedOnDisk(uploadedTodayFile(), todaySeen_)) {
+    reloadUploadedToday();
+  }
+  Uploaded entry{path, size, now.substr(8, 2) + ":" + now.substr(10, 2) + ":" + now.substr(12, 2)};
+  today_->push_back(entry);
+  addedSinceWrite_.push_back(entry);
   todayDirty_ = true;
   if (due(todayWritten_, todayCostMs_)) writeUploadedToday();
 }

@@ -8,8 +8,15 @@
 // The waiting and uploaded-today lists grow with the run; so that a run of
 // many files does not rewrite (and print) them in full for every file, an
 // instance keeps them in memory once read and, with a write interval,
-// rewrites them (and the file being uploaded) at most that often, which is
-// as often as a person can read them; flush() writes what is pending.
+// rewrites them at most that often, which is as often as a person can read
+// them; flush() writes what is pending. Other programs of the installation
+// write the same files: before a list kept in memory is used or written,
+// its file is looked at (size, time, identity), and when another writer
+// changed it, it is read again and this instance's changes not yet written
+// are made to it anew, so another writer's entries are never lost. The
+// file being uploaded is named at once for an upload that takes a while
+// (and otherwise when the interval allows), and never names a file whose
+// upload has ended.
 // REQUIRES: external synchronization.
 #pragma once
 
@@ -18,6 +25,8 @@
 #include <optional>
 #include <string>
 #include <vector>
+
+#include "platform/env.h"
 
 namespace ZR {
 class CLogger;
@@ -44,7 +53,9 @@ class StatusFiles {
   StatusFiles(const StatusFiles&) = delete;
   StatusFiles& operator=(const StatusFiles&) = delete;
 
-  void setUploading(const std::string& path);
+  // `lasting`: the upload is large enough to be seen on the page; it is
+  // named at once.
+  void setUploading(const std::string& path, bool lasting = true);
   void clearUploading();
   void removeWaiting(const std::string& path);
   void replaceWaiting(const std::string& policy, const std::vector<std::string>& targets);
@@ -77,6 +88,14 @@ class StatusFiles {
   bool readWaiting(std::vector<Waiting>& kept, Drop drop);
   void writeUploading();
   void writeWaiting();
+  // True (and the file's version in `seen`) when the file is not as this
+  // instance last wrote or read it.
+  bool changedOnDisk(const std::string& file, std::optional<platform::FileInfo>& seen) const;
+  void noteVersion(const std::string& file, std::optional<platform::FileInfo>& seen) const;
+  // Reads a list again after another writer changed its file, and makes
+  // this instance's changes not yet written to it anew.
+  void reloadWaiting();
+  void reloadUploadedToday();
   void loadUploadedToday(const std::string& today);
   void writeUploadedToday();
   void addUploaded(const std::string& path, const std::string& size);
@@ -88,19 +107,24 @@ class StatusFiles {
   std::string folder_;
   uint32_t writeIntervalMs_;
   ZR::CLogger* log_;
-  std::optional<std::string> uploading_;
-  bool uploadingDirty_ = false;
+  std::optional<std::string> uploading_;   // what the file is to name
+  std::optional<std::string> uploadingOnDisk_;  // what it names
+  bool uploadingKnown_ = false;          // whether uploadingOnDisk_ is known
   uint64_t uploadingWritten_ = 0;
   std::optional<std::vector<Waiting>> waiting_;
   bool waitingAbsent_ = false;  // with a write interval: the file was not there
   bool waitingDirty_ = false;
   uint64_t waitingWritten_ = 0;
   uint64_t waitingCostMs_ = 0;
+  std::optional<platform::FileInfo> waitingSeen_;
+  std::vector<std::string> removedSinceWrite_;
   std::optional<std::vector<Uploaded>> today_;
   std::string todayDate_;
   bool todayDirty_ = false;
   uint64_t todayWritten_ = 0;
   uint64_t todayCostMs_ = 0;
+  std::optional<platform::FileInfo> todaySeen_;
+  std::vector<Uploaded> addedSinceWrite_;
 };
 
 }  // namespace velkan

@@ -96,6 +96,53 @@ TEST_F(Status, WaitingListRemoveAndReplace) {
   EXPECT_EQ(waiting(), (Entries{{"c:\\a", "p1"}, {"c:\\b", "p2"}}));
 }
 
+// Other programs of the installation write the same files: with the lists
+// kept in memory between rewrites, another writer's entries are read again
+// before each use, so none is lost, and what this instance changed but did
+// not write yet is made to them anew.
+TEST_F(Status, AnotherWritersEntriesAreNeverLost) {
+  platform::Env::defaultEnv()->createDirectories(dir_.file("status"));
+  StatusFiles cached(dir_.file("status"), 60000);  // nothing written on the interval during the test
+  writeWaiting(
+      "<file><path>c:\\a</path><policy>p</policy></file><file><path>c:\\b</path><policy>p</policy></file>");
+  ::testing::internal::CaptureStdout();
+  cached.removeWaiting("c:\\a");  // read and held: the first rewrite is due
+  writeWaiting(
+      "<file><path>c:\\b</path><policy>p</policy></file><file><path>c:\\other</path><policy>q</policy></file>");
+  cached.removeWaiting("c:\\b");
+  cached.flush();
+  using Entries = std::vector<std::pair<std::string, std::string>>;
+  EXPECT_EQ(waiting(), (Entries{{"c:\\other", "q"}}));
+
+  cached.addUploadedToday("c:\\one", 1);
+  std::string mine = testsupport::readFile(cached.uploadedTodayFile());
+  testsupport::writeFile(cached.uploadedTodayFile(), mine.substr(0, mine.find("</cs_uploadedtoday>")) +
+                                                         "<file><path>c:\\theirs</path></file></cs_uploadedtoday>");
+  cached.addUploadedToday("c:\\two", 2);
+  cached.flush();
+  ::testing::internal::GetCapturedStdout();
+  auto doc = read(cached.uploadedTodayFile());
+  std::vector<std::string> paths;
+  for (size_t i = 0; doc && i < doc->getChildCount(); ++i) paths.push_back(doc->getChild(i)->getChild("path")->getText());
+  EXPECT_EQ(paths, (std::vector<std::string>{"c:\\one", "c:\\theirs", "c:\\two"}));
+}
+
+// The file being uploaded is named at once for an upload that lasts, and
+// no file is named after its upload ended, whatever the interval.
+TEST_F(Status, TheFileBeingUploadedIsNeverNamedAfterItsUpload) {
+  platform::Env::defaultEnv()->createDirectories(dir_.file("status"));
+  StatusFiles cached(dir_.file("status"), 60000);
+  cached.setUploading("c:\\first", false);
+  cached.clearUploading();
+  cached.setUploading("c:\\small", false);  // within the interval: not written
+  EXPECT_EQ(read(cached.uploadingFile())->getChildCount(), 0u);
+  cached.clearUploading();
+  cached.setUploading("c:\\large", true);
+  EXPECT_EQ(read(cached.uploadingFile())->getChild("file")->getChild("path")->getText(), "c:\\large");
+  cached.clearUploading();
+  EXPECT_EQ(read(cached.uploadingFile())->getChildCount(), 0u);
+}
+
 TEST_F(Status, MissingWaitingFileIsNeverCreated) {
   platform::Env::defaultEnv()->createDirectories(dir_.file("status"));
   ::testing::internal::CaptureStdout();

@@ -231,7 +231,7 @@ TEST_F(Uploads, AFileThatChangesWhileItIsSentIsSentAgainInItsNewVersion) {
 // held still, and the copy is one whole version of it.
 TEST_F(Uploads, AFileThatNeverHoldsStillGoesFromAPrivateCopy) {
   localservice::ServiceConfig config;
-  config.slowReadBytesPerSecond = 2000000;
+  config.latencyMs = 300;  // each answer takes long enough for the file to change before the next look
   testsupport::RunningService service(config);
   platform::Env::defaultEnv()->createDirectories(dir_.file("copies"));
   auto c = client(service.server(), "<transcodedFolder path='" + dir_.file("copies") + "'/>");
@@ -239,14 +239,15 @@ TEST_F(Uploads, AFileThatNeverHoldsStillGoesFromAPrivateCopy) {
   WorkItem mailbox = item("mailbox.mbox", std::string(400000, 'm'), "application/octet-stream");
   std::atomic<bool> done{false};
   std::thread writer([&] {
-    // Appends whole 1000-byte records, one every few milliseconds.
+    // Appends whole 1000-byte records, one every 50 ms: more often than an
+    // upload takes, less often than a copy does.
     while (!done.load()) {
       std::unique_ptr<platform::WritableFile> out;
       if (platform::Env::defaultEnv()->openAppendable(path, &out)) {
         out->append(std::string(999, 'r').append("\n").data(), 1000);
         out->close();
       }
-      platform::sleepMs(2);
+      platform::sleepMs(50);
     }
   });
   upload(*c, {mailbox});

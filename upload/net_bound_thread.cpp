@@ -28,12 +28,16 @@ std::runtime_error statFailed(const std::string& path) {
   return std::runtime_error("CNetBoundThread::fillMetaData _stat to get fileinfo failed:" + path);
 }
 
+// An upload of this size or more is named on the status page at once;
+// smaller ones as often as the page is rewritten.
+constexpr uint64_t kLastingUploadBytes = 1 << 20;
+
 // Ends the "uploading" state whatever way the upload ends.
 class UploadingScope {
  public:
-  UploadingScope(StatusFiles& status, const std::string& object) : status_(status) {
+  UploadingScope(StatusFiles& status, const std::string& object, uint64_t sentSize) : status_(status) {
     status_.removeWaiting(object);
-    status_.setUploading(object);
+    status_.setUploading(object, sentSize >= kLastingUploadBytes);
   }
   ~UploadingScope() { status_.clearUploading(); }
   UploadingScope(const UploadingScope&) = delete;
@@ -122,7 +126,7 @@ void CNetBoundThread::fillMetaData(const std::string& object, const std::string&
 
 int CNetBoundThread::send(const UploadItem& item, const std::string& metadata, const platform::FileInfo& origin,
                           bool& changed, std::string& whyUnsent) {
-  UploadingScope uploading(status_, item.object);
+  UploadingScope uploading(status_, item.object, sentSizeOf(item, origin));
   const std::string& toSend = item.transcodedObject.empty() ? item.object : item.transcodedObject;
   int result = host_.uploadMetaData(item.object, metadata);
   if (result == -2) {
