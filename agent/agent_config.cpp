@@ -126,6 +126,9 @@ platform::Status readAgentSection(const ZR::CXmlElement* section, AgentConfig& c
                               std::pair{"replyTimeout", &config.replyTimeoutSeconds}}) {
     if (platform::Status s = readNumber(section, name, 1, 86400, "a time in seconds", config, *target); !s) return s;
   }
+  if (platform::Status s = readNumber(section, "uploadSessions", 1, 32, "a count", config, config.uploadSessions); !s) {
+    return s;
+  }
   return section ? readWatches(*section, config) : platform::Status::ok();
 }
 

@@ -40,6 +40,9 @@ struct AgentConfig {
   // may take before the run ends (ours and velkan's calls alike).
   int connectTimeoutSeconds = 60;
   int replyTimeoutSeconds = 60;
+  // Files velkan uploads at once (each on a connection of its own), unless
+  // velkan's own section says.
+  int uploadSessions = 8;
   // policyEngine: host paths.
   std::string dirContent;
   std::string cacheContent;

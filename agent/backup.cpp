@@ -164,7 +164,8 @@ VelkanRun runVelkan(const AgentConfig& config, int cpuPercent) {
   // Our time-outs are velkan's, unless its own section names others.
   std::map<std::string, std::string> environment = {
       {"ZR_CONNECT_TIMEOUT", std::to_string(config.connectTimeoutSeconds)},
-      {"ZR_REPLY_TIMEOUT", std::to_string(config.replyTimeoutSeconds)}};
+      {"ZR_REPLY_TIMEOUT", std::to_string(config.replyTimeoutSeconds)},
+      {"ZR_UPLOAD_SESSIONS", std::to_string(config.uploadSessions)}};
   platform::ChildProcess child;
   child.readErrorsWithOutput();  // its one line on a failed run becomes part of ours
   WaitingNotice waiting(config.client.server);

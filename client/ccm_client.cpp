@@ -86,7 +86,13 @@ void CCMClient::configure(const std::string& configurationPath) {
   serviceOptions_.maxReplyBytes = settings_.maxReplyBytes;
   serviceOptions_.connectTimeoutSeconds = settings_.connectTimeoutSeconds;
   serviceOptions_.sendTimeoutSeconds = serviceOptions_.receiveTimeoutSeconds = settings_.replyTimeoutSeconds;
-  calls_ = std::make_unique<CacheManagerCalls>(
+  calls_ = makeCalls();
+}
+
+// A session on the configured service; each upload session has its own,
+// all share the session key store.
+std::unique_ptr<CacheManagerCalls> CCMClient::makeCalls() {
+  return std::make_unique<CacheManagerCalls>(
       ServiceSettings{settings_.server, settings_.accessDocument, settings_.timestampFile}, serviceOptions_, keys_,
       log_, this);
 }

@@ -131,6 +131,12 @@ class CCMClient : public ByteAccounting, public PreparationHost, public UploadHo
   uint64_t notUploaded() const { return notUploaded_.load(); }
   std::string firstNotUploaded() const;
   void countFile() override { limits_.countFile(); }
+  // With several upload sessions, the file limit holds for the uploads
+  // done and under way together.
+  bool startUpload() override { return settings_.uploadSessions <= 1 || limits_.startFile(); }
+  void cancelUpload() override { limits_.cancelFile(); }
+  // The service answered a call (whatever it said): it can be reached.
+  int serviceAnswered(int code) { return answered(code); }
   void checkLimits(int32_t count, bool withDeleteTime) override { limits_.checkLimits(count, withDeleteTime); }
 
   // The service operations (service/cache_manager_calls.h).
@@ -202,6 +208,7 @@ class CCMClient : public ByteAccounting, public PreparationHost, public UploadHo
  private:
   // The service half; built by configure() from the settings.
   CacheManagerCalls& calls();
+  std::unique_ptr<CacheManagerCalls> makeCalls();
   void stopUploadsAtReachedLimit();
   void planProgress();
   void keepReplacedPaths();
@@ -230,7 +237,10 @@ class CCMClient : public ByteAccounting, public PreparationHost, public UploadHo
   CActionQueue transcodeQueue_;
   std::unique_ptr<ZR::CThread> cpuWorker_;
   CActionQueue uploadQueue_;
-  std::unique_ptr<ZR::CThread> netWorker_;
+  // The network workers: one, or UploadSessions, the others with sessions
+  // of their own (CUploadSession).
+  std::vector<std::unique_ptr<UploadHost>> uploadSessions_;
+  std::vector<std::unique_ptr<ZR::CThread>> netWorkers_;
   std::unique_ptr<CacheManagerCalls> calls_;
   std::string configurationPath_;
   ClientSettings settings_;

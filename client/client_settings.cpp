@@ -88,12 +88,14 @@ void readOwnSettings(const ZR::CXmlElement& document, ClientSettings& s) {
     s.compressionWaitMs = static_cast<uint32_t>(ms < 0 ? 0 : ms > 3600000 ? 3600000 : ms);
   }
   if (document.getValue(sectionExpression("/transcodedFolder@path"), value, message)) s.transcodedFolder = value;
-  for (auto [name, variable, target] : {std::tuple{"/ConnectTimeout@value", "ZR_CONNECT_TIMEOUT", &s.connectTimeoutSeconds},
-                                        std::tuple{"/ReplyTimeout@value", "ZR_REPLY_TIMEOUT", &s.replyTimeoutSeconds}}) {
-    std::string seconds = platform::environmentVariable(variable);
-    if (document.getValue(sectionExpression(name), value, message)) seconds = value;
+  for (auto [name, variable, target, most] :
+       {std::tuple{"/ConnectTimeout@value", "ZR_CONNECT_TIMEOUT", &s.connectTimeoutSeconds, 86400},
+        std::tuple{"/ReplyTimeout@value", "ZR_REPLY_TIMEOUT", &s.replyTimeoutSeconds, 86400},
+        std::tuple{"/UploadSessions@value", "ZR_UPLOAD_SESSIONS", &s.uploadSessions, 32}}) {
+    std::string text = platform::environmentVariable(variable);
+    if (document.getValue(sectionExpression(name), value, message)) text = value;
     int64_t n = 0;
-    if (ZR::CNumberText::parseExact(seconds, n)) *target = static_cast<int>(n < 1 ? 1 : n > 86400 ? 86400 : n);
+    if (ZR::CNumberText::parseExact(text, n)) *target = static_cast<int>(n < 1 ? 1 : n > most ? most : n);
   }
   if (document.getValue(sectionExpression("/MaxReplySize@value"), value, message)) {
     int64_t mib = ZR::CNumberText::toInt64(value);
@@ -133,7 +135,7 @@ void warnUnknownSettings(const ZR::CXmlElement& document, ZR::CLogger& log) {
       "expiredPoliciesFile", "timestamp_file", "MaxFiles",   "MaxTime",               "MaxDeleteTime",
       "MaxSpace",       "MaxDataPerFile", "ChunkSize",       "MaxBitRate",            "MaxTimeWindow",
       "CompressionCpuPercent", "CompressionExeSize", "SortUploads", "MaxImageWidth", "MaxImageHeight",
-      "MaxImageQuality", "CompressionWait", "transcodedFolder", "MaxReplySize", "ConnectTimeout", "ReplyTimeout"};
+      "MaxImageQuality", "CompressionWait", "transcodedFolder", "MaxReplySize", "ConnectTimeout", "ReplyTimeout", "UploadSessions"};
   const ZR::CXmlElement* section = document.getName() == "CachingPolicyEngineConfiguration"
                                        ? document.getChild("cacheManagerClient")
                                        : nullptr;

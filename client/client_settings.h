@@ -57,6 +57,10 @@ struct ClientSettings {
   // names none.
   int connectTimeoutSeconds = 100;
   int replyTimeoutSeconds = 300;
+  // How many files are uploaded at once, each on a connection of its own
+  // (UploadSessions, 1 to 32; ZR_UPLOAD_SESSIONS from cacheagent when the
+  // section names none). 1 keeps the one network worker and its order.
+  int uploadSessions = 1;
 
   // Relative file settings are taken from `folder`, the configuration
   // file's folder, wherever the program was started.

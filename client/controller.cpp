@@ -9,6 +9,7 @@
 #include "bindings/zrcore/string_utils.h"
 #include "bindings/zrcore/thread.h"
 #include "client/ccm_client.h"
+#include "client/upload_session.h"
 #include "platform/env.h"
 #include "platform/path.h"
 #include "prepare/cpu_bound_thread.h"
@@ -229,7 +230,12 @@ void CCMClient::startWorkers() {
   // Throttling stops the preparing worker with the run thread: it does the heavy work.
   if (context_.throttle) context_.throttle->add(&preparing->handle());
   cpuWorker_ = std::move(preparing);
-  netWorker_ = std::make_unique<CNetBoundThread>(uploadQueue_, *this, status_, context_);
+  netWorkers_.push_back(std::make_unique<CNetBoundThread>(uploadQueue_, *this, status_, context_));
+  for (int i = 1; i < settings_.uploadSessions; ++i) {
+    auto session = std::make_unique<CUploadSession>(*this, makeCalls());
+    netWorkers_.push_back(std::make_unique<CNetBoundThread>(uploadQueue_, *session, status_, context_));
+    uploadSessions_.push_back(std::move(session));
+  }
 }
 
 // The preparing worker ends at its stop item, then the uploading one at
@@ -241,11 +247,12 @@ void CCMClient::stopWorkers() {
     cpuWorker_->join();
     if (context_.throttle) context_.throttle->remove(&cpuWorker_->handle());
   }
-  if (netWorker_) {
-    uploadQueue_.put(WorkItem{});
-    netWorker_->join();
-  }
-  netWorker_.reset();
+  // One stop item for each network worker: each ends at the first it takes,
+  // after everything prepared before it.
+  for (size_t i = 0; i < netWorkers_.size(); ++i) uploadQueue_.put(WorkItem{});
+  for (auto& worker : netWorkers_) worker->join();
+  netWorkers_.clear();
+  uploadSessions_.clear();
   cpuWorker_.reset();
   context_.index->flush();
 }

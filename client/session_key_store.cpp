@@ -45,6 +45,7 @@ bool CSessionKeyStore::mapView() {
 }
 
 std::string CSessionKeyStore::getKey() {
+  std::lock_guard<std::mutex> lock(mutex_);
   if (!key_.empty()) return key_;
   if (!mapView()) {
     warnCannotMap(mapping_->lastError());
@@ -71,6 +72,7 @@ void CSessionKeyStore::bindToEndpoint(const std::string& endpoint) {
 }
 
 bool CSessionKeyStore::setKey(const std::string& key) {
+  std::lock_guard<std::mutex> lock(mutex_);
   if (!mapping_->valid()) return false;
   if (key.size() >= kSessionKeyBlockSize) {
     // The key is a secret: its length goes to the log, not the key.

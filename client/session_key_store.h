@@ -11,6 +11,7 @@
 #pragma once
 
 #include <memory>
+#include <mutex>
 #include <string>
 
 #include "platform/shared_memory.h"
@@ -41,6 +42,7 @@ class CSessionKeyStore : public SessionKeys {
  private:
   bool mapView();
 
+  std::mutex mutex_;  // the run's upload sessions share the key
   std::string key_;
   std::string endpointTag_;  // empty: not bound
   std::unique_ptr<platform::SharedMemory> mapping_;

@@ -1,8 +1,10 @@
 // What a run has uploaded, and the limits it stops at: time, files, data,
-// and a bit rate that attachment reads are paced to.
+// and a bit rate that attachment reads are paced to. Safe from several
+// threads (the run's upload sessions share it).
 #pragma once
 
 #include <cstdint>
+#include <mutex>
 
 #include "platform/clock.h"
 
@@ -26,21 +28,29 @@ class CUploadLimits {
   void accountBytes(int32_t count);
   // Counts one item carried through all upload steps.
   void countFile();
+  // Before an upload begins, with several at once: false when the files
+  // already done and under way reach the file limit (the upload is not to
+  // begin); otherwise it counts as under way until countFile().
+  bool startFile();
+  // An upload counted as under way that ended without countFile().
+  void cancelFile();
   // Accounts `count` bytes, then tests the time (and, with
   // `withDeleteTime`, the delete time), file and data limits in that order;
   // throws CUploadLimitException with the text of the first one reached.
   void checkLimits(int32_t count, bool withDeleteTime);
 
-  int64_t uploadedBytes() const { return uploadedBytes_; }
-  int64_t windowBytes() const { return windowBytes_; }
-  int32_t processedFiles() const { return processedFiles_; }
-  int64_t elapsedSeconds() const { return elapsedSeconds_; }
+  int64_t uploadedBytes() const;
+  int64_t windowBytes() const;
+  int32_t processedFiles() const;
+  int64_t elapsedSeconds() const;
 
  private:
   int64_t nowMs() const { return static_cast<int64_t>(clock_.fileTime() / 10000); }
   int64_t nowSeconds() const { return nowMs() / 1000; }
 
   platform::Clock& clock_;
+  mutable std::mutex mutex_;
+  int32_t filesUnderWay_ = 0;
   int64_t uploadedBytes_ = 0;
   int64_t windowBytes_ = 0;
   int32_t processedFiles_ = 0;

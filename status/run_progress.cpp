@@ -80,9 +80,8 @@ void RunProgress::planFiles(uint64_t count, uint64_t bytes) {
 
 void RunProgress::uploadStarted(const std::string& path, uint64_t sentSize) {
   std::lock_guard<std::mutex> lock(mutex_);
-  report_.currentPath = path;
-  report_.currentSize = sentSize;
-  report_.currentSent = 0;
+  sending_[std::this_thread::get_id()] = Sending{path, sentSize, 0};
+  pickCurrent();
   if (firstSendMs_ == 0) firstSendMs_ = platform::tickCountMs();
   writeIfDue(false);
 }
@@ -90,7 +89,9 @@ void RunProgress::uploadStarted(const std::string& path, uint64_t sentSize) {
 void RunProgress::bytesSent(uint64_t count) {
   std::lock_guard<std::mutex> lock(mutex_);
   report_.bytesSent += count;
-  report_.currentSent += count;
+  auto found = sending_.find(std::this_thread::get_id());
+  if (found != sending_.end()) found->second.sent += count;
+  pickCurrent();
   writeIfDue(false);
 }
 
@@ -107,8 +108,8 @@ void RunProgress::uploadEnded(const std::string& path, uint64_t originSize, uint
     ++report_.filesFailed;
     addFailure(path, failure);
   }
-  report_.currentPath.clear();
-  report_.currentSize = report_.currentSent = 0;
+  sending_.erase(std::this_thread::get_id());
+  pickCurrent();
   writeIfDue(false);
 }
 
@@ -125,8 +126,8 @@ void RunProgress::vanished(bool planned, uint64_t plannedBytes) {
     --report_.filesToDo;
     report_.bytesToDo -= std::min(report_.bytesToDo, plannedBytes);
   }
-  report_.currentPath.clear();
-  report_.currentSize = report_.currentSent = 0;
+  sending_.erase(std::this_thread::get_id());
+  pickCurrent();
   writeIfDue(false);
 }
 
@@ -140,6 +141,16 @@ void RunProgress::privateCopy() {
   std::lock_guard<std::mutex> lock(mutex_);
   ++report_.privateCopies;
   writeIfDue(false);
+}
+
+void RunProgress::pickCurrent() {
+  const Sending* largest = nullptr;
+  for (const auto& [thread, upload] : sending_) {
+    if (!largest || upload.size > largest->size) largest = &upload;
+  }
+  report_.currentPath = largest ? largest->path : "";
+  report_.currentSize = largest ? largest->size : 0;
+  report_.currentSent = largest ? largest->sent : 0;
 }
 
 void RunProgress::addFailure(const std::string& path, const std::string& reason) {
@@ -163,8 +174,8 @@ void RunProgress::finish(State state, int exitCode) {
   std::lock_guard<std::mutex> lock(mutex_);
   report_.state = stateName(state);
   report_.exitCode = exitCode;
-  report_.currentPath.clear();
-  report_.currentSize = report_.currentSent = 0;
+  sending_.clear();
+  pickCurrent();
   report_.callOperation.clear();
   writeIfDue(true);
 }

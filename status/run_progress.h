@@ -11,7 +11,8 @@
 //     <files toDo="N" done="N" uploaded="N" failed="N" bytesToDo="N"
 //            bytesDone="N" bytesUploaded="N" bytesStored="N" bytesSent="N" rate="BYTES/S"
 //            vanished="N" retried="N" privateCopies="N"/>
-//     <current path="c:\..." size="N" sent="N"/>        (while a file is sent)
+//     <current path="c:\..." size="N" sent="N"/>        (while a file is sent; of
+//                                                        several, the largest)
 //     <call operation="createFile" since="UNIX_MS"/>    (while the service is asked)
 //     <error path="c:\..." reason="..."/> ...           (the last 20)
 //   </progress>
@@ -22,7 +23,9 @@
 #pragma once
 
 #include <cstdint>
+#include <map>
 #include <mutex>
+#include <thread>
 #include <string>
 #include <utility>
 #include <vector>
@@ -111,6 +114,16 @@ class RunProgress {
   std::string renderLocked();
 
   std::mutex mutex_;
+  // The uploads under way, by the thread that sends each (several upload
+  // sessions send at once; the bytes a thread sends are its upload's).
+  struct Sending {
+    std::string path;
+    uint64_t size = 0, sent = 0;
+  };
+  std::map<std::thread::id, Sending> sending_;
+  // The report's current file: the largest upload under way.
+  void pickCurrent();
+
   std::string folder_;
   uint32_t writeIntervalMs_;
   uint64_t startedMs_;

@@ -69,6 +69,11 @@ bool StatusFiles::due(uint64_t lastWrite, uint64_t lastCostMs) const {
 }
 
 void StatusFiles::flush() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  flushLocked();
+}
+
+void StatusFiles::flushLocked() {
   if (uploadingKnown_ ? uploading_ != uploadingOnDisk_ : uploading_.has_value()) writeUploading();
   if (waitingDirty_) writeWaiting();
   if (todayDirty_) writeUploadedToday();
@@ -102,6 +107,7 @@ void StatusFiles::writeUploading() {
 }
 
 void StatusFiles::setUploading(const std::string& path, bool lasting) {
+  std::lock_guard<std::mutex> lock(mutex_);
   uploading_ = path;
   if (lasting || due(uploadingWritten_, 0)) writeUploading();
 }
@@ -109,6 +115,7 @@ void StatusFiles::setUploading(const std::string& path, bool lasting) {
 // At once, whenever the file names a file: it never names one whose
 // upload has ended.
 void StatusFiles::clearUploading() {
+  std::lock_guard<std::mutex> lock(mutex_);
   uploading_.reset();
   if (!uploadingKnown_ || uploadingOnDisk_) writeUploading();
 }
@@ -180,6 +187,7 @@ void StatusFiles::reloadWaiting() {
 }
 
 void StatusFiles::removeWaiting(const std::string& path) {
+  std::lock_guard<std::mutex> lock(mutex_);
   auto drop = [&](const Waiting& w) {
     if (w.path != path) return false;
     std::printf("ignore this target %s.\n", w.path.c_str());
@@ -214,6 +222,7 @@ void StatusFiles::removeWaiting(const std::string& path) {
 }
 
 void StatusFiles::replaceWaiting(const std::string& policy, const std::vector<std::string>& targets) {
+  std::lock_guard<std::mutex> lock(mutex_);
   std::vector<Waiting> entries;
   for (const std::string& target : targets) entries.push_back(Waiting{target, policy});
   std::vector<Waiting> kept;
@@ -293,6 +302,7 @@ void StatusFiles::addUploadedToday(const std::string& path) {
 void StatusFiles::addUploadedToday(const std::string& path, uint64_t size) { addUploaded(path, std::to_string(size)); }
 
 void StatusFiles::addUploaded(const std::string& path, const std::string& size) {
+  std::lock_guard<std::mutex> lock(mutex_);
   std::string now;
   ZR::CTimeUtils::getUTCTime(now);
   std::string today = now.substr(0, 8);

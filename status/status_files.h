@@ -16,12 +16,12 @@
 // are made to it anew, so another writer's entries are never lost. The
 // file being uploaded is named at once for an upload that takes a while
 // (and otherwise when the interval allows), and never names a file whose
-// upload has ended.
-// REQUIRES: external synchronization.
+// upload has ended. Safe from several threads (the run's upload sessions).
 #pragma once
 
 #include <cstdint>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <vector>
@@ -49,7 +49,6 @@ class StatusFiles {
   explicit StatusFiles(std::string folder = kStatusFolder, uint32_t writeIntervalMs = 0, ZR::CLogger* log = nullptr)
       : folder_(std::move(folder)), writeIntervalMs_(writeIntervalMs), log_(log) {}
   ~StatusFiles() { flush(); }
-  StatusFiles(StatusFiles&&) = default;
   StatusFiles(const StatusFiles&) = delete;
   StatusFiles& operator=(const StatusFiles&) = delete;
 
@@ -104,6 +103,9 @@ class StatusFiles {
   void write(const std::string& file, const ZR::CXmlElement& root);
   std::unique_ptr<ZR::CXmlElement> read(const std::string& file);
 
+  void flushLocked();
+
+  std::mutex mutex_;
   std::string folder_;
   uint32_t writeIntervalMs_;
   ZR::CLogger* log_;

@@ -88,6 +88,43 @@ TEST_F(Velkan, LimitsStopARunAndTheNextRunTakesTheRest) {
   EXPECT_EQ(testsupport::countOf(rest.standardOutput, "uploaded "), 4u) << "nothing went twice";
 }
 
+// Several files at once, each on a session of its own: every file is
+// stored whole and recorded, and the file limit holds for all of them.
+TEST_F(Velkan, SeveralUploadSessionsStoreEveryFileAndKeepTheLimits) {
+  std::map<std::string, std::string> files;
+  for (int i = 0; i < 40; ++i) {
+    std::string name = "many/f" + std::to_string(i) + (i % 2 ? ".txt" : ".bin");
+    files[name] = std::string(static_cast<size_t>(100 + i * 997), static_cast<char>('a' + i % 26));
+    writeFile(home(name), files[name]);
+  }
+  for (int sessions : {1, 8}) {
+    SCOPED_TRACE(std::to_string(sessions) + " sessions");
+    platform::Env::defaultEnv()->removeFile(dir_.file("work/status/cs_uploadedtoday.xml"));
+    {
+      testsupport::RunningService service;
+      auto run = cycle(service.server(), "<UploadSessions value='" + std::to_string(sessions) + "'/>");
+      ASSERT_EQ(run.exitCode, 0) << velkanLog();
+      EXPECT_EQ(stored(service).size(), 40u);
+      for (const auto& [name, content] : files) {
+        std::string path = service.service().store().contentPath(logical(name));
+        EXPECT_EQ(name.size() > 4 && name.substr(name.size() - 4) == ".txt" ? gunzip(path) : readFile(path), content)
+            << name;
+      }
+      EXPECT_EQ(testsupport::countOf(readFile(dir_.file("work/status/cs_uploadedtoday.xml")), "<path>"), 40u);
+      refreshCacheListing(service.server());
+      EXPECT_EQ(testsupport::countOf(cycle(service.server()).standardOutput, "uploaded "), 0u) << "all recorded";
+    }
+    platform::Env::defaultEnv()->removeFile(dir_.file("cabinet.db"));
+    platform::Env::defaultEnv()->removeFile(dir_.file("work/status/cs_uploadedtoday.xml"));
+    writeFile(dir_.file("cache.xml"), "<cache-content/>");
+    testsupport::RunningService limited;
+    auto run = cycle(limited.server(), "<UploadSessions value='" + std::to_string(sessions) + "'/><MaxFiles value='5'/>");
+    EXPECT_EQ(run.exitCode, 0) << velkanLog();
+    EXPECT_EQ(stored(limited).size(), 5u);
+    platform::Env::defaultEnv()->removeFile(dir_.file("cabinet.db"));
+  }
+}
+
 TEST_F(Velkan, AFullStoreEndsTheRunWithMinus9) {
   writeFile(home("a.txt"), "a");
   writeFile(home("b.txt"), "b");

@@ -157,7 +157,7 @@ bool CNetBoundThread::finishUnsent(const std::string& object, const std::string&
   std::printf("not uploaded %s (%s)\n", object.c_str(), why.c_str());
   std::fflush(stdout);
   host_.uploadEnded(object, 0, 0, why);
-  host_.countFile();
+  countFile();
   host_.checkLimits(0, false);
   return true;
 }
@@ -203,6 +203,18 @@ bool CNetBoundThread::upload(WorkItem workItem) {
     return true;
   }
   if (!stillThere(item)) return true;
+  if (!host_.startUpload()) {
+    // Uploads under way on other sessions reach the file limit: this one is not begun.
+    host_.stopUploads();
+    return true;
+  }
+  counted_ = false;
+  struct UnderWay {
+    CNetBoundThread& worker;
+    ~UnderWay() {
+      if (!worker.counted_) worker.host_.cancelUpload();
+    }
+  } underWay{*this};
   for (int attempt = 1;; ++attempt) {
     platform::FileInfo origin = originOf(item);
     uint64_t sentSize = sentSizeOf(item, origin);
@@ -282,7 +294,7 @@ bool CNetBoundThread::recordResult(const UploadItem& item, const platform::FileI
   }
   report(item.object, result, origin.size);
   host_.uploadEnded(item.object, origin.size, sentSize, result == -2 ? "" : resultText(result));
-  host_.countFile();
+  countFile();
   host_.checkLimits(0, false);
   return true;
 }

@@ -58,8 +58,15 @@ class CNetBoundThread : public ZR::CThread {
   bool upload(WorkItem item);
   void report(const std::string& object, int result, uint64_t size);
 
+  // The item's upload is counted (the file limit's count).
+  void countFile() {
+    counted_ = true;
+    host_.countFile();
+  }
+
   CActionQueue& uploadQueue_;
   UploadHost& host_;
+  bool counted_ = false;
   StatusFiles& status_;
   ZR::CRunContext context_;
 };

@@ -24,6 +24,11 @@ class UploadHost {
   virtual void countFile() = 0;
   // Throws CUploadLimitException when a limit is reached.
   virtual void checkLimits(int32_t count, bool withDeleteTime) = 0;
+  // Before a file's upload begins: false when it may not (a file limit is
+  // reached by the uploads done and under way). Thread-safe.
+  virtual bool startUpload() { return true; }
+  // An upload that startUpload() let begin ended without countFile().
+  virtual void cancelUpload() {}
   // Once stopped, nothing more is prepared or sent in this run. Thread-safe.
   virtual bool uploadsStopped() const = 0;
   virtual void stopUploads() = 0;
