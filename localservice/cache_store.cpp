@@ -8,6 +8,7 @@
 #include "bindings/zrcore/string_utils.h"
 #include "platform/clock.h"
 #include "platform/env.h"
+#include "platform/folder_handle.h"
 #include "platform/path.h"
 
 namespace localservice {
@@ -114,6 +115,7 @@ bool CacheStore::open(std::string& error) {
   }
   // A catalogue made before uploads had owners gets the column (else: there already).
   exec("ALTER TABLE files ADD COLUMN pending_owner TEXT");
+  if (!platform::FolderHandle::open(root_, &rootHandle_)) rootHandle_.reset();
   return true;
 }
 
@@ -223,24 +225,63 @@ int CacheStore::attachFile(const std::string& agent, const std::string& owner, c
   return kSuccess;
 }
 
+// A finalized upload is durable before its answer: its content and its
+// catalogue row reach the disk first. Finalizations that come together
+// share that cost: the first caller commits every one staged meanwhile
+// (one sync of the store's file system, one transaction whose commit syncs
+// the catalogue), the others wait for it.
 int CacheStore::finalizeFile(const std::string& agent, const std::string& owner, const std::string& path,
                              const std::string* metadata) {
   std::string key = keyOf(agent, path);
-  std::lock_guard<std::mutex> lock(mutex_);
+  std::unique_lock<std::mutex> lock(mutex_);
   Statement query(statements_, db_,
                   "SELECT pending, pending_storage, storage, pending_metadata, pending_owner FROM files WHERE path = ?");
   if (!query.bind(1, key).row() || query.integer(0) == 0) return kInvalidPath;
   if (query.isNull(4) || query.text(4) != owner) return kOutOfSequence;
   if (query.isNull(1)) return kNoFileAttached;
-  std::string old = query.isNull(2) ? "" : query.text(2);
-  std::string finalMetadata = metadata ? *metadata : query.text(3);
-  Statement update(statements_, db_,
-                   "UPDATE files SET storage = pending_storage, size = pending_size, metadata = ?, updated = ?,"
-                   " pending = 0, pending_storage = NULL, pending_size = 0, pending_metadata = '', pending_owner = NULL"
-                   " WHERE path = ?");
-  if (!update.bind(1, finalMetadata).bind(2, now()).bind(3, key).done()) return fullOr(kOutOfSequence);
-  if (!old.empty()) removeQuietly(root_ + "/" + old);
-  return kSuccess;
+  Finalizing mine{key, owner, query.text(1), query.isNull(2) ? "" : query.text(2), metadata ? *metadata : query.text(3)};
+  query.reset();
+  staged_.push_back(&mine);
+  while (!mine.done) {
+    if (committing_) {
+      committed_.wait(lock);
+      continue;
+    }
+    committing_ = true;
+    commitStaged(lock);
+    committing_ = false;
+    committed_.notify_all();
+  }
+  return mine.result;
+}
+
+void CacheStore::commitStaged(std::unique_lock<std::mutex>& lock) {
+  std::vector<Finalizing*> batch;
+  batch.swap(staged_);
+  lock.unlock();
+  // Every content of the batch (and whatever else was written) at once.
+  if (rootHandle_) rootHandle_->syncFileSystem();
+  lock.lock();
+  bool begun = exec("PRAGMA synchronous=FULL") && exec("BEGIN IMMEDIATE");
+  int64_t when = now();
+  for (Finalizing* f : batch) {
+    // Still this session's upload of this very content: another one may
+    // have begun since.
+    Statement update(statements_, db_,
+                     "UPDATE files SET storage = pending_storage, size = pending_size, metadata = ?, updated = ?,"
+                     " pending = 0, pending_storage = NULL, pending_size = 0, pending_metadata = '', pending_owner = NULL"
+                     " WHERE path = ? AND pending_owner = ? AND pending_storage = ?");
+    bool updated = begun && update.bind(1, f->metadata).bind(2, when).bind(3, f->key).bind(4, f->owner).bind(5, f->storage).done();
+    f->result = !updated ? fullOr(kOutOfSequence) : sqlite3_changes(db_) == 1 ? kSuccess : kOutOfSequence;
+  }
+  bool committed = begun && exec("COMMIT");
+  if (!committed && begun) exec("ROLLBACK");
+  exec("PRAGMA synchronous=NORMAL");
+  for (Finalizing* f : batch) {
+    if (!committed) f->result = fullOr(kOutOfSequence);
+    if (f->result == kSuccess && !f->old.empty()) removeQuietly(root_ + "/" + f->old);
+    f->done = true;
+  }
 }
 
 int CacheStore::deleteFile(const std::string& agent, const std::string& path) {

@@ -6,6 +6,8 @@
 // A file goes pending -> attached -> final: createFile opens a pending
 // entry, an attachment is stored beside it, and finalizeFile makes it
 // visible in one transaction; until then readers see the previous version.
+// A finalized file is durable (content and row) before finalizeFile
+// returns; finalizations that come together share one sync.
 // The attachment and the finalizing must come from the session (`owner`,
 // its key) whose createFile began the upload: of two clients uploading one
 // path, the one that created last wins and the other is refused (-10).
@@ -17,12 +19,15 @@
 #pragma once
 
 #include <cstdint>
+#include <condition_variable>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <vector>
 
 #include "bindings/cabinet/sqlite_statement.h"
+#include "platform/folder_handle.h"
 
 struct sqlite3;
 
@@ -123,7 +128,21 @@ class CacheStore {
   // -9 when the disk is full, else `otherwise`.
   int fullOr(int otherwise);
 
+  // A finalization waiting for its group's commit.
+  struct Finalizing {
+    std::string key, owner, storage, old, metadata;
+    int result = kOutOfSequence;
+    bool done = false;
+  };
+  // Commits every staged finalization. REQUIRES: mutex_ held (released
+  // while the contents are synced).
+  void commitStaged(std::unique_lock<std::mutex>& lock);
+
   std::mutex mutex_;
+  std::vector<Finalizing*> staged_;
+  bool committing_ = false;
+  std::condition_variable committed_;
+  std::unique_ptr<platform::FolderHandle> rootHandle_;  // for one sync of the store's file system
   std::function<void(const std::string&)> reporter_;
   std::mutex reportMutex_;
   int64_t lastReportMs_ = -1;

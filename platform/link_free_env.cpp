@@ -7,21 +7,7 @@ namespace {
 
 bool isSeparator(char c) { return c == '/' || c == '\\'; }
 
-// The folder that holds the last part of `relative`, reached from `root`
-// without following a link, and that last part.
-Status reachParent(const std::string& root, const std::string& relative, std::unique_ptr<FolderHandle>& folder,
-                   std::string& name) {
-  std::vector<std::string> parts = pathParts(relative);
-  if (parts.empty()) return Status::invalid("nothing below " + root);
-  name = parts.back();
-  if (Status opened = FolderHandle::open(root, &folder); !opened) return opened;
-  for (size_t i = 0; i + 1 < parts.size(); ++i) {
-    std::unique_ptr<FolderHandle> next;
-    if (Status reached = folder->child(parts[i], false, &next); !reached) return reached;
-    folder = std::move(next);
-  }
-  return Status::ok();
-}
+constexpr size_t kKeptFolders = 256;
 
 }  // namespace
 
@@ -47,11 +33,40 @@ bool LinkFreeEnv::split(const std::string& path, std::string& root, std::string&
   return true;
 }
 
+Status LinkFreeEnv::parentOf(const std::string& root, const std::string& relative,
+                              std::shared_ptr<FolderHandle>& folder, std::string& name) {
+  std::vector<std::string> parts = pathParts(relative);
+  if (parts.empty()) return Status::invalid("nothing below " + root);
+  name = parts.back();
+  std::string key = root;
+  for (size_t i = 0; i + 1 < parts.size(); ++i) key += "/" + parts[i];
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    auto found = folders_.find(key);
+    if (found != folders_.end()) {
+      folder = found->second;
+      return Status::ok();
+    }
+  }
+  std::unique_ptr<FolderHandle> current;
+  if (Status opened = FolderHandle::open(root, &current); !opened) return opened;
+  for (size_t i = 0; i + 1 < parts.size(); ++i) {
+    std::unique_ptr<FolderHandle> next;
+    if (Status reached = current->child(parts[i], false, &next); !reached) return reached;
+    current = std::move(next);
+  }
+  folder = std::move(current);
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (folders_.size() >= kKeptFolders) folders_.clear();
+  folders_[key] = folder;
+  return Status::ok();
+}
+
 bool LinkFreeEnv::getFileInfo(const std::string& path, FileInfo* info) {
   std::string root, relative, name;
   if (!split(path, root, relative)) return target()->getFileInfo(path, info);
-  std::unique_ptr<FolderHandle> folder;
-  if (!reachParent(root, relative, folder, name)) return false;
+  std::shared_ptr<FolderHandle> folder;
+  if (!parentOf(root, relative, folder, name)) return false;
   bool isLink = false;
   return folder->info(name, info, &isLink) && !isLink;
 }
@@ -59,8 +74,8 @@ bool LinkFreeEnv::getFileInfo(const std::string& path, FileInfo* info) {
 Status LinkFreeEnv::openReadable(const std::string& path, std::unique_ptr<ReadableFile>* file) {
   std::string root, relative, name;
   if (!split(path, root, relative)) return target()->openReadable(path, file);
-  std::unique_ptr<FolderHandle> folder;
-  if (Status reached = reachParent(root, relative, folder, name); !reached) return reached;
+  std::shared_ptr<FolderHandle> folder;
+  if (Status reached = parentOf(root, relative, folder, name); !reached) return reached;
   return folder->openReadable(name, file);
 }
 

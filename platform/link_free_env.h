@@ -3,9 +3,15 @@
 // the scan saw it is refused with a message that names the link, never
 // read through it. Paths outside every folder go to the wrapped Env as they
 // are; the folders themselves are trusted (links in their own paths are
-// followed). Writing is not changed.
+// followed). Writing is not changed. The folders reached are kept open for
+// the next file (a folder swapped for a link later is still the folder
+// that was reached, never what the link leads to). Safe from several
+// threads.
 #pragma once
 
+#include <map>
+#include <memory>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -26,7 +32,14 @@ class LinkFreeEnv : public EnvWrapper {
   bool split(const std::string& path, std::string& root, std::string& relative) const;
 
  private:
+  // The folder that holds `relative`'s last part, from the cache of folders
+  // reached lately (a run reads many files of one folder), and that part.
+  Status parentOf(const std::string& root, const std::string& relative, std::shared_ptr<class FolderHandle>& folder,
+                  std::string& name);
+
   std::vector<std::string> roots_;
+  std::mutex mutex_;
+  std::map<std::string, std::shared_ptr<class FolderHandle>> folders_;  // by root and relative folder
 };
 
 }  // namespace platform
