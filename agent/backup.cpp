@@ -52,16 +52,17 @@ std::string topFolderOf(const std::string& path, const std::vector<WatchedFolder
 // problems; the problems (files of the backup that could not be taken)
 // come first and all of them go to the log.
 void printScanSummary(const ScanResult& scan, ZR::CLogger& log) {
-  std::printf("scanned %s files (%s) in %s folders", humanCount(scan.files).c_str(), humanBytes(scan.bytes).c_str(),
-              humanCount(scan.folders).c_str());
+  std::printf("scanned %s (%s) in %s", countOf(scan.files, "file", "files").c_str(), humanBytes(scan.bytes).c_str(),
+              countOf(scan.folders, "folder", "folders").c_str());
   if (scan.excluded) std::printf(", %s left out by exclude patterns", humanCount(scan.excluded).c_str());
   std::printf("\n");
   std::vector<std::string> problems;
   for (const ScanProblem& problem : scan.problems) {
+    std::string line = printable(problem.path) + ": " + problem.reason;
     if (problem.leftOut) {
-      problems.push_back(problem.path + ": " + problem.reason);
+      problems.push_back(line);
     } else {
-      log.info("%s", ("skipped by rule: " + problem.path + ": " + problem.reason).c_str());
+      log.info("%s", ("skipped by rule: " + line).c_str());
     }
   }
   std::vector<std::pair<std::string, uint64_t>> rules = scan.skipsByRule();
@@ -72,7 +73,9 @@ void printScanSummary(const ScanResult& scan, ZR::CLogger& log) {
     }
     std::printf("%s\n", line.c_str());
   }
-  if (!problems.empty()) std::printf("problems: %s files or folders could not be read\n", humanCount(problems.size()).c_str());
+  if (!problems.empty()) {
+    std::printf("problems: %s could not be read\n", countOf(problems.size(), "file or folder", "files or folders").c_str());
+  }
   printListed(problems, log, "scan: ");
 }
 
@@ -116,11 +119,11 @@ void printList(const char* title, const std::vector<std::string>& paths) {
 }
 
 void printPlan(const BackupPlan& plan, uint64_t uploadBytes) {
-  std::printf("to upload: %s files (%s new, %s changed), %s; to delete: %s files; unchanged: %s files\n",
-              humanCount(plan.newFiles.size() + plan.changedFiles.size()).c_str(),
+  std::printf("to upload: %s (%s new, %s changed), %s; to delete: %s; unchanged: %s\n",
+              countOf(plan.newFiles.size() + plan.changedFiles.size(), "file", "files").c_str(),
               humanCount(plan.newFiles.size()).c_str(), humanCount(plan.changedFiles.size()).c_str(),
-              humanBytes(uploadBytes).c_str(), humanCount(plan.deletedFiles.size()).c_str(),
-              humanCount(plan.unchangedFiles).c_str());
+              humanBytes(uploadBytes).c_str(), countOf(plan.deletedFiles.size(), "file", "files").c_str(),
+              countOf(plan.unchangedFiles, "file", "files").c_str());
   std::fflush(stdout);
 }
 
@@ -168,13 +171,15 @@ VelkanRun runVelkan(const AgentConfig& config, int cpuPercent) {
       {"ZR_UPLOAD_SESSIONS", std::to_string(config.uploadSessions)}};
   platform::ChildProcess child;
   child.readErrorsWithOutput();  // its one line on a failed run becomes part of ours
-  WaitingNotice waiting(config.client.server);
+  ProgressConsole console(platform::standardOutputIsTerminal());
+  WaitingNotice waiting(config.client.server, [&console](const std::string& line) { console.print(line); });
   if (!child.start(argv, environment, config.workFolder)) {
     run.startError = child.startError();
     return run;
   }
   run.started = true;
-  ProgressConsole console(platform::standardOutputIsTerminal());
+  console.show(head("starting the upload", console.columns()));
+  TimeLeft timeLeft;
   uint64_t lastPoll = 0, interruptedAt = 0;
   bool stopped = false;
   for (;;) {
@@ -188,7 +193,7 @@ VelkanRun runVelkan(const AgentConfig& config, int cpuPercent) {
     bool got = child.readLine(line, kProgressPollMs);
     if (got && ZR::CStringUtils::startsWith(line, "not uploaded ")) {
       run.unsent.push_back(line.substr(13));
-      console.print("  " + line);
+      console.print("  " + printable(line));
     } else if (got && ZR::CStringUtils::startsWith(line, "velkan: ")) {
       run.said = line.substr(8);
     }
@@ -197,7 +202,9 @@ VelkanRun runVelkan(const AgentConfig& config, int cpuPercent) {
     if (now - lastPoll >= static_cast<uint64_t>(kProgressPollMs)) {
       lastPoll = now;
       if (velkan::readProgress(progressFile, run.report)) {
-        console.show(progressLine(run.report));
+        const velkan::ProgressReport& r = run.report;
+        timeLeft.sample(now, r.bytesDone + r.currentSent, r.bytesToDo);
+        console.show(progressLine(r, console.columns(), timeLeft.leftMs()));
         if (run.report.callOperation.empty()) {
           waiting.end();
         } else {
@@ -208,19 +215,20 @@ VelkanRun runVelkan(const AgentConfig& config, int cpuPercent) {
   }
   if (!stopped) run.exitCode = child.wait();
   run.reported = velkan::readProgress(progressFile, run.report);
-  if (run.reported) console.show(progressLine(run.report));
+  if (run.reported) console.show(progressLine(run.report, console.columns()));
   console.end();
   return run;
 }
 
 void printUploadSummary(const VelkanRun& run, ZR::CLogger& log) {
   const velkan::ProgressReport& r = run.report;
-  std::printf("uploaded: %s of %s files, %s before preparation, %s after\n", humanCount(r.filesUploaded).c_str(),
-              humanCount(r.filesToDo).c_str(), humanBytes(r.bytesUploaded).c_str(), humanBytes(r.bytesStored).c_str());
+  std::printf("uploaded: %s of %s, %s before preparation, %s after\n", humanCount(r.filesUploaded).c_str(),
+              countOf(r.filesToDo, "file", "files").c_str(), humanBytes(r.bytesUploaded).c_str(),
+              humanBytes(r.bytesStored).c_str());
   std::printf("deletions: %s of %s carried out\n", humanCount(r.deletionsDone).c_str(), humanCount(r.deletionsToDo).c_str());
   if (r.vanished) {
-    std::printf("gone since the scan: %s files (nothing was sent; their cached copies go at the next backup)\n",
-                humanCount(r.vanished).c_str());
+    std::printf("gone since the scan: %s (nothing was sent; their cached copies go at the next backup)\n",
+                countOf(r.vanished, "file", "files").c_str());
   }
   if (r.retried || r.privateCopies) {
     std::printf("changed while they were read: read again %s times; %s files sent from a private copy taken while they "
@@ -228,8 +236,8 @@ void printUploadSummary(const VelkanRun& run, ZR::CLogger& log) {
                 humanCount(r.retried).c_str(), humanCount(r.privateCopies).c_str());
   }
   if (r.filesUploaded + r.filesFailed < r.filesToDo) {
-    std::printf("left for the next run: %s files (a limit was reached or the run stopped)\n",
-                humanCount(r.filesToDo - r.filesUploaded - r.filesFailed).c_str());
+    std::printf("left for the next run: %s (a limit was reached or the run stopped)\n",
+                countOf(r.filesToDo - r.filesUploaded - r.filesFailed, "file", "files").c_str());
   }
   // The full list comes from velkan's lines; its progress file keeps the last ones.
   std::vector<std::string> failures = run.unsent;

@@ -90,14 +90,73 @@ TEST(Console, TheProgressLineTellsCountsBytesRateTimeLeftAndTheFile) {
   report.currentPath = "c:\\docs\\report.txt";
   report.currentSize = 200;
   report.currentSent = 50;
-  std::string line = agent::progressLine(report);
-  EXPECT_EQ(line, "uploading 40/100 files, 10.0 MB of 30.0 MB, 2.0 MB/s, 10.0 s left: c:\\docs\\report.txt 25%");
-  // A long path keeps its end, so the line still fits a terminal.
-  report.currentPath = "c:\\" + std::string(200, 'x') + "\\final-name.txt";
-  line = agent::progressLine(report);
-  EXPECT_LE(line.size(), 110u);
-  EXPECT_NE(line.find(": ...x"), std::string::npos) << line;
-  EXPECT_NE(line.find("x\\final-name.txt 25%"), std::string::npos) << line;
+  EXPECT_EQ(agent::progressLine(report, 120, 10000),
+            "uploading 40/100 files, 10.0 MB of 30.0 MB, 2.0 MB/s, 10.0 s left: c:\\docs\\report.txt 25%");
+  report.currentPath.clear();
+  report.filesToDo = 1;
+  report.filesDone = 0;
+  EXPECT_EQ(agent::progressLine(report, 120, -1), "uploading 0/1 file, 10.0 MB of 30.0 MB, 2.0 MB/s");
+}
+
+// Characters, as a terminal's columns count them.
+size_t columns(const std::string& text) {
+  size_t count = 0;
+  for (unsigned char c : text) count += (c & 0xC0) != 0x80;
+  return count;
+}
+
+// Whatever the terminal's width and the line's content, the line fits
+// without wrapping (one column is left free) and never throws.
+TEST(Console, TheProgressLineFitsEveryWidth) {
+  velkan::ProgressReport full;
+  full.filesDone = 3002;
+  full.filesToDo = 123456;
+  full.filesFailed = 7;
+  full.bytesDone = uint64_t{1} << 40;
+  full.bytesToDo = uint64_t{3} << 40;
+  full.rate = 12345678;
+  full.currentPath = "c:\\home\\ann\\" + std::string(60, 'x') + "\\caf\xC3\xA9 \xE6\x97\xA5\xE6\x9C\xAC.txt";
+  full.currentSize = 1000;
+  full.currentSent = 10;
+  velkan::ProgressReport starting;
+  velkan::ProgressReport interrupted = full;
+  interrupted.state = "interrupted";
+  struct Case {
+    const char* name;
+    const velkan::ProgressReport* report;
+  } cases[] = {{"uploading", &full}, {"starting", &starting}, {"interrupted", &interrupted}};
+  for (const Case& c : cases) {
+    for (size_t width : {0u, 1u, 10u, 79u, 80u, 88u, 89u, 120u, 220u}) {
+      SCOPED_TRACE(std::string(c.name) + " at " + std::to_string(width) + " columns");
+      std::string line;
+      ASSERT_NO_THROW(line = agent::progressLine(*c.report, width, 61000));
+      EXPECT_LE(columns(line), width > 0 ? width - 1 : 0) << line;
+      const char* first = c.report == &starting ? "starting" : c.report == &full ? "uploading" : "interrupted";
+      if (width >= 80) {
+        EXPECT_EQ(line.rfind(first, 0), 0u) << line;
+      }
+    }
+  }
+  EXPECT_NE(agent::progressLine(full, 220, 61000).find("\xE6\x97\xA5\xE6\x9C\xAC.txt 1%"), std::string::npos);
+  EXPECT_EQ(agent::progressLine(interrupted, 220, 61000), "interrupted after 3,002 of 123,456 files, 7 failed");
+}
+
+TEST(Console, TimeLeftWaitsForAFewSecondsAndCountsWhatIsUnderWay) {
+  agent::TimeLeft estimate;
+  estimate.sample(1000, 0, 100000);
+  estimate.sample(3000, 20000, 100000);
+  EXPECT_EQ(estimate.leftMs(), -1) << "too early to tell";
+  for (uint64_t t = 4000; t <= 9000; t += 1000) estimate.sample(t, (t - 1000) * 10, 100000);
+  EXPECT_GT(estimate.leftMs(), 1000);
+  EXPECT_LT(estimate.leftMs(), 5000);
+}
+
+TEST(Console, NamesThatAreNotUtf8AreEscapedAndCountsAgree) {
+  EXPECT_EQ(agent::printable("caf\xE9.txt"), "caf\\xE9.txt");
+  EXPECT_EQ(agent::printable("caf\xC3\xA9"), "caf\xC3\xA9");
+  EXPECT_EQ(agent::printable(std::string("a\x01" "b")), "a\\x01b");
+  EXPECT_EQ(agent::countOf(1, "file", "files"), "1 file");
+  EXPECT_EQ(agent::countOf(2000, "file", "files"), "2,000 files");
 }
 
 }  // namespace

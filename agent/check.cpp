@@ -59,15 +59,20 @@ int runCheck(const AgentConfig& config, ZR::CLogger& log) {
                 {"only in the cache", onlyCached}};
   for (const Group& group : groups) {
     if (group.paths.empty()) continue;
-    std::printf("%s: %s files\n", group.title, humanCount(group.paths.size()).c_str());
+    std::printf("%s: %s\n", group.title, countOf(group.paths.size(), "file", "files").c_str());
     printListed(group.paths, log);
   }
+  uint64_t badNames = 0;
   for (const ScanProblem& problem : scan.problems) {
-    if (problem.leftOut) std::printf("not compared: %s: %s\n", problem.path.c_str(), problem.reason.c_str());
+    if (!problem.leftOut) continue;
+    badNames += problem.badName;
+    std::printf("not compared: %s: %s\n", printable(problem.path).c_str(), problem.reason.c_str());
   }
-  bool matches = missing.empty() && changed.empty() && onlyCached.empty() && !scan.incomplete();
-  std::printf("%s: %s files in the folders, %s in the cache\n", matches ? "the cache matches the folders" : "differences found",
-              humanCount(scan.files).c_str(), humanCount(cached.size()).c_str());
+  // A name no snapshot can carry is told apart; alone it is no difference.
+  if (badNames) std::printf("not compared (names that are not UTF-8): %s\n", countOf(badNames, "file", "files").c_str());
+  bool matches = missing.empty() && changed.empty() && onlyCached.empty() && !scan.incompleteButForNames();
+  std::printf("%s: %s in the folders, %s in the cache\n", matches ? "the cache matches the folders" : "differences found",
+              countOf(scan.files, "file", "files").c_str(), humanCount(cached.size()).c_str());
   std::fflush(stdout);
   return matches ? kExitOk : kExitIncomplete;
 }

@@ -2,15 +2,17 @@
 
 #include <chrono>
 
+#include <algorithm>
 #include <cstdio>
+#include <vector>
 
 #include "bindings/zrcore/log.h"
 #include "platform/clock.h"
+#include "platform/process.h"
 
 namespace agent {
 namespace {
 
-constexpr size_t kLineWidth = 100;
 constexpr size_t kListedLines = 20;  // of a list of problems; all go to the log
 
 std::string oneDecimal(double value) {
@@ -19,15 +21,38 @@ std::string oneDecimal(double value) {
   return text;
 }
 
-// The end of a long path, which says more than its start.
+// Characters (not bytes) of UTF-8 text: what a terminal column holds.
+size_t columnsOf(const std::string& text) {
+  size_t count = 0;
+  for (unsigned char c : text) count += (c & 0xC0) != 0x80;
+  return count;
+}
+
+// The end of a long path, which says more than its start, in `width`
+// characters at most.
 std::string tail(const std::string& text, size_t width) {
-  if (text.size() <= width) return text;
-  size_t from = text.size() - (width - 3);
-  while (from < text.size() && (static_cast<unsigned char>(text[from]) & 0xC0) == 0x80) ++from;  // whole characters
-  return "..." + text.substr(from);
+  size_t have = columnsOf(text);
+  if (have <= width) return text;
+  if (width <= 3) return head("...", width);
+  size_t skip = have - (width - 3), at = 0;
+  for (size_t count = 0; at < text.size() && count < skip; ++count) {
+    ++at;
+    while (at < text.size() && (static_cast<unsigned char>(text[at]) & 0xC0) == 0x80) ++at;
+  }
+  return "..." + text.substr(at);
 }
 
 }  // namespace
+
+std::string head(const std::string& text, size_t width) {
+  size_t at = 0, count = 0;
+  while (at < text.size() && count < width) {
+    ++at;
+    while (at < text.size() && (static_cast<unsigned char>(text[at]) & 0xC0) == 0x80) ++at;
+    ++count;
+  }
+  return text.substr(0, at);
+}
 
 int fail(int code, const std::string& message) {
   std::fprintf(stderr, "cacheagent: %s\n", message.c_str());
@@ -75,22 +100,77 @@ std::string humanCount(uint64_t count) {
   return digits;
 }
 
-std::string progressLine(const velkan::ProgressReport& r) {
-  std::string line = "uploading " + humanCount(r.filesDone) + "/" + humanCount(r.filesToDo) + " files, " +
-                     humanBytes(r.bytesDone) + " of " + humanBytes(r.bytesToDo);
-  if (r.rate > 0) {
-    line += ", " + humanBytes(r.rate) + "/s";
-    // The time left at the rate so far; preparation shrinks what is sent,
-    // so this errs on the long side.
-    uint64_t left = r.bytesToDo > r.bytesDone ? r.bytesToDo - r.bytesDone : 0;
-    line += ", " + humanDuration(left * 1000 / r.rate) + " left";
+void TimeLeft::sample(uint64_t nowMs, uint64_t done, uint64_t total) {
+  constexpr uint64_t kFirstEstimateMs = 5000;
+  if (firstMs_ == 0) firstMs_ = lastMs_ = nowMs;
+  if (nowMs > lastMs_ && done >= lastDone_) {
+    double rate = static_cast<double>(done - lastDone_) / static_cast<double>(nowMs - lastMs_);
+    double weight = std::min(1.0, static_cast<double>(nowMs - lastMs_) / 10000.0);  // about 10 s of memory
+    rate_ = rate_ == 0 ? rate : rate_ + weight * (rate - rate_);
+    lastMs_ = nowMs;
+    lastDone_ = done;
   }
-  if (r.filesFailed > 0) line += ", " + humanCount(r.filesFailed) + " failed";
-  if (!r.currentPath.empty()) {
+  bool known = nowMs - firstMs_ >= kFirstEstimateMs && rate_ > 0;
+  leftMs_ = known ? static_cast<int64_t>(static_cast<double>(total > done ? total - done : 0) / rate_) : -1;
+}
+
+std::string countOf(uint64_t count, const std::string& singular, const std::string& plural) {
+  return humanCount(count) + " " + (count == 1 ? singular : plural);
+}
+
+std::string printable(const std::string& text) {
+  std::string out;
+  for (size_t i = 0; i < text.size();) {
+    unsigned char c = static_cast<unsigned char>(text[i]);
+    size_t length = c < 0x80 ? 1 : (c >> 5) == 0x6 ? 2 : (c >> 4) == 0xE ? 3 : (c >> 3) == 0x1E ? 4 : 0;
+    bool whole = length > 0 && i + length <= text.size();
+    for (size_t k = 1; whole && k < length; ++k) whole = (static_cast<unsigned char>(text[i + k]) & 0xC0) == 0x80;
+    if (whole && (c >= 0x20 || c == '\t') && c != 0x7F) {
+      out.append(text, i, length);
+      i += length;
+      continue;
+    }
+    char escaped[8];
+    std::snprintf(escaped, sizeof escaped, "\\x%02X", c);
+    out += escaped;
+    ++i;
+  }
+  return out;
+}
+
+std::string progressLine(const velkan::ProgressReport& r, size_t columns, int64_t leftMs) {
+  size_t width = columns > 0 ? columns - 1 : 0;
+  std::string core;
+  if (r.state == "interrupted" || r.state == "failed" || r.state == "finished") {
+    core = r.state + " after " + humanCount(r.filesDone) + " of " + countOf(r.filesToDo, "file", "files");
+  } else if (r.filesToDo == 0 && r.deletionsToDo == 0) {
+    core = "starting the upload";
+  } else {
+    core = "uploading " + humanCount(r.filesDone) + "/" + countOf(r.filesToDo, "file", "files") + ", " +
+           humanBytes(r.bytesDone + r.currentSent) + " of " + humanBytes(r.bytesToDo);
+  }
+  std::vector<std::string> extras;
+  bool running = r.state.empty() || r.state == "running";
+  if (running && r.rate > 0) extras.push_back(humanBytes(r.rate) + "/s");
+  if (running && leftMs >= 0) extras.push_back(humanDuration(static_cast<uint64_t>(leftMs)) + " left");
+  if (r.filesFailed > 0) extras.push_back(humanCount(r.filesFailed) + " failed");
+  std::string file;
+  if (running && !r.currentPath.empty()) {
     std::string percent = r.currentSize ? " " + std::to_string(r.currentSent * 100 / r.currentSize) + "%" : "";
-    size_t room = line.size() + 10 < kLineWidth ? kLineWidth - line.size() - 10 : 20;
-    line += ": " + tail(r.currentPath, room) + percent;
+    file = printable(r.currentPath) + percent;
   }
+  // The extras go from the last while the line does not fit without the file.
+  std::string line;
+  for (;;) {
+    line = core;
+    for (const std::string& extra : extras) line += ", " + extra;
+    if (columnsOf(line) <= width || extras.empty()) break;
+    extras.pop_back();
+  }
+  if (columnsOf(line) > width) return head(line, width);
+  constexpr size_t kLeastForAFile = 12;
+  size_t room = width - columnsOf(line);
+  if (!file.empty() && room >= kLeastForAFile + 2) line += ": " + tail(file, room - 2);
   return line;
 }
 
@@ -99,10 +179,17 @@ ProgressConsole::ProgressConsole(bool terminal, uint64_t plainIntervalMs)
 
 ProgressConsole::~ProgressConsole() { end(); }
 
+size_t ProgressConsole::columns() const {
+  int columns = platform::terminalColumns();
+  return columns > 0 ? static_cast<size_t>(columns) : 100;
+}
+
 void ProgressConsole::show(const std::string& line) {
+  std::lock_guard<std::mutex> lock(mutex_);
   if (terminal_) {
     // Blanks over what is left of a longer line before.
-    std::string padded = line.size() < shown_.size() ? line + std::string(shown_.size() - line.size(), ' ') : line;
+    size_t was = columnsOf(shown_), now = columnsOf(line);
+    std::string padded = now < was ? line + std::string(was - now, ' ') : line;
     std::printf("\r%s", padded.c_str());
     std::fflush(stdout);
     shown_ = line;
@@ -116,13 +203,21 @@ void ProgressConsole::show(const std::string& line) {
   std::fflush(stdout);
 }
 
+void ProgressConsole::clearLocked() {
+  if (!lineOpen_) return;
+  std::printf("\r%s\r", std::string(columnsOf(shown_), ' ').c_str());
+}
+
 void ProgressConsole::print(const std::string& line) {
-  end();
+  std::lock_guard<std::mutex> lock(mutex_);
+  clearLocked();
   std::printf("%s\n", line.c_str());
+  if (lineOpen_) std::printf("%s", shown_.c_str());
   std::fflush(stdout);
 }
 
 void ProgressConsole::end() {
+  std::lock_guard<std::mutex> lock(mutex_);
   if (!lineOpen_) return;
   std::printf("\n");
   std::fflush(stdout);
@@ -134,7 +229,8 @@ namespace {
 constexpr int64_t kWaitNoticeMs = 10000;
 }  // namespace
 
-WaitingNotice::WaitingNotice(std::string server) : server_(std::move(server)), thread_([this] { watch(); }) {}
+WaitingNotice::WaitingNotice(std::string server, std::function<void(const std::string&)> say)
+    : server_(std::move(server)), say_(std::move(say)), thread_([this] { watch(); }) {}
 
 WaitingNotice::~WaitingNotice() {
   {
@@ -168,9 +264,14 @@ void WaitingNotice::watch() {
     int64_t now = platform::unixTimeMs();
     if (now - startedMs_ < kWaitNoticeMs || (toldAtMs_ != 0 && now - toldAtMs_ < kWaitNoticeMs)) continue;
     toldAtMs_ = now;
-    std::printf("waiting for the cache manager at %s: no answer to %s for %s\n", server_.c_str(), what_.c_str(),
-                humanDuration(static_cast<uint64_t>(now - startedMs_)).c_str());
-    std::fflush(stdout);
+    std::string line = "waiting for the cache manager at " + server_ + ": no answer to " + what_ + " for " +
+                       humanDuration(static_cast<uint64_t>(now - startedMs_));
+    if (say_) {
+      say_(line);
+    } else {
+      std::printf("%s\n", line.c_str());
+      std::fflush(stdout);
+    }
   }
 }
 

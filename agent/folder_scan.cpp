@@ -54,6 +54,7 @@ class FolderWalk {
     std::string host = platform::joinPath(parent.host, entry.name);
     if (!representable(entry.name)) {
       skip(host, "the name is not UTF-8 text a snapshot can carry");
+      result_.problems.back().badName = true;
       return;
     }
     std::string relative = parent.relative.empty() ? entry.name : parent.relative + "/" + entry.name;

@@ -36,6 +36,9 @@ struct ScanProblem {
   bool leftOut = false;
   // For a skip by rule, what was skipped ("a link to a folder", ...).
   std::string rule;
+  // A name that is not UTF-8 text (or holds a backslash): the file may be
+  // fine, its name cannot be carried.
+  bool badName = false;
 };
 
 struct ScanResult {
@@ -57,6 +60,13 @@ struct ScanResult {
   bool incomplete() const {
     for (const ScanProblem& problem : problems) {
       if (problem.leftOut) return true;
+    }
+    return false;
+  }
+  // The same, names that cannot be carried apart.
+  bool incompleteButForNames() const {
+    for (const ScanProblem& problem : problems) {
+      if (problem.leftOut && !problem.badName) return true;
     }
     return false;
   }

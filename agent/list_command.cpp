@@ -58,7 +58,7 @@ int runList(const AgentConfig& config, const std::string& path, bool detailed, Z
     printEntry(file, detailed);
     stored += file.size;
   }
-  std::printf("%s files, %s stored\n", humanCount(files.size()).c_str(), humanBytes(stored).c_str());
+  std::printf("%s, %s stored\n", countOf(files.size(), "file", "files").c_str(), humanBytes(stored).c_str());
   std::fflush(stdout);
   return files.empty() && !path.empty() ? fail(kExitIncomplete, "the cache holds no file at " + path) : kExitOk;
 }

@@ -158,7 +158,7 @@ int printDryRun(const std::vector<SelectedFile>& files, const std::string& targe
     int64_t size = ZR::CNumberText::toInt64(selected.file.originSize);
     original += size > 0 ? static_cast<uint64_t>(size) : selected.file.size;
   }
-  std::printf("would restore %s files into %s: %s to fetch, %s when restored\n", humanCount(files.size()).c_str(),
+  std::printf("would restore %s into %s: %s to fetch, %s when restored\n", countOf(files.size(), "file", "files").c_str(),
               target.c_str(), humanBytes(stored).c_str(), humanBytes(original).c_str());
   for (size_t i = 0; i < files.size() && i < kListedLines; ++i) {
     std::printf("  %s\n", joinedParts(files[i].parts).c_str());
@@ -170,8 +170,8 @@ int printDryRun(const std::vector<SelectedFile>& files, const std::string& targe
 
 void printSummary(Totals& totals, size_t selected, const RestoreOptions& options, uint64_t startedMs,
                   ZR::CLogger& log) {
-  std::printf("restored %s of %s files (%s) into %s in %s\n", humanCount(totals.restored.load()).c_str(),
-              humanCount(selected).c_str(), humanBytes(totals.bytes.load()).c_str(), options.targetFolder.c_str(),
+  std::printf("restored %s of %s (%s) into %s in %s\n", humanCount(totals.restored.load()).c_str(),
+              countOf(selected, "file", "files").c_str(), humanBytes(totals.bytes.load()).c_str(), options.targetFolder.c_str(),
               humanDuration(platform::tickCountMs() - startedMs).c_str());
   if (totals.pictures.load()) {
     std::printf("%s of them are pictures, restored as the cache keeps them (scaled and re-encoded)\n",
@@ -180,9 +180,11 @@ void printSummary(Totals& totals, size_t selected, const RestoreOptions& options
   if (!totals.substitutes.empty()) std::printf("restored under another name (this system cannot hold the name):\n");
   printListed(totals.substitutes, log, "restored under another name: ");
   if (totals.kept.load()) {
-    std::printf("kept, already there: %s files (--overwrite replaces them)\n", humanCount(totals.kept.load()).c_str());
+    std::printf("kept, already there: %s (--overwrite replaces them)\n", countOf(totals.kept.load(), "file", "files").c_str());
   }
-  if (!totals.problems.empty()) std::printf("not restored: %s files\n", humanCount(totals.problems.size()).c_str());
+  if (!totals.problems.empty()) {
+    std::printf("not restored: %s\n", countOf(totals.problems.size(), "file", "files").c_str());
+  }
   printListed(totals.problems, log, "not restored: ");
   std::fflush(stdout);
 }

@@ -53,6 +53,9 @@ int processId();
 // True when the process's standard output is a terminal (a console), where
 // a line may be redrawn in place.
 bool standardOutputIsTerminal();
+// The width of the terminal standard output goes to, in columns (asked
+// each time: a window may be resized); 0 when it is no terminal.
+int terminalColumns();
 
 // True while a process with this id exists (also when it belongs to another
 // user); false once it has ended.

@@ -6,6 +6,7 @@
 #include <poll.h>
 #include <spawn.h>
 #include <signal.h>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -67,6 +68,12 @@ std::string currentFolder() {
 }
 
 bool standardOutputIsTerminal() { return ::isatty(1) == 1; }
+
+int terminalColumns() {
+  struct winsize size {};
+  if (::isatty(1) != 1 || ::ioctl(1, TIOCGWINSZ, &size) != 0) return 0;
+  return size.ws_col;
+}
 
 bool setCurrentFolder(const std::string& path) { return ::chdir(path.c_str()) == 0; }
 

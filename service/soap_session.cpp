@@ -1,6 +1,7 @@
 #include "service/soap_session.h"
 
 #include <atomic>
+#include <cctype>
 #include <algorithm>
 #include <cstring>
 #include <vector>
@@ -12,6 +13,7 @@
 #include "bindings/zrcore/string_utils.h"
 #include "service/velkan_exceptions.h"
 #include "platform/clock.h"
+#include "platform/interrupt.h"
 #include "platform/process.h"
 #include "platform/path.h"
 #include "service/error_messages.h"
@@ -265,6 +267,28 @@ CSoapSession::CSoapSession(const std::string& server, const ServiceOptions& opti
 
 CSoapSession::~CSoapSession() = default;
 
+// What went wrong, in a person's words first, the toolkit's after: "connection
+// refused (transport code 20, SOAP_TCP_ERROR)".
+std::string CSoapSession::failureForPerson(int status, const std::string& message, const std::string& detail,
+                                           bool tooSlow) {
+  std::string plain;
+  if (tooSlow) {
+    plain = detail;
+  } else if (platform::interruptionRequested()) {
+    plain = "interrupted";
+  } else if (status == kTransportEof) {
+    plain = "the connection ended before the answer came";
+  } else if (!detail.empty()) {
+    // The system's reason leads the toolkit's detail ("Connection refused: connect failed in ...").
+    plain = detail.substr(0, detail.find(':'));
+    if (!plain.empty()) plain[0] = static_cast<char>(std::tolower(static_cast<unsigned char>(plain[0])));
+  }
+  std::string name = ZR::CStringUtils::rtrim(message.substr(0, message.find(" :")), " ");
+  if (plain.empty()) plain = ZR::CStringUtils::rtrim(message.substr(message.find(" :") == std::string::npos ? 0 : message.find(" :") + 3), " ");
+  if (plain.empty()) plain = "the call failed";
+  return plain + " (transport code " + std::to_string(status) + (name.empty() ? "" : ", " + name) + ")";
+}
+
 void CSoapSession::checkSoapStatus(int status) {
   if (status == kTransportOk) return;
   char line[64];
@@ -277,10 +301,7 @@ void CSoapSession::checkSoapStatus(int status) {
   }
   if (!detail.empty()) log_.error("transport detail: %s", detail.c_str());
   std::string message = CErrorMessageRegistry::instance().transportMessage(status);
-  std::string forPerson = "the call to " + std::string(proxy_->endpoint()) + " failed (transport code " +
-                          std::to_string(status) + (message.empty() ? "" : ", " + message) + ")" +
-                          (detail.empty() ? "" : ": " + detail);
-  throw CSoapException(line + message + "\n", forPerson);
+  throw CSoapException(line + message + "\n", failureForPerson(status, message, detail, hooks_->replyTooSlow));
 }
 
 void CSoapSession::beginCall() { hooks_->beginCall(); }

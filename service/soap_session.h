@@ -112,6 +112,7 @@ class CSoapSession {
   void checkSoapStatus(int status);
 
  private:
+  static std::string failureForPerson(int status, const std::string& message, const std::string& detail, bool tooSlow);
   std::string result(int status, const char* text);
   std::string sendAttachment(const std::string& key, const std::string& path, AttachmentFile* attachment,
                              bool streamed, const std::string& attachmentId);

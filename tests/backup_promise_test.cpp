@@ -142,7 +142,7 @@ TEST_F(Promise, SkipsByRuleAreNoProblemsAndRealProblemsComeFirst) {
   writeFile(home("docs/caf\xE9.txt"), "a name that is not UTF-8");
   auto troubled = backup();
   EXPECT_EQ(troubled.exitCode, 1) << explain(troubled);
-  size_t problems = troubled.standardOutput.find("problems: 1 files or folders could not be read");
+  size_t problems = troubled.standardOutput.find("problems: 1 file or folder could not be read");
   ASSERT_NE(problems, std::string::npos) << troubled.standardOutput;
   EXPECT_NE(troubled.standardOutput.find("not UTF-8", problems), std::string::npos) << troubled.standardOutput;
 }
