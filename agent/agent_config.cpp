@@ -56,6 +56,8 @@ platform::Status readPolicyEngine(const ZR::CXmlElement& root, AgentConfig& conf
 }
 
 platform::Status readClient(const ZR::CXmlElement& root, AgentConfig& config) {
+  const ZR::CXmlElement* section = root.getChild("cacheManagerClient");
+  config.compressionWaitSet = section && section->getChild("CompressionWait");
   try {
     velkan::readConfiguration(root, config.client, ZR::CLogger::discarding());
   } catch (const std::exception& e) {
@@ -129,10 +131,32 @@ platform::Status readAgentSection(const ZR::CXmlElement* section, AgentConfig& c
   if (platform::Status s = readNumber(section, "uploadSessions", 1, 32, "a count", config, config.uploadSessions); !s) {
     return s;
   }
+  std::string pictures = attributeOf(section, "pictures");
+  if (!pictures.empty() && pictures != "keep" && pictures != "scale") {
+    return platform::Status::invalid(config.configurationPath + ": pictures=\"" + pictures + "\" is neither keep nor scale");
+  }
+  config.keepPictures = pictures == "keep";
+  std::string rate = attributeOf(section, "bwlimit");
+  if (!rate.empty() && !parseRate(rate, config.bytesPerSecond)) {
+    return platform::Status::invalid(config.configurationPath + ": bwlimit=\"" + rate +
+                                     "\" is no rate (bytes per second, such as 500K or 2M)");
+  }
   return section ? readWatches(*section, config) : platform::Status::ok();
 }
 
 }  // namespace
+
+bool parseRate(const std::string& text, uint64_t& bytesPerSecond) {
+  if (text.empty()) return false;
+  size_t digits = std::min(text.find_first_not_of("0123456789"), text.size());
+  if (digits == 0) return false;
+  std::string suffix = text.substr(digits);
+  uint64_t unit = suffix.empty() ? 1 : suffix == "K" || suffix == "k" ? 1024 : suffix == "M" || suffix == "m" ? 1 << 20
+                  : suffix == "G" || suffix == "g" ? 1 << 30 : 0;
+  if (unit == 0 || digits > 9) return false;
+  bytesPerSecond = std::stoull(text.substr(0, digits)) * unit;
+  return bytesPerSecond > 0;
+}
 
 std::string logicalOf(const std::string& path) {
   std::string logical = platform::hasDriveLetter(path) ? path : platform::logicalPath(path);

@@ -43,6 +43,14 @@ struct AgentConfig {
   // Files velkan uploads at once (each on a connection of its own), unless
   // velkan's own section says.
   int uploadSessions = 8;
+  // Pictures sent as they are ("keep") or scaled and re-encoded as velkan
+  // does by default ("scale").
+  bool keepPictures = false;
+  // velkan's bandwidth, bytes per second; 0: not limited.
+  uint64_t bytesPerSecond = 0;
+  // Whether velkan's section names CompressionWait (when not, velkan waits
+  // 10 s before each compressible file, which is worth saying once).
+  bool compressionWaitSet = false;
   // policyEngine: host paths.
   std::string dirContent;
   std::string cacheContent;
@@ -59,6 +67,10 @@ struct AgentConfig {
 // lower-case drive letter, no trailing separator. A host path is mapped
 // to its drive first (on Windows host paths are logical ones).
 std::string logicalOf(const std::string& path);
+
+// A rate such as "500K" or "2M": bytes per second, K, M and G meaning
+// powers of 1024; false when the text is none.
+bool parseRate(const std::string& text, uint64_t& bytesPerSecond);
 
 // Reads the file; an error names the file and what is wrong or missing.
 platform::Status loadAgentConfig(const std::string& path, AgentConfig& config);

@@ -8,6 +8,7 @@
 #include "actionset/action_set_file.h"
 #include "agent/console.h"
 #include "agent/exit_codes.h"
+#include "agent/run_report.h"
 #include "bindings/cabinet/cabinet.h"
 #include "bindings/cabinet/file_index.h"
 #include "bindings/zrcore/file.h"
@@ -19,6 +20,7 @@
 #include "platform/interrupt.h"
 #include "platform/path.h"
 #include "platform/process.h"
+#include "prepare/file_types.h"
 #include "status/run_progress.h"
 #include "status/status_files.h"
 
@@ -51,18 +53,24 @@ std::string topFolderOf(const std::string& path, const std::vector<WatchedFolder
 // Skips by rule (links, pipes) are counted, never listed among the
 // problems; the problems (files of the backup that could not be taken)
 // come first and all of them go to the log.
-void printScanSummary(const ScanResult& scan, ZR::CLogger& log) {
-  std::printf("scanned %s (%s) in %s", countOf(scan.files, "file", "files").c_str(), humanBytes(scan.bytes).c_str(),
-              countOf(scan.folders, "folder", "folders").c_str());
-  if (scan.excluded) std::printf(", %s left out by exclude patterns", humanCount(scan.excluded).c_str());
-  std::printf("\n");
+void printScanSummary(const ScanResult& scan, ZR::CLogger& log, RunReport& report) {
+  report.figure("scannedFiles", static_cast<int64_t>(scan.files));
+  report.figure("scannedFolders", static_cast<int64_t>(scan.folders));
+  report.figure("scannedBytes", static_cast<int64_t>(scan.bytes));
+  report.figure("excluded", static_cast<int64_t>(scan.excluded));
+  std::string scanned = "scanned " + countOf(scan.files, "file", "files") + " (" + humanBytes(scan.bytes) + ") in " +
+                        countOf(scan.folders, "folder", "folders");
+  if (scan.excluded) scanned += ", " + humanCount(scan.excluded) + " left out by exclude patterns";
+  report.say("%s\n", scanned.c_str());
   std::vector<std::string> problems;
   for (const ScanProblem& problem : scan.problems) {
     std::string line = printable(problem.path) + ": " + problem.reason;
     if (problem.leftOut) {
       problems.push_back(line);
+      report.entry("problems", problem.path, problem.reason);
     } else {
       log.info("%s", ("skipped by rule: " + line).c_str());
+      report.entry("skips", problem.path, problem.reason);
     }
   }
   std::vector<std::pair<std::string, uint64_t>> rules = scan.skipsByRule();
@@ -71,10 +79,10 @@ void printScanSummary(const ScanResult& scan, ZR::CLogger& log) {
     for (size_t i = 0; i < rules.size(); ++i) {
       line += (i ? ", " : " ") + humanCount(rules[i].second) + " x " + rules[i].first;
     }
-    std::printf("%s\n", line.c_str());
+    report.say("%s\n", line.c_str());
   }
   if (!problems.empty()) {
-    std::printf("problems: %s could not be read\n", countOf(problems.size(), "file or folder", "files or folders").c_str());
+    report.say("problems: %s could not be read\n", countOf(problems.size(), "file or folder", "files or folders").c_str());
   }
   printListed(problems, log, "scan: ");
 }
@@ -118,8 +126,13 @@ void printList(const char* title, const std::vector<std::string>& paths) {
   if (paths.size() > kListedLines) std::printf("  ... and %s more\n", humanCount(paths.size() - kListedLines).c_str());
 }
 
-void printPlan(const BackupPlan& plan, uint64_t uploadBytes) {
-  std::printf("to upload: %s (%s new, %s changed), %s; to delete: %s; unchanged: %s\n",
+void printPlan(const BackupPlan& plan, uint64_t uploadBytes, RunReport& report) {
+  report.figure("toUploadNew", static_cast<int64_t>(plan.newFiles.size()));
+  report.figure("toUploadChanged", static_cast<int64_t>(plan.changedFiles.size()));
+  report.figure("toUploadBytes", static_cast<int64_t>(uploadBytes));
+  report.figure("toDelete", static_cast<int64_t>(plan.deletedFiles.size()));
+  report.figure("unchanged", static_cast<int64_t>(plan.unchangedFiles));
+  report.say("to upload: %s (%s new, %s changed), %s; to delete: %s; unchanged: %s\n",
               countOf(plan.newFiles.size() + plan.changedFiles.size(), "file", "files").c_str(),
               humanCount(plan.newFiles.size()).c_str(), humanCount(plan.changedFiles.size()).c_str(),
               humanBytes(uploadBytes).c_str(), countOf(plan.deletedFiles.size(), "file", "files").c_str(),
@@ -157,7 +170,7 @@ struct VelkanRun {
 };
 
 // Runs velkan in the work folder, showing its progress file as it changes.
-VelkanRun runVelkan(const AgentConfig& config, int cpuPercent) {
+VelkanRun runVelkan(const AgentConfig& config, int cpuPercent, uint64_t bytesPerSecond, bool eachFile) {
   VelkanRun run;
   std::string progressFile = platform::joinPath(platform::joinPath(config.workFolder, velkan::kStatusFolder),
                                                 velkan::kProgressFileName);
@@ -168,7 +181,9 @@ VelkanRun runVelkan(const AgentConfig& config, int cpuPercent) {
   std::map<std::string, std::string> environment = {
       {"ZR_CONNECT_TIMEOUT", std::to_string(config.connectTimeoutSeconds)},
       {"ZR_REPLY_TIMEOUT", std::to_string(config.replyTimeoutSeconds)},
-      {"ZR_UPLOAD_SESSIONS", std::to_string(config.uploadSessions)}};
+      {"ZR_UPLOAD_SESSIONS", std::to_string(config.uploadSessions)},
+      {"ZR_KEEP_PICTURES", config.keepPictures ? "yes" : "no"}};
+  if (bytesPerSecond > 0) environment["ZR_MAX_BIT_RATE"] = std::to_string(bytesPerSecond * 8);
   platform::ChildProcess child;
   child.readErrorsWithOutput();  // its one line on a failed run becomes part of ours
   ProgressConsole console(platform::standardOutputIsTerminal());
@@ -193,6 +208,8 @@ VelkanRun runVelkan(const AgentConfig& config, int cpuPercent) {
     bool got = child.readLine(line, kProgressPollMs);
     if (got && ZR::CStringUtils::startsWith(line, "not uploaded ")) {
       run.unsent.push_back(line.substr(13));
+      console.print("  " + printable(line));
+    } else if (got && eachFile && ZR::CStringUtils::startsWith(line, "uploaded ")) {
       console.print("  " + printable(line));
     } else if (got && ZR::CStringUtils::startsWith(line, "velkan: ")) {
       run.said = line.substr(8);
@@ -220,23 +237,35 @@ VelkanRun runVelkan(const AgentConfig& config, int cpuPercent) {
   return run;
 }
 
-void printUploadSummary(const VelkanRun& run, ZR::CLogger& log) {
+void printUploadSummary(const VelkanRun& run, ZR::CLogger& log, RunReport& report) {
   const velkan::ProgressReport& r = run.report;
-  std::printf("uploaded: %s of %s, %s before preparation, %s after\n", humanCount(r.filesUploaded).c_str(),
+  for (auto [name, value] : {std::pair{"uploaded", r.filesUploaded}, std::pair{"toUpload", r.filesToDo},
+                             std::pair{"uploadedBytes", r.bytesUploaded}, std::pair{"storedBytes", r.bytesStored},
+                             std::pair{"deletionsDone", r.deletionsDone}, std::pair{"deletionsToDo", r.deletionsToDo},
+                             std::pair{"vanished", r.vanished}, std::pair{"readAgain", r.retried},
+                             std::pair{"privateCopies", r.privateCopies},
+                             std::pair{"picturesReencoded", r.picturesReencoded}}) {
+    report.figure(name, static_cast<int64_t>(value));
+  }
+  report.say("uploaded: %s of %s, %s before preparation, %s after\n", humanCount(r.filesUploaded).c_str(),
               countOf(r.filesToDo, "file", "files").c_str(), humanBytes(r.bytesUploaded).c_str(),
               humanBytes(r.bytesStored).c_str());
-  std::printf("deletions: %s of %s carried out\n", humanCount(r.deletionsDone).c_str(), humanCount(r.deletionsToDo).c_str());
+  report.say("deletions: %s of %s carried out\n", humanCount(r.deletionsDone).c_str(), humanCount(r.deletionsToDo).c_str());
   if (r.vanished) {
-    std::printf("gone since the scan: %s (nothing was sent; their cached copies go at the next backup)\n",
+    report.say("gone since the scan: %s (nothing was sent; their cached copies go at the next backup)\n",
                 countOf(r.vanished, "file", "files").c_str());
   }
+  if (r.picturesReencoded) {
+    report.say("pictures stored scaled or re-encoded: %s (pictures=\"keep\" in the agent section sends them as they are)\n",
+                humanCount(r.picturesReencoded).c_str());
+  }
   if (r.retried || r.privateCopies) {
-    std::printf("changed while they were read: read again %s times; %s files sent from a private copy taken while they "
+    report.say("changed while they were read: read again %s times; %s files sent from a private copy taken while they "
                 "held still\n",
                 humanCount(r.retried).c_str(), humanCount(r.privateCopies).c_str());
   }
   if (r.filesUploaded + r.filesFailed < r.filesToDo) {
-    std::printf("left for the next run: %s (a limit was reached or the run stopped)\n",
+    report.say("left for the next run: %s (a limit was reached or the run stopped)\n",
                 countOf(r.filesToDo - r.filesUploaded - r.filesFailed, "file", "files").c_str());
   }
   // The full list comes from velkan's lines; its progress file keeps the last ones.
@@ -244,7 +273,13 @@ void printUploadSummary(const VelkanRun& run, ZR::CLogger& log) {
   if (failures.empty()) {
     for (const auto& [path, reason] : r.errors) failures.push_back(path + " (" + reason + ")");
   }
-  if (!failures.empty()) std::printf("not uploaded:\n");
+  for (const std::string& failure : failures) {
+    size_t open = failure.rfind(" (");
+    bool split = open != std::string::npos && failure.back() == ')';
+    report.entry("failures", split ? failure.substr(0, open) : failure,
+                 split ? failure.substr(open + 2, failure.size() - open - 3) : "");
+  }
+  if (!failures.empty()) report.say("not uploaded:\n");
   printListed(failures, log, "not uploaded ");
 }
 
@@ -407,11 +442,12 @@ std::string deletionGuard(const AgentConfig& config, const BackupPlan& plan, con
 }
 
 int runScan(const AgentConfig& config) {
+  RunReport report("scan");
   ScanResult scan;
   if (platform::Status written = writeDirContent(config, nullptr, scan); !written) {
     return fail(written.code() == platform::Status::kIoError ? kExitWrite : kExitConfiguration, written.message());
   }
-  printScanSummary(scan, ZR::CLogManager::logger());
+  printScanSummary(scan, ZR::CLogManager::logger(), report);
   std::printf("directory content snapshot: %s\n", config.dirContent.c_str());
   return scan.incomplete() ? kExitIncomplete : kExitOk;
 }
@@ -432,7 +468,7 @@ int runCacheSnapshot(const AgentConfig& config, ZR::CLogger& log) {
   return kExitOk;
 }
 
-int runBackup(const AgentConfig& config, const BackupOptions& options, ZR::CLogger& log) {
+int runBackup(const AgentConfig& config, const BackupOptions& options, ZR::CLogger& log, RunReport& report) {
   uint64_t started = platform::tickCountMs();
   platform::watchForInterruption();
   platform::env()->createDirectories(platform::joinPath(config.workFolder, velkan::kStatusFolder));
@@ -454,7 +490,7 @@ int runBackup(const AgentConfig& config, const BackupOptions& options, ZR::CLogg
     if (platform::interruptionRequested()) return interrupted("while scanning; nothing was changed");
     return fail(written.code() == platform::Status::kIoError ? kExitWrite : kExitConfiguration, written.message());
   }
-  printScanSummary(scan, log);
+  printScanSummary(scan, log, report);
   if (platform::Status written = writeCacheContent(config.cacheContent, cached); !written) {
     return fail(kExitWrite, written.message());
   }
@@ -473,8 +509,15 @@ int runBackup(const AgentConfig& config, const BackupOptions& options, ZR::CLogg
   if (platform::Status read = readPlan(config.actionSet, plan, &cached); !read) return fail(kExitProgram, read.message());
   std::vector<std::string> toUpload = plan.newFiles;
   toUpload.insert(toUpload.end(), plan.changedFiles.begin(), plan.changedFiles.end());
-  printPlan(plan, sizeOnDisk(toUpload));
+  printPlan(plan, sizeOnDisk(toUpload), report);
   if (options.dryRun) {
+    uint64_t pictures = std::count_if(toUpload.begin(), toUpload.end(), [](const std::string& p) { return velkan::isImageFile(p); });
+    if (pictures && !config.keepPictures) {
+      std::printf("%s among them: stored scaled to %dx%d at most and re-encoded (pictures=\"keep\" in the agent"
+                  " section sends them as they are)\n",
+                  countOf(pictures, "picture", "pictures").c_str(), config.client.maxImageWidth,
+                  config.client.maxImageHeight);
+    }
     printList("new", plan.newFiles);
     printList("changed", plan.changedFiles);
     printList("to delete", plan.deletedFiles);
@@ -486,10 +529,16 @@ int runBackup(const AgentConfig& config, const BackupOptions& options, ZR::CLogg
   }
 
   if (platform::Status seeded = seedFileIndex(cached); !seeded) return fail(kExitWrite, seeded.message());
-  VelkanRun run = runVelkan(config, options.cpuPercent >= 0 ? options.cpuPercent : config.cpuPercent);
+  if (!config.compressionWaitSet) {
+    std::printf("velkan waits 10 s before it compresses each file (CompressionWait is not set in cacheManagerClient;"
+                " <CompressionWait value=\"0\"/> backs up at full speed)\n");
+  }
+  VelkanRun run = runVelkan(config, options.cpuPercent >= 0 ? options.cpuPercent : config.cpuPercent,
+                            options.bytesPerSecond > 0 ? options.bytesPerSecond : config.bytesPerSecond, options.verbose);
   if (!run.started) return fail(kExitProgram, "cannot start velkan (" + config.velkanPath + "): " + run.startError);
-  if (run.reported) printUploadSummary(run, log);
-  std::printf("backup took %s\n", humanDuration(platform::tickCountMs() - started).c_str());
+  if (run.reported) printUploadSummary(run, log, report);
+  report.figure("durationMs", static_cast<int64_t>(platform::tickCountMs() - started));
+  report.say("backup took %s\n", humanDuration(platform::tickCountMs() - started).c_str());
   std::fflush(stdout);
   log.info("backup ended: velkan exit code %d", run.exitCode);
   if (run.exitCode == kVelkanStoreFull) {

@@ -25,6 +25,8 @@ struct BackupOptions {
   bool dryRun = false;          // stop after dornik and tell what would be done
   bool allowDeletions = false;  // carry out deletions beyond the configured share
   int cpuPercent = -1;          // velkan's CPU share; -1: the configuration's
+  uint64_t bytesPerSecond = 0;  // velkan's bandwidth; 0: the configuration's
+  bool verbose = false;         // each file on the terminal as it goes
 };
 
 // What an action set asks for, sorted out for a person.
@@ -59,6 +61,7 @@ std::string deletionGuard(const AgentConfig& config, const BackupPlan& plan, con
 
 int runScan(const AgentConfig& config);
 int runCacheSnapshot(const AgentConfig& config, ZR::CLogger& log);
-int runBackup(const AgentConfig& config, const BackupOptions& options, ZR::CLogger& log);
+// `report` receives the run's figures, problems, skips and failures.
+int runBackup(const AgentConfig& config, const BackupOptions& options, ZR::CLogger& log, class RunReport& report);
 
 }  // namespace agent

@@ -2,16 +2,20 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <optional>
 
 #include "agent/agent_config.h"
 #include "agent/backup.h"
 #include "agent/console.h"
 #include "agent/exit_codes.h"
 #include "agent/restore.h"
+#include "agent/run_report.h"
 #include "agent/status_server.h"
 #include "bindings/zrcore/config.h"
 #include "bindings/zrcore/log.h"
 #include "bindings/zrcore/string_utils.h"
+#include "platform/path.h"
+#include "platform/process.h"
 
 namespace agent {
 namespace {
@@ -24,7 +28,8 @@ constexpr const char* kUsage =
     "velkan.\n"
     "\n"
     "commands:\n"
-    "  backup CONFIG [--dry-run] [--cpu N] [--allow-deletions]\n"
+    "  backup CONFIG [--dry-run] [--cpu N] [--allow-deletions] [--bwlimit RATE]\n"
+    "         [--json] [-q] [-v]\n"
     "        the whole cycle: scan the folders, list the cache, run dornik and\n"
     "        velkan, sum up. --dry-run stops after dornik and shows what would be\n"
     "        uploaded and deleted; --cpu N gives velkan N % of one core;\n"
@@ -49,6 +54,12 @@ constexpr const char* kUsage =
     "        serves the status page (progress of the running backup, problems,\n"
     "        what went today) on 127.0.0.1, port N (default 8765)\n"
     "\n"
+    "--json (backup, check, restore, ls) writes one JSON document at the end\n"
+    "to standard output (what is printed otherwise goes to standard error);\n"
+    "-q prints only the problems (on standard error), -v each file as it goes.\n"
+    "A backup leaves its report (every problem, skip and failure) in reports/\n"
+    "of the work folder; the last 30 are kept.\n"
+    "\n"
     "exit codes: 0 done; 1 done, but files were skipped or failed, or the cache\n"
     "differs; 2 wrong command line; 3 unusable configuration or missing watched\n"
     "folder; 4 the cache manager cannot be reached or refused the agent;\n"
@@ -68,6 +79,7 @@ struct Command {
   int cpu = -1;
   int port = 8765;
   int connections = 4;
+  uint64_t bytesPerSecond = 0;
   std::vector<std::string> includes, excludes;
 };
 
@@ -105,13 +117,19 @@ bool parseArguments(const std::vector<std::string>& arguments, const std::vector
         problem = "--connections needs a number from 1 to 16";
         return false;
       }
+    } else if (argument == "--bwlimit" && knownFlag) {
+      if (i + 1 >= arguments.size() || !parseRate(arguments[i + 1], command.bytesPerSecond)) {
+        problem = "--bwlimit needs a rate in bytes per second, such as 500K or 2M";
+        return false;
+      }
+      ++i;
     } else if ((argument == "--include" || argument == "--exclude") && knownFlag) {
       if (i + 1 >= arguments.size() || arguments[i + 1].empty()) {
         problem = argument + " needs a pattern";
         return false;
       }
       (argument == "--include" ? command.includes : command.excludes).push_back(arguments[++i]);
-    } else if (ZR::CStringUtils::startsWith(argument, "--")) {
+    } else if (ZR::CStringUtils::startsWith(argument, "-") && argument.size() > 1) {
       if (std::find(known.begin(), known.end(), argument) == known.end()) {
         problem = "unknown option " + argument + " for " + command.name;
         return false;
@@ -128,21 +146,23 @@ bool has(const Command& command, const char* flag) {
   return std::find(command.flags.begin(), command.flags.end(), flag) != command.flags.end();
 }
 
-int dispatch(const Command& command, const AgentConfig& config) {
+int runCommand(const Command& command, const AgentConfig& config, RunReport& report) {
   ZR::CLogger& log = ZR::CLogManager::logger();
   if (command.name == "scan") return runScan(config);
   if (command.name == "cache-snapshot") return runCacheSnapshot(config, log);
-  if (command.name == "check") return runCheck(config, log);
+  if (command.name == "check") return runCheck(config, log, report);
   if (command.name == "status") return runStatusServer(config, command.port);
   if (command.name == "backup") {
     BackupOptions options;
     options.dryRun = has(command, "--dry-run");
     options.allowDeletions = has(command, "--allow-deletions");
     options.cpuPercent = command.cpu;
-    return runBackup(config, options, log);
+    options.bytesPerSecond = command.bytesPerSecond;
+    options.verbose = has(command, "-v");
+    return runBackup(config, options, log, report);
   }
   if (command.name == "ls") {
-    return runList(config, command.positional.empty() ? "" : command.positional[0], has(command, "--long"), log);
+    return runList(config, command.positional.empty() ? "" : command.positional[0], has(command, "--long"), log, report);
   }
   RestoreOptions options;
   options.paths.assign(command.positional.begin(), command.positional.end() - 1);
@@ -152,7 +172,35 @@ int dispatch(const Command& command, const AgentConfig& config) {
   options.includes = command.includes;
   options.excludes = command.excludes;
   options.connections = command.connections;
-  return runRestore(config, options, log);
+  return runRestore(config, options, log, report);
+}
+
+// The command, with its report: a backup's is kept in the work folder;
+// --json writes it as the one thing on standard output (what was printed
+// goes to standard error); -q prints only the problems, on standard error.
+int dispatch(const Command& command, const AgentConfig& config) {
+  bool json = has(command, "--json"), quiet = has(command, "-q");
+  std::optional<platform::OutputDiversion> diverted;
+  if (json || quiet) diverted.emplace(json ? platform::OutputDiversion::To::Error : platform::OutputDiversion::To::Nowhere);
+  RunReport report(command.name);
+  int code = runCommand(command, config, report);
+  report.end(code);
+  if (command.name == "backup" && !has(command, "--dry-run")) {
+    std::string path;
+    platform::Status saved = report.save(platform::joinPath(config.workFolder, "reports"), path);
+    if (saved) {
+      std::printf("report: %s\n", path.c_str());
+    } else {
+      ZR::CLogManager::logger().warning("%s", saved.message().c_str());
+    }
+  }
+  if (quiet) {
+    for (const char* list : {"problems", "failures", "missing", "changed", "onlyCached", "notRestored"}) {
+      for (const std::string& line : report.lines(list)) std::fprintf(stderr, "%s: %s\n", list, line.c_str());
+    }
+  }
+  if (json) diverted->writeOriginal(report.json());
+  return code;
 }
 
 }  // namespace
@@ -171,12 +219,13 @@ int runCacheAgent(const std::vector<std::string>& arguments) {
     const char* name;
     size_t fewest, most;  // arguments after the configuration file
     std::vector<std::string> flags;
-  } commands[] = {{"backup", 0, 0, {"--dry-run", "--allow-deletions", "--cpu"}},
+  } commands[] = {{"backup", 0, 0, {"--dry-run", "--allow-deletions", "--cpu", "--bwlimit", "--json", "-q", "-v"}},
                   {"scan", 0, 0, {}},
                   {"cache-snapshot", 0, 0, {}},
-                  {"restore", 2, 1000, {"--overwrite", "--dry-run", "--include", "--exclude", "--connections"}},
-                  {"ls", 0, 1, {"--long"}},
-                  {"check", 0, 0, {}},
+                  {"restore", 2, 1000,
+                   {"--overwrite", "--dry-run", "--include", "--exclude", "--connections", "--json", "-q"}},
+                  {"ls", 0, 1, {"--long", "--json"}},
+                  {"check", 0, 0, {"--json", "-q"}},
                   {"status", 0, 0, {"--port"}}};
   const Known* known = nullptr;
   for (const Known& k : commands) {

@@ -24,7 +24,7 @@ class ScanListing : public ScanSink {
 
 }  // namespace
 
-int runCheck(const AgentConfig& config, ZR::CLogger& log) {
+int runCheck(const AgentConfig& config, ZR::CLogger& log, RunReport& report) {
   CacheService service(config, log);
   service.tellWhenWaiting();
   std::vector<CachedFile> cached;
@@ -41,17 +41,22 @@ int runCheck(const AgentConfig& config, ZR::CLogger& log) {
     auto found = local.files.find(file.path);
     if (found == local.files.end()) {
       onlyCached.push_back(file.path);
+      report.entry("onlyCached", file.path, "only in the cache");
       continue;
     }
     const auto& [size, modified] = found->second;
     if (file.originSize != std::to_string(size) || file.originModified != std::to_string(modified)) {
-      changed.push_back(file.path + " (folder: " + std::to_string(size) + " bytes, modified " +
-                        std::to_string(modified) + "; cache: " + file.originSize + " bytes, modified " +
-                        file.originModified + ")");
+      std::string how = "folder: " + std::to_string(size) + " bytes, modified " + std::to_string(modified) +
+                        "; cache: " + file.originSize + " bytes, modified " + file.originModified;
+      changed.push_back(file.path + " (" + how + ")");
+      report.entry("changed", file.path, how);
     }
     local.files.erase(found);
   }
-  for (const auto& entry : local.files) missing.push_back(entry.first);
+  for (const auto& entry : local.files) {
+    missing.push_back(entry.first);
+    report.entry("missing", entry.first, "missing from the cache");
+  }
   struct Group {
     const char* title;
     const std::vector<std::string>& paths;
@@ -67,12 +72,17 @@ int runCheck(const AgentConfig& config, ZR::CLogger& log) {
     if (!problem.leftOut) continue;
     badNames += problem.badName;
     std::printf("not compared: %s: %s\n", printable(problem.path).c_str(), problem.reason.c_str());
+    report.entry("problems", problem.path, problem.reason);
   }
   // A name no snapshot can carry is told apart; alone it is no difference.
   if (badNames) std::printf("not compared (names that are not UTF-8): %s\n", countOf(badNames, "file", "files").c_str());
   bool matches = missing.empty() && changed.empty() && onlyCached.empty() && !scan.incompleteButForNames();
   std::printf("%s: %s in the folders, %s in the cache\n", matches ? "the cache matches the folders" : "differences found",
               countOf(scan.files, "file", "files").c_str(), humanCount(cached.size()).c_str());
+  report.text("outcome", matches ? "matches" : "differs");
+  report.figure("filesInFolders", static_cast<int64_t>(scan.files));
+  report.figure("filesInCache", static_cast<int64_t>(cached.size()));
+  report.figure("notComparedNames", static_cast<int64_t>(badNames));
   std::fflush(stdout);
   return matches ? kExitOk : kExitIncomplete;
 }

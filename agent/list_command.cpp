@@ -33,9 +33,15 @@ void printEntry(const CachedFile& file, bool detailed) {
               std::to_string(file.size).c_str(), encoding.c_str(), file.path.c_str());
 }
 
+// The file's line in the report: what --long shows.
+std::string describeEntry(const CachedFile& file) {
+  return (file.originSize.empty() ? "-" : file.originSize) + " bytes, modified " + dateOf(file.originModified) +
+         " UTC, stored " + std::to_string(file.size) + " bytes" + (file.encoding.empty() ? "" : ", " + file.encoding);
+}
+
 }  // namespace
 
-int runList(const AgentConfig& config, const std::string& path, bool detailed, ZR::CLogger& log) {
+int runList(const AgentConfig& config, const std::string& path, bool detailed, ZR::CLogger& log, RunReport& report) {
   CacheService service(config, log);
   service.tellWhenWaiting();
   std::vector<CachedFile> files;
@@ -57,8 +63,11 @@ int runList(const AgentConfig& config, const std::string& path, bool detailed, Z
   for (const CachedFile& file : files) {
     printEntry(file, detailed);
     stored += file.size;
+    report.entry("files", file.path, describeEntry(file));
   }
   std::printf("%s, %s stored\n", countOf(files.size(), "file", "files").c_str(), humanBytes(stored).c_str());
+  report.figure("fileCount", static_cast<int64_t>(files.size()));
+  report.figure("storedBytes", static_cast<int64_t>(stored));
   std::fflush(stdout);
   return files.empty() && !path.empty() ? fail(kExitIncomplete, "the cache holds no file at " + path) : kExitOk;
 }

@@ -4,6 +4,7 @@
 #include <atomic>
 #include <cstdio>
 #include <mutex>
+#include <set>
 #include <thread>
 
 #include "agent/console.h"
@@ -59,6 +60,13 @@ struct Totals {
   std::atomic<uint64_t> restored{0}, bytes{0}, pictures{0}, kept{0}, done{0};
   std::mutex mutex;
   std::vector<std::string> problems, keptNames, substitutes;
+  std::vector<std::pair<std::string, std::string>> failed;  // path, why: the report's entries
+
+  void fail(const std::string& path, const std::string& why) {
+    std::lock_guard<std::mutex> lock(mutex);
+    problems.push_back(path + ": " + why);
+    failed.emplace_back(path, why);
+  }
 
   void add(std::vector<std::string>& list, const std::string& line) {
     std::lock_guard<std::mutex> lock(mutex);
@@ -80,22 +88,24 @@ class RestoreWorker {
       case RestoreTarget::Begun::Kept:
         ++totals_.kept;
         return totals_.add(totals_.keptNames, joinedParts(selected.parts));
-      case RestoreTarget::Begun::Failed: return problem(selected.file.path + ": " + why);
+      case RestoreTarget::Begun::Failed: return problem(selected.file.path, why);
       case RestoreTarget::Begun::Ok: break;
     }
     StoredCopy copy;
     if (!describeFromListing(selected.file, copy)) {
       std::string metadata;
-      if (platform::Status got = service_.metadata(selected.file.path, metadata); !got) return problem(got.message());
+      if (platform::Status got = service_.metadata(selected.file.path, metadata); !got) {
+        return problem(selected.file.path, got.message());
+      }
       copy = describe(metadata);
     }
-    if (std::string room = roomFor(copy, selected.file); !room.empty()) return problem(selected.file.path + ": " + room);
+    if (std::string room = roomFor(copy, selected.file); !room.empty()) return problem(selected.file.path, room);
     uint64_t written = 0;
     std::string failed = fetchStoredCopy(
         service_, selected.file, copy, [&](const char* data, size_t size) { return pending->write(data, size); },
         written);
     if (failed.empty()) failed = pending->finish(copy.timeKnown, copy.originModified);
-    if (!failed.empty()) return problem(selected.file.path + ": " + failed + "; not written");
+    if (!failed.empty()) return problem(selected.file.path, failed + "; not written");
     if (!substitute.empty()) totals_.add(totals_.substitutes, joinedParts(selected.parts) + " as " + substitute);
     totals_.bytes += written;
     if (copy.picture) ++totals_.pictures;
@@ -114,7 +124,7 @@ class RestoreWorker {
     if (free < 0 || needed + kReserveBytes <= static_cast<uint64_t>(free)) return "";
     return "needs " + humanBytes(needed) + ", the target's disk has " + humanBytes(static_cast<uint64_t>(free)) + " free";
   }
-  void problem(const std::string& line) { totals_.add(totals_.problems, line); }
+  void problem(const std::string& path, const std::string& why) { totals_.fail(path, why); }
 
   CacheService service_;
   RestoreTarget& target_;
@@ -189,6 +199,26 @@ void printSummary(Totals& totals, size_t selected, const RestoreOptions& options
   std::fflush(stdout);
 }
 
+void record(const Totals& totals, size_t selected, RunReport& report) {
+  report.figure("selected", static_cast<int64_t>(selected));
+  report.figure("restored", static_cast<int64_t>(totals.restored.load()));
+  report.figure("bytes", static_cast<int64_t>(totals.bytes.load()));
+  report.figure("pictures", static_cast<int64_t>(totals.pictures.load()));
+  report.figure("kept", static_cast<int64_t>(totals.kept.load()));
+  std::set<std::string> tiedToAFile;
+  for (const auto& [path, why] : totals.failed) {
+    report.entry("notRestored", path, why);
+    tiedToAFile.insert(path + ": " + why);
+  }
+  // Lines not tied to one fetched file (a path that holds nothing, a name
+  // that would leave the target, a commit that failed).
+  for (const std::string& line : totals.problems) {
+    if (!tiedToAFile.count(line)) report.entry("notRestored", "", line);
+  }
+  for (const std::string& name : totals.keptNames) report.entry("kept", name, "already there");
+  for (const std::string& name : totals.substitutes) report.entry("substituted", name, "restored under another name");
+}
+
 }  // namespace
 
 std::vector<std::string> relativeParts(const std::string& remotePath, const std::string& remoteFolder) {
@@ -239,7 +269,7 @@ platform::Status selectFiles(CacheService& service, const RestoreOptions& option
   return platform::Status::ok();
 }
 
-int runRestore(const AgentConfig& config, const RestoreOptions& options, ZR::CLogger& log) {
+int runRestore(const AgentConfig& config, const RestoreOptions& options, ZR::CLogger& log, RunReport& report) {
   uint64_t started = platform::tickCountMs();
   platform::watchForInterruption();
   std::vector<SelectedFile> files;
@@ -253,9 +283,13 @@ int runRestore(const AgentConfig& config, const RestoreOptions& options, ZR::CLo
   }
   if (files.empty()) {
     printListed(totals.problems, log, "not restored: ");
+    for (const std::string& line : totals.problems) report.entry("notRestored", "", line);
     return fail(kExitIncomplete, "nothing to restore: the cache holds no file at the paths asked for");
   }
-  if (options.dryRun) return printDryRun(files, options.targetFolder);
+  if (options.dryRun) {
+    for (const SelectedFile& selected : files) report.entry("wouldRestore", joinedParts(selected.parts), "");
+    return printDryRun(files, options.targetFolder);
+  }
   std::unique_ptr<RestoreTarget> target;
   if (platform::Status opened = RestoreTarget::open(options.targetFolder, options.overwrite, &target); !opened) {
     return fail(kExitWrite, "cannot use the target folder: " + opened.message());
@@ -263,6 +297,7 @@ int runRestore(const AgentConfig& config, const RestoreOptions& options, ZR::CLo
   restoreAll(config, options, log, files, *target, totals);
   target.reset();
   printSummary(totals, files.size(), options, started, log);
+  record(totals, files.size(), report);
   if (platform::interruptionRequested()) return fail(kExitInterrupted, "interrupted; the files restored so far are whole");
   return totals.problems.empty() && totals.kept.load() == 0 ? kExitOk : kExitIncomplete;
 }

@@ -10,6 +10,7 @@
 
 #include "agent/agent_config.h"
 #include "agent/cache_service.h"
+#include "agent/run_report.h"
 
 namespace ZR {
 class CLogger;
@@ -46,10 +47,10 @@ std::vector<std::string> relativeParts(const std::string& remotePath, const std:
 platform::Status selectFiles(CacheService& service, const RestoreOptions& options, std::vector<SelectedFile>& files,
                              std::vector<std::string>& problems);
 
-int runRestore(const AgentConfig& config, const RestoreOptions& options, ZR::CLogger& log);
+int runRestore(const AgentConfig& config, const RestoreOptions& options, ZR::CLogger& log, RunReport& report);
 // Lists what the cache holds below `path` (every watched folder when it is
 // empty); `detailed` adds sizes, times and how each file is stored.
-int runList(const AgentConfig& config, const std::string& path, bool detailed, ZR::CLogger& log);
-int runCheck(const AgentConfig& config, ZR::CLogger& log);
+int runList(const AgentConfig& config, const std::string& path, bool detailed, ZR::CLogger& log, RunReport& report);
+int runCheck(const AgentConfig& config, ZR::CLogger& log, RunReport& report);
 
 }  // namespace agent

@@ -60,6 +60,14 @@ class BoundedOutput {
 
 }  // namespace
 
+bool reencodedPicture(const std::string& metadata) {
+  auto value = [&](const char* key) { return ZR::CStringUtils::lineValue(metadata, key); };
+  if (value("cache.image.width").empty()) return false;
+  return value("cache.size") != value("origin.size") || value("cache.mimetype") != value("origin.mimetype") ||
+         value("cache.image.width") != value("origin.image.width") ||
+         value("cache.image.height") != value("origin.image.height");
+}
+
 uint64_t StoredCopy::outputBound(uint64_t listedSize) const {
   if (sizeKnown && !picture) return originSize;
   if (gzip) return std::max<uint64_t>(listedSize, 1) * kMaxInflateRatio;
@@ -69,7 +77,7 @@ uint64_t StoredCopy::outputBound(uint64_t listedSize) const {
 StoredCopy describe(const std::string& metadata) {
   StoredCopy copy;
   copy.gzip = ZR::CStringUtils::lineValue(metadata, "cache.encoding") == "gzip";
-  copy.picture = !ZR::CStringUtils::lineValue(metadata, "cache.image.width").empty();
+  copy.picture = reencodedPicture(metadata);
   copy.sizeKnown = readCount(metadata, "origin.size", copy.originSize);
   copy.storedSizeKnown = readCount(metadata, "cache.size", copy.storedSize);
   int64_t modified = 0;

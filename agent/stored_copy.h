@@ -33,6 +33,10 @@ struct StoredCopy {
   uint64_t outputBound(uint64_t listedSize) const;
 };
 
+// True when the metadata tells of a picture stored scaled or re-encoded
+// (not one sent as it was).
+bool reencodedPicture(const std::string& metadata);
+
 // What the metadata text says of the copy.
 StoredCopy describe(const std::string& metadata);
 // What a listing says of it, when it says enough (how the copy is coded):

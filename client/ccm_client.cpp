@@ -81,7 +81,8 @@ void CCMClient::configure(const std::string& configurationPath) {
   context_.index->setBatchInterval(kIndexBatchMs);
   preparation_ = PreparationSettings{settings_.maxImageWidth,     settings_.maxImageHeight,
                                      settings_.maxImageQuality,   settings_.compressionExeSize,
-                                     settings_.compressionWaitMs, settings_.transcodedFolder};
+                                     settings_.compressionWaitMs, settings_.transcodedFolder,
+                                     settings_.keepPictures};
   keys_.bindToEndpoint(buildEndpoint(settings_.server));
   serviceOptions_.maxReplyBytes = settings_.maxReplyBytes;
   serviceOptions_.connectTimeoutSeconds = settings_.connectTimeoutSeconds;

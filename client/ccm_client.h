@@ -115,6 +115,9 @@ class CCMClient : public ByteAccounting, public PreparationHost, public UploadHo
   void fileVanished(const std::string& path, uint64_t plannedBytes) override;
   void fileReadAgain(const std::string& path) override;
   void privateCopyTaken(const std::string& path) override;
+  void pictureReencoded(const std::string& /*path*/) override {
+    if (progress_) progress_->pictureReencoded();
+  }
   std::string privateCopyPath(const std::string& path) override;
   // Files of the run that were gone when their turn came.
   uint64_t vanished() const { return vanished_.load(); }

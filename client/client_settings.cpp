@@ -60,7 +60,11 @@ void readNumbers(SettingsReader& read, ClientSettings& s, ZR::CLogger& log) {
   if (read.number("MaxSpace", value)) s.maxSpace = value < 0 ? -1 : int64_t{value} * 1048576;
   if (read.number("MaxDataPerFile", value)) s.maxDataPerFile = value < 0 ? -1 : int64_t{value} * 1024;
   if (read.number("ChunkSize", value)) s.chunkSize = clampToInt32(int64_t{value} * 1024);
-  if (read.number("MaxBitRate", value)) {
+  // cacheagent's --bwlimit comes through the environment when the section names no rate.
+  std::string fromAgent = platform::environmentVariable("ZR_MAX_BIT_RATE");
+  int64_t agentRate = 0;
+  if (read.number("MaxBitRate", value) ||
+      (ZR::CNumberText::parseExact(fromAgent, agentRate) && agentRate > 0 && (value = clampToInt32(agentRate)) > 0)) {
     s.maxBitRate = value;
     s.rate = value * 0.001 * 0.125;
     if (s.rate < 1.0) s.rate = 1.0;
@@ -88,6 +92,9 @@ void readOwnSettings(const ZR::CXmlElement& document, ClientSettings& s) {
     s.compressionWaitMs = static_cast<uint32_t>(ms < 0 ? 0 : ms > 3600000 ? 3600000 : ms);
   }
   if (document.getValue(sectionExpression("/transcodedFolder@path"), value, message)) s.transcodedFolder = value;
+  std::string keep = platform::environmentVariable("ZR_KEEP_PICTURES");
+  if (document.getValue(sectionExpression("/KeepPictures@value"), value, message)) keep = value;
+  s.keepPictures = ZR::CStringUtils::equalsIgnoreCaseASCII(keep, "yes");
   for (auto [name, variable, target, most] :
        {std::tuple{"/ConnectTimeout@value", "ZR_CONNECT_TIMEOUT", &s.connectTimeoutSeconds, 86400},
         std::tuple{"/ReplyTimeout@value", "ZR_REPLY_TIMEOUT", &s.replyTimeoutSeconds, 86400},
@@ -135,7 +142,7 @@ void warnUnknownSettings(const ZR::CXmlElement& document, ZR::CLogger& log) {
       "expiredPoliciesFile", "timestamp_file", "MaxFiles",   "MaxTime",               "MaxDeleteTime",
       "MaxSpace",       "MaxDataPerFile", "ChunkSize",       "MaxBitRate",            "MaxTimeWindow",
       "CompressionCpuPercent", "CompressionExeSize", "SortUploads", "MaxImageWidth", "MaxImageHeight",
-      "MaxImageQuality", "CompressionWait", "transcodedFolder", "MaxReplySize", "ConnectTimeout", "ReplyTimeout", "UploadSessions"};
+      "MaxImageQuality", "CompressionWait", "transcodedFolder", "MaxReplySize", "ConnectTimeout", "ReplyTimeout", "UploadSessions", "KeepPictures"};
   const ZR::CXmlElement* section = document.getName() == "CachingPolicyEngineConfiguration"
                                        ? document.getChild("cacheManagerClient")
                                        : nullptr;

@@ -61,6 +61,9 @@ struct ClientSettings {
   // (UploadSessions, 1 to 32; ZR_UPLOAD_SESSIONS from cacheagent when the
   // section names none). 1 keeps the one network worker and its order.
   int uploadSessions = 1;
+  // Pictures sent as they are, never scaled or re-encoded (KeepPictures
+  // "yes"; ZR_KEEP_PICTURES from cacheagent when the section says nothing).
+  bool keepPictures = false;
 
   // Relative file settings are taken from `folder`, the configuration
   // file's folder, wherever the program was started.

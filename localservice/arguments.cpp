@@ -34,6 +34,8 @@ bool injectedAnswer(const std::string& text, ServiceConfig& config) {
 }  // namespace
 
 bool parseArguments(int argc, char** argv, ServiceConfig& config, std::string& error) {
+  // The port examples/backup.xml names, so that a first run just works.
+  config.port = kDefaultPort;
   for (int i = 1; i < argc; ++i) {
     std::string option = argv[i];
     if (i + 1 >= argc) {

@@ -23,6 +23,9 @@ struct soap;
 
 namespace localservice {
 
+// The port cachemanager-local listens on unless told otherwise.
+constexpr int kDefaultPort = 8080;
+
 struct ServiceConfig {
   std::string root;
   std::string host = "127.0.0.1";

@@ -19,9 +19,11 @@ int main(int argc, char** argv) {
   platform::keepNewFilesPrivate();
   std::string first = argc > 1 ? argv[1] : "";
   if (first == "--help" || first == "-h") {
-    std::printf("%s\nA cache manager service on loopback (unless --host says otherwise), storing under DIR.\n"
-                "It prints \"listening on HOST:PORT\" first; see the README for the faults it injects.\n",
-                kUsage);
+    std::printf("%s\nA cache manager service on loopback (unless --host says otherwise), storing under DIR,\n"
+                "on port %d unless --port says otherwise (the port examples/backup.xml names; --port 0\n"
+                "takes any free one). It prints \"listening on HOST:PORT\" first; see the README for\n"
+                "the faults it injects.\n",
+                kUsage, localservice::kDefaultPort);
     return 0;
   }
   if (first == "--version") {

@@ -73,7 +73,11 @@ std::string contentsDocument(const std::string& folder, const std::vector<locals
     // And how the copy is stored, so that a restore needs no call per file to learn it.
     std::string encoding = ZR::CStringUtils::lineValue(file.metadata, "cache.encoding");
     std::string cacheSize = ZR::CStringUtils::lineValue(file.metadata, "cache.size");
-    bool picture = !ZR::CStringUtils::lineValue(file.metadata, "cache.image.width").empty();
+    auto line = [&](const char* key) { return ZR::CStringUtils::lineValue(file.metadata, key); };
+    // A picture stored other than it was sent: scaled or re-encoded.
+    bool picture = !line("cache.image.width").empty() &&
+                   (line("cache.size") != line("origin.size") || line("cache.mimetype") != line("origin.mimetype") ||
+                    line("cache.image.width") != line("origin.image.width"));
     if (!originSize.empty()) xml.attribute("origin-size", originSize);
     if (!originModified.empty()) xml.attribute("origin-modified", originModified);
     if (!encoding.empty()) xml.attribute("encoding", encoding);

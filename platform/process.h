@@ -53,6 +53,22 @@ int processId();
 // True when the process's standard output is a terminal (a console), where
 // a line may be redrawn in place.
 bool standardOutputIsTerminal();
+// Standard output sent elsewhere (to standard error, or nowhere) for the
+// object's life, so that a program's one document (--json) is all that
+// reaches the original; writeOriginal() writes there.
+class OutputDiversion {
+ public:
+  enum class To { Error, Nowhere };
+  explicit OutputDiversion(To to);
+  ~OutputDiversion();
+  OutputDiversion(const OutputDiversion&) = delete;
+  OutputDiversion& operator=(const OutputDiversion&) = delete;
+  void writeOriginal(const std::string& text);
+
+ private:
+  int saved_ = -1;
+};
+
 // The width of the terminal standard output goes to, in columns (asked
 // each time: a window may be resized); 0 when it is no terminal.
 int terminalColumns();

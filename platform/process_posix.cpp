@@ -13,6 +13,7 @@
 
 #include <atomic>
 #include <cerrno>
+#include <cstdio>
 #include <climits>
 #include <cstdlib>
 #include <cstring>
@@ -68,6 +69,32 @@ std::string currentFolder() {
 }
 
 bool standardOutputIsTerminal() { return ::isatty(1) == 1; }
+
+OutputDiversion::OutputDiversion(To to) {
+  std::fflush(stdout);
+  saved_ = ::dup(1);
+  int target = to == To::Error ? ::dup(2) : ::open("/dev/null", O_WRONLY | O_CLOEXEC);
+  if (saved_ >= 0 && target >= 0) ::dup2(target, 1);
+  if (target >= 0) ::close(target);
+}
+
+OutputDiversion::~OutputDiversion() {
+  std::fflush(stdout);
+  if (saved_ < 0) return;
+  ::dup2(saved_, 1);
+  ::close(saved_);
+}
+
+void OutputDiversion::writeOriginal(const std::string& text) {
+  std::fflush(stdout);
+  int fd = saved_ >= 0 ? saved_ : 1;
+  for (size_t done = 0; done < text.size();) {
+    ssize_t put = ::write(fd, text.data() + done, text.size() - done);
+    if (put < 0 && errno == EINTR) continue;
+    if (put <= 0) return;
+    done += static_cast<size_t>(put);
+  }
+}
 
 int terminalColumns() {
   struct winsize size {};

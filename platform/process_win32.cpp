@@ -3,6 +3,11 @@
 #include <thread>
 
 #include "platform/process.h"
+
+#include <fcntl.h>
+#include <io.h>
+
+#include <cstdio>
 #include "platform/win32.h"
 
 namespace platform {
@@ -122,6 +127,26 @@ int waitForExit(HANDLE process) {
 bool standardOutputIsTerminal() {
   DWORD mode = 0;
   return GetConsoleMode(GetStdHandle(STD_OUTPUT_HANDLE), &mode) != 0;
+}
+
+OutputDiversion::OutputDiversion(To to) {
+  std::fflush(stdout);
+  saved_ = _dup(1);
+  int target = to == To::Error ? _dup(2) : _open("NUL", _O_WRONLY);
+  if (saved_ >= 0 && target >= 0) _dup2(target, 1);
+  if (target >= 0) _close(target);
+}
+
+OutputDiversion::~OutputDiversion() {
+  std::fflush(stdout);
+  if (saved_ < 0) return;
+  _dup2(saved_, 1);
+  _close(saved_);
+}
+
+void OutputDiversion::writeOriginal(const std::string& text) {
+  std::fflush(stdout);
+  _write(saved_ >= 0 ? saved_ : 1, text.data(), static_cast<unsigned>(text.size()));
 }
 
 int terminalColumns() {

@@ -221,7 +221,8 @@ void CCPUBoundThread::preparePicture(UploadItem& item, const std::string& source
   if (!origin.known()) context_.log->warning("%s", ("cannot read the picture size of " + item.object).c_str());
   int32_t code = typeCodeOf(item.object);
   bool small = origin.height < settings.maxImageHeight && origin.width < settings.maxImageWidth;
-  bool needed = !(small && (code == kTypeJpeg || code == kTypePng)) && !folder_.path().empty();
+  bool needed = !(small && (code == kTypeJpeg || code == kTypePng)) && !folder_.path().empty() &&
+                !settings.keepPictures;
   std::string result = "application/octet-stream";
   std::vector<uint8_t> buffer;
   PictureSize sent = origin;
@@ -251,6 +252,7 @@ void CCPUBoundThread::preparePicture(UploadItem& item, const std::string& source
   }
   item.transcodedObject = copy.release();
   item.sentSize = buffer.size();
+  host_.pictureReencoded(item.object);
   lines.picture(result);
   lines.pictureSizes(origin, sent);
   item.extraMetaData = lines.text();

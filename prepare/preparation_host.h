@@ -18,6 +18,7 @@ struct PreparationSettings {
   int32_t compressionExeSize = -1;  // executables above this many bytes go unchanged
   uint32_t compressionWaitMs = 10000;
   std::string transcodedFolder;     // empty: the default folder
+  bool keepPictures = false;        // pictures go as they are
 };
 
 class PreparationHost {
@@ -39,6 +40,8 @@ class PreparationHost {
   // held still is sent from a private copy.
   virtual void fileReadAgain(const std::string& /*path*/) {}
   virtual void privateCopyTaken(const std::string& /*path*/) {}
+  // A picture is to be stored scaled or re-encoded.
+  virtual void pictureReencoded(const std::string& /*path*/) {}
 };
 
 }  // namespace velkan

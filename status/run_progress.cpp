@@ -37,7 +37,8 @@ constexpr Count kFileCounts[] = {
     {"bytesUploaded", &ProgressReport::bytesUploaded}, {"bytesStored", &ProgressReport::bytesStored},
     {"bytesSent", &ProgressReport::bytesSent},    {"rate", &ProgressReport::rate},
     {"vanished", &ProgressReport::vanished},      {"retried", &ProgressReport::retried},
-    {"privateCopies", &ProgressReport::privateCopies}};
+    {"privateCopies", &ProgressReport::privateCopies},
+    {"picturesReencoded", &ProgressReport::picturesReencoded}};
 
 uint64_t number(const ZR::CXmlElement* element, const char* name) {
   const ZR::CXmlAttribute* attribute = element ? element->getAttribute(name) : nullptr;
@@ -134,6 +135,12 @@ void RunProgress::vanished(bool planned, uint64_t plannedBytes) {
 void RunProgress::retried() {
   std::lock_guard<std::mutex> lock(mutex_);
   ++report_.retried;
+  writeIfDue(false);
+}
+
+void RunProgress::pictureReencoded() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  ++report_.picturesReencoded;
   writeIfDue(false);
 }
 

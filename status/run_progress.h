@@ -10,7 +10,7 @@
 //     <deletions toDo="N" done="N"/>
 //     <files toDo="N" done="N" uploaded="N" failed="N" bytesToDo="N"
 //            bytesDone="N" bytesUploaded="N" bytesStored="N" bytesSent="N" rate="BYTES/S"
-//            vanished="N" retried="N" privateCopies="N"/>
+//            vanished="N" retried="N" privateCopies="N" picturesReencoded="N"/>
 //     <current path="c:\..." size="N" sent="N"/>        (while a file is sent; of
 //                                                        several, the largest)
 //     <call operation="createFile" since="UNIX_MS"/>    (while the service is asked)
@@ -51,6 +51,7 @@ struct ProgressReport {
   // files read again because they changed while they were read, and files
   // sent from a private copy taken while they held still.
   uint64_t vanished = 0, retried = 0, privateCopies = 0;
+  uint64_t picturesReencoded = 0;  // stored scaled or re-encoded
   std::string currentPath;  // empty: no file is being sent
   uint64_t currentSize = 0, currentSent = 0;
   std::vector<std::pair<std::string, std::string>> errors;  // path, reason; oldest first
@@ -93,6 +94,7 @@ class RunProgress {
   // a private copy because it never held still.
   void retried();
   void privateCopy();
+  void pictureReencoded();
   // The service call under way ("" when it was answered).
   void serviceCall(const std::string& operation);
   // Writes what changed since the last write, when the interval allows: a
