@@ -6,6 +6,7 @@
 
 #include "agent/console.h"
 #include "agent/exit_codes.h"
+#include "bindings/zrcore/xml_writer.h"
 #include "platform/env.h"
 #include "platform/clock.h"
 #include "platform/interrupt.h"
@@ -52,6 +53,26 @@ int sendWithinDeadline(struct soap* soap, const char* data, size_t length) {
   return connection->send(soap, data, length);
 }
 constexpr size_t kMaxStatusFile = 64u << 20;
+
+// Where each drive of the logical paths lives here, for the page to show
+// the paths a person knows; none where they are the same.
+std::string drivesOfThisMachine() {
+  std::string out;
+  ZR::CXmlWriter xml(out, true);
+  xml.declaration();
+  xml.startElement("paths");
+  for (char letter = 'a'; letter <= 'z'; ++letter) {
+    std::string logical = std::string(1, letter) + ":\\";
+    std::string host = platform::hostPath(logical);
+    if (host == logical) continue;
+    xml.startElement("drive");
+    xml.attribute("letter", std::string(1, letter));
+    xml.attribute("root", host);
+    xml.endElement();
+  }
+  xml.finish();
+  return out;
+}
 
 bool isStatusFileName(std::string_view name) {
   if (name.size() < 8 || name.substr(0, 3) != "cs_" || name.substr(name.size() - 4) != ".xml") return false;
@@ -156,6 +177,11 @@ bool StatusServer::answer(const std::string& path, std::string& type, std::strin
   if (path == "/www/status_transform.xsl") {
     type = "text/xsl";
     body = kStatusStylesheet;
+    return true;
+  }
+  if (path == "/status/paths.xml") {
+    type = "application/xml";
+    body = drivesOfThisMachine();
     return true;
   }
   const std::string prefix = "/status/";

@@ -203,6 +203,14 @@ platform::ProcessResult browse(const std::string& url, const std::string& profil
                           {}, "");
 }
 
+void screenshot(const std::string& url, const std::string& name) {
+  testsupport::TempDir scratch;
+  std::string png = scratch.file(name + ".png");
+  auto shot = browse(url, scratch.file("profile"), "--screenshot=" + png);
+  EXPECT_EQ(readFile(png).substr(0, 4), "\x89PNG") << name << shot.standardError;
+  if (const char* keep = std::getenv("ZR_KEEP_SCREENSHOTS")) writeFile(std::string(keep) + "/" + name + ".png", readFile(png));
+}
+
 // A page of another site, open in the user's browser, tries to log in to
 // the cache manager and to read the status data: both are refused.
 TEST_F(Agent, AnotherSitesPageReachesNeitherTheServiceNorTheStatusPage) {
@@ -243,6 +251,9 @@ TEST_F(Agent, AnotherSitesPageReachesNeitherTheServiceNorTheStatusPage) {
   EXPECT_EQ(said.find("answered"), std::string::npos) << said;
 }
 
+// Keeps a screenshot of the page when ZR_KEEP_SCREENSHOTS names a folder.
+void screenshot(const std::string& url, const std::string& name);
+
 TEST_F(Agent, TheStatusPageShowsARunningUploadWithItsBars) {
   if (!testsupport::fileExists("/usr/bin/chromium")) GTEST_SKIP() << "no chromium on this machine";
   std::string big(4 << 20, '\0');
@@ -275,17 +286,48 @@ TEST_F(Agent, TheStatusPageShowsARunningUploadWithItsBars) {
   size_t width = dom.standardOutput.find("width: ", bar);
   ASSERT_NE(width, std::string::npos) << dom.standardOutput.substr(bar, 300);
   EXPECT_GT(std::atof(dom.standardOutput.c_str() + width + 7), 0.0) << dom.standardOutput.substr(bar, 300);
-  auto shot = browse(url, dir_.file("profile"), "--screenshot=" + dir_.file("page.png"));
-  EXPECT_EQ(readFile(dir_.file("page.png")).substr(0, 4), "\x89PNG") << shot.standardError;
-  if (const char* keep = std::getenv("ZR_KEEP_SCREENSHOT")) {
-    writeFile(keep, readFile(dir_.file("page.png")));
-  }
+  screenshot(url, "running");
   // A termination sent to cacheagent alone reaches velkan too: the run
   // stops in order, and the file it was sending is not finalized.
   EXPECT_EQ(backup.stop(), 130);
-  status.stop();
   for (const std::string& path : stored(service)) EXPECT_NE(path, logical("music\\big.mp3"));
-  EXPECT_NE(readFile(dir_.file("work/status/cs_progress.xml")).find("state=\"interrupted\""), std::string::npos);
+  std::string ended = readFile(dir_.file("work/status/cs_progress.xml"));
+  EXPECT_NE(ended.find("state=\"interrupted\""), std::string::npos);
+  dom = browse(url, dir_.file("profile"), "--dump-dom");
+  EXPECT_NE(dom.standardOutput.find("state interrupted\">interrupted<"), std::string::npos) << dom.standardOutput;
+  size_t figures = dom.standardOutput.find("id=\"runFigures\"");
+  ASSERT_NE(figures, std::string::npos);
+  std::string told = dom.standardOutput.substr(figures, dom.standardOutput.find("</p>", figures) - figures);
+  EXPECT_NE(told.find(", took "), std::string::npos) << told;
+  EXPECT_EQ(told.find("so far"), std::string::npos) << told;
+  screenshot(url, "interrupted");
+
+  // The same run as if it had ended with a file not uploaded, and as if it
+  // had failed: the words and colour say which.
+  struct Outcome {
+    const char* state;
+    const char* failed;
+    const char* says;
+  } outcomes[] = {{"finished\" exitCode=\"2", "1", "state problems\">finished with problems (1 not uploaded)<"},
+                  {"failed\" exitCode=\"3", "0", "state failed\">failed (exit code 3)<"},
+                  {"finished\" exitCode=\"0", "0", "state finished\">finished<"}};
+  for (const Outcome& outcome : outcomes) {
+    std::string edited = ended;
+    const std::string interrupted = "interrupted\" exitCode=\"130", failed = " failed=\"";
+    ASSERT_NE(edited.find(interrupted), std::string::npos) << edited;
+    edited.replace(edited.find(interrupted), interrupted.size(), outcome.state);
+    size_t count = edited.find(failed);
+    ASSERT_NE(count, std::string::npos) << edited;
+    count += failed.size();
+    edited.replace(count, edited.find('"', count) - count, outcome.failed);
+    writeFile(dir_.file("work/status/cs_progress.xml"), edited);
+    dom = browse(url, dir_.file("profile"), "--dump-dom");
+    EXPECT_NE(dom.standardOutput.find(outcome.says), std::string::npos) << outcome.says << dom.standardOutput;
+    if (std::string(outcome.failed) == "1") screenshot(url, "finished-with-problems");
+  }
+  // Paths as this machine names them, not as the cache does.
+  EXPECT_NE(dom.standardOutput.find(home("music/big.mp3")), std::string::npos) << dom.standardOutput;
+  status.stop();
 }
 
 // Ends the program outright after `ms` milliseconds, its children with it.
