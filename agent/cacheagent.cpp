@@ -177,11 +177,12 @@ int runCommand(const Command& command, const AgentConfig& config, RunReport& rep
 
 // The command, with its report: a backup's is kept in the work folder;
 // --json writes it as the one thing on standard output (what was printed
-// goes to standard error); -q prints only the problems, on standard error.
+// goes to standard error); -q prints only the problems, on standard error,
+// with or without --json.
 int dispatch(const Command& command, const AgentConfig& config) {
   bool json = has(command, "--json"), quiet = has(command, "-q");
   std::optional<platform::OutputDiversion> diverted;
-  if (json || quiet) diverted.emplace(json ? platform::OutputDiversion::To::Error : platform::OutputDiversion::To::Nowhere);
+  if (json || quiet) diverted.emplace(quiet ? platform::OutputDiversion::To::Nowhere : platform::OutputDiversion::To::Error);
   RunReport report(command.name);
   int code = runCommand(command, config, report);
   report.end(code);

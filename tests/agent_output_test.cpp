@@ -86,6 +86,9 @@ TEST_F(AgentOutput, QuietPrintsOnlyProblemsAndEveryBackupLeavesItsReport) {
   EXPECT_EQ(quiet.exitCode, 0) << explain(quiet);
   EXPECT_EQ(quiet.standardOutput, "");
   EXPECT_EQ(quiet.standardError, "");
+  auto quietJson = backup({"-q", "--json"});
+  EXPECT_EQ(quietJson.standardError, "") << "-q keeps the summary away from standard error too";
+  EXPECT_TRUE(holds(quietJson.standardOutput, "\"command\": \"backup\"")) << quietJson.standardOutput;
   auto verbose = backup({"-v"});
   EXPECT_EQ(verbose.exitCode, 0);
   writeFile(home("c.txt"), "gamma");
@@ -93,14 +96,14 @@ TEST_F(AgentOutput, QuietPrintsOnlyProblemsAndEveryBackupLeavesItsReport) {
   EXPECT_TRUE(holds(verbose.standardOutput, "uploaded " + logical("c.txt"))) << verbose.standardOutput;
 
   std::vector<std::string> names = reports();
-  ASSERT_EQ(names.size(), 3u);
+  ASSERT_EQ(names.size(), 4u);
   std::sort(names.begin(), names.end());
   std::string last = readFile(dir_.file("work/reports/" + names.back()));
   EXPECT_TRUE(holds(last, "cacheagent backup, exit code 0")) << last;
   EXPECT_TRUE(holds(last, "uploaded: 1 of 1 file")) << last;
   EXPECT_TRUE(holds(verbose.standardOutput, "report: ")) << verbose.standardOutput;
   EXPECT_TRUE(backup({"--dry-run"}).exitCode == 0);
-  EXPECT_EQ(reports().size(), 3u) << "a dry run leaves no report";
+  EXPECT_EQ(reports().size(), 4u) << "a dry run leaves no report";
 }
 
 TEST_F(AgentOutput, PicturesKeptAsTheyAreComeBackByteForByte) {
