@@ -22,8 +22,10 @@ class Thread {
   // Waits for the body to return. Safe to call more than once.
   void join();
 
-  // Stops the thread wherever it is and returns only once it has stopped.
-  // Calls nest: each suspend needs one resume. Returns the previous count,
+  // Stops the thread wherever it is and returns once it has stopped, or
+  // after half a second when the thread cannot take the request yet (only
+  // under ThreadSanitizer, which holds signals back while a thread waits
+  // for a lock); such a thread stops as soon as it can. Calls nest: each suspend needs one resume. Returns the previous count,
   // or -1 when the thread was never started. A thread that has already
   // ended counts as stopped.
   // REQUIRES: not called from the thread itself.

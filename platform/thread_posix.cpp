@@ -1,5 +1,7 @@
 #include "platform/thread.h"
 
+#include "platform/clock.h"
+
 #include <pthread.h>
 #include <semaphore.h>
 #include <signal.h>
@@ -109,9 +111,17 @@ void waitOn(sem_t* sem) {
 }
 
 // Waits until the thread acknowledged the request `epoch` (or a later one),
-// or has ended. The semaphore only wakes us; the epoch decides.
+// or has ended. The semaphore only wakes us; the epoch decides. The wait is
+// bounded: a thread that cannot take the signal yet (ThreadSanitizer holds
+// signals back while a thread waits for a lock, perhaps one the caller or a
+// thread it stopped holds) would otherwise stop the caller for good. Such a
+// thread stops at its next chance, since the count stays raised.
+constexpr uint64_t kLongestStopWaitMs = 500;
+
 void awaitStopped(Thread::Control* c, unsigned epoch) {
+  const uint64_t givenUp = tickCountMs() + kLongestStopWaitMs;
   while (c->acknowledgedEpoch.load(std::memory_order_acquire) != epoch) {
+    if (tickCountMs() >= givenUp) return;
     timespec deadline;
     clock_gettime(CLOCK_REALTIME, &deadline);
     deadline.tv_nsec += 10 * 1000 * 1000;

@@ -4,6 +4,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <mutex>
 #include <thread>
 
 #include "platform/clock.h"
@@ -38,6 +39,29 @@ TEST(ThreadSuspend, SuspendedThreadMakesNoProgressAndResumedOneDoes) {
   EXPECT_EQ(counter.thread.resume(), 1);
   std::this_thread::sleep_for(50ms);
   EXPECT_GT(counter.count.load(), atSuspend);
+}
+
+// The throttle's shape: the controller holds a lock while it stops a
+// thread that is waiting for that lock. Stopping must still return (a
+// sanitizer that holds the signal back must not make it hang), and the
+// thread must go on once both are let go.
+TEST(ThreadSuspend, AThreadWaitingForTheCallersLockIsStoppedWithoutAHang) {
+  std::mutex lock;
+  std::atomic<bool> through{false};
+  std::unique_lock<std::mutex> held(lock);
+  platform::Thread waiter;
+  ASSERT_TRUE(waiter.start([&] {
+    std::lock_guard<std::mutex> taken(lock);
+    through = true;
+  }));
+  std::this_thread::sleep_for(20ms);
+  uint64_t started = platform::tickCountMs();
+  EXPECT_EQ(waiter.suspend(), 0);
+  EXPECT_LT(platform::tickCountMs() - started, 2000u);
+  EXPECT_EQ(waiter.resume(), 1);
+  held.unlock();
+  waiter.join();
+  EXPECT_TRUE(through.load());
 }
 
 TEST(ThreadSuspend, CallsNestLikeACount) {
