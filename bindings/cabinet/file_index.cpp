@@ -57,10 +57,14 @@ struct CFileIndex::State {
   bool inBatch = false;
   uint64_t batchStartedMs = 0;
   size_t batchRecords = 0;
+  // The per-file statements, prepared once per connection: preparing them
+  // for every file cost more than running them.
+  CSqliteStatementCache statements;
 
   ~State() { close(); }
   void close() {
     commitBatch();
+    statements.clear();
     if (db) sqlite3_close(db);
     db = nullptr;
     openPath.clear();
@@ -209,7 +213,7 @@ int CFileIndex::refresh(const std::vector<CFileEntry>& entries, size_t* rowsKept
 int CFileIndex::addVersion(const std::string& path, const std::string& size, const std::string& modified) {
   std::string key = normaliseFilePath(path);
   auto body = [&](sqlite3* db) {
-    CSqliteStatement upsert(db,
+    CSqliteStatement upsert(state_->statements, db,
                             "INSERT INTO files(path, origin_size, date_modified, state, updated) VALUES(?, ?, ?, '1', ?)"
                             " ON CONFLICT(path) DO UPDATE SET origin_size = excluded.origin_size,"
                             " date_modified = excluded.date_modified, state = '1', updated = excluded.updated");
@@ -235,7 +239,7 @@ int CFileIndex::removeFileItem(const std::string& path) {
   std::string key = normaliseFilePath(path);
   while (key.size() > 1 && key.back() == '\\') key.pop_back();
   auto body = [&](sqlite3* db) {
-    CSqliteStatement remove(db, "DELETE FROM files WHERE path = ?1 OR (path > ?2 AND path < ?3)");
+    CSqliteStatement remove(state_->statements, db, "DELETE FROM files WHERE path = ?1 OR (path > ?2 AND path < ?3)");
     return remove.ok() && remove.bind(1, key).bind(2, key + "\\").bind(3, key + "]").done();
   };
   return batching() ? batchedWrite("removing a deleted file", body) : writeTransaction("removing a deleted file", body);
@@ -251,7 +255,8 @@ bool CFileIndex::lookup(const std::string& path, CFileEntry& entry) {
   State& s = *state_;
   std::lock_guard<std::mutex> lock(s.mutex);
   if (s.open() != kCabinetOk) return false;
-  CSqliteStatement query(s.db, "SELECT path, origin_size, cache_size, date_modified, state FROM files WHERE path = ?");
+  CSqliteStatement query(s.statements, s.db,
+                         "SELECT path, origin_size, cache_size, date_modified, state FROM files WHERE path = ?");
   if (!query.ok() || !query.bind(1, normaliseFilePath(path)).row()) return false;
   entry.setPath(query.text(0));
   entry.setOriginSize(query.text(1));
