@@ -479,16 +479,24 @@ int runBackup(const AgentConfig& config, const BackupOptions& options, ZR::CLogg
   }
   log.info("backup started");
 
+  // Before the counts are known a terminal shows what is under way. (It
+  // outlives the service, whose waiting notices it prints.)
+  ProgressConsole phase(platform::standardOutputIsTerminal());
   CacheService service(config, log);
-  service.tellWhenWaiting();
+  service.tellWhenWaiting([&phase](const std::string& line) { phase.print(line); });
+  phase.show(head("listing the cache...", phase.columns()));
   std::vector<CachedFile> cached;
   if (platform::Status listed = listCache(service, config.watches, cached); !listed) {
+    phase.clear();
     return fail(kExitService, listed.message() + "; nothing was changed");
   }
+  phase.show(head("scanning the folders...", phase.columns()));
   ScanResult scan;
-  if (platform::Status written = writeDirContent(config, &cached, scan); !written) {
+  platform::Status scanned = writeDirContent(config, &cached, scan);
+  phase.clear();
+  if (!scanned) {
     if (platform::interruptionRequested()) return interrupted("while scanning; nothing was changed");
-    return fail(written.code() == platform::Status::kIoError ? kExitWrite : kExitConfiguration, written.message());
+    return fail(scanned.code() == platform::Status::kIoError ? kExitWrite : kExitConfiguration, scanned.message());
   }
   printScanSummary(scan, log, report);
   if (platform::Status written = writeCacheContent(config.cacheContent, cached); !written) {
@@ -496,7 +504,10 @@ int runBackup(const AgentConfig& config, const BackupOptions& options, ZR::CLogg
   }
 
   platform::ProcessResult dornik;
-  if (!platform::runProcess({config.dornikPath, config.configurationPath}, {}, config.workFolder, &dornik)) {
+  phase.show(head("deciding what to upload and delete...", phase.columns()));
+  bool dornikStarted = platform::runProcess({config.dornikPath, config.configurationPath}, {}, config.workFolder, &dornik);
+  phase.clear();
+  if (!dornikStarted) {
     return fail(kExitProgram, "cannot start dornik (" + config.dornikPath + "): " + dornik.startError);
   }
   if (dornik.exitCode != 0) {

@@ -109,8 +109,8 @@ CacheService::CacheService(const AgentConfig& config, ZR::CLogger& log)
 
 CacheService::~CacheService() = default;
 
-void CacheService::tellWhenWaiting() {
-  if (!notice_) notice_ = std::make_unique<WaitingNotice>(server_);
+void CacheService::tellWhenWaiting(std::function<void(const std::string&)> say) {
+  if (!notice_) notice_ = std::make_unique<WaitingNotice>(server_, std::move(say));
 }
 
 platform::Status CacheService::unreachable(const std::string& what, const std::string& why) const {

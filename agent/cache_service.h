@@ -8,6 +8,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -55,8 +56,9 @@ class CacheService {
   platform::Status fetch(const std::string& path, int64_t offset, int32_t length, std::string& bytes);
 
   const std::string& server() const { return server_; }
-  // From now on a call without an answer for 10 s is told on the terminal.
-  void tellWhenWaiting();
+  // From now on a call without an answer for 10 s is told on the terminal
+  // (through `say` when given, so that it keeps clear of a progress line).
+  void tellWhenWaiting(std::function<void(const std::string&)> say = {});
 
  private:
   class Keys;

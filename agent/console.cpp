@@ -216,6 +216,14 @@ void ProgressConsole::print(const std::string& line) {
   std::fflush(stdout);
 }
 
+void ProgressConsole::clear() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  clearLocked();
+  std::fflush(stdout);
+  lineOpen_ = false;
+  shown_.clear();
+}
+
 void ProgressConsole::end() {
   std::lock_guard<std::mutex> lock(mutex_);
   if (!lineOpen_) return;

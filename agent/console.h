@@ -112,6 +112,9 @@ class ProgressConsole {
   void print(const std::string& line);
   // Leaves the progress line as it is and goes on below it.
   void end();
+  // Takes the line away (a phase word that is over), so that what is
+  // printed next starts on a clean line.
+  void clear();
   // The columns a line may fill (the terminal's width less one).
   size_t columns() const;
 
