@@ -14,6 +14,7 @@
 #include "bindings/zrcore/file.h"
 #include "bindings/zrcore/log.h"
 #include "bindings/zrcore/string_utils.h"
+#include "client/velkan_entry.h"
 #include "platform/clock.h"
 #include "platform/env.h"
 #include "platform/file_lock.h"
@@ -30,7 +31,16 @@ namespace {
 constexpr size_t kListedLines = 10;  // of each list a dry run shows
 constexpr int kProgressPollMs = 500;
 constexpr uint64_t kPassOnInterruptionMs = 2000;
-constexpr int kVelkanStoreFull = 247;  // -9 as a process sees it
+// velkan's exit code as its parent sees it: the low byte on POSIX (-9 is
+// 247), the whole number on Windows.
+constexpr int seenByParent(int code) {
+#ifdef _WIN32
+  return code;
+#else
+  return code & 0xFF;
+#endif
+}
+constexpr int kVelkanStoreFull = seenByParent(velkan::CCacheManagerSpaceLimitException::kSpaceLimitCode);
 
 const std::string& pathOf(const CachedFile& file) { return file.path; }
 const std::string& pathOf(const std::string& path) { return path; }
@@ -144,17 +154,17 @@ void printPlan(const BackupPlan& plan, uint64_t uploadBytes, RunReport& report) 
 std::string velkanEnding(int code) {
   switch (code) {
     case 0: return "done";
-    case 2: return "files were not uploaded";
-    case 3: return "the cache manager cannot be reached";
-    case 4: return "the agent authentication file is missing";
-    case 5: return "another velkan is running on the same file index";
-    case 130: return "interrupted";
-    case 155: return "no configuration file given";
-    case 255: return "its log could not be set up";
-    case 154: return "a configuration, action set or setting it could not use";
-    case 153: return "an unknown error";
-    case 247: return "the cache manager's store is full";
-    case 70: return "it crashed";
+    case velkan::kExitNotAllUploaded: return "files were not uploaded";
+    case velkan::kExitServiceUnreachable: return "the cache manager cannot be reached";
+    case velkan::kExitNoAuthentication: return "the agent authentication file is missing";
+    case velkan::kExitAlreadyRunning: return "another velkan is running on the same file index";
+    case velkan::kExitInterrupted: return "interrupted";
+    case seenByParent(velkan::kExitUsage): return "no configuration file given";
+    case seenByParent(velkan::kExitInitialisation): return "its log could not be set up";
+    case seenByParent(velkan::kExitStandardException): return "a configuration, action set or setting it could not use";
+    case seenByParent(velkan::kExitUnknownException): return "an unknown error";
+    case kVelkanStoreFull: return "the cache manager's store is full";
+    case ZR::kCrashExitCode: return "it crashed";
     default: return "the cache manager ended the run";
   }
 }
@@ -557,14 +567,14 @@ int runBackup(const AgentConfig& config, const BackupOptions& options, ZR::CLogg
     return fail(kExitIncomplete, "the cache manager's store at " + config.client.server + " is full: " +
                                      humanCount(left) + " files were not uploaded; their cached copies stay as they were");
   }
-  if (run.exitCode != 0 && run.exitCode != 2) {
+  if (run.exitCode != 0 && run.exitCode != velkan::kExitNotAllUploaded) {
     std::string why = "velkan ended with exit code " + std::to_string(run.exitCode) + " (" +
                       velkanEnding(run.exitCode) + "; see velkan.log)" + (run.said.empty() ? "" : ": " + run.said);
     switch (run.exitCode) {
-      case 3: return fail(kExitService, why);
-      case 4: return fail(kExitConfiguration, why);
-      case 5: return fail(kExitBusy, why);
-      case 130: return fail(kExitInterrupted, why);
+      case velkan::kExitServiceUnreachable: return fail(kExitService, why);
+      case velkan::kExitNoAuthentication: return fail(kExitConfiguration, why);
+      case velkan::kExitAlreadyRunning: return fail(kExitBusy, why);
+      case velkan::kExitInterrupted: return fail(kExitInterrupted, why);
       default: return fail(kExitProgram, why);
     }
   }
