@@ -48,6 +48,11 @@ uint32_t backOffMs(int attempt) {
   return std::min<uint32_t>(ms, 2000);
 }
 
+uint32_t copyPauseMs(int attempt) {
+  // A fixed, spread sequence: steps of 83 ms folded into 50..250 ms.
+  return 50 + static_cast<uint32_t>(attempt * 83) % 201;
+}
+
 bool waitPastWriteSecond(const platform::FileInfo& version, const std::function<bool()>& stopped) {
   int64_t due = (version.modifiedUnixSeconds + 1) * 1000 + kClockMarginMs;
   int64_t wait = due - platform::unixTimeMs();
@@ -59,7 +64,7 @@ platform::Status copyWhileStill(platform::Env& env, const std::string& source, c
                                 platform::FileInfo& version, int attempts, const std::function<bool()>& stopped) {
   std::string why = "it changed during every copy";
   for (int attempt = 1; attempt <= attempts; ++attempt) {
-    if (attempt > 1 && !sleepUnlessStopped(backOffMs(attempt), stopped)) break;
+    if (attempt > 1 && !sleepUnlessStopped(copyPauseMs(attempt), stopped)) break;
     platform::FileInfo before, after;
     // No wait for the second of the last write here: a file that never
     // holds still would never be copied.

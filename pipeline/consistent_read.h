@@ -23,10 +23,14 @@ namespace velkan {
 // How many times a file is read before a private copy is taken, and how
 // many copies are tried.
 constexpr int kReadAttempts = 3;
-constexpr int kCopyAttempts = 5;
+constexpr int kCopyAttempts = 12;
 
 // The pause before read `attempt` (2, 3, ...): 200 ms, 600 ms, 1.8 s, at most 2 s.
 uint32_t backOffMs(int attempt);
+// The pause before private copy `attempt` (2, 3, ...): short, and each a
+// little different from the last, so that copies do not keep falling on
+// the beats of a writer that writes at a steady pace (50 to 250 ms).
+uint32_t copyPauseMs(int attempt);
 
 // Waits until the second of `version`'s last write has passed (at most a
 // little over a second; a time further in the future is not waited for).
