@@ -24,7 +24,7 @@ namespace {
 using testsupport::readFile;
 using testsupport::writeFile;
 
-int settingOf(const char* name, int fallback) {
+[[maybe_unused]] int settingOf(const char* name, int fallback) {
   const char* text = std::getenv(name);
   return text && *text ? std::atoi(text) : fallback;
 }
