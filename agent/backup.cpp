@@ -31,15 +31,9 @@ namespace {
 constexpr size_t kListedLines = 10;  // of each list a dry run shows
 constexpr int kProgressPollMs = 500;
 constexpr uint64_t kPassOnInterruptionMs = 2000;
-// velkan's exit code as its parent sees it: the low byte on POSIX (-9 is
-// 247), the whole number on Windows.
-constexpr int seenByParent(int code) {
-#ifdef _WIN32
-  return code;
-#else
-  return code & 0xFF;
-#endif
-}
+// velkan's exit code as the process layer gives it to us: the low byte
+// (-9 is 247), on every system.
+constexpr int seenByParent(int code) { return code & 0xFF; }
 constexpr int kVelkanStoreFull = seenByParent(velkan::CCacheManagerSpaceLimitException::kSpaceLimitCode);
 
 const std::string& pathOf(const CachedFile& file) { return file.path; }

@@ -6,6 +6,7 @@
 
 #include "agent/agent_config.h"
 #include "platform/env.h"
+#include "platform/path.h"
 #include "tests/test_support.h"
 
 namespace {
@@ -43,7 +44,7 @@ TEST(RunReport, KeepsListsInOrderAndTheLastReportsOnly) {
   platform::Env::defaultEnv()->listDirectory(folder, &names);
   std::sort(names.begin(), names.end());
   ASSERT_EQ(names.size(), 3u);
-  EXPECT_EQ(folder + "/" + names.back(), path) << "the newest stays";
+  EXPECT_EQ(platform::joinPath(folder, names.back()), path) << "the newest stays";
   EXPECT_NE(testsupport::readFile(path).find("failures (2):\n  c:\\a: locked\n  c:\\c\n"), std::string::npos);
 }
 
