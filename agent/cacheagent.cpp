@@ -188,7 +188,7 @@ int dispatch(const Command& command, const AgentConfig& config) {
   report.end(code);
   if (command.name == "backup" && !has(command, "--dry-run")) {
     std::string path;
-    platform::Status saved = report.save(platform::joinPath(config.workFolder, "reports"), path);
+    platform::Status saved = report.save(*platform::env(), platform::joinPath(config.workFolder, "reports"), path);
     if (saved) {
       std::printf("report: %s\n", path.c_str());
     } else {

@@ -34,12 +34,8 @@ std::string tail(const std::string& text, size_t width) {
   size_t have = columnsOf(text);
   if (have <= width) return text;
   if (width <= 3) return head("...", width);
-  size_t skip = have - (width - 3), at = 0;
-  for (size_t count = 0; at < text.size() && count < skip; ++count) {
-    ++at;
-    while (at < text.size() && (static_cast<unsigned char>(text[at]) & 0xC0) == 0x80) ++at;
-  }
-  return "..." + text.substr(at);
+  // What is left out is the head of `have - (width - 3)` characters.
+  return "..." + text.substr(head(text, have - (width - 3)).size());
 }
 
 }  // namespace

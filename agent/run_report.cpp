@@ -98,8 +98,8 @@ std::string RunReport::plainText() const {
   return out;
 }
 
-platform::Status RunReport::save(const std::string& folder, std::string& path, size_t kept) const {
-  platform::env()->createDirectories(folder);
+platform::Status RunReport::save(platform::Env& env, const std::string& folder, std::string& path, size_t kept) const {
+  env.createDirectories(folder);
   platform::UtcTime t = platform::toUtc(platform::unixTimeSeconds());
   char stamp[64];
   std::snprintf(stamp, sizeof stamp, "%s-%04d%02d%02d-%02d%02d%02d-", command_.c_str(), t.year, t.month, t.day, t.hour,
@@ -107,7 +107,7 @@ platform::Status RunReport::save(const std::string& folder, std::string& path, s
   // Names sort by time; a later run within the same second takes a number
   // above every one already there.
   std::vector<std::string> names;
-  platform::env()->listDirectory(folder, &names);
+  env.listDirectory(folder, &names);
   int64_t number = 0;
   for (const std::string& name : names) {
     int64_t taken = 0;
@@ -118,20 +118,20 @@ platform::Status RunReport::save(const std::string& folder, std::string& path, s
   }
   char numbered[16];
   std::snprintf(numbered, sizeof numbered, "%04d.txt", static_cast<int>(std::min<int64_t>(number, 9999)));
-  path = platform::joinPath(folder, std::string(stamp) + numbered);
+  std::string name = std::string(stamp) + numbered;
+  path = platform::joinPath(folder, name);
   std::string error;
   if (!ZR::CFileUtils::writeFileAtomically(path, plainText(), error, true, ZR::LinkAtTarget::Refuse)) {
     return platform::Status::ioError("cannot write the report " + path + ": " + error);
   }
   // The names sort by time: the oldest beyond `kept` go.
-  names.clear();
-  platform::env()->listDirectory(folder, &names);
+  names.push_back(name);
   std::string prefix = command_ + "-";
   names.erase(std::remove_if(names.begin(), names.end(),
                              [&](const std::string& n) { return n.rfind(prefix, 0) != 0 || n.size() < 5 || n.substr(n.size() - 4) != ".txt"; }),
               names.end());
   std::sort(names.begin(), names.end());
-  for (size_t i = 0; i + kept < names.size(); ++i) platform::env()->removeFile(platform::joinPath(folder, names[i]));
+  for (size_t i = 0; i + kept < names.size(); ++i) env.removeFile(platform::joinPath(folder, names[i]));
   return platform::Status::ok();
 }
 

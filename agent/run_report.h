@@ -12,6 +12,7 @@
 #include <utility>
 #include <vector>
 
+#include "platform/env.h"
 #include "platform/status.h"
 
 namespace agent {
@@ -44,7 +45,7 @@ class RunReport {
   std::string plainText() const;
   // Writes the report file into `folder` (made when missing), keeping the
   // last `kept` of them; returns where it went.
-  platform::Status save(const std::string& folder, std::string& path, size_t kept = 30) const;
+  platform::Status save(platform::Env& env, const std::string& folder, std::string& path, size_t kept = 30) const;
 
  private:
   std::string command_;

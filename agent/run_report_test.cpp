@@ -39,7 +39,7 @@ TEST(RunReport, KeepsListsInOrderAndTheLastReportsOnly) {
 
   testsupport::TempDir dir;
   std::string folder = dir.file("reports"), path;
-  for (int i = 0; i < 5; ++i) ASSERT_TRUE(report.save(folder, path, 3));
+  for (int i = 0; i < 5; ++i) ASSERT_TRUE(report.save(*platform::Env::defaultEnv(), folder, path, 3));
   std::vector<std::string> names;
   platform::Env::defaultEnv()->listDirectory(folder, &names);
   std::sort(names.begin(), names.end());
