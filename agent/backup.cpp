@@ -169,9 +169,20 @@ struct VelkanRun {
   std::string startError;  // the system's reason when it could not be started
   velkan::ProgressReport report;
   bool reported = false;
-  std::vector<std::string> unsent;  // velkan's "not uploaded" lines
+  uint64_t failuresShown = 0;      // of the report's failures, told on the terminal
   std::string said;                 // what velkan said on its standard error
 };
+
+// A failure per line as velkan's progress file tells them, each once.
+// Those that came and went between two readings are in the last reading.
+void showNewFailures(VelkanRun& run, ProgressConsole& console) {
+  const velkan::ProgressReport& r = run.report;
+  for (size_t i = 0; i < r.errors.size(); ++i) {
+    if (r.errorsBefore + i < run.failuresShown) continue;
+    console.print("  not uploaded " + printable(r.errors[i].first + " (" + r.errors[i].second + ")"));
+    run.failuresShown = r.errorsBefore + i + 1;
+  }
+}
 
 // Runs velkan in the work folder, showing its progress file as it changes.
 VelkanRun runVelkan(const AgentConfig& config, int cpuPercent, uint64_t bytesPerSecond, bool eachFile) {
@@ -210,10 +221,7 @@ VelkanRun runVelkan(const AgentConfig& config, int cpuPercent, uint64_t bytesPer
     }
     std::string line;
     bool got = child.readLine(line, kProgressPollMs);
-    if (got && ZR::CStringUtils::startsWith(line, "not uploaded ")) {
-      run.unsent.push_back(line.substr(13));
-      console.print("  " + printable(line));
-    } else if (got && eachFile && ZR::CStringUtils::startsWith(line, "uploaded ")) {
+    if (got && eachFile && ZR::CStringUtils::startsWith(line, "uploaded ")) {
       console.print("  " + printable(line));
     } else if (got && ZR::CStringUtils::startsWith(line, "velkan: ")) {
       run.said = line.substr(8);
@@ -223,6 +231,7 @@ VelkanRun runVelkan(const AgentConfig& config, int cpuPercent, uint64_t bytesPer
     if (now - lastPoll >= static_cast<uint64_t>(kProgressPollMs)) {
       lastPoll = now;
       if (velkan::readProgress(progressFile, run.report)) {
+        showNewFailures(run, console);
         const velkan::ProgressReport& r = run.report;
         timeLeft.sample(now, r.bytesDone + r.currentSent, r.bytesToDo);
         console.show(progressLine(r, console.columns(), timeLeft.leftMs()));
@@ -236,7 +245,10 @@ VelkanRun runVelkan(const AgentConfig& config, int cpuPercent, uint64_t bytesPer
   }
   if (!stopped) run.exitCode = child.wait();
   run.reported = velkan::readProgress(progressFile, run.report);
-  if (run.reported) console.show(progressLine(run.report, console.columns()));
+  if (run.reported) {
+    showNewFailures(run, console);
+    console.show(progressLine(run.report, console.columns()));
+  }
   console.end();
   return run;
 }
@@ -272,17 +284,15 @@ void printUploadSummary(const VelkanRun& run, ZR::CLogger& log, RunReport& repor
     report.say("left for the next run: %s (a limit was reached or the run stopped)\n",
                 countOf(r.filesToDo - r.filesUploaded - r.filesFailed, "file", "files").c_str());
   }
-  // The full list comes from velkan's lines; its progress file keeps the last ones.
-  std::vector<std::string> failures = run.unsent;
-  if (failures.empty()) {
-    for (const auto& [path, reason] : r.errors) failures.push_back(path + " (" + reason + ")");
+  // A run that ended lists every failure in its progress file; one that
+  // was cut short, its last ones.
+  std::vector<std::string> failures;
+  for (const auto& [path, reason] : r.errors) {
+    report.entry("failures", path, reason);
+    failures.push_back(path + " (" + reason + ")");
   }
-  for (const std::string& failure : failures) {
-    size_t open = failure.rfind(" (");
-    bool split = open != std::string::npos && failure.back() == ')';
-    report.entry("failures", split ? failure.substr(0, open) : failure,
-                 split ? failure.substr(open + 2, failure.size() - open - 3) : "");
-  }
+  if (r.errorsBefore > 0) failures.push_back("... " + countOf(r.errorsBefore, "earlier failure", "earlier failures") +
+                                             " (velkan ended before it could list them)");
   if (!failures.empty()) report.say("not uploaded:\n");
   printListed(failures, log, "not uploaded ");
 }
@@ -572,7 +582,7 @@ int runBackup(const AgentConfig& config, const BackupOptions& options, ZR::CLogg
       default: return fail(kExitProgram, why);
     }
   }
-  bool complete = run.reported && run.report.filesUploaded == run.report.filesToDo && run.unsent.empty();
+  bool complete = run.reported && run.report.filesUploaded == run.report.filesToDo && run.report.errors.empty();
   return complete && !scan.incomplete() ? kExitOk : kExitIncomplete;
 }
 

@@ -162,7 +162,6 @@ void RunProgress::pickCurrent() {
 
 void RunProgress::addFailure(const std::string& path, const std::string& reason) {
   report_.errors.emplace_back(path, reason);
-  if (report_.errors.size() > kKeptFailures) report_.errors.erase(report_.errors.begin());
 }
 
 void RunProgress::serviceCall(const std::string& operation) {
@@ -235,10 +234,15 @@ std::string RunProgress::renderLocked() {
     xml.attribute("since", std::to_string(report_.callSinceMs));
     xml.endElement();
   }
-  for (const auto& [path, reason] : report_.errors) {
+  // While the run goes on, the last few (the file is written twice a
+  // second); once it has ended, every one, for cacheagent's list.
+  size_t first = 0;
+  if (report_.state == "running" && report_.errors.size() > kKeptFailures) first = report_.errors.size() - kKeptFailures;
+  for (size_t i = first; i < report_.errors.size(); ++i) {
     xml.startElement("error");
-    xml.attribute("path", path);
-    xml.attribute("reason", reason);
+    xml.attribute("n", std::to_string(i + 1));
+    xml.attribute("path", report_.errors[i].first);
+    xml.attribute("reason", report_.errors[i].second);
     xml.endElement();
   }
   xml.finish();
@@ -283,7 +287,9 @@ bool readProgress(const std::string& file, ProgressReport& report) {
   report.callSinceMs = number(call, "since");
   for (size_t i = 0; i < root->getChildCount(); ++i) {
     const ZR::CXmlElement* child = root->getChild(i);
-    if (child->getName() == "error") report.errors.emplace_back(text(child, "path"), text(child, "reason"));
+    if (child->getName() != "error") continue;
+    if (report.errors.empty()) report.errorsBefore = std::max<uint64_t>(number(child, "n"), 1) - 1;
+    report.errors.emplace_back(text(child, "path"), text(child, "reason"));
   }
   return true;
 }

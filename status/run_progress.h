@@ -14,7 +14,8 @@
 //     <current path="c:\..." size="N" sent="N"/>        (while a file is sent; of
 //                                                        several, the largest)
 //     <call operation="createFile" since="UNIX_MS"/>    (while the service is asked)
-//     <error path="c:\..." reason="..."/> ...           (the last 20)
+//     <error n="N" path="c:\..." reason="..."/> ...    (the last 20 while running,
+//                                                        all once ended; N counts from 1)
 //   </progress>
 //
 // bytesToDo and bytesDone count the origin files; bytesUploaded the
@@ -55,6 +56,7 @@ struct ProgressReport {
   std::string currentPath;  // empty: no file is being sent
   uint64_t currentSize = 0, currentSent = 0;
   std::vector<std::pair<std::string, std::string>> errors;  // path, reason; oldest first
+  uint64_t errorsBefore = 0;  // failures of the run before the first listed one
   // The service call under way and since when (Unix milliseconds); empty
   // when none is.
   std::string callOperation;

@@ -69,15 +69,25 @@ TEST(RunProgress, UpdatesWaitForTheIntervalButTheEndIsWrittenAtOnce) {
   EXPECT_EQ(report.state, "finished");
 }
 
-TEST(RunProgress, KeepsTheLastTwentyFailures) {
+TEST(RunProgress, ListsTheLastTwentyFailuresWhileRunningAndEveryOneOnceEnded) {
   testsupport::TempDir dir;
   RunProgress progress(dir.path(), 0);
-  for (int i = 0; i < 25; ++i) progress.failure("c:\\f" + std::to_string(i), "why");
+  for (int i = 0; i < 25; ++i) progress.failure("c:\\f" + std::to_string(i), "why " + std::to_string(i));
   ProgressReport report;
   ASSERT_TRUE(velkan::readProgress(progress.file(), report));
   ASSERT_EQ(report.errors.size(), 20u);
+  EXPECT_EQ(report.errorsBefore, 5u);
   EXPECT_EQ(report.errors.front().first, "c:\\f5");
   EXPECT_EQ(report.errors.back().first, "c:\\f24");
+
+  progress.finish(RunProgress::State::Finished, 2);
+  ASSERT_TRUE(velkan::readProgress(progress.file(), report));
+  ASSERT_EQ(report.errors.size(), 25u);
+  EXPECT_EQ(report.errorsBefore, 0u);
+  for (int i = 0; i < 25; ++i) {
+    EXPECT_EQ(report.errors[i].first, "c:\\f" + std::to_string(i));
+    EXPECT_EQ(report.errors[i].second, "why " + std::to_string(i));
+  }
 }
 
 TEST(RunProgress, NoFolderWritesNothingAndAMissingFileReadsAsNone) {

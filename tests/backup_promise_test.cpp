@@ -61,6 +61,35 @@ TEST_F(Promise, AChangedFileKeepsItsCachedCopyUntilTheNewOneIsStored) {
   EXPECT_EQ(cached()["docs/report.txt"], "the report, second version, longer\n");
 }
 
+// Every file velkan could not store reaches the user with its reason, as
+// many as there are (velkan's progress file keeps only the last few while
+// it runs), each once, on the terminal and in the JSON report.
+TEST_F(Promise, EveryFileNotUploadedIsListedOnceWithItsReason) {
+  constexpr int kFiles = 45;
+  for (int i = 0; i < kFiles; ++i) writeFile(home("many/f" + std::to_string(i) + ".txt"), "file " + std::to_string(i));
+  ASSERT_TRUE(startService({"--fault-answer", "createFile=-8:1000"}));
+  auto run = backup({"--json"});
+  EXPECT_EQ(run.exitCode, 1) << explain(run);
+  size_t listed = 0;
+  for (size_t at = run.standardOutput.find("\"what\": "); at != std::string::npos;
+       at = run.standardOutput.find("\"what\": ", at + 1)) {
+    ++listed;
+  }
+  EXPECT_EQ(listed, static_cast<size_t>(kFiles + 3)) << run.standardOutput;
+  for (int i = 0; i < kFiles; ++i) {
+    std::string name = "f" + std::to_string(i) + ".txt\"";
+    EXPECT_NE(run.standardOutput.find(name), std::string::npos) << name;
+  }
+
+  auto plain = backup();
+  size_t lines = 0;
+  for (size_t at = plain.standardOutput.find("not uploaded "); at != std::string::npos;
+       at = plain.standardOutput.find("not uploaded ", at + 1)) {
+    ++lines;
+  }
+  EXPECT_GE(lines, static_cast<size_t>(kFiles + 3)) << plain.standardOutput;
+}
+
 // Whatever the local file index holds (none, another configuration's),
 // what the service lists decides: the plan and the run agree.
 TEST_F(Promise, UnchangedFilesNeverGoAgainWhateverTheIndexHolds) {
