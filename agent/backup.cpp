@@ -14,7 +14,8 @@
 #include "bindings/zrcore/file.h"
 #include "bindings/zrcore/log.h"
 #include "bindings/zrcore/string_utils.h"
-#include "client/velkan_entry.h"
+#include "client/exit_codes.h"
+#include "service/velkan_exceptions.h"
 #include "platform/clock.h"
 #include "platform/env.h"
 #include "platform/file_lock.h"
@@ -582,7 +583,7 @@ int runBackup(const AgentConfig& config, const BackupOptions& options, ZR::CLogg
       default: return fail(kExitProgram, why);
     }
   }
-  bool complete = run.reported && run.report.filesUploaded == run.report.filesToDo && run.report.errors.empty();
+  bool complete = run.reported && run.report.filesUploaded == run.report.filesToDo && run.report.filesFailed == 0;
   return complete && !scan.incomplete() ? kExitOk : kExitIncomplete;
 }
 

@@ -8,7 +8,7 @@
 #include "bindings/zrcore/log.h"
 #include "bindings/zrcore/string_utils.h"
 #include "bindings/zrcore/xml_reader.h"
-#include "bindings/zrcore/xml_writer.h"
+#include "snapshot/snapshot_writer.h"
 #include "service/cache_manager_calls.h"
 #include "service/error_messages.h"
 #include "service/velkan_exceptions.h"
@@ -212,34 +212,12 @@ platform::Status CacheService::fetch(const std::string& path, int64_t offset, in
 }
 
 platform::Status writeCacheContent(const std::string& path, const std::vector<CachedFile>& files) {
-  ZR::CAtomicFile out(path, true, ZR::LinkAtTarget::Refuse);
-  std::string buffer = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<cache-content>\n";
+  dornik::SnapshotWriter out(path, dornik::kCacheContentKind);
   for (const CachedFile& file : files) {
-    buffer += "<file path=\"";
-    ZR::CXmlUtil::appendAttributeValue(buffer, file.path);
-    buffer += "\"><state>1</state><cache-actualsize>";
-    buffer += std::to_string(file.size);
-    buffer += "</cache-actualsize>";
-    if (!file.originSize.empty()) {
-      buffer += "<origin-size>";
-      ZR::CXmlUtil::appendAttributeValue(buffer, file.originSize);
-      buffer += "</origin-size>";
-    }
-    if (!file.originModified.empty()) {
-      buffer += "<origin-modified>";
-      ZR::CXmlUtil::appendAttributeValue(buffer, file.originModified);
-      buffer += "</origin-modified>";
-    }
-    buffer += "</file>\n";
-    if (buffer.size() >= (1u << 20)) {
-      out.append(buffer);
-      buffer.clear();
-    }
+    std::string size = std::to_string(file.size);
+    out.file(file.path, {file.originSize, file.originModified, "1", size});
   }
-  buffer += "</cache-content>\n";
-  out.append(buffer);
-  if (!out.commit()) return platform::Status::ioError("cannot write " + path + ": " + out.lastError());
-  return platform::Status::ok();
+  return out.commit();
 }
 
 }  // namespace agent

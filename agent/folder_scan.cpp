@@ -4,7 +4,6 @@
 
 #include "agent/exclude_rules.h"
 #include "bindings/zrcore/string_utils.h"
-#include "bindings/zrcore/xml_writer.h"
 #include "platform/env.h"
 #include "platform/interrupt.h"
 #include "platform/path.h"
@@ -167,41 +166,13 @@ platform::Status scanFolders(const std::vector<WatchedFolder>& watches, ScanSink
   return platform::Status::ok();
 }
 
-DirContentWriter::DirContentWriter(const std::string& path)
-    : path_(path), out_(path, true, ZR::LinkAtTarget::Refuse) {
-  buffer_ = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<dir-content>\n";
-}
+DirContentWriter::DirContentWriter(const std::string& path) : out_(path, dornik::kDirContentKind) {}
 
-void DirContentWriter::folder(std::string_view logicalPath) {
-  buffer_ += "<directory path=\"";
-  ZR::CXmlUtil::appendAttributeValue(buffer_, logicalPath);
-  buffer_ += "\"/>\n";
-  drainIfLarge();
-}
+void DirContentWriter::folder(std::string_view logicalPath) { out_.directory(logicalPath); }
 
 void DirContentWriter::file(std::string_view logicalPath, uint64_t size, int64_t modifiedSeconds) {
-  buffer_ += "<file path=\"";
-  ZR::CXmlUtil::appendAttributeValue(buffer_, logicalPath);
-  buffer_ += "\"><origin-size>";
-  buffer_ += std::to_string(size);
-  buffer_ += "</origin-size><origin-modified>";
-  buffer_ += std::to_string(modifiedSeconds);
-  buffer_ += "</origin-modified></file>\n";
-  drainIfLarge();
-}
-
-void DirContentWriter::drainIfLarge() {
-  if (buffer_.size() < (1u << 20)) return;
-  out_.append(buffer_);
-  buffer_.clear();
-}
-
-platform::Status DirContentWriter::commit() {
-  buffer_ += "</dir-content>\n";
-  out_.append(buffer_);
-  buffer_.clear();
-  if (!out_.commit()) return platform::Status::ioError("cannot write " + path_ + ": " + out_.lastError());
-  return platform::Status::ok();
+  std::string sizeText = std::to_string(size), modifiedText = std::to_string(modifiedSeconds);
+  out_.file(logicalPath, {sizeText, modifiedText, {}, {}});
 }
 
 }  // namespace agent

@@ -15,7 +15,7 @@
 #include <vector>
 
 #include "agent/agent_config.h"
-#include "bindings/zrcore/file.h"
+#include "snapshot/snapshot_writer.h"
 #include "platform/status.h"
 
 namespace agent {
@@ -85,14 +85,10 @@ class DirContentWriter : public ScanSink {
   void folder(std::string_view logicalPath) override;
   void file(std::string_view logicalPath, uint64_t size, int64_t modifiedSeconds) override;
   // False, with the reason, when any of it could not be written.
-  platform::Status commit();
+  platform::Status commit() { return out_.commit(); }
 
  private:
-  void drainIfLarge();
-
-  std::string path_;
-  std::string buffer_;
-  ZR::CAtomicFile out_;
+  dornik::SnapshotWriter out_;
 };
 
 }  // namespace agent

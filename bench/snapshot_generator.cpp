@@ -15,6 +15,8 @@
 #include <cstdlib>
 #include <string>
 
+#include "snapshot/snapshot_writer.h"
+
 namespace {
 
 // A small deterministic generator, so every run measures the same input.
@@ -39,12 +41,19 @@ std::string fileOf(long i) {
   return folderOf(i) + "/file" + std::to_string(i) + "." + kExtensions[i % 8];
 }
 
-void writeFile(FILE* out, const std::string& path, long size, long date, const char* state, long cached) {
-  std::fprintf(out, "  <file path=\"%s\">\n    <origin-size>%ld</origin-size>\n    <origin-modified>%ld</origin-modified>\n",
-               path.c_str(), size, date);
-  if (state) std::fprintf(out, "    <state>%s</state>\n", state);
-  if (cached >= 0) std::fprintf(out, "    <cache-actualsize>%ld</cache-actualsize>\n", cached);
-  std::fprintf(out, "  </file>\n");
+// A <file> with its origin data, its state and its stored size (-1: none).
+void writeFile(dornik::SnapshotWriter& out, const std::string& path, long size, long date, const char* state,
+               long cached) {
+  std::string sizeText = std::to_string(size), dateText = std::to_string(date);
+  std::string cachedText = cached >= 0 ? std::to_string(cached) : std::string();
+  out.file(path, {sizeText, dateText, state ? state : "", cachedText});
+}
+
+void commitOrExit(dornik::SnapshotWriter& out) {
+  if (platform::Status written = out.commit(); !written) {
+    std::fprintf(stderr, "%s\n", written.message().c_str());
+    std::exit(1);
+  }
 }
 
 FILE* open(const std::string& path) {
@@ -57,15 +66,13 @@ FILE* open(const std::string& path) {
 }
 
 void snapshots(long n, const std::string& dir) {
-  FILE* current = open(dir + "/dir.xml");
-  FILE* cache = open(dir + "/cache.xml");
-  std::fprintf(current, "<?xml version=\"1.0\"?>\n<dir-content>\n");
-  std::fprintf(cache, "<?xml version=\"1.0\"?>\n<cache-content>\n");
+  dornik::SnapshotWriter current(dir + "/dir.xml", dornik::kDirContentKind);
+  dornik::SnapshotWriter cache(dir + "/cache.xml", dornik::kCacheContentKind);
   Random random;
   for (long i = 0; i < n; ++i) {
     if (i % 50 == 0) {
-      std::fprintf(current, "  <directory path=\"%s\"/>\n", folderOf(i).c_str());
-      std::fprintf(cache, "  <directory path=\"%s\"/>\n", folderOf(i).c_str());
+      current.directory(folderOf(i));
+      cache.directory(folderOf(i));
     }
     long size = 1000 + random.next() % 5000000;
     long date = 1700000000 + random.next() % 30000000;
@@ -80,13 +87,11 @@ void snapshots(long n, const std::string& dir) {
   }
   for (long i = 0; i < n / 10; ++i) {
     std::string folder = "c:/Users/ann/Old/gone" + std::to_string(i / 50);
-    if (i % 50 == 0) std::fprintf(cache, "  <directory path=\"%s\"/>\n", folder.c_str());
+    if (i % 50 == 0) cache.directory(folder);
     writeFile(cache, folder + "/old" + std::to_string(i) + ".doc", 100, 1600000000, (i % 3) ? "1" : "2", 100);
   }
-  std::fprintf(current, "</dir-content>\n");
-  std::fprintf(cache, "</cache-content>\n");
-  std::fclose(current);
-  std::fclose(cache);
+  commitOrExit(current);
+  commitOrExit(cache);
 }
 
 void listings(long n, const std::string& dir) {

@@ -9,13 +9,6 @@
 
 namespace velkan {
 
-// Exit codes besides the service's own (errorCode() of the exception); our
-// positive ones are in run_ending.h.
-constexpr int kExitUsage = -101;
-constexpr int kExitInitialisation = -1;
-constexpr int kExitStandardException = -102;
-constexpr int kExitUnknownException = -103;
-
 constexpr const char* kVelkanVersion = "1.0.0";
 
 // Runs velkan with the arguments after the program name; returns the exit

@@ -24,6 +24,7 @@
 #include "bindings/zrcore/log.h"
 #include "bindings/zrcore/xml_builder.h"
 #include "actionset/action_set_file.h"
+#include "snapshot/snapshot_writer.h"
 #include "platform/env.h"
 #include "tests/image_fixtures.h"
 #include "tests/local_service_fixture.h"
@@ -253,26 +254,26 @@ TEST_F(Resilience, VelkanKilledAtRandomMomentsEndsLikeAnUndisturbedRun) {
               cycles, runs, killed, static_cast<long long>(undisturbedMs), files);
 }
 
-// A listing of `files` files under c:\big for dornik.
-std::string bigListing(const char* root, int files, bool cache) {
-  std::string out = std::string("<") + root + ">";
+// Writes a snapshot of `files` files under c:\big for dornik.
+void writeBigListing(const std::string& path, int files, bool cache) {
+  dornik::SnapshotWriter out(path, cache ? dornik::kCacheContentKind : dornik::kDirContentKind);
   for (int i = 0; i < files; ++i) {
-    out += "<file path=\"c:/big/d" + std::to_string(i % 100) + "/f" + std::to_string(i) + ".txt\"><origin-size>" +
-           std::to_string(i) + "</origin-size><origin-modified>" + std::to_string(1700000000 + i) +
-           "</origin-modified>" + (cache ? "<state>1</state><cache-actualsize>1</cache-actualsize>" : "") + "</file>";
+    std::string size = std::to_string(i), modified = std::to_string(1700000000 + i);
+    out.file("c:/big/d" + std::to_string(i % 100) + "/f" + std::to_string(i) + ".txt",
+             {size, modified, cache ? "1" : "", cache ? "1" : ""});
   }
-  return out + "</" + root + ">";
+  ASSERT_TRUE(out.commit());
 }
 
 TEST_F(Resilience, DornikKilledWhileWritingLeavesTheOldOrTheNewActionSet) {
   const int cycles = settingOf("ZR_KILL_CYCLES", 12);
   configure("127.0.0.1:1");
-  writeFile(dir_.file("dir.xml"), bigListing("dir-content", 10, false));
-  writeFile(dir_.file("cache.xml"), "<cache-content/>");
+  writeBigListing(dir_.file("dir.xml"), 10, false);
+  writeBigListing(dir_.file("cache.xml"), 0, true);
   ASSERT_EQ(runProgram({DORNIK_PATH, dir_.file("cfg.xml")}).exitCode, 0);
   const std::string before = readFile(dir_.file("actionset.xml"));
-  writeFile(dir_.file("dir.xml"), bigListing("dir-content", 150000, false));
-  writeFile(dir_.file("cache.xml"), bigListing("cache-content", 75000, true));
+  writeBigListing(dir_.file("dir.xml"), 150000, false);
+  writeBigListing(dir_.file("cache.xml"), 75000, true);
   auto started = std::chrono::steady_clock::now();
   ASSERT_EQ(runProgram({DORNIK_PATH, dir_.file("cfg.xml")}).exitCode, 0);
   int64_t undisturbedMs = elapsedMs(started);

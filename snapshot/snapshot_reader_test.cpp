@@ -1,4 +1,4 @@
-#include "engine/snapshot.h"
+#include "snapshot/snapshot_reader.h"
 
 #include <gtest/gtest.h>
 
