@@ -24,13 +24,13 @@ std::string withoutTrailingSeparators(std::string path) {
 
 // Beside cacheagent, as an installation has them; else where the build
 // tree puts them (engine/dornik and client/velkan beside agent/).
-std::string findProgram(const std::string& name, const std::string& buildFolder) {
+std::string findProgram(platform::Env& env, const std::string& name, const std::string& buildFolder) {
   std::string here = platform::executableFolder();
   std::string file = platform::programFileName(name);
   std::string beside = platform::joinPath(here, file);
-  if (platform::env()->fileExists(beside)) return beside;
+  if (env.fileExists(beside)) return beside;
   std::string built = platform::joinPath(platform::joinPath(platform::joinPath(here, ".."), buildFolder), file);
-  return platform::env()->fileExists(built) ? built : beside;
+  return env.fileExists(built) ? built : beside;
 }
 
 std::string attributeOf(const ZR::CXmlElement* element, const char* name) {
@@ -120,8 +120,8 @@ platform::Status readPercent(const ZR::CXmlElement* section, const char* name, i
 
 platform::Status readAgentSection(const ZR::CXmlElement* section, AgentConfig& config) {
   std::string dornik = attributeOf(section, "dornik"), velkanPath = attributeOf(section, "velkan");
-  config.dornikPath = dornik.empty() ? findProgram("dornik", "engine") : config.resolve(dornik);
-  config.velkanPath = velkanPath.empty() ? findProgram("velkan", "client") : config.resolve(velkanPath);
+  config.dornikPath = dornik.empty() ? findProgram(*config.env, "dornik", "engine") : config.resolve(dornik);
+  config.velkanPath = velkanPath.empty() ? findProgram(*config.env, "velkan", "client") : config.resolve(velkanPath);
   if (platform::Status s = readPercent(section, "cpu", 1, config, config.cpuPercent); !s) return s;
   if (platform::Status s = readPercent(section, "maxDeletePercent", 0, config, config.maxDeletePercent); !s) return s;
   for (auto [name, target] : {std::pair{"connectTimeout", &config.connectTimeoutSeconds},
@@ -170,8 +170,9 @@ std::string AgentConfig::resolve(const std::string& path) const {
   return platform::pathFrom(platform::parentFolder(configurationPath), path);
 }
 
-platform::Status loadAgentConfig(const std::string& path, AgentConfig& config) {
+platform::Status loadAgentConfig(platform::Env& env, const std::string& path, AgentConfig& config) {
   config = AgentConfig();
+  config.env = &env;
   config.configurationPath = platform::resolvedPath(path);
   if (config.configurationPath.empty()) return platform::Status::notFound(path + ": no such configuration file");
   std::string error;

@@ -19,6 +19,10 @@
 #include "client/client_settings.h"
 #include "platform/status.h"
 
+namespace platform {
+class Env;
+}
+
 namespace agent {
 
 struct WatchedFolder {
@@ -28,6 +32,8 @@ struct WatchedFolder {
 };
 
 struct AgentConfig {
+  // The file system the run works through (never null once loaded).
+  platform::Env* env = nullptr;
   std::string configurationPath;  // absolute
   std::string workFolder;         // absolute; logs, status/, velkan's relative files
   std::string dornikPath;
@@ -73,6 +79,7 @@ std::string logicalOf(const std::string& path);
 bool parseRate(const std::string& text, uint64_t& bytesPerSecond);
 
 // Reads the file; an error names the file and what is wrong or missing.
-platform::Status loadAgentConfig(const std::string& path, AgentConfig& config);
+// The run that uses it works through `env`.
+platform::Status loadAgentConfig(platform::Env& env, const std::string& path, AgentConfig& config);
 
 }  // namespace agent

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include "platform/env.h"
 #include "tests/test_support.h"
 
 namespace {
@@ -20,7 +21,7 @@ TEST(AgentConfig, ReadsTheSectionWithDefaultsAndPathsFromTheWorkFolder) {
                                        "'><exclude pattern='*.tmp'/><exclude pattern='build/**'/></watch>"
                                        "<watch path='relative'/></agent>"));
   agent::AgentConfig config;
-  platform::Status loaded = agent::loadAgentConfig(dir.file("cfg.xml"), config);
+  platform::Status loaded = agent::loadAgentConfig(*platform::Env::defaultEnv(), dir.file("cfg.xml"), config);
   ASSERT_TRUE(loaded) << loaded.message();
   std::string work = dir.file("work");
   EXPECT_EQ(config.workFolder, work);
@@ -53,17 +54,17 @@ TEST(AgentConfig, MistakesAreNamed) {
   for (const Case& c : cases) {
     testsupport::writeFile(dir.file("cfg.xml"), c.text);
     agent::AgentConfig config;
-    platform::Status loaded = agent::loadAgentConfig(dir.file("cfg.xml"), config);
+    platform::Status loaded = agent::loadAgentConfig(*platform::Env::defaultEnv(), dir.file("cfg.xml"), config);
     EXPECT_FALSE(loaded) << c.text;
     EXPECT_NE(loaded.message().find(c.says), std::string::npos) << loaded.message();
   }
   agent::AgentConfig config;
-  EXPECT_NE(agent::loadAgentConfig(dir.file("missing.xml"), config).message().find("missing.xml"), std::string::npos);
+  EXPECT_NE(agent::loadAgentConfig(*platform::Env::defaultEnv(), dir.file("missing.xml"), config).message().find("missing.xml"), std::string::npos);
 }
 
 TEST(AgentConfig, TheExampleLoads) {
   agent::AgentConfig config;
-  platform::Status loaded = agent::loadAgentConfig(std::string(ZR_SOURCE_DIR) + "/examples/backup.xml", config);
+  platform::Status loaded = agent::loadAgentConfig(*platform::Env::defaultEnv(), std::string(ZR_SOURCE_DIR) + "/examples/backup.xml", config);
   ASSERT_TRUE(loaded) << loaded.message();
   EXPECT_EQ(config.watches.size(), 2u);
   EXPECT_EQ(config.client.compressionWaitMs, 0u);

@@ -115,11 +115,11 @@ class KeptEntries {
   ScanSink& sink_;
 };
 
-uint64_t sizeOnDisk(const std::vector<std::string>& paths) {
+uint64_t sizeOnDisk(platform::Env& env, const std::vector<std::string>& paths) {
   uint64_t total = 0;
   for (const std::string& path : paths) {
     platform::FileInfo info;
-    if (platform::env()->getFileInfo(platform::hostPath(path), &info)) total += info.size;
+    if (env.getFileInfo(platform::hostPath(path), &info)) total += info.size;
   }
   return total;
 }
@@ -190,7 +190,7 @@ VelkanRun runVelkan(const AgentConfig& config, int cpuPercent, uint64_t bytesPer
   VelkanRun run;
   std::string progressFile = platform::joinPath(platform::joinPath(config.workFolder, velkan::kStatusFolder),
                                                 velkan::kProgressFileName);
-  platform::env()->removeFile(progressFile);  // a stale one would tell of the last run
+  config.env->removeFile(progressFile);  // a stale one would tell of the last run
   std::vector<std::string> argv = {config.velkanPath, config.configurationPath};
   if (cpuPercent < 100) argv.push_back(std::to_string(cpuPercent));
   // Our time-outs are velkan's, unless its own section names others.
@@ -416,7 +416,7 @@ platform::Status listCache(CacheService& service, const std::vector<WatchedFolde
 platform::Status writeDirContent(const AgentConfig& config, const std::vector<CachedFile>* cached,
                                  ScanResult& result) {
   DirContentWriter writer(config.dirContent);
-  if (platform::Status scanned = scanFolders(config.watches, writer, result); !scanned) return scanned;
+  if (platform::Status scanned = scanFolders(*config.env, config.watches, writer, result); !scanned) return scanned;
   if (cached) {
     KeptEntries kept(*cached, writer);
     for (const std::string& path : result.unreadable) kept.keep(path);
@@ -486,7 +486,7 @@ int runCacheSnapshot(const AgentConfig& config, ZR::CLogger& log) {
 int runBackup(const AgentConfig& config, const BackupOptions& options, ZR::CLogger& log, RunReport& report) {
   uint64_t started = platform::tickCountMs();
   platform::watchForInterruption();
-  platform::env()->createDirectories(platform::joinPath(config.workFolder, velkan::kStatusFolder));
+  config.env->createDirectories(platform::joinPath(config.workFolder, velkan::kStatusFolder));
   if (platform::Status files = noLinksAmongOurFiles(config); !files) return fail(kExitWrite, files.message());
   BackupLock lock(config);
   if (platform::Status taken = lock.take(); !taken) {
@@ -535,7 +535,7 @@ int runBackup(const AgentConfig& config, const BackupOptions& options, ZR::CLogg
   if (platform::Status read = readPlan(config.actionSet, plan, &cached); !read) return fail(kExitProgram, read.message());
   std::vector<std::string> toUpload = plan.newFiles;
   toUpload.insert(toUpload.end(), plan.changedFiles.begin(), plan.changedFiles.end());
-  printPlan(plan, sizeOnDisk(toUpload), report);
+  printPlan(plan, sizeOnDisk(*config.env, toUpload), report);
   if (options.dryRun) {
     uint64_t pictures = std::count_if(toUpload.begin(), toUpload.end(), [](const std::string& p) { return velkan::isImageFile(p); });
     if (pictures && !config.keepPictures) {

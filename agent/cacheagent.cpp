@@ -188,7 +188,7 @@ int dispatch(const Command& command, const AgentConfig& config) {
   report.end(code);
   if (command.name == "backup" && !has(command, "--dry-run")) {
     std::string path;
-    platform::Status saved = report.save(*platform::env(), platform::joinPath(config.workFolder, "reports"), path);
+    platform::Status saved = report.save(*config.env, platform::joinPath(config.workFolder, "reports"), path);
     if (saved) {
       std::printf("report: %s\n", path.c_str());
     } else {
@@ -244,7 +244,7 @@ int runCacheAgent(const std::vector<std::string>& arguments) {
     return usage(command.name + " takes " + count + " arguments after the configuration file");
   }
   AgentConfig config;
-  if (platform::Status loaded = loadAgentConfig(arguments[1], config); !loaded) {
+  if (platform::Status loaded = loadAgentConfig(*platform::env(), arguments[1], config); !loaded) {
     return fail(kExitConfiguration, loaded.message());
   }
   // The log goes where the configuration's <logging> puts dornik's and

@@ -33,7 +33,7 @@ int runCheck(const AgentConfig& config, ZR::CLogger& log, RunReport& report) {
   }
   ScanListing local;
   ScanResult scan;
-  if (platform::Status scanned = scanFolders(config.watches, local, scan); !scanned) {
+  if (platform::Status scanned = scanFolders(*config.env, config.watches, local, scan); !scanned) {
     return fail(kExitConfiguration, scanned.message());
   }
   std::vector<std::string> missing, changed, onlyCached;

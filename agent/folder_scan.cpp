@@ -22,8 +22,9 @@ struct Pending {
 // One watched folder's walk.
 class FolderWalk {
  public:
-  FolderWalk(const WatchedFolder& watch, const std::vector<std::string>& roots, ScanSink& sink, ScanResult& result)
-      : rules_(watch.excludes), roots_(roots), sink_(sink), result_(result) {
+  FolderWalk(platform::Env& env, const WatchedFolder& watch, const std::vector<std::string>& roots, ScanSink& sink,
+             ScanResult& result)
+      : env_(env), rules_(watch.excludes), roots_(roots), sink_(sink), result_(result) {
     stack_.push_back({watch.hostPath, watch.logicalPath, ""});
     sink_.folder(watch.logicalPath);
     ++result_.folders;
@@ -34,7 +35,7 @@ class FolderWalk {
     while (!stack_.empty() && !platform::interruptionRequested()) {
       Pending current = std::move(stack_.back());
       stack_.pop_back();
-      if (platform::Status listed = platform::env()->scanDirectory(current.host, &entries); !listed) {
+      if (platform::Status listed = env_.scanDirectory(current.host, &entries); !listed) {
         skip(current.host, listed.message());
         result_.unreadable.push_back(current.logical);
         continue;
@@ -96,7 +97,7 @@ class FolderWalk {
   void followLink(const std::string& host, const std::string& logical) {
     std::string target = platform::resolvedPath(host);
     platform::FileInfo info;
-    if (target.empty() || !platform::env()->getFileInfo(host, &info)) {
+    if (target.empty() || !env_.getFileInfo(host, &info)) {
       return skipByRule(host, "a dangling link", "a link that leads nowhere (or into a loop)");
     }
     result_.unreadable.push_back(logical);
@@ -121,6 +122,7 @@ class FolderWalk {
     result_.problems.push_back({host, reason, true, ""});
   }
 
+  platform::Env& env_;
   ExcludeRules rules_;
   const std::vector<std::string>& roots_;
   ScanSink& sink_;
@@ -144,12 +146,13 @@ std::vector<std::pair<std::string, uint64_t>> ScanResult::skipsByRule() const {
   return counts;
 }
 
-platform::Status scanFolders(const std::vector<WatchedFolder>& watches, ScanSink& sink, ScanResult& result) {
+platform::Status scanFolders(platform::Env& env, const std::vector<WatchedFolder>& watches, ScanSink& sink,
+                             ScanResult& result) {
   if (watches.empty()) return platform::Status::invalid("no folder is watched: add a <watch path=\"...\"/> to <agent>");
   std::vector<std::string> roots;
   for (const WatchedFolder& watch : watches) {
     platform::FileInfo info;
-    if (!platform::env()->getFileInfo(watch.hostPath, &info)) {
+    if (!env.getFileInfo(watch.hostPath, &info)) {
       return platform::Status::notFound("the watched folder " + watch.hostPath + " does not exist");
     }
     if (!info.isDirectory) return platform::Status::invalid("the watched folder " + watch.hostPath + " is not a folder");
@@ -158,7 +161,7 @@ platform::Status scanFolders(const std::vector<WatchedFolder>& watches, ScanSink
   for (const WatchedFolder& watch : watches) {
     if (platform::interruptionRequested()) return platform::Status::refused("the scan was interrupted");
     uint64_t before = result.files;
-    FolderWalk(watch, roots, sink, result).run();
+    FolderWalk(env, watch, roots, sink, result).run();
     result.filesPerWatch.emplace_back(watch.logicalPath, result.files - before);
   }
   // A walk cut short is no listing: written, it would have files deleted.

@@ -75,7 +75,8 @@ struct ScanResult {
 // Walks every watched folder into `sink`. Fails only when a watched folder
 // itself is missing or no folder (the message names it); everything below
 // is reported in `result` instead.
-platform::Status scanFolders(const std::vector<WatchedFolder>& watches, ScanSink& sink, ScanResult& result);
+platform::Status scanFolders(platform::Env& env, const std::vector<WatchedFolder>& watches, ScanSink& sink,
+                             ScanResult& result);
 
 // Writes the directory content snapshot as the walk goes, whole or not at
 // all: nothing is in place before commit().

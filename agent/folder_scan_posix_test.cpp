@@ -47,7 +47,7 @@ TEST_F(FolderScanPosix, LinksAreNeverFollowedAndSkipsByRuleAreCountedApartFromPr
   ASSERT_EQ(::mkfifo((root_ + "/pipe").c_str(), 0600), 0);
   FileNames sink;
   agent::ScanResult result;
-  ASSERT_TRUE(agent::scanFolders({watch_}, sink, result));
+  ASSERT_TRUE(agent::scanFolders(*platform::Env::defaultEnv(), {watch_}, sink, result));
   EXPECT_EQ(sink.files, (std::set<std::string>{"c:\\home\\ann\\docs\\a.txt"}));
   EXPECT_EQ(result.problems.size(), 5u);  // loop, inside, outside, dangling, pipe: none of them a file left out
   EXPECT_FALSE(result.incomplete());

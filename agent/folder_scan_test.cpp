@@ -62,7 +62,7 @@ class FolderScan : public ::testing::Test {
 TEST_F(FolderScan, ListsEveryFileWithSizeAndTimeUnderLogicalPaths) {
   Recorder sink;
   agent::ScanResult result;
-  ASSERT_TRUE(agent::scanFolders({watch_}, sink, result));
+  ASSERT_TRUE(agent::scanFolders(*platform::Env::defaultEnv(), {watch_}, sink, result));
   EXPECT_EQ(sink.files.size(), 3u);
   EXPECT_EQ(sink.files["c:\\home\\ann\\docs\\a.txt"], std::make_pair(uint64_t{5}, int64_t{1700000000}));
   EXPECT_EQ(sink.files["c:\\home\\ann\\empty.txt"].first, 0u);
@@ -79,8 +79,8 @@ TEST_F(FolderScan, ListsEveryFileWithSizeAndTimeUnderLogicalPaths) {
 
 TEST_F(FolderScan, AnUnreadableFolderIsReportedAndKeptAsTheCacheHoldsIt) {
   UnreadableFolderEnv unreadable(platform::Env::defaultEnv(), platform::joinPath(root_, "docs"));
-  platform::ScopedEnvOverride scope(&unreadable);
   agent::AgentConfig config;
+  config.env = &unreadable;
   config.watches = {watch_};
   config.dirContent = dir_.file("dir.xml");
   std::vector<agent::CachedFile> cached = {
@@ -106,6 +106,7 @@ TEST_F(FolderScan, AnUnreadableFolderIsReportedAndKeptAsTheCacheHoldsIt) {
 
 TEST_F(FolderScan, AMissingWatchedFolderFailsAndWritesNothing) {
   agent::AgentConfig config;
+  config.env = platform::Env::defaultEnv();
   agent::WatchedFolder missing = watch_;
   missing.hostPath = dir_.file("no-such-folder");
   config.watches = {missing};

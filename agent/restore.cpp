@@ -120,7 +120,7 @@ class RestoreWorker {
     sinceLastLook_ += needed;
     if (needed < kReserveBytes && sinceLastLook_ < kLookAtRoomEvery) return "";
     sinceLastLook_ = 0;
-    int64_t free = platform::env()->freeBytes(target_.folder());
+    int64_t free = target_.freeBytes();
     if (free < 0 || needed + kReserveBytes <= static_cast<uint64_t>(free)) return "";
     return "needs " + humanBytes(needed) + ", the target's disk has " + humanBytes(static_cast<uint64_t>(free)) + " free";
   }
@@ -291,7 +291,7 @@ int runRestore(const AgentConfig& config, const RestoreOptions& options, ZR::CLo
     return printDryRun(files, options.targetFolder);
   }
   std::unique_ptr<RestoreTarget> target;
-  if (platform::Status opened = RestoreTarget::open(options.targetFolder, options.overwrite, &target); !opened) {
+  if (platform::Status opened = RestoreTarget::open(*config.env, options.targetFolder, options.overwrite, &target); !opened) {
     return fail(kExitWrite, "cannot use the target folder: " + opened.message());
   }
   restoreAll(config, options, log, files, *target, totals);

@@ -117,16 +117,17 @@ void PendingFile::abandon() {
   folder_->remove(temporary_);
 }
 
-platform::Status RestoreTarget::open(const std::string& folder, bool overwrite, std::unique_ptr<RestoreTarget>* target) {
-  platform::env()->createDirectories(folder);
+platform::Status RestoreTarget::open(platform::Env& env, const std::string& folder, bool overwrite,
+                                     std::unique_ptr<RestoreTarget>* target) {
+  env.createDirectories(folder);
   std::unique_ptr<platform::FolderHandle> root;
   if (platform::Status opened = platform::FolderHandle::open(folder, &root); !opened) return opened;
-  target->reset(new RestoreTarget(std::move(root), overwrite));
+  target->reset(new RestoreTarget(env, std::move(root), overwrite));
   return platform::Status::ok();
 }
 
-RestoreTarget::RestoreTarget(std::unique_ptr<platform::FolderHandle> root, bool overwrite)
-    : root_(std::move(root)), overwrite_(overwrite) {
+RestoreTarget::RestoreTarget(platform::Env& env, std::unique_ptr<platform::FolderHandle> root, bool overwrite)
+    : env_(env), root_(std::move(root)), overwrite_(overwrite) {
   uint32_t mask = platform::inheritedCreationMask();
   fileMode_ = 0666 & ~mask;
   folderMode_ = 0777 & ~mask;
@@ -137,6 +138,8 @@ RestoreTarget::RestoreTarget(std::unique_ptr<platform::FolderHandle> root, bool 
 }
 
 RestoreTarget::~RestoreTarget() { commit(); }
+
+int64_t RestoreTarget::freeBytes() const { return env_.freeBytes(folder()); }
 
 void RestoreTarget::removeLeftovers(platform::FolderHandle& folder) {
   std::vector<platform::DirectoryEntry> entries;

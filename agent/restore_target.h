@@ -69,7 +69,8 @@ class RestoreTarget {
 
   // Opens (creating) the target folder. `overwrite`: a file that is there
   // is replaced (the name itself, never a link's target).
-  static platform::Status open(const std::string& folder, bool overwrite, std::unique_ptr<RestoreTarget>* target);
+  static platform::Status open(platform::Env& env, const std::string& folder, bool overwrite,
+                               std::unique_ptr<RestoreTarget>* target);
   ~RestoreTarget();
   RestoreTarget(const RestoreTarget&) = delete;
   RestoreTarget& operator=(const RestoreTarget&) = delete;
@@ -84,6 +85,8 @@ class RestoreTarget {
   // Files published under their names so far.
   uint64_t published() const { return published_.load(); }
   const std::string& folder() const { return root_->path(); }
+  // Free bytes on the target's disk, -1 when unknown.
+  int64_t freeBytes() const;
 
  private:
   struct Finished {
@@ -91,7 +94,7 @@ class RestoreTarget {
     std::string temporary, name;
   };
   friend class PendingFile;
-  RestoreTarget(std::unique_ptr<platform::FolderHandle> root, bool overwrite);
+  RestoreTarget(platform::Env& env, std::unique_ptr<platform::FolderHandle> root, bool overwrite);
   std::shared_ptr<platform::FolderHandle> folderAt(const std::vector<std::string>& parts, size_t count,
                                                    std::string& why);
   void removeLeftovers(platform::FolderHandle& folder);
@@ -99,6 +102,7 @@ class RestoreTarget {
   void finished(Finished file, uint64_t bytes);
   std::vector<std::string> commitLocked();
 
+  platform::Env& env_;
   std::shared_ptr<platform::FolderHandle> root_;
   bool overwrite_;
   uint32_t fileMode_, folderMode_;

@@ -9,6 +9,7 @@
 
 #include "agent/gunzip.h"
 #include "agent/restore_target.h"
+#include "platform/env.h"
 #include "platform/folder_handle.h"
 #include "platform/process.h"
 #include "tests/test_support.h"
@@ -102,7 +103,7 @@ TEST(RestoreTarget, NeverWritesThroughWhatIsPlantedAtItsTemporaryName) {
   ASSERT_EQ(::symlink(dir.file("elsewhere.txt").c_str(), dir.file("target/" + planted).c_str()), 0);
 #endif
   std::unique_ptr<agent::RestoreTarget> target;
-  ASSERT_TRUE(agent::RestoreTarget::open(dir.file("target"), false, &target));
+  ASSERT_TRUE(agent::RestoreTarget::open(*platform::Env::defaultEnv(), dir.file("target"), false, &target));
   std::unique_ptr<agent::PendingFile> file;
   std::string why, substitute;
   auto begun = target->begin({"a.txt"}, &file, why, substitute);

@@ -102,7 +102,8 @@ int onGet(struct soap* soap) {
 
 }  // namespace
 
-StatusServer::StatusServer(std::string statusFolder) : statusFolder_(std::move(statusFolder)), soap_(soap_new()) {
+StatusServer::StatusServer(platform::Env& env, std::string statusFolder)
+    : env_(env), statusFolder_(std::move(statusFolder)), soap_(soap_new()) {
   soap_->fget = onGet;
   soap_->accept_timeout = kAcceptWaitSeconds;
   soap_->recv_timeout = 1;  // a receive wakes up to look at the request's deadline
@@ -190,14 +191,14 @@ bool StatusServer::answer(const std::string& path, std::string& type, std::strin
   }
   std::string file = platform::joinPath(statusFolder_, path.substr(prefix.size()));
   platform::FileInfo info;
-  if (!platform::env()->getFileInfo(file, &info) || !info.isRegular || info.size > kMaxStatusFile) return false;
-  if (!platform::readFileToString(file, &body)) return false;
+  if (!env_.getFileInfo(file, &info) || !info.isRegular || info.size > kMaxStatusFile) return false;
+  if (!platform::readFileToString(env_, file, &body)) return false;
   type = "application/xml";
   return true;
 }
 
 int runStatusServer(const AgentConfig& config, int port) {
-  StatusServer server(platform::joinPath(config.workFolder, velkan::kStatusFolder));
+  StatusServer server(*config.env, platform::joinPath(config.workFolder, velkan::kStatusFolder));
   if (platform::Status started = server.start(port); !started) return fail(kExitWrite, started.message());
   platform::watchForInterruption();
   std::printf("the status page is at http://127.0.0.1:%d/www/index.html (Ctrl-C ends it)\n", server.port());

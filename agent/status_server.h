@@ -29,7 +29,7 @@ namespace agent {
 
 class StatusServer {
  public:
-  explicit StatusServer(std::string statusFolder);
+  StatusServer(platform::Env& env, std::string statusFolder);
   ~StatusServer();
   StatusServer(const StatusServer&) = delete;
   StatusServer& operator=(const StatusServer&) = delete;
@@ -48,6 +48,7 @@ class StatusServer {
  private:
   void serveConnection(struct soap* connection);
 
+  platform::Env& env_;
   std::string statusFolder_;
   struct soap* soap_;
   int port_ = 0;

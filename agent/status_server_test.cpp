@@ -43,7 +43,7 @@ class StatusPage : public ::testing::Test {
   std::string ours() { return "127.0.0.1:" + std::to_string(server_.port()); }
 
   testsupport::TempDir dir_;
-  agent::StatusServer server_{dir_.file("status")};
+  agent::StatusServer server_{*platform::Env::defaultEnv(), dir_.file("status")};
   std::atomic<bool> stop_{false};
   std::thread thread_;
 };

@@ -41,9 +41,11 @@ bool FileInfo::parseVersionText(const std::string& text) {
   return true;
 }
 
-Status readFileToString(const std::string& path, std::string* out) {
+Status readFileToString(const std::string& path, std::string* out) { return readFileToString(*env(), path, out); }
+
+Status readFileToString(Env& env, const std::string& path, std::string* out) {
   std::unique_ptr<ReadableFile> file;
-  Status opened = env()->openReadable(path, &file);
+  Status opened = env.openReadable(path, &file);
   if (!opened) return opened;
   out->clear();
   char buf[65536];

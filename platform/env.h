@@ -223,7 +223,8 @@ std::string resolvedPath(const std::string& path);
 // Sets a file's last-write time (seconds since 1970, UTC). False on failure.
 bool setModifiedTime(const std::string& path, int64_t unixSeconds);
 
-// Reads a whole file.
+// Reads a whole file through `env` (the second form: through env()).
+Status readFileToString(Env& env, const std::string& path, std::string* out);
 Status readFileToString(const std::string& path, std::string* out);
 
 }  // namespace platform

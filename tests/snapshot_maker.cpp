@@ -34,6 +34,7 @@ std::string logicalUnder(const std::string& path, const std::string& driveRoot) 
 // the process's environment.
 void writeDirContent(const std::string& folder, const std::string& driveRoot, const std::string& out) {
   agent::AgentConfig config;
+  config.env = platform::Env::defaultEnv();
   config.dirContent = out;
   config.watches.push_back({folder, logicalUnder(folder, driveRoot), {}});
   agent::ScanResult result;
