@@ -8,6 +8,7 @@
 
 #include "fuzz/fuzz_support.h"
 #include "localservice/local_service.h"
+#include "platform/env.h"
 #include "stdsoap2.h"
 
 using namespace fuzzsupport;
@@ -43,7 +44,7 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
   config.root = scratchFolder() + "/store";
   config.timeoutSeconds = 5;
   config.quotaBytes = 64 * 1024 * 1024;
-  service = new localservice::LocalService(config);
+  service = new localservice::LocalService(*platform::Env::defaultEnv(), config);
   std::string error;
   require(service->start(error), "the service does not start");
   sessionKey = service->login("fuzz");

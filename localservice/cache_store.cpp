@@ -28,10 +28,6 @@ using Statement = ZR::CSqliteStatement;
 
 int64_t now() { return platform::unixTimeSeconds(); }
 
-void removeQuietly(const std::string& path) {
-  if (!path.empty()) platform::env()->removeFile(path);
-}
-
 // The catalogue's key of an agent's path: the agent "" keeps the path as it
 // is; others put their name before it, with a separator that no accepted
 // path holds (a control character).
@@ -76,7 +72,12 @@ std::string CacheStore::hashOf(const std::string& text) {
   return out;
 }
 
-CacheStore::CacheStore(std::string root, int64_t quotaBytes) : root_(std::move(root)), quota_(quotaBytes) {}
+CacheStore::CacheStore(platform::Env& env, std::string root, int64_t quotaBytes)
+    : env_(env), root_(std::move(root)), quota_(quotaBytes) {}
+
+void CacheStore::removeQuietly(const std::string& path) {
+  if (!path.empty()) env_.removeFile(path);
+}
 
 CacheStore::~CacheStore() {
   statements_.clear();
@@ -86,7 +87,7 @@ CacheStore::~CacheStore() {
 bool CacheStore::exec(const char* sql) { return sqlite3_exec(db_, sql, nullptr, nullptr, nullptr) == SQLITE_OK; }
 
 bool CacheStore::open(std::string& error) {
-  platform::Env* env = platform::env();
+  platform::Env* env = &env_;
   for (const char* folder : {"", "/store", "/incoming", "/ghosts", "/policies"}) {
     if (!env->createDirectories(root_ + folder)) {
       error = "cannot create folder " + root_ + folder;
@@ -121,7 +122,7 @@ bool CacheStore::open(std::string& error) {
 
 bool CacheStore::diskFull(int64_t needed) {
   constexpr int64_t kReserve = 1 << 20;
-  int64_t free = platform::env()->freeBytes(root_);
+  int64_t free = env_.freeBytes(root_);
   if (free < 0 || free >= needed + kReserve) return false;
   reportFull("the disk under " + root_ + " is full (" + std::to_string(free) + " bytes free)");
   return true;
@@ -210,8 +211,8 @@ int CacheStore::attachFile(const std::string& agent, const std::string& owner, c
     return kStorageFull;
   }
   std::string storage = storageFor(key);
-  platform::env()->createDirectories(platform::parentFolder(root_ + "/" + storage));
-  if (!platform::env()->renameFile(receivedFile, root_ + "/" + storage)) {
+  env_.createDirectories(platform::parentFolder(root_ + "/" + storage));
+  if (!env_.renameFile(receivedFile, root_ + "/" + storage)) {
     removeQuietly(receivedFile);
     return fullOr(kNoFileAttached);
   }
@@ -364,7 +365,7 @@ int CacheStore::storeGhost(const std::string& agent, const std::string& path, co
       return kStorageFull;
     }
   }
-  if (!platform::env()->renameFile(receivedFile, root_ + "/" + storage)) {
+  if (!env_.renameFile(receivedFile, root_ + "/" + storage)) {
     removeQuietly(receivedFile);
     return kNoFileAttached;
   }

@@ -27,6 +27,7 @@
 #include <vector>
 
 #include "bindings/cabinet/sqlite_statement.h"
+#include "platform/env.h"
 #include "platform/folder_handle.h"
 
 struct sqlite3;
@@ -51,7 +52,8 @@ constexpr size_t kMaxRemotePathLength = 4096;
 class CacheStore {
  public:
   // quotaBytes < 0: no quota.
-  CacheStore(std::string root, int64_t quotaBytes);
+  // Every file of the store is reached through `env`.
+  CacheStore(platform::Env& env, std::string root, int64_t quotaBytes);
   ~CacheStore();
   CacheStore(const CacheStore&) = delete;
   CacheStore& operator=(const CacheStore&) = delete;
@@ -104,6 +106,7 @@ class CacheStore {
   int roomFor(int64_t bytes);
 
   const std::string& root() const { return root_; }
+  platform::Env& env() const { return env_; }
 
   // True when the disk under the root has less than `needed` bytes (and
   // a small reserve) left: a write that failed then failed for room, and
@@ -121,6 +124,9 @@ class CacheStore {
   std::string storageFor(const std::string& key) const;
   static std::string hashOf(const std::string& text);
 
+  void removeQuietly(const std::string& path);
+
+  platform::Env& env_;
   std::string root_;
   int64_t quota_;
   sqlite3* db_ = nullptr;

@@ -30,6 +30,7 @@ struct Connection {
     // The service's count of attachment bytes on their way, which this one
     // adds to while it lives.
     std::atomic<int64_t>* inFlight = nullptr;
+    platform::Env* env = nullptr;  // where `path` is, once it is set
     int64_t counted = 0;
     ~Attachment() {
       if (inFlight) *inFlight -= counted;
@@ -49,7 +50,7 @@ struct Connection {
   void discardAttachment() {
     if (!attachment) return;
     if (attachment->writer) attachment->writer->close();
-    if (!attachment->path.empty()) platform::env()->removeFile(attachment->path);
+    if (!attachment->path.empty()) attachment->env->removeFile(attachment->path);
     attachment.reset();
   }
   ~Connection() { discardAttachment(); }

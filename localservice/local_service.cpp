@@ -63,12 +63,13 @@ void* openIncoming(struct soap* soap, const char*, const char* type, const char*
     return c.attachment.get();
   }
   attachment->path = c.service->store().incomingPath();
+  attachment->env = &c.service->store().env();
   attachment->inFlight = &c.service->attachmentBytesInFlight();
   if (c.service->config().quotaBytes >= 0) {
     attachment->room = std::max<int64_t>(0, c.service->config().quotaBytes - c.service->store().usedBytes() -
                                                 attachment->inFlight->load());
   }
-  if (!platform::env()->openWritable(attachment->path, &attachment->writer)) {
+  if (!attachment->env->openWritable(attachment->path, &attachment->writer)) {
     soap->error = SOAP_EOM;
     return nullptr;
   }
@@ -184,7 +185,8 @@ size_t faultyReceive(struct soap* soap, char* buffer, size_t length) {
 
 }  // namespace
 
-LocalService::LocalService(ServiceConfig config) : config_(std::move(config)), store_(config_.root, config_.quotaBytes) {}
+LocalService::LocalService(platform::Env& env, ServiceConfig config)
+    : config_(std::move(config)), store_(env, config_.root, config_.quotaBytes) {}
 
 LocalService::~LocalService() {
   stop();

@@ -56,7 +56,8 @@ struct ServiceConfig {
 
 class LocalService {
  public:
-  explicit LocalService(ServiceConfig config);
+  // Every file it keeps is reached through `env`.
+  LocalService(platform::Env& env, ServiceConfig config);
   ~LocalService();
   LocalService(const LocalService&) = delete;
   LocalService& operator=(const LocalService&) = delete;

@@ -347,9 +347,11 @@ class FullDiskEnv : public platform::EnvWrapper {
 // A full disk is answered as a full store (-9), never as a bad request, and
 // the version stored before stays whole.
 TEST_F(LocalServiceTest, AFullDiskIsAFullStoreAndKeepsTheLastGoodCopy) {
-  testsupport::RunningService service;
-  FullDiskEnv disk(service.root());
-  platform::ScopedEnvOverride scope(&disk);
+  testsupport::TempDir store;
+  FullDiskEnv disk(store.path());
+  localservice::ServiceConfig config;
+  config.root = store.file("store");
+  testsupport::RunningService service(config, &disk);
   CSoapSession s(service.server(), ServiceOptions(), log());
   std::string key = s.login("agent");
   EXPECT_EQ(upload(s, key, "c:\\a.txt", "first version"), "-2 -2 -2");

@@ -1,6 +1,7 @@
 #include <cstdio>
 
 #include "localservice/local_service.h"
+#include "platform/env.h"
 #include "platform/process.h"
 
 namespace {
@@ -36,7 +37,7 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "cachemanager-local: %s\n%s", error.c_str(), kUsage);
     return 2;
   }
-  localservice::LocalService service(config);
+  localservice::LocalService service(*platform::env(), config);
   if (!service.start(error)) {
     std::fprintf(stderr, "cachemanager-local: %s\n", error.c_str());
     return 1;

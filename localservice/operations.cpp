@@ -91,9 +91,9 @@ std::string contentsDocument(const std::string& folder, const std::vector<locals
 
 // The policy documents an administrator placed in <root>/policies, those
 // changed after the stamp (seconds since 1970), under one root.
-std::string policiesDocument(const std::string& folder, int64_t stamp) {
+std::string policiesDocument(platform::Env& env, const std::string& folder, int64_t stamp) {
   std::vector<std::string> names;
-  platform::env()->listDirectory(folder, &names);
+  env.listDirectory(folder, &names);
   std::sort(names.begin(), names.end());
   ZR::CXmlBuilder builder;
   builder.startElement("policies");
@@ -102,7 +102,7 @@ std::string policiesDocument(const std::string& folder, int64_t stamp) {
     platform::FileInfo info;
     std::string path = folder + "/" + name, error;
     if (name.size() < 5 || name.substr(name.size() - 4) != ".xml") continue;
-    if (!platform::env()->getFileInfo(path, &info) || info.modifiedUnixSeconds <= stamp) continue;
+    if (!env.getFileInfo(path, &info) || info.modifiedUnixSeconds <= stamp) continue;
     std::unique_ptr<ZR::CXmlElement> policy(ZR::CXmlBuilder::fileToDocument(path, error));
     if (policy) root->addChild(std::move(policy));
   }
@@ -162,7 +162,7 @@ int ns1__writeFileAttachment(struct soap* soap, char* in0, char* in1, char** out
     }
     return answerCode(soap, out, code);
   });
-  if (!received.empty()) platform::env()->removeFile(received);
+  if (!received.empty()) service(soap).store().env().removeFile(received);
   return SOAP_OK;
 }
 
@@ -195,7 +195,7 @@ int ns1__deletePolicy(struct soap* soap, char* in0, char* in1, char** out) {
   return serveOperation(soap, "deletePolicy", in0, out, [&](const std::string&) {
     std::string id = textOf(in1);
     std::string path = service(soap).store().root() + "/policies/" + id + ".xml";
-    if (!plainName(id) || !platform::env()->removeFile(path)) return answerCode(soap, out, localservice::kInvalidPath);
+    if (!plainName(id) || !service(soap).store().env().removeFile(path)) return answerCode(soap, out, localservice::kInvalidPath);
     return answerCode(soap, out, localservice::kSuccess);
   });
 }
@@ -241,7 +241,7 @@ int ns1__getStoreMetricsForUser(struct soap* soap, char* in0, char** out) {
 
 int ns1__getPoliciesForAgent(struct soap* soap, char* in0, LONG64 in1, char** out) {
   return serveOperation(soap, "getPoliciesForAgent", in0, out, [&](const std::string&) {
-    return answer(soap, out, policiesDocument(service(soap).store().root() + "/policies", in1));
+    return answer(soap, out, policiesDocument(service(soap).store().env(), service(soap).store().root() + "/policies", in1));
   });
 }
 
@@ -272,7 +272,7 @@ int ns1__writeGhostFileAttachment(struct soap* soap, char* in0, char* in1, char*
     return answerCode(soap, out,
                       service(soap).store().storeGhost(agent, textOf(in1), attachment->path, attachment->size));
   });
-  if (!received.empty()) platform::env()->removeFile(received);
+  if (!received.empty()) service(soap).store().env().removeFile(received);
   return SOAP_OK;
 }
 

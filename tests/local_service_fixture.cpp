@@ -2,12 +2,14 @@
 
 #include <gtest/gtest.h>
 
+#include "platform/env.h"
+
 namespace testsupport {
 
-RunningService::RunningService(localservice::ServiceConfig config) {
+RunningService::RunningService(localservice::ServiceConfig config, platform::Env* env) {
   if (config.root.empty()) config.root = root_.file("store");
   if (config.timeoutSeconds == 300) config.timeoutSeconds = 20;
-  service_ = std::make_unique<localservice::LocalService>(config);
+  service_ = std::make_unique<localservice::LocalService>(env ? *env : *platform::Env::defaultEnv(), config);
   std::string error;
   EXPECT_TRUE(service_->start(error)) << error;
   thread_ = std::thread([this] { service_->run(); });

@@ -13,7 +13,8 @@ namespace testsupport {
 
 class RunningService {
  public:
-  explicit RunningService(localservice::ServiceConfig config = {});
+  // The service reaches its files through `env` (null: the system's).
+  explicit RunningService(localservice::ServiceConfig config = {}, platform::Env* env = nullptr);
   ~RunningService();
 
   int port() const { return service_->port(); }
