@@ -48,7 +48,7 @@ int main(int argc, char** argv) {
   std::string command = argc > 1 ? argv[1] : "";
   try {
     if (command == "gzip" && argc == 4) {
-      velkan::gzipFile(argv[2], argv[3]);
+      velkan::gzipFile(*platform::Env::defaultEnv(), argv[2], argv[3]);
       return 0;
     }
     if (command == "transcode" && (argc == 4 || argc == 7)) {

@@ -32,7 +32,7 @@ CCMClient::CCMClient(const ZR::CRunContext& context)
       transcodeQueue_(kTranscodeQueueName),
       uploadQueue_(kUploadQueueName),
       limits_(*context.clock),
-      status_(kStatusFolder, 500, context.log) {
+      status_(*context.env, kStatusFolder, 500, context.log) {
   ProxySettings proxy = readProxySettings();
   serviceOptions_.setProxy(proxy.host, proxy.port, proxy.user, proxy.password);
 }

@@ -84,7 +84,7 @@ void CCMClient::onCreate(const dornik::Action& action) {
     logValue(log_, kOffsetExpression, entry.offsetFound, std::to_string(entry.offset), "offset");
     logValue(log_, kMimeExpression, entry.mimeTypeFound, entry.mimeType, "mimeType");
     try {
-      CUploadFile file(entry.path, entry.mimeType, entry.offset);
+      CUploadFile file(*context_.env, entry.path, entry.mimeType, entry.offset);
       // A file listed again with the cache's size as its offset is sent
       // whole again, unless the file index shows that this very version
       // was uploaded already (an empty stored file has the offset 0).

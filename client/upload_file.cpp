@@ -5,9 +5,9 @@
 
 namespace velkan {
 
-CUploadFile::CUploadFile(std::string path, std::string mimeType, int64_t offset)
+CUploadFile::CUploadFile(platform::Env& env, std::string path, std::string mimeType, int64_t offset)
     : path_(std::move(path)), mimeType_(std::move(mimeType)), offset_(offset) {
-  if (!platform::env()->getFileInfo(platform::hostPath(path_), &info_) || info_.isDirectory) {
+  if (!env.getFileInfo(platform::hostPath(path_), &info_) || info_.isDirectory) {
     throw CFileNotFoundException("File : " + path_ + " is not found.\n");
   }
   // A pipe would hold the run, a device (a link to /dev/zero) never end it.

@@ -13,7 +13,8 @@ class CUploadFile {
  public:
   // Looks the file up; throws CFileNotFoundException "File : <path> is not
   // found.\n" when it cannot be examined.
-  CUploadFile(std::string path, std::string mimeType, int64_t offset);
+  // Examines the file through `env`.
+  CUploadFile(platform::Env& env, std::string path, std::string mimeType, int64_t offset);
 
   const std::string& path() const { return path_; }
   const std::string& mimeType() const { return mimeType_; }

@@ -18,7 +18,7 @@ class PreparedCopy {
  public:
   PreparedCopy() = default;
   // `path` is a logical or host path; empty owns nothing.
-  explicit PreparedCopy(std::string path, platform::Env* env = platform::env()) : path_(std::move(path)), env_(env) {}
+  PreparedCopy(std::string path, platform::Env* env) : path_(std::move(path)), env_(env) {}
   ~PreparedCopy() { remove(); }
   PreparedCopy(PreparedCopy&& other) noexcept : path_(other.release()), env_(other.env_) {}
   PreparedCopy& operator=(PreparedCopy&& other) noexcept {

@@ -84,16 +84,16 @@ uint64_t sizeOf(const ZR::CFile& in) {
 
 }  // namespace
 
-void gzipFile(const std::string& source, const std::string& target, std::string* why, const GzipOptions& options,
-              GzipWorkspace* workspace) {
+void gzipFile(platform::Env& env, const std::string& source, const std::string& target, std::string* why,
+              const GzipOptions& options, GzipWorkspace* workspace) {
   ZR::CFile in(source, "r");
   if (!in.isValid()) compressionFailed(source, why, in.lastError());
   std::string host = platform::hostPath(target);
   std::unique_ptr<platform::WritableFile> out;
-  if (platform::Status opened = platform::env()->openWritable(host, &out); !opened) {
+  if (platform::Status opened = env.openWritable(host, &out); !opened) {
     compressionFailed(source, why, opened.message());
   }
-  PreparedCopy partial(target);  // a copy that is not whole is never handed on
+  PreparedCopy partial(target, &env);  // a copy that is not whole is never handed on
   GzipWorkspace own;
   GzipWorkspace& space = workspace ? *workspace : own;
   auto toFile = [&](const char* data, size_t n) { return static_cast<bool>(out->append(data, n)); };
@@ -136,7 +136,7 @@ bool compressObject(const std::string& path, const std::string& objMime, std::st
   transcoded = name + ".zip";
   std::string why;
   try {
-    gzipFile(path, transcoded, &why, context.gzip, context.workspace);
+    gzipFile(*context.env, path, transcoded, &why, context.gzip, context.workspace);
   } catch (const CVelkanException&) {
     if (context.log) context.log->error("%s", ("cannot compress " + path + ": " + why).c_str());
     throw;

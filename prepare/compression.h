@@ -6,6 +6,7 @@
 #include <functional>
 #include <string>
 
+#include "platform/env.h"
 #include "prepare/gzip_stream.h"
 
 namespace ZR {
@@ -26,8 +27,9 @@ std::string makeUniqueName(const std::string& directory, const std::string& base
 // CVelkanException "Compression of : <source> failed. \n" when the source
 // cannot be read or the copy cannot be written whole (a partial copy is
 // removed, never handed on); `why` (may be null) then receives the reason.
-// `workspace` (may be null) is what a worker keeps from file to file.
-void gzipFile(const std::string& source, const std::string& target, std::string* why = nullptr,
+// `workspace` (may be null) is what a worker keeps from file to file. The
+// copy is written through `env`.
+void gzipFile(platform::Env& env, const std::string& source, const std::string& target, std::string* why = nullptr,
               const GzipOptions& options = GzipOptions(), GzipWorkspace* workspace = nullptr);
 
 // The same gzip copy into memory, for small files.
@@ -41,6 +43,7 @@ struct CompressionContext {
   GzipOptions gzip;
   std::function<bool()> stopped;  // cuts the pause short when it says so (may be empty)
   GzipWorkspace* workspace = nullptr;  // the worker's, kept from file to file
+  platform::Env* env = nullptr;        // where the copy is written; never null when used
 };
 
 // Waits `ms` milliseconds, or less once `stopped` (may be empty) says the

@@ -71,7 +71,7 @@ TEST(Gzip, CopiesAreOneMemberThatGivesTheWholeFileBack) {
       SCOPED_TRACE(std::to_string(threads) + " threads, " + std::to_string(size) + " bytes");
       std::string content = std::string(size / 3, 'a') + large.substr(0, size - size / 3);
       testsupport::writeFile(dir.file("in.bin"), content);
-      velkan::gzipFile(dir.file("in.bin"), dir.file("out.gz"), nullptr, velkan::GzipOptions{threads, nullptr});
+      velkan::gzipFile(*platform::Env::defaultEnv(), dir.file("in.bin"), dir.file("out.gz"), nullptr, velkan::GzipOptions{threads, nullptr});
       bool whole = false;
       EXPECT_TRUE(oneMember(dir.file("out.gz"), whole) == content);
       EXPECT_TRUE(whole) << "more than one member, or bytes after it";
@@ -143,7 +143,7 @@ TEST(Gzip, TheHelperThreadJoinsTheThrottleGroup) {
       mostMembers = std::max(mostMembers, group.members().size());
     }
   });
-  velkan::gzipFile(dir.file("in.bin"), dir.file("out.gz"), nullptr, velkan::GzipOptions{2, &group});
+  velkan::gzipFile(*platform::Env::defaultEnv(), dir.file("in.bin"), dir.file("out.gz"), nullptr, velkan::GzipOptions{2, &group});
   done.store(true);
   watcher.join();
   EXPECT_EQ(mostMembers, 1u);
@@ -162,7 +162,7 @@ TEST(Gzip, FailuresNeverLeaveACopyToSend) {
   };
   for (const Case& c : cases) {
     try {
-      velkan::gzipFile(c.source, c.target);
+      velkan::gzipFile(*platform::Env::defaultEnv(), c.source, c.target);
       ADD_FAILURE() << c.target;
     } catch (const velkan::CVelkanException& e) {
       EXPECT_EQ(std::string(e.what()), "Compression of : " + c.source + " failed. \n");
@@ -173,7 +173,7 @@ TEST(Gzip, FailuresNeverLeaveACopyToSend) {
   platform::Env* env = platform::Env::defaultEnv();
   std::string link = dir.file("full.zip");
   ASSERT_EQ(testsupport::run({"/bin/ln", "-s", "/dev/full", link}).exitCode, 0);
-  EXPECT_THROW(velkan::gzipFile(dir.file("in.txt"), link), velkan::CVelkanException);
+  EXPECT_THROW(velkan::gzipFile(*platform::Env::defaultEnv(), dir.file("in.txt"), link), velkan::CVelkanException);
   EXPECT_FALSE(env->fileExists(link));
 #endif
 }
@@ -182,7 +182,7 @@ TEST(Gzip, CompressObjectNamesAndMetadata) {
   testsupport::TempDir dir;
   testsupport::writeFile(dir.file("report.txt"), "hello hello hello");
   testsupport::writeFile(dir.file("caf\xC3\xA9.txt"), "bonjour");
-  velkan::CompressionContext context{dir.path() + "/", 0, nullptr, {}, {}};
+  velkan::CompressionContext context{dir.path() + "/", 0, nullptr, {}, {}, nullptr, platform::Env::defaultEnv()};
   std::string transcoded, metadata;
   ASSERT_TRUE(velkan::compressObject(dir.file("report.txt"), "text/plain", transcoded, metadata, context));
   EXPECT_TRUE(testsupport::matchesWhole(transcoded, ".*/[0-9a-f]+_[0-9a-f]+_[0-9a-f]+_report\\.txt\\.zip")) << transcoded;

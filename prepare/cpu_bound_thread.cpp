@@ -201,7 +201,7 @@ void CCPUBoundThread::compress(UploadItem& item, const std::string& source) {
   if (compressInMemory(item, source)) return;
   const PreparationSettings& settings = host_.preparationSettings();
   CompressionContext context{folder_.path(), settings.compressionWaitMs, context_.log, {},
-                             [this] { return host_.uploadsStopped(); }, &gzip_};
+                             [this] { return host_.uploadsStopped(); }, &gzip_, context_.env};
   context.gzip.throttle = context_.throttle;
   if (context_.throttle && context_.throttle->sharePercent() < 100) context.gzip.threads = 1;
   std::string transcoded, metadata;

@@ -81,14 +81,14 @@ void StatusFiles::flushLocked() {
 
 bool StatusFiles::changedOnDisk(const std::string& file, std::optional<platform::FileInfo>& seen) const {
   platform::FileInfo now;
-  bool there = platform::env()->getFileInfo(platform::hostPath(file), &now);
+  bool there = env_.getFileInfo(platform::hostPath(file), &now);
   if (!seen) return there;
   return !there || !now.sameVersion(*seen);
 }
 
 void StatusFiles::noteVersion(const std::string& file, std::optional<platform::FileInfo>& seen) const {
   platform::FileInfo now;
-  if (platform::env()->getFileInfo(platform::hostPath(file), &now)) {
+  if (env_.getFileInfo(platform::hostPath(file), &now)) {
     seen = now;
   } else {
     seen.reset();
@@ -295,7 +295,7 @@ void StatusFiles::writeUploadedToday() {
 
 void StatusFiles::addUploadedToday(const std::string& path) {
   platform::FileInfo info;
-  bool known = platform::env()->getFileInfo(platform::hostPath(path), &info);
+  bool known = env_.getFileInfo(platform::hostPath(path), &info);
   addUploaded(path, known ? std::to_string(info.size) : "");
 }
 

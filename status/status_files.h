@@ -46,8 +46,10 @@ class StatusFiles {
   // at once.
   // A file that cannot be written, or that exists but cannot be read, is
   // said in `log` (when given), naming the file and why.
-  explicit StatusFiles(std::string folder = kStatusFolder, uint32_t writeIntervalMs = 0, ZR::CLogger* log = nullptr)
-      : folder_(std::move(folder)), writeIntervalMs_(writeIntervalMs), log_(log) {}
+  // Changes made by other writers are noticed through `env`.
+  explicit StatusFiles(platform::Env& env, std::string folder = kStatusFolder, uint32_t writeIntervalMs = 0,
+                       ZR::CLogger* log = nullptr)
+      : env_(env), folder_(std::move(folder)), writeIntervalMs_(writeIntervalMs), log_(log) {}
   ~StatusFiles() { flush(); }
   StatusFiles(const StatusFiles&) = delete;
   StatusFiles& operator=(const StatusFiles&) = delete;
@@ -106,6 +108,7 @@ class StatusFiles {
   void flushLocked();
 
   std::mutex mutex_;
+  platform::Env& env_;
   std::string folder_;
   uint32_t writeIntervalMs_;
   ZR::CLogger* log_;

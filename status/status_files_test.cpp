@@ -31,7 +31,7 @@ class Status : public ::testing::Test {
     testsupport::writeFile(status_.waitingFile(), "<cs_waiting origin='velkan'>" + entries + "</cs_waiting>");
   }
   testsupport::TempDir dir_;
-  StatusFiles status_{dir_.file("status")};
+  StatusFiles status_{*platform::Env::defaultEnv(), dir_.file("status")};
 };
 
 TEST_F(Status, UploadingIsSetAndClearedWithTheStylesheet) {
@@ -102,7 +102,7 @@ TEST_F(Status, WaitingListRemoveAndReplace) {
 // not write yet is made to them anew.
 TEST_F(Status, AnotherWritersEntriesAreNeverLost) {
   platform::Env::defaultEnv()->createDirectories(dir_.file("status"));
-  StatusFiles cached(dir_.file("status"), 60000);  // nothing written on the interval during the test
+  StatusFiles cached(*platform::Env::defaultEnv(), dir_.file("status"), 60000);  // nothing written on the interval during the test
   writeWaiting(
       "<file><path>c:\\a</path><policy>p</policy></file><file><path>c:\\b</path><policy>p</policy></file>");
   ::testing::internal::CaptureStdout();
@@ -131,7 +131,7 @@ TEST_F(Status, AnotherWritersEntriesAreNeverLost) {
 // no file is named after its upload ended, whatever the interval.
 TEST_F(Status, TheFileBeingUploadedIsNeverNamedAfterItsUpload) {
   platform::Env::defaultEnv()->createDirectories(dir_.file("status"));
-  StatusFiles cached(dir_.file("status"), 60000);
+  StatusFiles cached(*platform::Env::defaultEnv(), dir_.file("status"), 60000);
   cached.setUploading("c:\\first", false);
   cached.clearUploading();
   cached.setUploading("c:\\small", false);  // within the interval: not written

@@ -55,7 +55,7 @@ class Uploads : public testsupport::LoggingTest {
   void upload(velkan::CCMClient& c, const std::vector<WorkItem>& items) {
     for (const WorkItem& item : items) c.uploadQueue().put(item);
     c.uploadQueue().put(WorkItem{});
-    velkan::StatusFiles status(dir_.file("status"));
+    velkan::StatusFiles status(*platform::Env::defaultEnv(), dir_.file("status"));
     velkan::CNetBoundThread worker(c.uploadQueue(), c, status);
   }
   WorkItem item(const std::string& name, const std::string& content, const std::string& mime = "text/plain") {
