@@ -21,7 +21,7 @@ CCPUBoundThread::CCPUBoundThread(CActionQueue& transcodeQueue, CActionQueue& upl
       uploadQueue_(uploadQueue),
       host_(host),
       context_(context),
-      folder_(host.preparationSettings().transcodedFolder, context.log) {
+      folder_(*context.env, host.preparationSettings().transcodedFolder, context.log) {
   threadStart();
 }
 

@@ -21,8 +21,7 @@ bool endsWith(const std::string& text, const std::string& tail) {
 }
 
 // Removes the run folders (and their locks) that no running process holds.
-void removeAbandonedRuns(const std::string& base) {
-  platform::Env* env = platform::env();
+void removeAbandonedRuns(platform::Env* env, const std::string& base) {
   std::vector<std::string> names;
   if (!env->listDirectory(base, &names)) return;
   for (const std::string& name : names) {
@@ -42,12 +41,12 @@ void removeAbandonedRuns(const std::string& base) {
 }  // namespace
 
 bool TranscodedFolder::claim(const std::string& base, std::string& why) {
-  platform::Env* env = platform::env();
+  platform::Env* env = &env_;
   if (!env->createDirectories(base)) {
     why = "cannot create the folder";
     return false;
   }
-  removeAbandonedRuns(base);
+  removeAbandonedRuns(env, base);
   std::string run = platform::joinPath(
       base, "run-" + std::to_string(platform::processId()) + "-" + std::to_string(platform::tickCountMs()));
   if (!lock_.tryLock(run + ".lock")) {
@@ -64,7 +63,8 @@ bool TranscodedFolder::claim(const std::string& base, std::string& why) {
   return true;
 }
 
-TranscodedFolder::TranscodedFolder(const std::string& configured, ZR::CLogger* log) : log_(log) {
+TranscodedFolder::TranscodedFolder(platform::Env& env, const std::string& configured, ZR::CLogger* log)
+    : env_(env), log_(log) {
   std::string base = configured.empty() ? ZR::CAppUtil::getExeFolder() + "transcoded" : platform::hostPath(configured);
   while (base.size() > 1 && base.back() == '/') base.pop_back();
   std::string why;
@@ -84,9 +84,9 @@ TranscodedFolder::~TranscodedFolder() {
   std::string run = path_.substr(0, path_.size() - 1);
   // Copies still waiting belong to this run only; they are not needed after it.
   std::string left;
-  if (!platform::env()->removeTree(run)) left = run;
+  if (!env_.removeTree(run)) left = run;
   lock_.release();
-  if (!platform::env()->removeFile(run + ".lock")) left += (left.empty() ? "" : " and ") + run + ".lock";
+  if (!env_.removeFile(run + ".lock")) left += (left.empty() ? "" : " and ") + run + ".lock";
   if (!left.empty() && log_) log_->warning("%s", ("cannot remove " + left + "; the next run removes it").c_str());
 }
 

@@ -6,6 +6,7 @@
 
 #include <string>
 
+#include "platform/env.h"
 #include "platform/file_lock.h"
 
 namespace ZR {
@@ -18,8 +19,8 @@ class TranscodedFolder {
  public:
   // `configured` (may be empty) names the transcoded folder; by default it
   // is "transcoded" beside the executable, or the user's cache folder when
-  // that one cannot be written.
-  TranscodedFolder(const std::string& configured, ZR::CLogger* log);
+  // that one cannot be written. Its files are reached through `env`.
+  TranscodedFolder(platform::Env& env, const std::string& configured, ZR::CLogger* log);
   ~TranscodedFolder();
   TranscodedFolder(const TranscodedFolder&) = delete;
   TranscodedFolder& operator=(const TranscodedFolder&) = delete;
@@ -31,6 +32,7 @@ class TranscodedFolder {
   // Makes this run's folder under `base`; false with the reason.
   bool claim(const std::string& base, std::string& why);
 
+  platform::Env& env_;
   std::string path_;
   platform::FileLock lock_;
   ZR::CLogger* log_;
