@@ -8,6 +8,7 @@
 #include <thread>
 
 #include "platform/clock.h"
+#include "tests/test_support.h"
 
 namespace {
 
@@ -31,14 +32,13 @@ struct Counter {
 
 TEST(ThreadSuspend, SuspendedThreadMakesNoProgressAndResumedOneDoes) {
   Counter counter;
-  std::this_thread::sleep_for(20ms);
+  ASSERT_TRUE(testsupport::waitUntil([&] { return counter.count.load() > 0; }));
   EXPECT_EQ(counter.thread.suspend(), 0);
   uint64_t atSuspend = counter.count.load();
-  std::this_thread::sleep_for(100ms);
+  std::this_thread::sleep_for(100ms);  // time it would have counted in
   EXPECT_EQ(counter.count.load(), atSuspend) << "the thread ran while suspended";
   EXPECT_EQ(counter.thread.resume(), 1);
-  std::this_thread::sleep_for(50ms);
-  EXPECT_GT(counter.count.load(), atSuspend);
+  EXPECT_TRUE(testsupport::waitUntil([&] { return counter.count.load() > atSuspend; })) << "never ran again";
 }
 
 // The throttle's shape: the controller holds a lock while it stops a
@@ -74,8 +74,7 @@ TEST(ThreadSuspend, CallsNestLikeACount) {
   EXPECT_EQ(counter.count.load(), still) << "one resume of two suspends let it run";
   EXPECT_EQ(counter.thread.resume(), 1);
   EXPECT_EQ(counter.thread.resume(), 0);
-  std::this_thread::sleep_for(20ms);
-  EXPECT_GT(counter.count.load(), still);
+  EXPECT_TRUE(testsupport::waitUntil([&] { return counter.count.load() > still; })) << "never ran again";
 }
 
 TEST(ThreadSuspend, TightLoopForSecondsNeitherDeadlocksNorLosesAResume) {
@@ -99,8 +98,7 @@ TEST(ThreadSuspend, TightLoopForSecondsNeitherDeadlocksNorLosesAResume) {
   }
   EXPECT_GT(cycles, 100);
   uint64_t before = counter.count.load();
-  std::this_thread::sleep_for(50ms);
-  EXPECT_GT(counter.count.load(), before) << "a resume was lost";
+  EXPECT_TRUE(testsupport::waitUntil([&] { return counter.count.load() > before; })) << "a resume was lost";
 }
 
 TEST(ThreadSuspend, FinishedThreadCountsAsStoppedAndBlockingCallsSurvive) {

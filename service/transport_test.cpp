@@ -12,6 +12,7 @@
 #include "service/error_messages.h"
 #include "platform/testing/tcp.h"
 #include "service/soap_session.h"
+#include "tests/test_support.h"
 #include "tests/forwarding_proxy.h"
 #include "tests/local_service_fixture.h"
 #include "tests/logging_fixture.h"
@@ -99,13 +100,16 @@ TEST_F(TransportTest, TransportFailuresCarryTheirStatusAndMessage) {
   testsupport::RunningService service(dropping);
   EXPECT_EQ(loginFailure(service.server(), ServiceOptions()), failureText(-1));
 
-  testsupport::WireRecorder stalled([](const testsupport::RecordedRequest&) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(2500));
+  // Answers only once the client has given up on it.
+  std::atomic<bool> givenUp{false};
+  testsupport::WireRecorder stalled([&givenUp](const testsupport::RecordedRequest&) {
+    testsupport::waitUntil([&] { return givenUp.load(); });
     return testsupport::soapResponse("login", "<r>late</r>");
   });
   ServiceOptions impatient;
   impatient.receiveTimeoutSeconds = 1;
   EXPECT_EQ(loginFailure(stalled.server(), impatient), failureText(-1));
+  givenUp = true;
 
   CSoapSession session("127.0.0.1:1", ServiceOptions(), log());
   try {

@@ -14,6 +14,7 @@
 #include <cstdio>
 #include <thread>
 
+#include "platform/clock.h"
 #include "platform/env.h"
 #include "platform/path.h"
 
@@ -156,6 +157,15 @@ std::map<std::string, std::string> filesBelow(const std::string& folder) {
     }
   }
   return out;
+}
+
+bool waitUntil(const std::function<bool()>& condition, uint32_t limitMs) {
+  uint64_t end = platform::tickCountMs() + limitMs;
+  for (;;) {
+    if (condition()) return true;
+    if (platform::tickCountMs() >= end) return false;
+    platform::sleepMs(2);
+  }
 }
 
 }  // namespace testsupport

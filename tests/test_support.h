@@ -2,6 +2,7 @@
 // built programs.
 #pragma once
 
+#include <functional>
 #include <map>
 #include <string>
 #include <vector>
@@ -47,6 +48,11 @@ class ScopedVariable {
 void writeFile(const std::string& path, const std::string& content);
 // The content of a file; empty when it cannot be read.
 std::string readFile(const std::string& path);
+
+// Waits until `condition` holds, asking it every few milliseconds; false
+// when it still does not after `limitMs` (a bound that only a hung test
+// reaches, never a measure of speed).
+bool waitUntil(const std::function<bool()>& condition, uint32_t limitMs = 20000);
 bool fileExists(const std::string& path);
 // Every plain file below `folder` (names relative to it, "/" between
 // parts) with its bytes.
