@@ -6,7 +6,6 @@
 namespace velkan {
 namespace picture {
 
-// ---- BMP -----------------------------------------------------------------
 
 int readStb(void* user, char* out, int size) {
   return size <= 0 ? 0 : static_cast<int>(static_cast<ImageSource*>(user)->read(out, static_cast<size_t>(size)));

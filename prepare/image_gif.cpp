@@ -6,7 +6,6 @@
 namespace velkan {
 namespace picture {
 
-// ---- GIF: the first frame only, read frame by frame -------------------------
 
 int readGifBytes(GifFileType* gif, GifByteType* into, int length) {
   if (length <= 0) return 0;

@@ -11,7 +11,6 @@
 namespace velkan {
 namespace picture {
 
-// ---- JPEG ----------------------------------------------------------------
 
 // libjpeg reports errors by calling error_exit, which must not return: we
 // jump back to the setjmp of the call in progress. The state it works on

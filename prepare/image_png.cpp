@@ -11,7 +11,6 @@
 namespace velkan {
 namespace picture {
 
-// ---- PNG -----------------------------------------------------------------
 
 constexpr uint64_t kMaxPngFile = uint64_t{1} << 30;
 

@@ -8,7 +8,6 @@
 namespace velkan {
 namespace picture {
 
-// ---- TIFF ----------------------------------------------------------------
 
 void quietTiff(const char*, const char*, va_list) {}
 
