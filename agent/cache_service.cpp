@@ -129,54 +129,38 @@ platform::Status CacheService::connect() {
     if (notice_) notice_->end();
     return unreachable("login", oneLine(e));
   }
-  if (calls_->sessionKey().empty()) {
-    return platform::Status::refused("login: the cache manager at " + server_ +
-                                     " refused the agent authentication file (see the log)");
-  }
-  return platform::Status::ok();
+  return keyHeld();
 }
 
-platform::Status CacheService::relogin() {
-  try {
-    calls_->login();
-  } catch (const std::exception& e) {
-    return unreachable("login", oneLine(e));
-  }
-  return platform::Status::ok();
+platform::Status CacheService::keyHeld() const {
+  if (!calls_->sessionKey().empty()) return platform::Status::ok();
+  return platform::Status::refused("login: the cache manager at " + server_ +
+                                   " refused the agent authentication file (see the log)");
 }
 
 template <typename Call>
-platform::Status CacheService::callWithKey(const std::string& what, Call call, std::string& text, bool data) {
-  for (int attempt = 0; attempt < 2; ++attempt) {
-    if (platform::Status connected = connect(); !connected) return connected;
-    try {
-      if (notice_) notice_->begin(what);
-      text = call(*calls_->session(), calls_->sessionKey());
-      if (notice_) notice_->end();
-    } catch (const std::exception& e) {
-      if (notice_) notice_->end();
-      // A service that forgot the key may answer with a fault: one new login.
-      if (attempt == 0) {
-        if (platform::Status again = relogin(); !again) return again;
-        continue;
-      }
-      return unreachable(what, oneLine(e));
-    }
-    if (data || !velkan::CacheManagerCalls::isErrorCode(text)) return platform::Status::ok();
-    if (ZR::CNumberText::toInt32(text) != -3 || attempt == 1) {
-      return platform::Status::refused(what + ": " + codeText(text));
-    }
-    if (platform::Status again = relogin(); !again) return again;
+platform::Status CacheService::ask(const std::string& what, Call call, std::string& text, bool data) {
+  if (platform::Status connected = connect(); !connected) return connected;
+  try {
+    if (notice_) notice_->begin(what);
+    text = call(*calls_);
+    if (notice_) notice_->end();
+  } catch (const velkan::CFileNotFoundException& e) {
+    if (notice_) notice_->end();
+    return platform::Status::notFound("login: " + trimmed(e.what()));
+  } catch (const std::exception& e) {
+    if (notice_) notice_->end();
+    return unreachable(what, oneLine(e));
   }
-  return platform::Status::refused(what + ": the session key was refused twice");
+  if (platform::Status held = keyHeld(); !held) return held;  // the log-in again was refused
+  if (data || !velkan::CacheManagerCalls::isErrorCode(text)) return platform::Status::ok();
+  return platform::Status::refused(what + ": " + codeText(text));
 }
 
 platform::Status CacheService::listFolder(const std::string& folder, std::vector<CachedFile>& files) {
   std::string text;
-  platform::Status status = callWithKey(
-      "listing " + folder,
-      [&](velkan::CSoapSession& session, const std::string& key) { return session.getStoreContentsForPath(key, folder); },
-      text);
+  platform::Status status =
+      ask("listing " + folder, [&](velkan::CacheManagerCalls& calls) { return calls.listFolder(folder); }, text);
   if (!status) return status;
   if (platform::Status parsed = readListing(text, files); !parsed) {
     return platform::Status::syntaxError("the listing of " + folder + " from " + server_ +
@@ -192,9 +176,8 @@ platform::Status readListing(const std::string& text, std::vector<CachedFile>& f
 
 platform::Status CacheService::metadata(const std::string& path, std::string& text) {
   std::string answer;
-  platform::Status status = callWithKey(
-      "attributes of " + path,
-      [&](velkan::CSoapSession& session, const std::string& key) { return session.getFileAttr(key, path); }, answer);
+  platform::Status status =
+      ask("attributes of " + path, [&](velkan::CacheManagerCalls& calls) { return calls.fileAttributes(path); }, answer);
   if (!status) return status;
   RootText reader;
   if (platform::Status parsed = ZR::CXmlReader::parseText(answer, reader); !parsed) {
@@ -205,10 +188,9 @@ platform::Status CacheService::metadata(const std::string& path, std::string& te
 }
 
 platform::Status CacheService::fetch(const std::string& path, int64_t offset, int32_t length, std::string& bytes) {
-  return callWithKey(
+  return ask(
       "reading " + path + " at " + std::to_string(offset),
-      [&](velkan::CSoapSession& session, const std::string& key) { return session.getFile(key, path, offset, length); },
-      bytes, true);
+      [&](velkan::CacheManagerCalls& calls) { return calls.fileRange(path, offset, length); }, bytes, true);
 }
 
 platform::Status writeCacheContent(const std::string& path, const std::vector<CachedFile>& files) {

@@ -65,9 +65,11 @@ class CacheService {
   // Runs `call` (which returns the service's text) with the session key,
   // logging in again once when the key is refused.
   // With `data`, the answer is content, never a result code.
+  // One call through the service's calls, its failures in words.
   template <typename Call>
-  platform::Status callWithKey(const std::string& what, Call call, std::string& text, bool data = false);
-  platform::Status relogin();
+  platform::Status ask(const std::string& what, Call call, std::string& text, bool data = false);
+  // Refused, naming the authentication file, when no session key is held.
+  platform::Status keyHeld() const;
   platform::Status unreachable(const std::string& what, const std::string& why) const;
 
   std::string server_;

@@ -83,6 +83,40 @@ int CacheManagerCalls::checkResult(const std::string& where, const std::string& 
   return value;
 }
 
+template <typename Request>
+std::string CacheManagerCalls::askWithOneLogInAgain(const char* operation, Request request, bool data) {
+  ensureSession();
+  try {
+    std::string answer = request(*session_, sessionKey_);
+    if (data || !isErrorCode(answer) || ZR::CNumberText::toInt32(answer) != -3) return answer;
+    checkResult(std::string("CacheManagerCalls::") + operation, operation, answer);  // logs in again
+  } catch (const CAuthenticationFileMissing&) {
+    throw;
+  } catch (const std::exception&) {
+    login();
+  }
+  return request(*session_, sessionKey_);
+}
+
+std::string CacheManagerCalls::listFolder(const std::string& folder) {
+  return askWithOneLogInAgain(
+      "getStoreContentsForPath",
+      [&](CSoapSession& session, const std::string& key) { return session.getStoreContentsForPath(key, folder); },
+      false);
+}
+
+std::string CacheManagerCalls::fileAttributes(const std::string& path) {
+  return askWithOneLogInAgain(
+      "getFileAttr", [&](CSoapSession& session, const std::string& key) { return session.getFileAttr(key, path); },
+      false);
+}
+
+std::string CacheManagerCalls::fileRange(const std::string& path, int64_t offset, int32_t length) {
+  return askWithOneLogInAgain(
+      "getFile",
+      [&](CSoapSession& session, const std::string& key) { return session.getFile(key, path, offset, length); }, true);
+}
+
 void CacheManagerCalls::ensureSession() {
   if (session_) return;
   session_ = std::make_unique<CSoapSession>(settings_.server, options_, log_, accounting_);

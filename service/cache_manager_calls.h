@@ -75,6 +75,15 @@ class CacheManagerCalls {
   // unreadable file, std::out_of_range for a group whose first entry has no path.
   void writeGhostContent(const std::string& ghostContentPath);
 
+  // cacheagent's reads: a folder's listing, a file's attributes, a range of
+  // a file's bytes, as the service answers them. A key the service refused
+  // (-3) or a fault (a service that forgot the key may answer with one)
+  // costs one new log-in (the rule of checkResult) and one more try.
+  // Throws what the session throws.
+  std::string listFolder(const std::string& folder);
+  std::string fileAttributes(const std::string& path);
+  std::string fileRange(const std::string& path, int64_t offset, int32_t length);
+
   const std::string& sessionKey() const { return sessionKey_; }
   const std::string& attachmentId() const { return attachmentId_; }
   bool loggedIn() const { return loggedIn_; }
@@ -82,6 +91,9 @@ class CacheManagerCalls {
   CSoapSession* session() { return session_.get(); }
 
  private:
+  template <typename Request>
+  std::string askWithOneLogInAgain(const char* operation, Request request, bool data);
+
   ServiceSettings settings_;
   ServiceOptions options_;
   SessionKeys& keys_;
