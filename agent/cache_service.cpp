@@ -117,18 +117,23 @@ platform::Status CacheService::unreachable(const std::string& what, const std::s
   return platform::Status::ioError(what + ": cannot reach the cache manager at " + server_ + ": " + why);
 }
 
-platform::Status CacheService::connect() {
+template <typename Step>
+platform::Status CacheService::waited(const std::string& what, const std::string& call, Step step) {
+  if (notice_) notice_->begin(what);
+  platform::Status status = platform::Status::ok();
   try {
-    if (notice_ && calls_->sessionKey().empty()) notice_->begin("the log-in");
-    calls_->ensureSession();
-    if (notice_) notice_->end();
+    step();
   } catch (const velkan::CFileNotFoundException& e) {
-    if (notice_) notice_->end();
-    return platform::Status::notFound("login: " + trimmed(e.what()));
+    status = platform::Status::notFound("login: " + trimmed(e.what()));
   } catch (const std::exception& e) {
-    if (notice_) notice_->end();
-    return unreachable("login", oneLine(e));
+    status = unreachable(call, oneLine(e));
   }
+  if (notice_) notice_->end();
+  return status;
+}
+
+platform::Status CacheService::connect() {
+  if (platform::Status made = waited("the log-in", "login", [&] { calls_->ensureSession(); }); !made) return made;
   return keyHeld();
 }
 
@@ -141,17 +146,7 @@ platform::Status CacheService::keyHeld() const {
 template <typename Call>
 platform::Status CacheService::ask(const std::string& what, Call call, std::string& text, bool data) {
   if (platform::Status connected = connect(); !connected) return connected;
-  try {
-    if (notice_) notice_->begin(what);
-    text = call(*calls_);
-    if (notice_) notice_->end();
-  } catch (const velkan::CFileNotFoundException& e) {
-    if (notice_) notice_->end();
-    return platform::Status::notFound("login: " + trimmed(e.what()));
-  } catch (const std::exception& e) {
-    if (notice_) notice_->end();
-    return unreachable(what, oneLine(e));
-  }
+  if (platform::Status asked = waited(what, what, [&] { text = call(*calls_); }); !asked) return asked;
   if (platform::Status held = keyHeld(); !held) return held;  // the log-in again was refused
   if (data || !velkan::CacheManagerCalls::isErrorCode(text)) return platform::Status::ok();
   return platform::Status::refused(what + ": " + codeText(text));

@@ -68,6 +68,10 @@ class CacheService {
   // One call through the service's calls, its failures in words.
   template <typename Call>
   platform::Status ask(const std::string& what, Call call, std::string& text, bool data = false);
+  // Runs `step` with the waiting notice up for `what`; what it throws, in
+  // words that name `call`.
+  template <typename Step>
+  platform::Status waited(const std::string& what, const std::string& call, Step step);
   // Refused, naming the authentication file, when no session key is held.
   platform::Status keyHeld() const;
   platform::Status unreachable(const std::string& what, const std::string& why) const;
