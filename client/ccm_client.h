@@ -50,7 +50,7 @@ class CCMClient : public ByteAccounting, public PreparationHost, public UploadHo
  public:
   // Opens the session key store and the two queues and takes the proxy
   // settings of agent.xml (current folder).
-  explicit CCMClient(const ZR::CRunContext& context = ZR::CRunContext::processDefaults());
+  explicit CCMClient(const ZR::CRunContext& context);
   // Ends workers that are still running (with stop items), then releases
   // everything; the session key store goes last.
   ~CCMClient() override;

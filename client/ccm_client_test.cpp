@@ -65,7 +65,7 @@ class ClientTest : public testsupport::LoggingTest {
 
 TEST_F(ClientTest, UploadStepsAndDeletionsReachTheService) {
   testsupport::RunningService service;
-  CCMClient client;
+  CCMClient client(ZR::CRunContext::processDefaults());
   client.configure(config(service.server()));
   EXPECT_EQ(upload(client, "c:\\docs\\a.txt", "alpha"), -2);
   EXPECT_TRUE(client.loggedIn());
@@ -126,7 +126,7 @@ TEST_F(ClientTest, ExpiredKeyLogsInAgainAndTheNextCallSucceeds) {
   localservice::ServiceConfig config1;
   config1.injectedAnswers["createFile"] = {-3, 1};
   testsupport::RunningService service(config1);
-  CCMClient client;
+  CCMClient client(ZR::CRunContext::processDefaults());
   client.configure(config(service.server()));
   client.ensureSession();
   std::string firstKey = client.sessionKey();
@@ -145,7 +145,7 @@ TEST_F(ClientTest, LoginAnsweredWithACodeKeepsNoKey) {
   testsupport::writeFile(dir_.file("agents.xml"), "<agents><agent name='a'>another secret</agent></agents>");
   agents.agentsFile = dir_.file("agents.xml");
   testsupport::RunningService service(agents);
-  CCMClient client;
+  CCMClient client(ZR::CRunContext::processDefaults());
   client.configure(config(service.server()));
   EXPECT_EQ(client.uploadMetaData("c:\\a", ""), -3);
   EXPECT_EQ(client.sessionKey(), "");
@@ -157,7 +157,7 @@ TEST_F(ClientTest, LoginAnsweredWithACodeKeepsNoKey) {
 
 TEST_F(ClientTest, MissingAuthenticationFileAndAbsurdSizes) {
   testsupport::RunningService service;
-  CCMClient client;
+  CCMClient client(ZR::CRunContext::processDefaults());
   client.configure(config(service.server()));
   platform::Env::defaultEnv()->removeFile(dir_.file("auth.xml"));
   try {
@@ -174,7 +174,7 @@ TEST_F(ClientTest, SpaceLimitCodes) {
   localservice::ServiceConfig config9;
   config9.injectedAnswers["createFile"] = {-9, 1};
   testsupport::RunningService service(config9);
-  CCMClient client;
+  CCMClient client(ZR::CRunContext::processDefaults());
   client.configure(config(service.server()));
   EXPECT_EQ(client.uploadMetaData("c:\\a", ""), -9);  // an upload step hands the code back
   testsupport::writeFile(dir_.file("ghost.xml"), "<ghosts><g><file path='c:\\a\\b.txt'/></g></ghosts>");
@@ -222,7 +222,7 @@ TEST_F(ClientTest, ServiceActionsEndToEnd) {
   for (const char* p : {"p1", "p2", "p3"}) {
     testsupport::writeFile(service.root() + "/store/policies/" + std::string(p) + ".xml", "<policy id='" + std::string(p) + "'/>");
   }
-  CCMClient client;
+  CCMClient client(ZR::CRunContext::processDefaults());
   client.configure(config(service.server(), "<outputFile path='" + dir_.file("out.xml") + "'/><symlinkFile path='" +
                                                 dir_.file("links.xml") + "'/><ghostContentFile path='" +
                                                 dir_.file("ghost.xml") + "'/><expiredPoliciesFile path='" +
@@ -258,7 +258,7 @@ TEST_F(ClientTest, FailedFetchLeavesTheOutputFileAndBadFilesAreReported) {
   localservice::ServiceConfig failing;
   failing.injectedAnswers["getStoreContentsForPath"] = {-5, 1};
   testsupport::RunningService service(failing);
-  CCMClient client;
+  CCMClient client(ZR::CRunContext::processDefaults());
   client.configure(config(service.server(), "<outputFile path='" + dir_.file("out.xml") + "'/>"));
   testsupport::writeFile(dir_.file("out.xml"), "previous good content");
   client.getDir("c:\\docs", dir_.file("out.xml"));
@@ -273,7 +273,7 @@ TEST_F(ClientTest, FailedFetchLeavesTheOutputFileAndBadFilesAreReported) {
 }
 
 TEST_F(ClientTest, PreconditionTextsOfTheActionHandlers) {
-  CCMClient client;
+  CCMClient client(ZR::CRunContext::processDefaults());
   client.configure(config("127.0.0.1:1"));
   struct Case {
     void (CCMClient::*handler)(const dornik::Action&);
@@ -308,7 +308,7 @@ TEST_F(ClientTest, TimeStampFileSetsTheStampSent) {
     });
     platform::Env::defaultEnv()->removeFile(dir_.file("stamp.txt"));
     if (c.content) testsupport::writeFile(dir_.file("stamp.txt"), c.content);
-    CCMClient client;
+    CCMClient client(ZR::CRunContext::processDefaults());
     client.configure(config(recorder.server(), "<timestamp_file path='" + dir_.file("stamp.txt") + "'/>"));
     client.getPolicies(dir_.file("policies.xml"));
     auto requests = recorder.requests();

@@ -24,7 +24,7 @@ class CCPUBoundThread : public ZR::CThread {
  public:
   // Prepares this run's transcoded folder and starts the thread at once.
   CCPUBoundThread(CActionQueue& transcodeQueue, CActionQueue& uploadQueue, PreparationHost& host,
-                  const ZR::CRunContext& context = ZR::CRunContext::processDefaults());
+                  const ZR::CRunContext& context);
   // Waits for the thread (it ends at its stop item).
   ~CCPUBoundThread() override;
 

@@ -89,7 +89,7 @@ TEST_F(Worker, PreparesEachKindAndHandsItOn) {
   for (const Case& k : cases) c->transcodeQueue().put(WorkItem{{"object", dir_.file(k.name)}, {"objMime", k.mime}});
   c->transcodeQueue().put(WorkItem{});
   {
-    velkan::CCPUBoundThread worker(c->transcodeQueue(), c->uploadQueue(), *c);
+    velkan::CCPUBoundThread worker(c->transcodeQueue(), c->uploadQueue(), *c, ZR::CRunContext::processDefaults());
     for (const Case& k : cases) {
       WorkItem out;
       c->uploadQueue().take(out);
@@ -118,7 +118,7 @@ TEST_F(Worker, ExecutablesUnderTheDefaultLimitAreCompressedAndFailuresAreLogged)
   c->transcodeQueue().put(WorkItem{{"object", dir_.file("missing.txt")}, {"objMime", "text/plain"}});
   c->transcodeQueue().put(WorkItem{{"object", dir_.file("big.exe")}, {"objMime", "application/binary"}});
   c->transcodeQueue().put(WorkItem{});
-  velkan::CCPUBoundThread worker(c->transcodeQueue(), c->uploadQueue(), *c);
+  velkan::CCPUBoundThread worker(c->transcodeQueue(), c->uploadQueue(), *c, ZR::CRunContext::processDefaults());
   WorkItem out;
   c->uploadQueue().take(out);  // the missing file was dropped (it costs no call), the executable compressed
   EXPECT_EQ(value(out, "object"), dir_.file("big.exe"));
@@ -135,9 +135,9 @@ TEST_F(Worker, TwoRunsKeepTheirOwnCopiesAndAbandonedOnesAreCleared) {
   testsupport::writeFile(base + "/run-1-1/old.zip", "abandoned");
   {
     c->transcodeQueue().put(WorkItem{});
-    velkan::CCPUBoundThread first(c->transcodeQueue(), c->uploadQueue(), *c);
+    velkan::CCPUBoundThread first(c->transcodeQueue(), c->uploadQueue(), *c, ZR::CRunContext::processDefaults());
     c->transcodeQueue().put(WorkItem{});
-    velkan::CCPUBoundThread second(c->transcodeQueue(), c->uploadQueue(), *c);
+    velkan::CCPUBoundThread second(c->transcodeQueue(), c->uploadQueue(), *c, ZR::CRunContext::processDefaults());
     EXPECT_NE(first.transcodedFolder(), second.transcodedFolder());
     EXPECT_FALSE(env->fileExists(base + "/run-1-1"));
     EXPECT_TRUE(env->fileExists(first.transcodedFolder()));
@@ -161,7 +161,7 @@ TEST_F(Worker, WithoutAUsableTranscodedFolderFilesGoUnchangedAndNothingLandsInTh
   c.transcodeQueue().put(WorkItem{{"object", dir_.file("notes.txt")}, {"objMime", "text/plain"}});
   c.transcodeQueue().put(WorkItem{{"object", dir_.file("large.jpg")}, {"objMime", "image/jpeg"}});
   c.transcodeQueue().put(WorkItem{});
-  velkan::CCPUBoundThread worker(c.transcodeQueue(), c.uploadQueue(), c);
+  velkan::CCPUBoundThread worker(c.transcodeQueue(), c.uploadQueue(), c, ZR::CRunContext::processDefaults());
   EXPECT_TRUE(worker.transcodedFolder().empty());
   WorkItem text, picture;
   c.uploadQueue().take(text);

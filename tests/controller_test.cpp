@@ -27,7 +27,7 @@ class Controller : public testsupport::LoggingTest {
     testsupport::writeFile(dir_.file("cfg.xml"), "<CachingPolicyEngineConfiguration><cacheManagerClient server='127.0.0.1:1'>"
                                                  "<accessDocument path='a'/><actionset path='" + dir_.file("actions.xml") +
                                                  "'/>" + extra + "</cacheManagerClient></CachingPolicyEngineConfiguration>");
-    auto c = std::make_unique<CCMClient>();
+    auto c = std::make_unique<CCMClient>(ZR::CRunContext::processDefaults());
     c->configure(dir_.file("cfg.xml"));
     return c;
   }
@@ -113,7 +113,7 @@ TEST_F(Controller, UnreadableActionSets) {
     testsupport::writeFile(dir_.file("cfg.xml"), "<CachingPolicyEngineConfiguration><cacheManagerClient server='x'>"
                                                  "<accessDocument path='a'/><actionset path='" + dir_.file("bad.xml") +
                                                  "'/>" + k.outputFile + "</cacheManagerClient></CachingPolicyEngineConfiguration>");
-    CCMClient c;
+    CCMClient c(ZR::CRunContext::processDefaults());
     c.configure(dir_.file("cfg.xml"));
     try {
       c.readActionSet();

@@ -47,7 +47,7 @@ class Uploads : public testsupport::LoggingTest {
                                                      server + "'><accessDocument path='" + dir_.file("auth.xml") +
                                                      "'/><actionset path='x'/>" + extra +
                                                      "</cacheManagerClient></CachingPolicyEngineConfiguration>");
-    auto c = std::make_unique<velkan::CCMClient>();
+    auto c = std::make_unique<velkan::CCMClient>(ZR::CRunContext::processDefaults());
     c->configure(dir_.file("cfg.xml"));
     return c;
   }
@@ -56,7 +56,7 @@ class Uploads : public testsupport::LoggingTest {
     for (const WorkItem& item : items) c.uploadQueue().put(item);
     c.uploadQueue().put(WorkItem{});
     velkan::StatusFiles status(*platform::Env::defaultEnv(), dir_.file("status"));
-    velkan::CNetBoundThread worker(c.uploadQueue(), c, status);
+    velkan::CNetBoundThread worker(c.uploadQueue(), c, status, ZR::CRunContext::processDefaults());
   }
   WorkItem item(const std::string& name, const std::string& content, const std::string& mime = "text/plain") {
     testsupport::writeFile(dir_.file(name), content);

@@ -27,7 +27,7 @@ class CNetBoundThread : public ZR::CThread {
  public:
   // Starts the thread at once. `status` is lent for the worker's life.
   CNetBoundThread(CActionQueue& uploadQueue, UploadHost& host, StatusFiles& status,
-                  const ZR::CRunContext& context = ZR::CRunContext::processDefaults());
+                  const ZR::CRunContext& context);
   // Waits for the thread (it ends at its stop item).
   ~CNetBoundThread() override;
 
