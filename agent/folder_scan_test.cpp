@@ -9,6 +9,7 @@
 #include "bindings/zrcore/xml_builder.h"
 #include "platform/env.h"
 #include "platform/path.h"
+#include "platform/testing/memory_env.h"
 #include "tests/test_support.h"
 
 namespace {
@@ -76,6 +77,46 @@ TEST_F(FolderScan, ListsEveryFileWithSizeAndTimeUnderLogicalPaths) {
   EXPECT_EQ(sink.folders.front(), "c:\\home\\ann");
 }
 
+
+// What the exclude patterns leave out of a walk, on a tree held in memory:
+// names at any depth, whole paths, a folder with everything below it.
+TEST(FolderScanRules, ExcludePatternsLeaveOutWhatTheyName) {
+  platform::MemoryEnv tree;
+  for (const char* file : {"docs/a.txt", "docs/a.tmp", "docs/sub/b.tmp", "docs/sub/c.txt", "build/out/x.o",
+                           "build/y.o", "node_modules/m/index.js", "src/node_modules.txt", "src/main.cpp"}) {
+    tree.addFile(std::string("/home/ann/") + file, "12345");
+  }
+  struct Case {
+    std::vector<std::string> patterns;
+    std::vector<std::string> kept;  // below c:\home\ann, "/" between parts
+  };
+  const Case cases[] = {
+      {{}, {"build/out/x.o", "build/y.o", "docs/a.tmp", "docs/a.txt", "docs/sub/b.tmp", "docs/sub/c.txt",
+            "node_modules/m/index.js", "src/main.cpp", "src/node_modules.txt"}},
+      {{"*.tmp"}, {"build/out/x.o", "build/y.o", "docs/a.txt", "docs/sub/c.txt", "node_modules/m/index.js",
+                   "src/main.cpp", "src/node_modules.txt"}},
+      {{"node_modules", "build/**"}, {"docs/a.tmp", "docs/a.txt", "docs/sub/b.tmp", "docs/sub/c.txt",
+                                      "src/main.cpp", "src/node_modules.txt"}},
+      {{"build", "docs/*.t?t", "src"}, {"docs/a.tmp", "docs/sub/b.tmp", "docs/sub/c.txt", "node_modules/m/index.js"}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(testing::PrintToString(c.patterns));
+    agent::WatchedFolder watch{"/home/ann", "c:\\home\\ann", c.patterns};
+    Recorder sink;
+    agent::ScanResult result;
+    ASSERT_TRUE(agent::scanFolders(tree, {watch}, sink, result));
+    std::vector<std::string> kept;
+    for (const auto& [path, data] : sink.files) {
+      std::string relative = path.substr(std::string("c:\\home\\ann\\").size());
+      std::replace(relative.begin(), relative.end(), '\\', '/');
+      kept.push_back(relative);
+    }
+    std::sort(kept.begin(), kept.end());
+    EXPECT_EQ(kept, c.kept);
+    EXPECT_EQ(result.files, c.kept.size());
+    EXPECT_EQ(result.bytes, 5 * c.kept.size());
+  }
+}
 
 TEST_F(FolderScan, AnUnreadableFolderIsReportedAndKeptAsTheCacheHoldsIt) {
   UnreadableFolderEnv unreadable(platform::Env::defaultEnv(), platform::joinPath(root_, "docs"));
