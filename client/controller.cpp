@@ -243,13 +243,13 @@ void CCMClient::startWorkers() {
 // goes last: its folder holds the copies the uploads read.
 void CCMClient::stopWorkers() {
   if (cpuWorker_) {
-    transcodeQueue_.put(WorkItem{});
+    transcodeQueue_.put(UploadItem{});
     cpuWorker_->join();
     if (context_.throttle) context_.throttle->remove(&cpuWorker_->handle());
   }
   // One stop item for each network worker: each ends at the first it takes,
   // after everything prepared before it.
-  for (size_t i = 0; i < netWorkers_.size(); ++i) uploadQueue_.put(WorkItem{});
+  for (size_t i = 0; i < netWorkers_.size(); ++i) uploadQueue_.put(UploadItem{});
   for (auto& worker : netWorkers_) worker->join();
   netWorkers_.clear();
   uploadSessions_.clear();
@@ -276,7 +276,7 @@ void CCMClient::putTranscodeQueue(const std::vector<CUploadFile>& files) {
     item.objMime = file.mimeType();
     item.origin = file.fileInfo();  // what the later stages go by
     log_.info("Put transcode queue: %s", file.path().c_str());
-    transcodeQueue_.put(item.toWorkItem());
+    transcodeQueue_.put(std::move(item));
   }
 }
 

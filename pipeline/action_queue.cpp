@@ -14,13 +14,37 @@ CActionQueue::CActionQueue(const std::string& name)
 
 CActionQueue::~CActionQueue() = default;
 
-bool CActionQueue::put(WorkItem item) {
+bool CActionQueue::put(UploadItem item) { return putEntry(std::move(item)); }
+
+bool CActionQueue::put(WorkItem item) { return putEntry(std::move(item)); }
+
+UploadItem& CActionQueue::take(UploadItem& out) {
+  Entry entry = takeEntry();
+  if (auto* map = std::get_if<WorkItem>(&entry)) {
+    out = UploadItem::fromWorkItem(std::move(*map));
+  } else {
+    out = std::move(std::get<UploadItem>(entry));
+  }
+  return out;
+}
+
+WorkItem& CActionQueue::take(WorkItem& out) {
+  Entry entry = takeEntry();
+  if (auto* record = std::get_if<UploadItem>(&entry)) {
+    out = record->isStop() ? WorkItem{} : std::move(*record).toWorkItem();
+  } else {
+    out = std::move(std::get<WorkItem>(entry));
+  }
+  return out;
+}
+
+bool CActionQueue::putEntry(Entry entry) {
   {
     std::lock_guard<std::mutex> hold(holdMutex_);
     mutex_.lock(0);
     {
       std::lock_guard<std::mutex> lock(itemsMutex_);
-      items_.push_back(std::move(item));
+      items_.push_back(std::move(entry));
     }
     itemsChanged_.notify_one();
     signal_.signal();
@@ -32,15 +56,14 @@ bool CActionQueue::put(WorkItem item) {
   return true;
 }
 
-WorkItem& CActionQueue::take(WorkItem& out) {
+CActionQueue::Entry CActionQueue::takeEntry() {
   for (;;) {
     {
       std::lock_guard<std::mutex> hold(holdMutex_);
       mutex_.lock(0);
       std::unique_lock<std::mutex> lock(itemsMutex_);
       if (!items_.empty()) {
-        out.clear();
-        out = std::move(items_.front());
+        Entry out = std::move(items_.front());
         items_.pop_front();
         lock.unlock();
         mutex_.unlock(0);

@@ -7,25 +7,18 @@
 #include <map>
 #include <mutex>
 #include <string>
+#include <variant>
 
 #include "bindings/zrcore/thread.h"
+#include "pipeline/upload_item.h"
+#include "pipeline/work_item.h"
 
 namespace velkan {
-
-// A map from key to value; one without a non-empty "object" is a stop item.
-using WorkItem = std::map<std::string, std::string>;
-
-bool isStopItem(const WorkItem& item);
-
-// Our own key beside the four of the work item: the version of the origin
-// (platform::FileInfo) that preparation read, so that a copy of an older
-// version is never sent as the current one.
-constexpr const char* kPreparedFromKey = "preparedFrom";
 
 constexpr const char* kTranscodeQueueName = "OrbekCacheActionQueueTranscode";
 constexpr const char* kUploadQueueName = "OrbekCacheActionQueueUpload";
 
-// Items are copied in and out. The named mutex (name + "Mutex") and event
+// Items are moved in and out. The named mutex (name + "Mutex") and event
 // (the name) are shared with every process that uses the same name, but
 // each process has its own items: a taker waits on a signal of its own
 // process, so another process's put can neither take its wake-up nor hand
@@ -39,8 +32,13 @@ class CActionQueue {
   CActionQueue& operator=(const CActionQueue&) = delete;
 
   // Waits until an item is there, moves the oldest into `out` and returns it.
+  UploadItem& take(UploadItem& out);
+  // Appends the item and wakes a waiting taker; yields, never sleeps. Returns true.
+  bool put(UploadItem item);
+  // The same for the work-item map of the specified interface: a map put
+  // is taken as it was put; a record taken as a map, or a map as a
+  // record, is converted at this edge (a stop item stays one).
   virtual WorkItem& take(WorkItem& out);
-  // Appends a copy and wakes a waiting taker; yields, never sleeps. Returns true.
   virtual bool put(WorkItem item);
 
   const std::string& name() const { return name_; }
@@ -56,7 +54,10 @@ class CActionQueue {
   std::mutex holdMutex_;
   std::mutex itemsMutex_;
   std::condition_variable itemsChanged_;
-  std::list<WorkItem> items_;
+  using Entry = std::variant<UploadItem, WorkItem>;
+  bool putEntry(Entry entry);
+  Entry takeEntry();
+  std::list<Entry> items_;
 };
 
 }  // namespace velkan

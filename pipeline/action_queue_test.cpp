@@ -18,6 +18,50 @@ WorkItem item(const std::string& object) { return WorkItem{{"object", object}, {
 // A unique name per test process, so parallel test runs stay apart.
 std::string queueName(const std::string& base) { return base + "-test-" + std::to_string(platform::processId()); }
 
+// Our workers hand each other the record; the specified interface puts and
+// takes maps. A map comes out as it went in, whatever its keys; a record
+// keeps every field, its copy in memory included; a stop is a stop either way.
+TEST(ActionQueue, RecordsAndMapsPassUnchangedAndConvertAtTheEdge) {
+  CActionQueue queue(queueName("records"));
+  WorkItem odd{{"object", "c:\\a.txt"}, {"someKey", "kept"}};
+  queue.put(odd);
+  WorkItem map;
+  EXPECT_EQ(queue.take(map), odd);
+
+  velkan::UploadItem record;
+  record.object = "c:\\b.txt";
+  record.objMime = "text/plain";
+  record.preparedContent = std::string("\0gz\x8b", 4);
+  record.inMemory = true;
+  record.sentSize = 4;
+  record.consistent = true;
+  platform::FileInfo origin;
+  origin.size = 9;
+  origin.modifiedUnixSeconds = 1700000000;
+  record.origin = origin;
+  queue.put(record);
+  velkan::UploadItem taken;
+  queue.take(taken);
+  EXPECT_EQ(taken.object, record.object);
+  EXPECT_EQ(taken.preparedContent, record.preparedContent);
+  EXPECT_TRUE(taken.inMemory && taken.consistent);
+  EXPECT_EQ(taken.sentSize, record.sentSize);
+  ASSERT_TRUE(taken.origin);
+  EXPECT_TRUE(taken.origin->sameVersion(origin));
+
+  queue.put(record);  // a record taken as a map, and back
+  queue.put(velkan::UploadItem::fromWorkItem(queue.take(map)));
+  queue.take(taken);
+  EXPECT_EQ(taken.preparedContent, record.preparedContent);
+  EXPECT_TRUE(taken.origin && taken.origin->sameVersion(origin));
+
+  queue.put(velkan::UploadItem{});
+  EXPECT_TRUE(velkan::isStopItem(queue.take(map)));
+  EXPECT_TRUE(map.empty());
+  queue.put(WorkItem{});
+  EXPECT_TRUE(queue.take(taken).isStop());
+}
+
 TEST(ActionQueue, FifoOrderAndStopItems) {
   CActionQueue queue(queueName("fifo"));
   queue.put(item("a"));

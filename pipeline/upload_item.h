@@ -1,9 +1,10 @@
-// One file on its way from the controller to the service. The queues carry
-// it as a work item (a map of strings: the four keys every stage knows, and
-// keys of our own beside them); each stage converts it at its edges, so
-// that what one stage found out reaches the next instead of being looked
-// up again: the origin's version from the action set, the size of the
-// prepared copy and of a picture from preparation.
+// One file on its way from the controller to the service: the one record
+// the queues carry from the reading of the action set to the recording of
+// its upload, so that what one stage found out reaches the next instead of
+// being looked up again (the origin's version from the action set, the
+// size of the prepared copy from preparation). Where the specified
+// interface asks for a work item (a map of strings: the four keys every
+// stage knows, and keys of our own beside them), it is converted there.
 #pragma once
 
 #include <cstdint>
@@ -11,7 +12,7 @@
 #include <string>
 
 #include "platform/env.h"
-#include "pipeline/action_queue.h"
+#include "pipeline/work_item.h"
 
 namespace velkan {
 

@@ -30,12 +30,12 @@ CCPUBoundThread::~CCPUBoundThread() { join(); }
 int CCPUBoundThread::run() {
   context_.log->info("CCPUBoundThread::run(), started");
   for (;;) {
-    WorkItem item;
+    UploadItem item;
     transcodeQueue_.take(item);
-    bool stop = isStopItem(item);
-    std::string object = stop ? "" : item["object"];
+    bool stop = item.isStop();
+    std::string object = item.object;
     try {
-      prepareObject(std::move(item));
+      prepare(std::move(item));
     } catch (const std::exception& e) {
       context_.log->error("%s", (std::string("CCPUBoundThread::run ") + e.what()).c_str());
       host_.preparationFailed(object, ZR::CStringUtils::rtrim(e.what(), " \t\r\n"));
@@ -44,9 +44,10 @@ int CCPUBoundThread::run() {
   }
 }
 
-bool CCPUBoundThread::prepareObject(WorkItem workItem) {
-  if (isStopItem(workItem)) return false;
-  UploadItem item = UploadItem::fromWorkItem(workItem);
+bool CCPUBoundThread::prepareObject(WorkItem workItem) { return prepare(UploadItem::fromWorkItem(std::move(workItem))); }
+
+bool CCPUBoundThread::prepare(UploadItem item) {
+  if (item.isStop()) return false;
   if (host_.uploadsStopped()) {
     // Nothing more is sent in this run: preparing it would be wasted work.
     context_.log->trace("%s", ("not prepared, uploads have stopped: " + item.object).c_str());
@@ -60,7 +61,7 @@ bool CCPUBoundThread::prepareObject(WorkItem workItem) {
   if (!prepareConsistently(item)) return true;
   item.prepared = true;
   PreparedCopy copy(item.transcodedObject, context_.env);  // removed if the hand-over fails
-  uploadQueue_.put(std::move(item).toWorkItem());
+  uploadQueue_.put(std::move(item));
   copy.release();
   return true;
 }

@@ -31,6 +31,7 @@ class CCPUBoundThread : public ZR::CThread {
   int run() override;
   // One item: false for a stop item (not forwarded), true otherwise.
   bool prepareObject(WorkItem item);
+  bool prepare(UploadItem item);
   // True when a re-encoded copy was written to `transcoded`; `metadata`
   // receives the picture's lines (sizes included).
   bool transcodePicture(const std::string& path, const std::string& objMime, std::string& transcoded,

@@ -61,10 +61,10 @@ int CNetBoundThread::run() {
   ZR::CLogger& log = *context_.log;
   log.info("CNetBoundThread started");
   for (;;) {
-    WorkItem item;
+    UploadItem item;
     uploadQueue_.take(item);
-    bool stop = isStopItem(item);
-    std::string object = stop ? "" : item["object"];
+    bool stop = item.isStop();
+    std::string object = item.object;
     try {
       upload(std::move(item));
     } catch (const CUploadLimitException& e) {
@@ -191,11 +191,10 @@ class MemoryHeld {
 
 }  // namespace
 
-bool CNetBoundThread::uploadObject(const WorkItem& workItem) { return upload(WorkItem(workItem)); }
+bool CNetBoundThread::uploadObject(const WorkItem& workItem) { return upload(UploadItem::fromWorkItem(workItem)); }
 
-bool CNetBoundThread::upload(WorkItem workItem) {
-  if (isStopItem(workItem)) return false;
-  UploadItem item = UploadItem::fromWorkItem(std::move(workItem));
+bool CNetBoundThread::upload(UploadItem item) {
+  if (item.isStop()) return false;
   PreparedCopy copy(item.transcodedObject, context_.env);  // not needed once the item is done
   MemoryHeld held(item.inMemory ? host_.memoryBudget() : nullptr, item.preparedContent.size());
   if (host_.uploadsStopped()) {

@@ -55,7 +55,7 @@ class CNetBoundThread : public ZR::CThread {
   std::string sendPrivateCopy(UploadItem& item, PreparedCopy& copy);
   bool recordResult(const UploadItem& item, const platform::FileInfo& origin, uint64_t sentSize, int result);
   // uploadObject on an item of its own (a copy in memory is moved, not copied).
-  bool upload(WorkItem item);
+  bool upload(UploadItem item);
   void report(const std::string& object, int result, uint64_t size);
 
   // The item's upload is counted (the file limit's count).
