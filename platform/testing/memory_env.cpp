@@ -6,10 +6,12 @@
 namespace platform {
 namespace {
 
-// One spelling per path: no trailing or doubled separators.
+// One spelling per path: "/" between parts (a backslash, as Windows joins
+// paths, is one too), no trailing or doubled separators.
 std::string normalised(const std::string& path) {
   std::string out;
   for (char c : path) {
+    if (c == '\\') c = '/';
     if (c == '/' && !out.empty() && out.back() == '/') continue;
     out += c;
   }

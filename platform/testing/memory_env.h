@@ -1,7 +1,8 @@
 // A file system held in memory, for unit tests where real folders are not
-// the point: files and folders under "/"-separated paths, a clock of its
-// own for their times, and no links. Thread-safe. Files opened for writing
-// show their content when closed (a whole-file write is seen whole).
+// the point: files and folders under "/"-separated paths ("\\" separates
+// parts as "/" does), a clock of its own for their times, and no links.
+// Thread-safe. Files opened for writing show their content when closed (a
+// whole-file write is seen whole).
 #pragma once
 
 #include <cstdint>
