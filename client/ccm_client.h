@@ -17,7 +17,7 @@
 #include <string>
 #include <vector>
 
-#include "bindings/cabinet/run_context.h"
+#include "bindings/context/run_context.h"
 #include "client/client_settings.h"
 #include "client/run_ending.h"
 #include "client/session_key_store.h"

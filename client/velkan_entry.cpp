@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "bindings/cabinet/cabinet.h"
-#include "bindings/cabinet/run_context.h"
+#include "bindings/context/run_context.h"
 #include "bindings/zrcore/config.h"
 #include "bindings/zrcore/log.h"
 #include "bindings/zrcore/string_utils.h"

@@ -5,7 +5,7 @@
 
 #include <string>
 
-#include "bindings/cabinet/run_context.h"
+#include "bindings/context/run_context.h"
 #include "bindings/zrcore/thread.h"
 #include "prepare/gzip_stream.h"
 #include "prepare/image_transcoder.h"

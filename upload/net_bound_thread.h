@@ -11,7 +11,7 @@
 #include <cstdint>
 #include <string>
 
-#include "bindings/cabinet/run_context.h"
+#include "bindings/context/run_context.h"
 #include "bindings/zrcore/thread.h"
 #include "platform/env.h"
 #include "status/status_files.h"

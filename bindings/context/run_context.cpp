@@ -1,4 +1,4 @@
-#include "bindings/cabinet/run_context.h"
+#include "bindings/context/run_context.h"
 
 #include "bindings/cabinet/file_index.h"
 #include "bindings/zrcore/config.h"
