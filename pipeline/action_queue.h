@@ -35,9 +35,10 @@ class CActionQueue {
   UploadItem& take(UploadItem& out);
   // Appends the item and wakes a waiting taker; yields, never sleeps. Returns true.
   bool put(UploadItem item);
-  // The same for the work-item map of the specified interface: a map put
-  // is taken as it was put; a record taken as a map, or a map as a
-  // record, is converted at this edge (a stop item stays one).
+  // The same for the work-item map that the queue's callers outside our
+  // own workers put and take: a map put is taken as it was put; a record
+  // taken as a map, or a map as a record, is converted at this edge (a
+  // stop item stays one).
   virtual WorkItem& take(WorkItem& out);
   virtual bool put(WorkItem item);
 

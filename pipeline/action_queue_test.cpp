@@ -18,7 +18,7 @@ WorkItem item(const std::string& object) { return WorkItem{{"object", object}, {
 // A unique name per test process, so parallel test runs stay apart.
 std::string queueName(const std::string& base) { return base + "-test-" + std::to_string(platform::processId()); }
 
-// Our workers hand each other the record; the specified interface puts and
+// Our workers hand each other the record; the map interface puts and
 // takes maps. A map comes out as it went in, whatever its keys; a record
 // keeps every field, its copy in memory included; a stop is a stop either way.
 TEST(ActionQueue, RecordsAndMapsPassUnchangedAndConvertAtTheEdge) {

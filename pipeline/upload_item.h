@@ -2,9 +2,10 @@
 // the queues carry from the reading of the action set to the recording of
 // its upload, so that what one stage found out reaches the next instead of
 // being looked up again (the origin's version from the action set, the
-// size of the prepared copy from preparation). Where the specified
-// interface asks for a work item (a map of strings: the four keys every
-// stage knows, and keys of our own beside them), it is converted there.
+// size of the prepared copy from preparation). Where an interface of the
+// queues or the workers asks for a work item (a map of strings: the four
+// keys every stage knows, and keys of our own beside them), it is
+// converted there.
 #pragma once
 
 #include <cstdint>

@@ -1,6 +1,6 @@
-// The work item of the queues' specified interface: a map from key to
-// value. Our own workers hand each other an UploadItem (upload_item.h);
-// this map appears only where that interface asks for it.
+// The work item of the queues' and workers' map interface: a map from key
+// to value. Our own workers hand each other an UploadItem
+// (upload_item.h); this map appears only where that interface asks for it.
 #pragma once
 
 #include <map>
