@@ -22,7 +22,7 @@ namespace dornik {
 // Streams an action set to disk; memory stays flat whatever its length.
 class ActionSetWriter {
  public:
-  explicit ActionSetWriter(const std::string& path);
+  ActionSetWriter(platform::Env& env, const std::string& path);
   ActionSetWriter(const ActionSetWriter&) = delete;
   ActionSetWriter& operator=(const ActionSetWriter&) = delete;
 
@@ -90,7 +90,7 @@ struct ActionSetContent {
   std::vector<std::string> warnings;
 };
 
-ActionSetContent readActionSet(const std::string& path);
+ActionSetContent readActionSet(platform::Env& env, const std::string& path);
 
 const char* actionName(ActionKind kind);
 

@@ -160,11 +160,11 @@ class ActionSetHandler : public ZR::CXmlHandler {
 
 }  // namespace
 
-ActionSetContent readActionSet(const std::string& path) {
+ActionSetContent readActionSet(platform::Env& env, const std::string& path) {
   ActionSetContent content;
   ActionSetHandler handler(content);
   std::string parseError;
-  if (!ZR::CXmlReader::parseFile(path, handler, parseError)) {
+  if (!ZR::CXmlReader::parseFile(env, path, handler, parseError)) {
     content = ActionSetContent();
     content.error = kActionSetLoadFailed;
     content.detail = path + ": " + parseError;

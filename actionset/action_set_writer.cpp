@@ -12,8 +12,8 @@ constexpr size_t kDrainBytes = 1 << 20;
 // library's writer lays out a document (two blanks per level, an element
 // without children closed at once): an action set of a million entries is
 // written in one pass with no per-element bookkeeping.
-ActionSetWriter::ActionSetWriter(const std::string& path)
-    : file_(path, true, ZR::LinkAtTarget::Refuse), ok_(file_.isValid()) {
+ActionSetWriter::ActionSetWriter(platform::Env& env, const std::string& path)
+    : file_(env, path, true, ZR::LinkAtTarget::Refuse), ok_(file_.isValid()) {
   buffer_ = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<action-set";
 }
 

@@ -176,7 +176,7 @@ platform::Status loadAgentConfig(platform::Env& env, const std::string& path, Ag
   config.configurationPath = platform::resolvedPath(path);
   if (config.configurationPath.empty()) return platform::Status::notFound(path + ": no such configuration file");
   std::string error;
-  std::unique_ptr<ZR::CXmlElement> root(ZR::CXmlBuilder::fileToDocument(config.configurationPath, error));
+  std::unique_ptr<ZR::CXmlElement> root(ZR::CXmlBuilder::fileToDocument(env, config.configurationPath, error));
   if (!root) return platform::Status::invalid(path + ": " + error);
   if (root->getName() != kRoot) {
     return platform::Status::invalid(path + ": the root element is " + root->getName() + ", not " + kRoot);

@@ -209,8 +209,9 @@ int interrupted(const std::string& when) {
 
 }  // namespace
 
-platform::Status readPlan(const std::string& actionSetPath, BackupPlan& plan, const std::vector<CachedFile>* listed) {
-  dornik::ActionSetContent content = dornik::readActionSet(actionSetPath);
+platform::Status readPlan(platform::Env& env, const std::string& actionSetPath, BackupPlan& plan,
+                          const std::vector<CachedFile>* listed) {
+  dornik::ActionSetContent content = dornik::readActionSet(env, actionSetPath);
   if (!content.loaded) return platform::Status::syntaxError(actionSetPath + ": " + content.detail);
   std::set<std::string> deleted;
   for (const dornik::Action& action : content.actions) {
@@ -256,7 +257,7 @@ platform::Status listCache(CacheService& service, const std::vector<WatchedFolde
 
 platform::Status writeDirContent(const AgentConfig& config, const std::vector<CachedFile>* cached,
                                  ScanResult& result) {
-  DirContentWriter writer(config.dirContent);
+  DirContentWriter writer(*config.env, config.dirContent);
   if (platform::Status scanned = scanFolders(*config.env, config.watches, writer, result); !scanned) return scanned;
   if (cached) {
     KeptEntries kept(*cached, writer);
@@ -314,7 +315,7 @@ int runCacheSnapshot(const AgentConfig& config, ZR::CLogger& log) {
   if (platform::Status listed = listCache(service, config.watches, cached); !listed) {
     return fail(kExitService, listed.message() + "; the cache content snapshot is left as it was");
   }
-  if (platform::Status written = writeCacheContent(config.cacheContent, cached); !written) {
+  if (platform::Status written = writeCacheContent(*config.env, config.cacheContent, cached); !written) {
     return fail(kExitWrite, written.message());
   }
   uint64_t bytes = 0;
@@ -355,7 +356,7 @@ int runBackup(const AgentConfig& config, const BackupOptions& options, ZR::CLogg
     return fail(scanned.code() == platform::Status::kIoError ? kExitWrite : kExitConfiguration, scanned.message());
   }
   printScanSummary(scan, log, report);
-  if (platform::Status written = writeCacheContent(config.cacheContent, cached); !written) {
+  if (platform::Status written = writeCacheContent(*config.env, config.cacheContent, cached); !written) {
     return fail(kExitWrite, written.message());
   }
 
@@ -373,7 +374,9 @@ int runBackup(const AgentConfig& config, const BackupOptions& options, ZR::CLogg
   }
   if (platform::interruptionRequested()) return interrupted("before anything was uploaded or deleted");
   BackupPlan plan;
-  if (platform::Status read = readPlan(config.actionSet, plan, &cached); !read) return fail(kExitProgram, read.message());
+  if (platform::Status read = readPlan(*config.env, config.actionSet, plan, &cached); !read) {
+    return fail(kExitProgram, read.message());
+  }
   std::vector<std::string> toUpload = plan.newFiles;
   toUpload.insert(toUpload.end(), plan.changedFiles.begin(), plan.changedFiles.end());
   printPlan(plan, sizeOnDisk(*config.env, toUpload), report);

@@ -42,7 +42,7 @@ struct BackupPlan {
 // is a changed one; created with offset 0 a new one, unless `listed` (the
 // cache's files, sorted by path; may be null) holds it; with an offset and
 // not deleted, an unchanged one.
-platform::Status readPlan(const std::string& actionSetPath, BackupPlan& plan,
+platform::Status readPlan(platform::Env& env, const std::string& actionSetPath, BackupPlan& plan,
                           const std::vector<CachedFile>* listed = nullptr);
 
 // Every file the service holds below the watched folders, sorted by path.

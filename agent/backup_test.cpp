@@ -26,13 +26,13 @@ TEST(BackupPlan, SortsAnActionSetIntoNewChangedGoneAndUnchanged) {
                                                              {"c:\\home\\ann\\changed.txt", "120"},
                                                              {"c:\\home\\ann\\same.txt", "40"}}));
   agent::BackupPlan plan;
-  ASSERT_TRUE(agent::readPlan(dir.file("a.xml"), plan));
+  ASSERT_TRUE(agent::readPlan(*platform::Env::defaultEnv(), dir.file("a.xml"), plan));
   EXPECT_EQ(plan.newFiles, std::vector<std::string>{"c:\\home\\ann\\new.txt"});
   EXPECT_EQ(plan.changedFiles, std::vector<std::string>{"c:\\home\\ann\\changed.txt"});
   EXPECT_EQ(plan.deletedFiles, std::vector<std::string>{"c:\\home\\ann\\gone.txt"});
   EXPECT_EQ(plan.unchangedFiles, 1u);
   agent::BackupPlan none;
-  EXPECT_FALSE(agent::readPlan(dir.file("missing.xml"), none));
+  EXPECT_FALSE(agent::readPlan(*platform::Env::defaultEnv(), dir.file("missing.xml"), none));
 }
 
 TEST(DeletionGuard, StopsLargeShareAndEmptiedFoldersUnlessTheyAreFew) {

@@ -104,7 +104,8 @@ CacheService::CacheService(const AgentConfig& config, ZR::CLogger& log)
   velkan::ProxySettings proxy = velkan::readProxySettings(config.resolve("agent.xml"));
   options.setProxy(proxy.host, proxy.port, proxy.user, proxy.password);
   calls_ = std::make_unique<velkan::CacheManagerCalls>(
-      velkan::ServiceSettings{config.client.server, config.client.accessDocument, ""}, options, *keys_, log_, nullptr);
+      *config.env, velkan::ServiceSettings{config.client.server, config.client.accessDocument, ""}, options, *keys_,
+      log_, nullptr);
 }
 
 CacheService::~CacheService() = default;
@@ -188,8 +189,8 @@ platform::Status CacheService::fetch(const std::string& path, int64_t offset, in
       [&](velkan::CacheManagerCalls& calls) { return calls.fileRange(path, offset, length); }, bytes, true);
 }
 
-platform::Status writeCacheContent(const std::string& path, const std::vector<CachedFile>& files) {
-  dornik::SnapshotWriter out(path, dornik::kCacheContentKind);
+platform::Status writeCacheContent(platform::Env& env, const std::string& path, const std::vector<CachedFile>& files) {
+  dornik::SnapshotWriter out(env, path, dornik::kCacheContentKind);
   for (const CachedFile& file : files) {
     std::string size = std::to_string(file.size);
     out.file(file.path, {file.originSize, file.originModified, "1", size});

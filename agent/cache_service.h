@@ -91,6 +91,6 @@ platform::Status readListing(const std::string& text, std::vector<CachedFile>& f
 // 1) with its stored size and the origin values the uploader gave, so that
 // an unchanged file compares equal to its directory entry. Folders are not
 // listed: the service keeps files only. Written whole or not at all.
-platform::Status writeCacheContent(const std::string& path, const std::vector<CachedFile>& files);
+platform::Status writeCacheContent(platform::Env& env, const std::string& path, const std::vector<CachedFile>& files);
 
 }  // namespace agent

@@ -169,7 +169,8 @@ platform::Status scanFolders(platform::Env& env, const std::vector<WatchedFolder
   return platform::Status::ok();
 }
 
-DirContentWriter::DirContentWriter(const std::string& path) : out_(path, dornik::kDirContentKind) {}
+DirContentWriter::DirContentWriter(platform::Env& env, const std::string& path)
+    : out_(env, path, dornik::kDirContentKind) {}
 
 void DirContentWriter::folder(std::string_view logicalPath) { out_.directory(logicalPath); }
 

@@ -82,7 +82,7 @@ platform::Status scanFolders(platform::Env& env, const std::vector<WatchedFolder
 // all: nothing is in place before commit().
 class DirContentWriter : public ScanSink {
  public:
-  explicit DirContentWriter(const std::string& path);
+  DirContentWriter(platform::Env& env, const std::string& path);
   void folder(std::string_view logicalPath) override;
   void file(std::string_view logicalPath, uint64_t size, int64_t modifiedSeconds) override;
   // False, with the reason, when any of it could not be written.

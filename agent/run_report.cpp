@@ -121,7 +121,7 @@ platform::Status RunReport::save(platform::Env& env, const std::string& folder, 
   std::string name = std::string(stamp) + numbered;
   path = platform::joinPath(folder, name);
   std::string error;
-  if (!ZR::CFileUtils::writeFileAtomically(path, plainText(), error, true, ZR::LinkAtTarget::Refuse)) {
+  if (!ZR::CFileUtils::writeFileAtomically(env, path, plainText(), error, true, ZR::LinkAtTarget::Refuse)) {
     return platform::Status::ioError("cannot write the report " + path + ": " + error);
   }
   // The names sort by time: the oldest beyond `kept` go.

@@ -96,7 +96,7 @@ VelkanRun runVelkan(const AgentConfig& config, int cpuPercent, uint64_t bytesPer
     uint64_t now = platform::tickCountMs();
     if (now - lastPoll >= static_cast<uint64_t>(kProgressPollMs)) {
       lastPoll = now;
-      if (velkan::readProgress(progressFile, run.report)) {
+      if (velkan::readProgress(*config.env, progressFile, run.report)) {
         showNewFailures(run, console);
         const velkan::ProgressReport& r = run.report;
         timeLeft.sample(now, r.bytesDone + r.currentSent, r.bytesToDo);
@@ -110,7 +110,7 @@ VelkanRun runVelkan(const AgentConfig& config, int cpuPercent, uint64_t bytesPer
     }
   }
   if (!stopped) run.exitCode = child.wait();
-  run.reported = velkan::readProgress(progressFile, run.report);
+  run.reported = velkan::readProgress(*config.env, progressFile, run.report);
   if (run.reported) {
     showNewFailures(run, console);
     console.show(progressLine(run.report, console.columns()));

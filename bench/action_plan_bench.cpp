@@ -23,8 +23,10 @@ const dornik::SnapshotSets& snapshotsOf(long n) {
   platform::ProcessResult result;
   platform::runProcess({GENERATOR_PATH, "snapshots", std::to_string(n), dir}, {}, "", &result);
   dornik::SnapshotSets& sets = cache[n];
-  dornik::readSnapshot(dir + "/dir.xml", dornik::kDirContentKind, sets.currentDirs, sets.currentFiles);
-  dornik::readSnapshot(dir + "/cache.xml", dornik::kCacheContentKind, sets.cacheDirs, sets.cacheFiles);
+  dornik::readSnapshot(*platform::Env::defaultEnv(), dir + "/dir.xml", dornik::kDirContentKind, sets.currentDirs,
+                       sets.currentFiles);
+  dornik::readSnapshot(*platform::Env::defaultEnv(), dir + "/cache.xml", dornik::kCacheContentKind, sets.cacheDirs,
+                       sets.cacheFiles);
   platform::Env::defaultEnv()->removeTree(dir);
   return sets;
 }

@@ -66,8 +66,8 @@ FILE* open(const std::string& path) {
 }
 
 void snapshots(long n, const std::string& dir) {
-  dornik::SnapshotWriter current(dir + "/dir.xml", dornik::kDirContentKind);
-  dornik::SnapshotWriter cache(dir + "/cache.xml", dornik::kCacheContentKind);
+  dornik::SnapshotWriter current(*platform::Env::defaultEnv(), dir + "/dir.xml", dornik::kDirContentKind);
+  dornik::SnapshotWriter cache(*platform::Env::defaultEnv(), dir + "/cache.xml", dornik::kCacheContentKind);
   Random random;
   for (long i = 0; i < n; ++i) {
     if (i % 50 == 0) {

@@ -71,7 +71,7 @@ void CCMClient::configure(const std::string& configurationPath) {
   if (loaded && loaded->configurationPath() == configurationPath) {
     readConfiguration(loaded->document(), settings_, log_);  // parsed once, by the entry
   } else {
-    readConfiguration(configurationPath_, settings_, log_);
+    readConfiguration(*context_.env, configurationPath_, settings_, log_);
   }
   std::string configuration = platform::resolvedPath(platform::hostPath(configurationPath_));
   settings_.takePathsFrom(platform::parentFolder(configuration.empty() ? platform::hostPath(configurationPath_)
@@ -94,8 +94,8 @@ void CCMClient::configure(const std::string& configurationPath) {
 // all share the session key store.
 std::unique_ptr<CacheManagerCalls> CCMClient::makeCalls() {
   return std::make_unique<CacheManagerCalls>(
-      ServiceSettings{settings_.server, settings_.accessDocument, settings_.timestampFile}, serviceOptions_, keys_,
-      log_, this);
+      *context_.env, ServiceSettings{settings_.server, settings_.accessDocument, settings_.timestampFile},
+      serviceOptions_, keys_, log_, this);
 }
 
 CacheManagerCalls& CCMClient::calls() {

@@ -125,9 +125,9 @@ bool readValue(const ZR::CXmlElement& document, const std::string& expression, b
   return false;
 }
 
-void readConfiguration(const std::string& path, ClientSettings& settings, ZR::CLogger& log) {
+void readConfiguration(platform::Env& env, const std::string& path, ClientSettings& settings, ZR::CLogger& log) {
   std::string error;
-  std::unique_ptr<ZR::CXmlElement> document(ZR::CXmlBuilder::fileToDocument(path, error));
+  std::unique_ptr<ZR::CXmlElement> document(ZR::CXmlBuilder::fileToDocument(env, path, error));
   if (!document) throw std::runtime_error(kConfigurationLoadFailed);
   readConfiguration(*document, settings, log);
 }

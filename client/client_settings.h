@@ -5,6 +5,8 @@
 #include <cstdint>
 #include <string>
 
+#include "platform/env.h"
+
 namespace ZR {
 class CLogger;
 class CXmlElement;
@@ -87,7 +89,7 @@ bool readValue(const ZR::CXmlElement& document, const std::string& expression, b
 // (fields not in the file keep their values). Throws a standard exception
 // "[velkan.exe] Loading of Config XML failed." when the file cannot be
 // parsed, and the "While reading" line when a required setting is missing.
-void readConfiguration(const std::string& path, ClientSettings& settings, ZR::CLogger& log);
+void readConfiguration(platform::Env& env, const std::string& path, ClientSettings& settings, ZR::CLogger& log);
 // The same from a document already loaded.
 void readConfiguration(const ZR::CXmlElement& document, ClientSettings& settings, ZR::CLogger& log);
 

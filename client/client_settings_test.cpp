@@ -17,6 +17,7 @@ using velkan::ClientSettings;
 
 class ClientConfiguration : public testsupport::LoggingTest {
  protected:
+  static platform::Env& env() { return *platform::Env::defaultEnv(); }
   // Writes a configuration whose client section holds `body`.
   std::string configWith(const std::string& body, const std::string& server = " server='cm.example:8443'") {
     std::string path = dir_.file("cfg.xml");
@@ -26,7 +27,7 @@ class ClientConfiguration : public testsupport::LoggingTest {
   }
   ClientSettings read(const std::string& numbers) {
     ClientSettings s;
-    velkan::readConfiguration(configWith(kRequired + numbers), s, *ZR::CLogManager::instance());
+    velkan::readConfiguration(env(), configWith(kRequired + numbers), s, *ZR::CLogManager::instance());
     return s;
   }
   static constexpr const char* kRequired = "<accessDocument path='auth.xml'/><actionset path='a%n.xml'/>";
@@ -90,7 +91,7 @@ TEST_F(ClientConfiguration, ConversionsAndValidation) {
 TEST_F(ClientConfiguration, MissingRequiredSettingOrBrokenFileThrows) {
   ClientSettings s;
   try {
-    velkan::readConfiguration(configWith("<actionset path='a.xml'/>"), s, *ZR::CLogManager::instance());
+    velkan::readConfiguration(env(), configWith("<actionset path='a.xml'/>"), s, *ZR::CLogManager::instance());
     FAIL() << "no exception";
   } catch (const std::exception& e) {
     EXPECT_EQ(std::string(e.what()).rfind("While reading /CachingPolicyEngineConfiguration/cacheManagerClient/"
@@ -100,11 +101,11 @@ TEST_F(ClientConfiguration, MissingRequiredSettingOrBrokenFileThrows) {
         << e.what();
     EXPECT_EQ(std::string(e.what()).back(), '\n');
   }
-  EXPECT_THROW(velkan::readConfiguration(configWith(kRequired, ""), s, *ZR::CLogManager::instance()),
+  EXPECT_THROW(velkan::readConfiguration(env(), configWith(kRequired, ""), s, *ZR::CLogManager::instance()),
                std::runtime_error);
   testsupport::writeFile(dir_.file("broken.xml"), "<CachingPolicyEngineConfiguration>");
   try {
-    velkan::readConfiguration(dir_.file("broken.xml"), s, *ZR::CLogManager::instance());
+    velkan::readConfiguration(env(), dir_.file("broken.xml"), s, *ZR::CLogManager::instance());
     FAIL() << "no exception";
   } catch (const std::exception& e) {
     EXPECT_STREQ(e.what(), "[velkan.exe] Loading of Config XML failed.");

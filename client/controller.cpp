@@ -51,7 +51,7 @@ void CCMClient::readActionSet() {
     log_.warning("%s", ("the action set " + settings_.actionset +
                         " can be changed by other users; keep it writable by this user only").c_str());
   }
-  dornik::ActionSetContent content = dornik::readActionSet(settings_.actionset);
+  dornik::ActionSetContent content = dornik::readActionSet(*context_.env, settings_.actionset);
   if (!content.loaded) {
     log_.error("%s", content.detail.c_str());
     throw std::runtime_error(dornik::kActionSetLoadFailed);
@@ -288,7 +288,7 @@ std::vector<std::string> CCMClient::collectUploadPaths() const {
   return paths;
 }
 
-std::string CCMClient::readCurrentPolicy() { return velkan::readCurrentPolicy(); }
+std::string CCMClient::readCurrentPolicy() { return velkan::readCurrentPolicy(*context_.env); }
 
 void CCMClient::updatePolicyStatus() { velkan::updatePolicyStatus(readCurrentPolicy(), collectUploadPaths(), status_); }
 

@@ -209,7 +209,7 @@ RunEnding runConfigured(const std::string& path, int percent) {
   platform::watchForInterruption();
   // The status page has a folder to read from, also on a first run.
   platform::env()->createDirectories(kStatusFolder);
-  RunProgress progress(kStatusFolder, 500, ZR::CLogManager::instance());
+  RunProgress progress(*platform::env(), kStatusFolder, 500, ZR::CLogManager::instance());
   ZR::CLogManager::logger().info("velkan started with %s%s", path.c_str(),
                                  percent < 100 ? (", " + std::to_string(percent) + " % of one core").c_str() : "");
   // What changed while the run waits (for the service, say) is written all

@@ -64,6 +64,6 @@ PlanResult computeActionPlan(const SnapshotSets& sets, bool allInclude, const Me
 // Writes the plan as an action set: the delete action and, when the plan
 // has one, the create action. False with `error` when it cannot be written
 // whole (the old file stays).
-bool writeActionPlan(const std::string& path, const ActionPlan& plan, std::string& error);
+bool writeActionPlan(platform::Env& env, const std::string& path, const ActionPlan& plan, std::string& error);
 
 }  // namespace dornik

@@ -4,8 +4,8 @@
 
 namespace dornik {
 
-bool writeActionPlan(const std::string& path, const ActionPlan& plan, std::string& error) {
-  ActionSetWriter writer(path);
+bool writeActionPlan(platform::Env& env, const std::string& path, const ActionPlan& plan, std::string& error) {
+  ActionSetWriter writer(env, path);
   writer.beginAction("delete");
   for (const PlanEntry& d : plan.deletedDirs) writer.addPath("directory", d.path());
   for (const PlanEntry& f : plan.deletedFiles) writer.addPath("file", f.path());

@@ -25,9 +25,9 @@ TEST(ActionSetFile, WrittenPlanReadsBackWithTrickyPaths) {
   plan.changedFiles = {dornik::PlanEntry{&changed}};
   plan.addedDirs = {dornik::PlanEntry{&folder}};
   std::string error;
-  ASSERT_TRUE(dornik::writeActionPlan(dir.file("a.xml"), plan, error)) << error;
+  ASSERT_TRUE(dornik::writeActionPlan(*platform::Env::defaultEnv(), dir.file("a.xml"), plan, error)) << error;
 
-  auto content = readActionSet(dir.file("a.xml"));
+  auto content = readActionSet(*platform::Env::defaultEnv(), dir.file("a.xml"));
   ASSERT_TRUE(content.loaded);
   EXPECT_TRUE(content.error.empty());
   ASSERT_EQ(content.actions.size(), 2u);
@@ -59,7 +59,7 @@ TEST(ActionSetFile, ReaderRules) {
                          "<action name='getContents'><folder path='c:\\wanted'/><folder path='c:\\second'/></action>"
                          "<action name='setSymLinks'/><action name='writeGhostContent'/><action name='deletePolicies'/>"
                          "</anything>");
-  auto content = readActionSet(dir.file("a.xml"));
+  auto content = readActionSet(*platform::Env::defaultEnv(), dir.file("a.xml"));
   ASSERT_TRUE(content.loaded);
   std::vector<ActionKind> kinds;
   for (const auto& a : content.actions) kinds.push_back(a.kind);
@@ -82,16 +82,16 @@ TEST(ActionSetFile, ReaderRules) {
 TEST(ActionSetFile, BrokenFilesAndUnreadableActions) {
   testsupport::TempDir dir;
   testsupport::writeFile(dir.file("broken.xml"), "<action-set><action name='getPolicies'/>");
-  auto broken = readActionSet(dir.file("broken.xml"));
+  auto broken = readActionSet(*platform::Env::defaultEnv(), dir.file("broken.xml"));
   EXPECT_FALSE(broken.loaded);
   EXPECT_EQ(broken.error, dornik::kActionSetLoadFailed);
   EXPECT_TRUE(broken.actions.empty());  // nothing runs from a broken file
-  EXPECT_FALSE(readActionSet(dir.file("missing.xml")).loaded);
+  EXPECT_FALSE(readActionSet(*platform::Env::defaultEnv(), dir.file("missing.xml")).loaded);
 
   testsupport::writeFile(dir.file("stops.xml"),
                          "<action-set><action name='getPolicies'/><action name='getContents'/>"
                          "<action name='setSymLinks'/></action-set>");
-  auto stops = readActionSet(dir.file("stops.xml"));
+  auto stops = readActionSet(*platform::Env::defaultEnv(), dir.file("stops.xml"));
   ASSERT_TRUE(stops.loaded);
   EXPECT_EQ(stops.error, dornik::kActionSetChildMissing);
   // What came before the bad action still counts; the bad action itself is

@@ -43,9 +43,9 @@ void logPlan(const ActionPlan& plan, ZR::CLogger& log) {
 
 }  // namespace
 
-int runActionSetMode(const Settings& settings, ZR::CLogger& log, const MergeObserver& observer) {
+int runActionSetMode(platform::Env& env, const Settings& settings, ZR::CLogger& log, const MergeObserver& observer) {
   SnapshotSets sets;
-  if (int code = loadSnapshots(settings, log, sets); code != kExitOk) return code;
+  if (int code = loadSnapshots(env, settings, log, sets); code != kExitOk) return code;
   if (isOn(settings.from_contentcleanup)) refreshFileIndex(sets, settings, log);
 
   PlanResult result;
@@ -59,7 +59,7 @@ int runActionSetMode(const Settings& settings, ZR::CLogger& log, const MergeObse
   logPlan(result.plan, log);
 
   std::string error;
-  if (!writeActionPlan(settings.actionset, result.plan, error)) {
+  if (!writeActionPlan(env, settings.actionset, result.plan, error)) {
     log.error("Error writing actionset.xml to path:%s\n ", settings.actionset.c_str());
     log.error("%s", error.c_str());
     return kExitWriteFailed;

@@ -29,11 +29,11 @@ constexpr const char* kHelp =
     "written; 201-205 the directory snapshot is invalid; 208-213 the cache\n"
     "snapshot is invalid; 70 a crash.\n";
 
-int runMode(Mode mode, const Settings& settings, ZR::CLogger& log) {
+int runMode(platform::Env& env, Mode mode, const Settings& settings, ZR::CLogger& log) {
   switch (mode) {
-    case Mode::ActionSet: return runActionSetMode(settings, log);
-    case Mode::UnpersistedDirs: return runUnpersistedDirsMode(settings, log);
-    case Mode::UnpersistedActionSet: return runUnpersistedActionSetMode(settings, log);
+    case Mode::ActionSet: return runActionSetMode(env, settings, log);
+    case Mode::UnpersistedDirs: return runUnpersistedDirsMode(env, settings, log);
+    case Mode::UnpersistedActionSet: return runUnpersistedActionSetMode(env, settings, log);
     case Mode::None: return kExitOk;
   }
   return kExitOk;
@@ -88,7 +88,7 @@ std::string configurationFolder(const std::string& path) {
 
 }  // namespace
 
-int runDornik(const std::vector<std::string>& arguments) {
+int runDornik(platform::Env& env, const std::vector<std::string>& arguments) {
   if (arguments.size() == 1 && (arguments[0] == "--help" || arguments[0] == "-h")) {
     std::printf("%s", kHelp);
     return kExitOk;
@@ -126,7 +126,7 @@ int runDornik(const std::vector<std::string>& arguments) {
   settings.takePathsFrom(configurationFolder(path));
   Mode mode = chooseMode(settings);
   log->info("dornik started with %s: %s mode", path.c_str(), modeName(mode));
-  int code = runMode(mode, settings, *log);
+  int code = runMode(env, mode, settings, *log);
   log->info("dornik finished with exit code %d", code);
   if (code != kExitOk) std::fprintf(stderr, "dornik: %s (exit code %d)\n", failure(code, settings, *log).c_str(), code);
   return code;

@@ -93,7 +93,7 @@ class ActionSetModeFaults : public ::testing::Test {
 
 TEST_F(ActionSetModeFaults, CommonLibraryFaultInTheMergeEndsWith1AndWritesNothing) {
   ::testing::internal::CaptureStderr();
-  int code = dornik::runActionSetMode(settings_, *ZR::CLogManager::instance(),
+  int code = dornik::runActionSetMode(*platform::Env::defaultEnv(), settings_, *ZR::CLogManager::instance(),
                                       [](size_t) { throw ZR::CException("entry table damaged"); });
   EXPECT_EQ(::testing::internal::GetCapturedStderr(), "error: entry table damaged\n");
   EXPECT_EQ(code, 1);
@@ -101,9 +101,11 @@ TEST_F(ActionSetModeFaults, CommonLibraryFaultInTheMergeEndsWith1AndWritesNothin
 }
 
 TEST_F(ActionSetModeFaults, OtherFaultInTheMergeWarnsAndGoesOn) {
-  int code = dornik::runActionSetMode(settings_, *ZR::CLogManager::instance(), [](size_t merged) {
+  auto failOnTheSecond = [](size_t merged) {
     if (merged == 2) throw std::bad_alloc();
-  });
+  };
+  int code =
+      dornik::runActionSetMode(*platform::Env::defaultEnv(), settings_, *ZR::CLogManager::instance(), failOnTheSecond);
   EXPECT_EQ(code, 0);
   ZR::CLogManager::instance()->flush();
   EXPECT_NE(testsupport::readFile(dir_.file("dornik.log")).find("Unable to process XML files missing data in input."),

@@ -74,10 +74,10 @@ const SpecialName kSpecialNames[] = {
 
 }  // namespace
 
-bool readPolicyList(const std::string& path, std::vector<Policy>& policies, std::string& error) {
+bool readPolicyList(platform::Env& env, const std::string& path, std::vector<Policy>& policies, std::string& error) {
   policies.clear();
   PolicyListHandler handler(policies);
-  return ZR::CXmlReader::parseFile(path, handler, error);
+  return ZR::CXmlReader::parseFile(env, path, handler, error);
 }
 
 bool TargetNormaliser::specialFolder(size_t index, std::string& folder) {

@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/env.h"
+
 namespace ZR {
 class CLogger;
 }
@@ -26,7 +28,7 @@ struct Policy {
 
 // Reads a policy list as a stream. False with `error` when it cannot be
 // read or parsed.
-bool readPolicyList(const std::string& path, std::vector<Policy>& policies, std::string& error);
+bool readPolicyList(platform::Env& env, const std::string& path, std::vector<Policy>& policies, std::string& error);
 
 // Turns target texts into local folders, asking the system for each
 // special folder once.

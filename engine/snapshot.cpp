@@ -15,9 +15,9 @@ enum class CachePresence { Present, Missing, Empty };
 // Whether the cache content snapshot is worth reading. One that cannot be
 // opened (a folder, say) is read all the same, so that the reading fails
 // and says why.
-CachePresence cachePresence(const std::string& path) {
-  if (!ZR::CFileUtils::fileExists(path)) return CachePresence::Missing;
-  ZR::CFile file(path, "r");
+CachePresence cachePresence(platform::Env& env, const std::string& path) {
+  if (!ZR::CFileUtils::fileExists(env, path)) return CachePresence::Missing;
+  ZR::CFile file(env, path, "r");
   return file.isValid() && file.size() == 0 ? CachePresence::Empty : CachePresence::Present;
 }
 
@@ -27,9 +27,10 @@ CachePresence cachePresence(const std::string& path) {
 // caller's, in the order of the loading sequence.
 class CacheReading {
  public:
-  CacheReading(const std::string& path, SnapshotSets& sets) : presence_(cachePresence(path)) {
+  CacheReading(platform::Env& env, const std::string& path, SnapshotSets& sets) : presence_(cachePresence(env, path)) {
     if (presence_ == CachePresence::Present) {
-      thread_ = std::thread([&, path] { result_ = readSnapshot(path, kCacheContentKind, sets.cacheDirs, sets.cacheFiles); });
+      thread_ = std::thread(
+          [&, path] { result_ = readSnapshot(env, path, kCacheContentKind, sets.cacheDirs, sets.cacheFiles); });
     }
   }
   ~CacheReading() { finish(); }
@@ -54,9 +55,9 @@ class CacheReading {
 
 }  // namespace
 
-int loadSnapshots(const Settings& settings, ZR::CLogger& log, SnapshotSets& sets) {
-  CacheReading cacheReading(settings.cachecontent, sets);
-  SnapshotReadResult dir = readSnapshot(settings.dircontent, kDirContentKind, sets.currentDirs, sets.currentFiles);
+int loadSnapshots(platform::Env& env, const Settings& settings, ZR::CLogger& log, SnapshotSets& sets) {
+  CacheReading cacheReading(env, settings.cachecontent, sets);
+  SnapshotReadResult dir = readSnapshot(env, settings.dircontent, kDirContentKind, sets.currentDirs, sets.currentFiles);
   if (!dir.parsed) {
     log.error("Error Parsing Directory Content XML at %s :%s", settings.dircontent.c_str(), dir.error.c_str());
     return kExitDirContentUnparsable;

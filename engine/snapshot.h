@@ -27,6 +27,6 @@ struct SnapshotSets {
 
 // The loading sequence of the action-set mode: both snapshots into `sets`,
 // with its messages. Returns 0 or the exit code.
-int loadSnapshots(const Settings& settings, ZR::CLogger& log, SnapshotSets& sets);
+int loadSnapshots(platform::Env& env, const Settings& settings, ZR::CLogger& log, SnapshotSets& sets);
 
 }  // namespace dornik

@@ -42,9 +42,9 @@ class ListingHandler : public ZR::CXmlHandler {
   int depth_ = 0;
 };
 
-bool readListing(const std::string& path, Paths& dirs, Paths& files, std::string& error) {
+bool readListing(platform::Env& env, const std::string& path, Paths& dirs, Paths& files, std::string& error) {
   ListingHandler handler(dirs, files);
-  if (!ZR::CXmlReader::parseFile(path, handler, error)) return false;
+  if (!ZR::CXmlReader::parseFile(env, path, handler, error)) return false;
   makeSortedUnique(dirs);
   makeSortedUnique(files);
   return true;
@@ -65,15 +65,15 @@ struct Listing {
 
 }  // namespace
 
-int runUnpersistedActionSetMode(const Settings& settings, ZR::CLogger& log) {
+int runUnpersistedActionSetMode(platform::Env& env, const Settings& settings, ZR::CLogger& log) {
   Listing current, previous;
   std::string error;
-  if (!readListing(settings.currdircontent, current.dirs, current.files, error)) {
+  if (!readListing(env, settings.currdircontent, current.dirs, current.files, error)) {
     log.error(" Error reading currentdir content at  %s", settings.currdircontent.c_str());
     log.error("%s", error.c_str());
     return kExitInputUnreadable;
   }
-  if (!readListing(settings.prevdircontent, previous.dirs, previous.files, error)) {
+  if (!readListing(env, settings.prevdircontent, previous.dirs, previous.files, error)) {
     log.error(" Error reading prev dir content at  %s", settings.prevdircontent.c_str());
     log.error("%s", error.c_str());
     return kExitInputUnreadable;
@@ -92,7 +92,7 @@ int runUnpersistedActionSetMode(const Settings& settings, ZR::CLogger& log) {
   }
   log.info("unpersisted action set: %zu directories and %zu files to delete", goneDirs.size(), goneFiles.size());
 
-  ActionSetWriter writer(settings.unpersistedactionset);
+  ActionSetWriter writer(env, settings.unpersistedactionset);
   writer.beginAction("delete");
   for (const std::string& dir : goneDirs) writer.addPath("directory", dir);
   for (const std::string& file : goneFiles) writer.addPath("file", file);

@@ -15,13 +15,13 @@
 namespace dornik {
 namespace {
 
-TextSet expiredPolicyValues(const std::string& path, ZR::CLogger& log) {
+TextSet expiredPolicyValues(platform::Env& env, const std::string& path, ZR::CLogger& log) {
   TextSet values;
   std::string error;
-  std::unique_ptr<ZR::CXmlElement> document(ZR::CXmlBuilder::fileToDocument(path, error));
+  std::unique_ptr<ZR::CXmlElement> document(ZR::CXmlBuilder::fileToDocument(env, path, error));
   if (!document) {
     // A missing file means none expired; one that is there but unreadable is worth a word.
-    if (ZR::CFileUtils::fileExists(path)) {
+    if (ZR::CFileUtils::fileExists(env, path)) {
       log.warning("expired-policy file %s not read, no policy counts as expired: %s", path.c_str(), error.c_str());
     } else {
       log.trace("no expired policies read from %s: %s", path.c_str(), error.c_str());
@@ -54,31 +54,33 @@ std::string unpersistedDocument(const TextSet& targets) {
 }
 
 // Writes one output whole; logs and returns false when it cannot.
-bool writeOutput(const char* what, const std::string& path, const std::string& content, ZR::CLogger& log) {
+bool writeOutput(platform::Env& env, const char* what, const std::string& path, const std::string& content,
+                 ZR::CLogger& log) {
   if (path.empty()) {
     log.info("no path set for the %s; not written", what);
     return true;
   }
   std::string error;
-  if (ZR::CFileUtils::writeFileAtomically(path, content, error)) return true;
+  if (ZR::CFileUtils::writeFileAtomically(env, path, content, error)) return true;
   log.error("Error writing %s to path:%s : %s", what, path.c_str(), error.c_str());
   return false;
 }
 
 }  // namespace
 
-int runUnpersistedDirsMode(const Settings& settings, ZR::CLogger& log) {
+int runUnpersistedDirsMode(platform::Env& env, const Settings& settings, ZR::CLogger& log) {
   std::string error;
   std::vector<Policy> currentList, previousList;
-  if (!readPolicyList(settings.currentpolicylist, currentList, error)) {
+  if (!readPolicyList(env, settings.currentpolicylist, currentList, error)) {
     log.error(" Error reading current policies List %s", settings.currentpolicylist.c_str());
     log.error("%s", error.c_str());
     return kExitInputUnreadable;
   }
   TargetNormaliser normaliser(&log);
-  TextSet currentTargets = policyTargets(currentList, expiredPolicyValues(settings.expiredpolicyfile, log), normaliser, log);
+  TextSet currentTargets =
+      policyTargets(currentList, expiredPolicyValues(env, settings.expiredpolicyfile, log), normaliser, log);
   std::vector<Policy>().swap(currentList);
-  if (!readPolicyList(settings.prevpolicylist, previousList, error)) {
+  if (!readPolicyList(env, settings.prevpolicylist, previousList, error)) {
     log.error(" Error reading previous policies List %s", settings.prevpolicylist.c_str());
     log.error("%s", error.c_str());
     return kExitInputUnreadable;
@@ -91,9 +93,12 @@ int runUnpersistedDirsMode(const Settings& settings, ZR::CLogger& log) {
   log.info("policies: %zu current targets, %zu previous targets, %zu unpersisted", currentTargets.size(),
            previousTargets.size(), unpersisted.size());
 
-  bool written = writeOutput("unpersisted directories", settings.unpersistedDirs, unpersistedDocument(unpersisted), log);
-  written = writeOutput("previous target list", settings.prevDirXml, targetListText(previousTargets), log) && written;
-  written = writeOutput("current target list", settings.currentDirXml, targetListText(currentTargets), log) && written;
+  bool written =
+      writeOutput(env, "unpersisted directories", settings.unpersistedDirs, unpersistedDocument(unpersisted), log);
+  written =
+      writeOutput(env, "previous target list", settings.prevDirXml, targetListText(previousTargets), log) && written;
+  written =
+      writeOutput(env, "current target list", settings.currentDirXml, targetListText(currentTargets), log) && written;
   return written ? kExitOk : kExitWriteFailed;
 }
 

@@ -6,7 +6,8 @@
 using namespace fuzzsupport;
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  dornik::ActionSetContent content = dornik::readActionSet(writeInput("actionset.xml", asText(data, size)));
+  dornik::ActionSetContent content =
+      dornik::readActionSet(*platform::Env::defaultEnv(), writeInput("actionset.xml", asText(data, size)));
   require(content.loaded || content.actions.empty(), "actions from a file that did not load");
   for (const dornik::Action& action : content.actions) dornik::actionName(action.kind);
   return 0;

@@ -12,16 +12,17 @@ using namespace fuzzsupport;
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   auto [current, cache] = splitAt(asText(data, size), '\0');
   dornik::SnapshotSets sets;
-  auto currentRead = dornik::readSnapshot(writeInput("dircontent.xml", current), dornik::kDirContentKind,
-                                          sets.currentDirs, sets.currentFiles);
-  auto cacheRead = dornik::readSnapshot(writeInput("cachecontent.xml", cache), dornik::kCacheContentKind,
-                                        sets.cacheDirs, sets.cacheFiles);
+  auto currentRead = dornik::readSnapshot(*platform::Env::defaultEnv(), writeInput("dircontent.xml", current),
+                                          dornik::kDirContentKind, sets.currentDirs, sets.currentFiles);
+  auto cacheRead = dornik::readSnapshot(*platform::Env::defaultEnv(), writeInput("cachecontent.xml", cache),
+                                        dornik::kCacheContentKind, sets.cacheDirs, sets.cacheFiles);
   if (!currentRead.parsed || currentRead.validation != 0 || !cacheRead.parsed || cacheRead.validation != 0) return 0;
   for (bool allInclude : {false, true}) {
     dornik::PlanResult result = dornik::computeActionPlan(sets, allInclude);
     std::string path = scratchFolder() + "/actionset.xml", error;
-    require(dornik::writeActionPlan(path, result.plan, error), "an action plan cannot be written");
-    dornik::ActionSetContent read = dornik::readActionSet(path);
+    require(dornik::writeActionPlan(*platform::Env::defaultEnv(), path, result.plan, error),
+            "an action plan cannot be written");
+    dornik::ActionSetContent read = dornik::readActionSet(*platform::Env::defaultEnv(), path);
     require(read.loaded && read.error.empty(), "a written action set does not read back");
   }
   return 0;

@@ -199,7 +199,7 @@ LocalService::~LocalService() {
 
 bool LocalService::loadAgents(std::string& error) {
   if (config_.agentsFile.empty()) return true;
-  std::unique_ptr<ZR::CXmlElement> document(ZR::CXmlBuilder::fileToDocument(config_.agentsFile, error));
+  std::unique_ptr<ZR::CXmlElement> document(ZR::CXmlBuilder::fileToDocument(store_.env(), config_.agentsFile, error));
   if (!document) {
     error = "cannot read agents file " + config_.agentsFile + ": " + error;
     return false;

@@ -103,7 +103,7 @@ std::string policiesDocument(platform::Env& env, const std::string& folder, int6
     std::string path = folder + "/" + name, error;
     if (name.size() < 5 || name.substr(name.size() - 4) != ".xml") continue;
     if (!env.getFileInfo(path, &info) || info.modifiedUnixSeconds <= stamp) continue;
-    std::unique_ptr<ZR::CXmlElement> policy(ZR::CXmlBuilder::fileToDocument(path, error));
+    std::unique_ptr<ZR::CXmlElement> policy(ZR::CXmlBuilder::fileToDocument(env, path, error));
     if (policy) root->addChild(std::move(policy));
   }
   std::string text;
@@ -266,7 +266,8 @@ int ns1__writeGhostFileAttachment(struct soap* soap, char* in0, char* in1, char*
       return answerCode(soap, out, localservice::kStorageFull);
     }
     std::string error;
-    std::unique_ptr<ZR::CXmlElement> document(ZR::CXmlBuilder::fileToDocument(attachment->path, error));
+    std::unique_ptr<ZR::CXmlElement> document(
+        ZR::CXmlBuilder::fileToDocument(service(soap).store().env(), attachment->path, error));
     if (!document) return answerCode(soap, out, localservice::kInvalidMetadata);
     received.clear();
     return answerCode(soap, out,
@@ -284,7 +285,7 @@ int ns1__getFile(struct soap* soap, char* in0, char* in1, int, LONG64 in3, int i
   if (!agent) return soap_sender_fault(soap, "not authorized", nullptr);
   std::string content = s.store().contentPath(*agent, textOf(in1));
   if (content.empty() || in3 < 0 || in4 < 0) return soap_sender_fault(soap, "no such file or range", nullptr);
-  ZR::CFile file(content, "r");
+  ZR::CFile file(s.store().env(), content, "r");
   // Seeking, not reading up to the offset: a large file fetched in ranges
   // would otherwise be read over and over.
   if (!file.isValid() || !file.seek(static_cast<uint64_t>(in3))) {

@@ -86,7 +86,7 @@ uint64_t sizeOf(const ZR::CFile& in) {
 
 void gzipFile(platform::Env& env, const std::string& source, const std::string& target, std::string* why,
               const GzipOptions& options, GzipWorkspace* workspace) {
-  ZR::CFile in(source, "r");
+  ZR::CFile in(env, source, "r");
   if (!in.isValid()) compressionFailed(source, why, in.lastError());
   std::string host = platform::hostPath(target);
   std::unique_ptr<platform::WritableFile> out;
@@ -102,8 +102,9 @@ void gzipFile(platform::Env& env, const std::string& source, const std::string& 
   partial.release();
 }
 
-void gzipToMemory(const std::string& source, std::string& out, std::string* why, GzipWorkspace* workspace) {
-  ZR::CFile in(source, "r");
+void gzipToMemory(platform::Env& env, const std::string& source, std::string& out, std::string* why,
+                  GzipWorkspace* workspace) {
+  ZR::CFile in(env, source, "r");
   if (!in.isValid()) compressionFailed(source, why, in.lastError());
   out.clear();
   GzipWorkspace own;

@@ -33,7 +33,7 @@ void gzipFile(platform::Env& env, const std::string& source, const std::string& 
               const GzipOptions& options = GzipOptions(), GzipWorkspace* workspace = nullptr);
 
 // The same gzip copy into memory, for small files.
-void gzipToMemory(const std::string& source, std::string& out, std::string* why = nullptr,
+void gzipToMemory(platform::Env& env, const std::string& source, std::string& out, std::string* why = nullptr,
                   GzipWorkspace* workspace = nullptr);
 
 struct CompressionContext {

@@ -82,7 +82,7 @@ TEST(Gzip, CopiesAreOneMemberThatGivesTheWholeFileBack) {
 #endif
       if (size > 3 * kBlock) continue;  // small files go to memory
       std::string inMemory;
-      velkan::gzipToMemory(dir.file("in.bin"), inMemory);
+      velkan::gzipToMemory(*platform::Env::defaultEnv(), dir.file("in.bin"), inMemory);
       testsupport::writeFile(dir.file("memory.gz"), inMemory);
       EXPECT_TRUE(oneMember(dir.file("memory.gz"), whole) == content);
       EXPECT_TRUE(whole);

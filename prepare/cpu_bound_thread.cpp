@@ -183,7 +183,7 @@ bool CCPUBoundThread::compressInMemory(UploadItem& item, const std::string& sour
   }
   std::string why;
   try {
-    gzipToMemory(source, item.preparedContent, &why, &gzip_);
+    gzipToMemory(*context_.env, source, item.preparedContent, &why, &gzip_);
   } catch (const std::exception&) {
     budget->give(bound);
     context_.log->error("%s", ("cannot compress " + item.object + ": " + why).c_str());
@@ -240,7 +240,7 @@ void CCPUBoundThread::preparePicture(UploadItem& item, const std::string& source
   }
   std::string target = makeUniqueName(folder_.path(), item.object) + (result == "image/png" ? ".png" : ".jpg");
   PreparedCopy copy(target, context_.env);
-  ZR::CFile file(target, "w");
+  ZR::CFile file(*context_.env, target, "w");
   bool written = file.isValid() && file.write(buffer.data(), buffer.size()) == static_cast<int64_t>(buffer.size());
   written = file.close() && written;
   if (!written) {

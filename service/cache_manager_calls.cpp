@@ -22,29 +22,30 @@ constexpr int64_t kMaxDocumentFile = 64 << 20;
 
 // Reads a whole file of at most `limit` bytes; throws CVelkanException for
 // a larger one. An unreadable file reads as empty.
-std::string readBounded(const std::string& path, int64_t limit, const char* what) {
+std::string readBounded(platform::Env& env, const std::string& path, int64_t limit, const char* what) {
   platform::FileInfo info;
-  if (platform::env()->getFileInfo(platform::hostPath(path), &info) && static_cast<int64_t>(info.size) > limit) {
+  if (env.getFileInfo(platform::hostPath(path), &info) && static_cast<int64_t>(info.size) > limit) {
     throw CVelkanException(std::string(what) + " " + path + " has " + std::to_string(info.size) +
                            " bytes, more than the " + std::to_string(limit) + " such a file may have.\n");
   }
   std::string content, error;
-  if (!ZR::CFileUtils::readFile(path, content, error)) content.clear();
+  if (!ZR::CFileUtils::readFile(env, path, content, error)) content.clear();
   return content;
 }
 
 // Parses an XML file of bounded size; null when it cannot be parsed.
-std::unique_ptr<ZR::CXmlElement> parseBounded(const std::string& path, const char* what) {
-  readBounded(path, kMaxDocumentFile, what);  // size check only
+std::unique_ptr<ZR::CXmlElement> parseBounded(platform::Env& env, const std::string& path, const char* what) {
+  readBounded(env, path, kMaxDocumentFile, what);  // size check only
   std::string error;
-  return std::unique_ptr<ZR::CXmlElement>(ZR::CXmlBuilder::fileToDocument(path, error));
+  return std::unique_ptr<ZR::CXmlElement>(ZR::CXmlBuilder::fileToDocument(env, path, error));
 }
 
 // Writes an output file whole; a failure is logged, the old file stays.
 // (The call's check logs a document result as "failed with error : 0", as
 // every result that is no success code; this line says what really happened.)
-void writeOutput(const std::string& what, const std::string& path, std::string_view text, ZR::CLogger& log) {
-  ZR::CAtomicFile out(path);
+void writeOutput(platform::Env& env, const std::string& what, const std::string& path, std::string_view text,
+                 ZR::CLogger& log) {
+  ZR::CAtomicFile out(env, path);
   if (!out.append(text.data(), text.size()) || !out.commit()) {
     log.error("%s", ("cannot write output file " + path + ": " + out.lastError()).c_str());
     return;
@@ -63,9 +64,14 @@ int64_t stampOf(const std::string& text) {
 
 }  // namespace
 
-CacheManagerCalls::CacheManagerCalls(ServiceSettings settings, ServiceOptions options, SessionKeys& keys,
-                                     ZR::CLogger& log, ByteAccounting* accounting)
-    : settings_(std::move(settings)), options_(std::move(options)), keys_(keys), log_(log), accounting_(accounting) {}
+CacheManagerCalls::CacheManagerCalls(platform::Env& env, ServiceSettings settings, ServiceOptions options,
+                                     SessionKeys& keys, ZR::CLogger& log, ByteAccounting* accounting)
+    : env_(env),
+      settings_(std::move(settings)),
+      options_(std::move(options)),
+      keys_(keys),
+      log_(log),
+      accounting_(accounting) {}
 
 CacheManagerCalls::~CacheManagerCalls() = default;
 
@@ -127,10 +133,10 @@ void CacheManagerCalls::ensureSession() {
 
 void CacheManagerCalls::login() {
   const std::string& path = settings_.accessDocument;
-  if (!ZR::CFileUtils::fileExists(path)) {
+  if (!ZR::CFileUtils::fileExists(env_, path)) {
     throw CAuthenticationFileMissing("Agent Authentication file " + path + " is not found.\n");
   }
-  std::string authentication = readBounded(path, kMaxAuthenticationFile, "Agent Authentication file");
+  std::string authentication = readBounded(env_, path, kMaxAuthenticationFile, "Agent Authentication file");
   std::string result = session_->login(authentication);
   if (isErrorCode(result)) {
     // A result code is no key: keep none, and none for the next run either.
@@ -187,13 +193,13 @@ void CacheManagerCalls::getDir(const std::string& path, const std::string& outpu
   std::string_view result = session_->storeContentsForPath(sessionKey_, path);
   std::string code = isErrorCode(std::string(result.substr(0, 2))) ? std::string(result.substr(0, 32)) : "";
   checkResult("CCMClient::getDir()", "getDir", code);
-  if (code.empty()) writeOutput("the listing of " + path, outputPath, result, log_);
+  if (code.empty()) writeOutput(env_, "the listing of " + path, outputPath, result, log_);
 }
 
 void CacheManagerCalls::getPolicies(const std::string& outputPath) {
   int64_t stamp = 0;
   if (!settings_.timestampFile.empty()) {
-    ZR::CFile file(settings_.timestampFile, "r");
+    ZR::CFile file(env_, settings_.timestampFile, "r");
     char text[1024] = {};
     int64_t got = file.isValid() ? file.read(text, 1023) : -1;
     if (got > 0) stamp = stampOf(std::string(text, static_cast<size_t>(got)));
@@ -201,17 +207,17 @@ void CacheManagerCalls::getPolicies(const std::string& outputPath) {
   ensureSession();
   std::string result = session_->getPoliciesForAgent(sessionKey_, stamp);
   checkResult("CCMClient::getPolicies()", "getPolicies", result);
-  if (!isErrorCode(result)) writeOutput("the policies", outputPath, result, log_);
+  if (!isErrorCode(result)) writeOutput(env_, "the policies", outputPath, result, log_);
 }
 
 void CacheManagerCalls::setSymlinks(const std::string& symlinkPath) {
-  std::string links = readBounded(symlinkPath, kMaxDocumentFile, "Symbolic links file");
+  std::string links = readBounded(env_, symlinkPath, kMaxDocumentFile, "Symbolic links file");
   ensureSession();
   checkResult("CCMClient::setSymlinks()", "setSymlinks", session_->setAgentSymLinks(sessionKey_, links));
 }
 
 void CacheManagerCalls::deletePolicy(const std::string& expiredPoliciesPath) {
-  auto document = parseBounded(expiredPoliciesPath, "Expired policies file");
+  auto document = parseBounded(env_, expiredPoliciesPath, "Expired policies file");
   if (!document) {
     log_.warning("no values in xml file to delete");
     return;
@@ -224,7 +230,7 @@ void CacheManagerCalls::deletePolicy(const std::string& expiredPoliciesPath) {
 }
 
 void CacheManagerCalls::writeGhostContent(const std::string& ghostContentPath) {
-  auto document = parseBounded(ghostContentPath, "Ghost content file");
+  auto document = parseBounded(env_, ghostContentPath, "Ghost content file");
   if (!document) throw std::runtime_error("error parsing ghost content xml.");
   for (size_t i = 0; i < document->getChildCount(); ++i) {
     const ZR::CXmlElement& group = *document->getChild(i);

@@ -13,6 +13,7 @@
 #include <memory>
 #include <string>
 
+#include "platform/env.h"
 #include "service/soap_session.h"
 
 namespace ZR {
@@ -41,9 +42,10 @@ struct ServiceSettings {
 class CacheManagerCalls {
  public:
   // Nothing is sent before the first call. `accounting` (may be null)
-  // receives the size of every attachment read.
-  CacheManagerCalls(ServiceSettings settings, ServiceOptions options, SessionKeys& keys, ZR::CLogger& log,
-                    ByteAccounting* accounting);
+  // receives the size of every attachment read. The access document and
+  // the call's input and output files are read and written through `env`.
+  CacheManagerCalls(platform::Env& env, ServiceSettings settings, ServiceOptions options, SessionKeys& keys,
+                    ZR::CLogger& log, ByteAccounting* accounting);
   ~CacheManagerCalls();
   CacheManagerCalls(const CacheManagerCalls&) = delete;
   CacheManagerCalls& operator=(const CacheManagerCalls&) = delete;
@@ -94,6 +96,7 @@ class CacheManagerCalls {
   template <typename Request>
   std::string askWithOneLogInAgain(const char* operation, Request request, bool data);
 
+  platform::Env& env_;
   ServiceSettings settings_;
   ServiceOptions options_;
   SessionKeys& keys_;

@@ -24,7 +24,8 @@ class CallsTest : public testsupport::LoggingTest {
  protected:
   std::unique_ptr<velkan::CacheManagerCalls> callsTo(const std::string& server) {
     testsupport::writeFile(dir_.file("auth.xml"), "agent");
-    return std::make_unique<velkan::CacheManagerCalls>(velkan::ServiceSettings{server, dir_.file("auth.xml"), ""},
+    return std::make_unique<velkan::CacheManagerCalls>(*platform::Env::defaultEnv(),
+                                                       velkan::ServiceSettings{server, dir_.file("auth.xml"), ""},
                                                        velkan::ServiceOptions(), keys_, log(), nullptr);
   }
   testsupport::TempDir dir_;

@@ -132,19 +132,20 @@ class SnapshotHandler : public ZR::CXmlHandler {
 
 }  // namespace
 
-SnapshotReadResult readSnapshot(const std::string& path, const SnapshotKind& kind, EntrySet& dirs, EntrySet& files) {
+SnapshotReadResult readSnapshot(platform::Env& env, const std::string& path, const SnapshotKind& kind, EntrySet& dirs,
+                                EntrySet& files) {
   dirs.clear();
   files.clear();
   // Room for the entries a listing of this size can hold (an entry takes
   // some 60 bytes of XML at least): the entries are not moved as the sets
   // grow, and room never touched costs no memory.
   platform::FileInfo info;
-  if (platform::env()->getFileInfo(platform::hostPath(path), &info) && !info.isDirectory) {
+  if (env.getFileInfo(platform::hostPath(path), &info) && !info.isDirectory) {
     files.reserve(static_cast<size_t>(std::min<uint64_t>(info.size / 60, uint64_t{1} << 28)));
   }
   SnapshotReadResult result;
   SnapshotHandler handler(kind, dirs, files);
-  platform::Status parsed = ZR::CXmlReader::parseFile(path, handler);
+  platform::Status parsed = ZR::CXmlReader::parseFile(env, path, handler);
   result.parsed = parsed.isOk();
   result.syntaxError = parsed.code() == platform::Status::kSyntaxError;
   result.error = parsed.message();

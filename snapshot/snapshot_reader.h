@@ -12,6 +12,7 @@
 
 #include "bindings/cabinet/entry_path.h"
 #include "bindings/cabinet/file_entry.h"
+#include "platform/env.h"
 
 namespace dornik {
 
@@ -45,6 +46,7 @@ struct SnapshotReadResult {
 
 // Reads one snapshot into `dirs` and `files` (ordered sets). They are left
 // empty unless the document parsed and validated.
-SnapshotReadResult readSnapshot(const std::string& path, const SnapshotKind& kind, EntrySet& dirs, EntrySet& files);
+SnapshotReadResult readSnapshot(platform::Env& env, const std::string& path, const SnapshotKind& kind, EntrySet& dirs,
+                                EntrySet& files);
 
 }  // namespace dornik

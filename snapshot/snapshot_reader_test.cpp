@@ -56,7 +56,8 @@ TEST(SnapshotValidation, FirstFailureInDocumentOrder) {
       testsupport::writeFile(dir.file("s.xml"), doc);
       EntrySet dirs, files;
       bool isDir = std::string(root) == "dir-content";
-      auto result = readSnapshot(dir.file("s.xml"), isDir ? dornik::kDirContentKind : dornik::kCacheContentKind, dirs, files);
+      auto result = readSnapshot(*platform::Env::defaultEnv(), dir.file("s.xml"),
+                                 isDir ? dornik::kDirContentKind : dornik::kCacheContentKind, dirs, files);
       ASSERT_TRUE(result.parsed) << doc;
       EXPECT_EQ(result.validation, isDir ? c.dirCode : c.cacheCode) << root << ": " << doc;
       EXPECT_TRUE(result.validation == 0 || (files.empty() && dirs.empty()));
@@ -68,7 +69,7 @@ TEST(SnapshotValidation, ASyntaxErrorAnywhereWinsOverValidation) {
   testsupport::TempDir dir;
   testsupport::writeFile(dir.file("s.xml"), "<wrong-root><other/></wrong-root><trailing/>");
   EntrySet dirs, files;
-  auto result = readSnapshot(dir.file("s.xml"), dornik::kDirContentKind, dirs, files);
+  auto result = readSnapshot(*platform::Env::defaultEnv(), dir.file("s.xml"), dornik::kDirContentKind, dirs, files);
   EXPECT_FALSE(result.parsed);
   EXPECT_NE(result.error.find("Expat parser returned errors"), std::string::npos);
 }
@@ -83,7 +84,9 @@ TEST(SnapshotConversion, FieldsOfEachKind) {
                          "<directory path='D:/Music'/>"
                          "</dir-content>");
   EntrySet dirs, files;
-  ASSERT_EQ(readSnapshot(dir.file("dir.xml"), dornik::kDirContentKind, dirs, files).validation, 0);
+  ASSERT_EQ(
+      readSnapshot(*platform::Env::defaultEnv(), dir.file("dir.xml"), dornik::kDirContentKind, dirs, files).validation,
+      0);
   ASSERT_EQ(files.size(), 1u);  // the two elements name one entry
   EXPECT_EQ(files[0].getPath(), "c:\\a.txt");
   EXPECT_EQ(files[0].getOriginSize(), "10");
@@ -102,7 +105,9 @@ TEST(SnapshotConversion, FieldsOfEachKind) {
                          "<file path='c:/nostate'><cache-actualsize>7</cache-actualsize></file>"
                          "<file path='c:/twice'><origin-size>1</origin-size><origin-size>2</origin-size></file>"
                          "</cache-content>");
-  ASSERT_EQ(readSnapshot(dir.file("cache.xml"), dornik::kCacheContentKind, dirs, files).validation, 0);
+  ASSERT_EQ(readSnapshot(*platform::Env::defaultEnv(), dir.file("cache.xml"), dornik::kCacheContentKind, dirs, files)
+                .validation,
+            0);
   ASSERT_EQ(files.size(), 5u);
   struct Expect {
     const char* path;

@@ -10,8 +10,8 @@ constexpr size_t kDrainBytes = 1u << 20;
 
 }  // namespace
 
-SnapshotWriter::SnapshotWriter(const std::string& path, const SnapshotKind& kind)
-    : path_(path), root_(kind.root), out_(path, true, ZR::LinkAtTarget::Refuse) {
+SnapshotWriter::SnapshotWriter(platform::Env& env, const std::string& path, const SnapshotKind& kind)
+    : path_(path), root_(kind.root), out_(env, path, true, ZR::LinkAtTarget::Refuse) {
   buffer_ = std::string("<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<") + root_ + ">\n";
 }
 

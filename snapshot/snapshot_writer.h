@@ -23,7 +23,7 @@ struct SnapshotFileData {
 class SnapshotWriter {
  public:
   // `kind` gives the root element (kDirContentKind, kCacheContentKind).
-  SnapshotWriter(const std::string& path, const SnapshotKind& kind);
+  SnapshotWriter(platform::Env& env, const std::string& path, const SnapshotKind& kind);
   SnapshotWriter(const SnapshotWriter&) = delete;
   SnapshotWriter& operator=(const SnapshotWriter&) = delete;
 

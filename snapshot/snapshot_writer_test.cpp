@@ -34,14 +34,14 @@ TEST(SnapshotWriter, WhatItWritesIsReadBackEntryForEntry) {
     SCOPED_TRACE(cache ? "cache content" : "directory content");
     const SnapshotKind& kind = cache ? kCacheContentKind : kDirContentKind;
     std::string path = dir.file(cache ? "cache.xml" : "dir.xml");
-    SnapshotWriter out(path, kind);
+    SnapshotWriter out(*platform::Env::defaultEnv(), path, kind);
     out.directory("c:/docs");
     const Case* begin = cache ? cacheCases : dirCases;
     for (const Case* c = begin; c != begin + 3; ++c) out.file(c->path, c->data);
     ASSERT_TRUE(out.commit());
 
     EntrySet dirs, files;
-    SnapshotReadResult read = readSnapshot(path, kind, dirs, files);
+    SnapshotReadResult read = readSnapshot(*platform::Env::defaultEnv(), path, kind, dirs, files);
     ASSERT_TRUE(read.parsed) << read.error;
     ASSERT_EQ(read.validation, 0);
     ASSERT_EQ(dirs.size(), 1u);
@@ -64,26 +64,26 @@ TEST(SnapshotWriter, NothingReplacesTheEarlierSnapshotBeforeCommit) {
   testsupport::TempDir dir;
   std::string path = dir.file("dir.xml");
   {
-    SnapshotWriter first(path, kDirContentKind);
+    SnapshotWriter first(*platform::Env::defaultEnv(), path, kDirContentKind);
     first.file("c:/a.txt", {"1", "2", "", ""});
     ASSERT_TRUE(first.commit());
   }
   EntrySet dirs, files;
   {
-    SnapshotWriter second(path, kDirContentKind);
+    SnapshotWriter second(*platform::Env::defaultEnv(), path, kDirContentKind);
     for (int i = 0; i < 30000; ++i) second.file("c:/many/f" + std::to_string(i) + ".txt", {"1", "2", "", ""});
-    ASSERT_TRUE(readSnapshot(path, kDirContentKind, dirs, files).parsed);
+    ASSERT_TRUE(readSnapshot(*platform::Env::defaultEnv(), path, kDirContentKind, dirs, files).parsed);
     EXPECT_EQ(files.size(), 1u);  // more than a drain's worth was written, not yet in place
     ASSERT_TRUE(second.commit());
   }
-  ASSERT_TRUE(readSnapshot(path, kDirContentKind, dirs, files).parsed);
+  ASSERT_TRUE(readSnapshot(*platform::Env::defaultEnv(), path, kDirContentKind, dirs, files).parsed);
   EXPECT_EQ(files.size(), 30000u);
 }
 
 TEST(SnapshotWriter, AFolderThatCannotBeWrittenIsNamed) {
   testsupport::TempDir dir;
   std::string path = dir.file("missing/folder/dir.xml");
-  SnapshotWriter out(path, kDirContentKind);
+  SnapshotWriter out(*platform::Env::defaultEnv(), path, kDirContentKind);
   out.file("c:/a.txt", {"1", "2", "", ""});
   platform::Status written = out.commit();
   EXPECT_FALSE(written);

@@ -6,8 +6,8 @@
 
 namespace velkan {
 
-std::string readCurrentPolicy(const std::string& file) {
-  ZR::CFile in(file, "r");
+std::string readCurrentPolicy(platform::Env& env, const std::string& file) {
+  ZR::CFile in(env, file, "r");
   char text[1025] = {};
   int64_t got = in.isValid() ? in.read(text, 1024) : 0;
   if (got <= 0) return "";
@@ -23,7 +23,7 @@ void updatePolicyStatus(const std::string& policy, const std::vector<std::string
   }
   std::string statusPath = policy;
   statusPath.replace(policy.rfind('.'), 4, ".status");  // no "." throws std::out_of_range
-  ZR::CFile out(statusPath, "w");
+  ZR::CFile out(status.env(), statusPath, "w");
   const char done[4] = {2, 0, 0, 0};
   out.write(done, sizeof done);
   out.close();

@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/env.h"
+
 namespace velkan {
 
 class StatusFiles;
@@ -16,7 +18,7 @@ constexpr const char* kCurrentPolicyFile = "status\\cs_curpolicy.xml";
 
 // The policy text: at most the first 1024 bytes of the file, up to the
 // first zero byte; empty when nothing can be read.
-std::string readCurrentPolicy(const std::string& file = kCurrentPolicyFile);
+std::string readCurrentPolicy(platform::Env& env, const std::string& file = kCurrentPolicyFile);
 
 // Does nothing unless the policy starts with "remotepolicies/". Throws
 // std::out_of_range when such a policy has no "." to replace.

@@ -53,8 +53,12 @@ std::string text(const ZR::CXmlElement* element, const char* name) {
 
 }  // namespace
 
-RunProgress::RunProgress(std::string folder, uint32_t writeIntervalMs, ZR::CLogger* log)
-    : folder_(std::move(folder)), writeIntervalMs_(writeIntervalMs), startedMs_(platform::tickCountMs()), log_(log) {
+RunProgress::RunProgress(platform::Env& env, std::string folder, uint32_t writeIntervalMs, ZR::CLogger* log)
+    : env_(env),
+      folder_(std::move(folder)),
+      writeIntervalMs_(writeIntervalMs),
+      startedMs_(platform::tickCountMs()),
+      log_(log) {
   report_.startedUnix = static_cast<uint64_t>(platform::unixTimeSeconds());
 }
 
@@ -257,16 +261,17 @@ void RunProgress::writeIfDue(bool force) {
   if (!force && written_ && now - lastWriteMs_ < writeIntervalMs_) return;
   dirty_ = false;
   std::string error;
-  bool stored = ZR::CFileUtils::writeFileAtomically(file(), renderLocked(), error, false, ZR::LinkAtTarget::Refuse);
+  bool stored =
+      ZR::CFileUtils::writeFileAtomically(env_, file(), renderLocked(), error, false, ZR::LinkAtTarget::Refuse);
   if (!stored && !failing_ && log_) log_->warning("%s", ("status file " + file() + " not updated: " + error).c_str());
   failing_ = !stored;
   lastWriteMs_ = now;
   written_ = true;
 }
 
-bool readProgress(const std::string& file, ProgressReport& report) {
+bool readProgress(platform::Env& env, const std::string& file, ProgressReport& report) {
   std::string error;
-  std::unique_ptr<ZR::CXmlElement> root(ZR::CXmlBuilder::fileToDocument(file, error));
+  std::unique_ptr<ZR::CXmlElement> root(ZR::CXmlBuilder::fileToDocument(env, file, error));
   if (!root || root->getName() != "progress") return false;
   report = ProgressReport();
   report.state = text(root.get(), "state");

@@ -26,10 +26,12 @@
 #include <cstdint>
 #include <map>
 #include <mutex>
-#include <thread>
 #include <string>
+#include <thread>
 #include <utility>
 #include <vector>
+
+#include "platform/env.h"
 
 namespace ZR {
 class CLogger;
@@ -64,7 +66,7 @@ struct ProgressReport {
 };
 
 // False when the file is missing or not a progress document.
-bool readProgress(const std::string& file, ProgressReport& report);
+bool readProgress(platform::Env& env, const std::string& file, ProgressReport& report);
 
 // Keeps a run's report and writes it. Thread-safe.
 class RunProgress {
@@ -74,7 +76,7 @@ class RunProgress {
   // `folder` holds the file; empty: nothing is written. With
   // `writeIntervalMs` 0 every change is written at once. A write that
   // fails is said in `log` (when given), once until one succeeds again.
-  explicit RunProgress(std::string folder, uint32_t writeIntervalMs = 500, ZR::CLogger* log = nullptr);
+  RunProgress(platform::Env& env, std::string folder, uint32_t writeIntervalMs = 500, ZR::CLogger* log = nullptr);
   RunProgress(const RunProgress&) = delete;
   RunProgress& operator=(const RunProgress&) = delete;
 
@@ -128,6 +130,7 @@ class RunProgress {
   // The report's current file: the largest upload under way.
   void pickCurrent();
 
+  platform::Env& env_;
   std::string folder_;
   uint32_t writeIntervalMs_;
   uint64_t startedMs_;

@@ -36,7 +36,7 @@ void addFile(ZR::CXmlBuilder& builder, const std::string& path, const std::strin
 void StatusFiles::write(const std::string& file, const ZR::CXmlElement& root) {
   std::string text, error;
   root.serialize(text, false, true, kStatusStylesheet);
-  if (!ZR::CFileUtils::writeFileAtomically(file, text, error, false, ZR::LinkAtTarget::Refuse) && log_) {
+  if (!ZR::CFileUtils::writeFileAtomically(env_, file, text, error, false, ZR::LinkAtTarget::Refuse) && log_) {
     log_->warning("%s", ("status file " + file + " not updated: " + error).c_str());
   }
 }
@@ -45,8 +45,8 @@ void StatusFiles::write(const std::string& file, const ZR::CXmlElement& root) {
 // there but cannot be read is said.
 std::unique_ptr<ZR::CXmlElement> StatusFiles::read(const std::string& file) {
   std::string error;
-  std::unique_ptr<ZR::CXmlElement> document(ZR::CXmlBuilder::fileToDocument(file, error));
-  if (!document && log_ && ZR::CFileUtils::fileExists(file)) {
+  std::unique_ptr<ZR::CXmlElement> document(ZR::CXmlBuilder::fileToDocument(env_, file, error));
+  if (!document && log_ && ZR::CFileUtils::fileExists(env_, file)) {
     log_->warning("%s", ("status file " + file + " not read: " + error).c_str());
   }
   return document;

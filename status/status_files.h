@@ -50,6 +50,9 @@ class StatusFiles {
   explicit StatusFiles(platform::Env& env, std::string folder = kStatusFolder, uint32_t writeIntervalMs = 0,
                        ZR::CLogger* log = nullptr)
       : env_(env), folder_(std::move(folder)), writeIntervalMs_(writeIntervalMs), log_(log) {}
+
+  // The file system the status files are written to.
+  platform::Env& env() const { return env_; }
   ~StatusFiles() { flush(); }
   StatusFiles(const StatusFiles&) = delete;
   StatusFiles& operator=(const StatusFiles&) = delete;

@@ -91,7 +91,7 @@ class DornikIoFaults : public ::testing::Test {
     writeFile(data("cfg.xml"), xml);
   }
   int runDornik() {
-    int code = dornik::runDornik({data("cfg.xml")});
+    int code = dornik::runDornik(*platform::env(), {data("cfg.xml")});
     ZR::CLogManager::shutdown();
     ZR::CConfigManager::reset();
     ZR::CCachingPolicyEngineFileManager::reset();

@@ -256,7 +256,8 @@ TEST_F(Resilience, VelkanKilledAtRandomMomentsEndsLikeAnUndisturbedRun) {
 
 // Writes a snapshot of `files` files under c:\big for dornik.
 void writeBigListing(const std::string& path, int files, bool cache) {
-  dornik::SnapshotWriter out(path, cache ? dornik::kCacheContentKind : dornik::kDirContentKind);
+  dornik::SnapshotWriter out(*platform::Env::defaultEnv(), path,
+                             cache ? dornik::kCacheContentKind : dornik::kDirContentKind);
   for (int i = 0; i < files; ++i) {
     std::string size = std::to_string(i), modified = std::to_string(1700000000 + i);
     out.file("c:/big/d" + std::to_string(i % 100) + "/f" + std::to_string(i) + ".txt",

@@ -49,7 +49,7 @@ void writeCacheContent(const std::string& contents, const std::string& out) {
     platform::Status read = agent::readListing(text, files);
     ASSERT_TRUE(read) << contents << ": " << read.message();
   }
-  platform::Status written = agent::writeCacheContent(out, files);
+  platform::Status written = agent::writeCacheContent(*platform::Env::defaultEnv(), out, files);
   ASSERT_TRUE(written) << written.message();
 }
 

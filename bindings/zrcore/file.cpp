@@ -12,21 +12,24 @@
 
 namespace ZR {
 
-CFile::CFile(const std::string& path, const char* mode) : hostPath_(platform::hostPath(path)) {
+CFile::CFile(platform::Env& env, const std::string& path, const char* mode)
+    : env_(env), hostPath_(platform::hostPath(path)) {
   if (mode && std::strcmp(mode, "r") == 0) {
-    error_ = platform::env()->openReadable(hostPath_, &reader_).message();
+    error_ = env_.openReadable(hostPath_, &reader_).message();
   } else if (mode && std::strcmp(mode, "w") == 0) {
-    error_ = platform::env()->openWritable(hostPath_, &writer_).message();
+    error_ = env_.openWritable(hostPath_, &writer_).message();
   } else {
     error_ = "unsupported file mode";
   }
 }
 
+CFile::CFile(const std::string& path, const char* mode) : CFile(*platform::env(), path, mode) {}
+
 CFile::~CFile() { close(); }
 
 int64_t CFile::size() const {
   platform::FileInfo info;
-  if (!platform::env()->getFileInfo(hostPath_, &info)) return -1;
+  if (!env_.getFileInfo(hostPath_, &info)) return -1;
   return static_cast<int64_t>(info.size);
 }
 
@@ -90,15 +93,15 @@ bool firstCommitOf(const std::string& target) {
 
 // Temporaries of the target left by writers that were killed: removed once
 // a later write of the same file succeeds, so they never pile up.
-void removeAbandonedTemporaries(const std::string& target) {
+void removeAbandonedTemporaries(platform::Env& env, const std::string& target) {
   std::string folder = platform::parentFolder(target);
   std::string targetName = CFileUtils::fileNameFromPath(target);
   std::vector<std::string> names;
-  if (!platform::env()->listDirectory(folder, &names)) return;
+  if (!env.listDirectory(folder, &names)) return;
   for (const std::string& name : names) {
     int pid = writerOfTemporary(name, targetName);
     if (pid != 0 && pid != platform::processId() && !platform::processAlive(pid)) {
-      platform::env()->removeFile(platform::joinPath(folder, name));
+      env.removeFile(platform::joinPath(folder, name));
     }
   }
 }
@@ -107,8 +110,8 @@ void removeAbandonedTemporaries(const std::string& target) {
 
 // A symbolic link is written through: the file it leads to is replaced (the
 // temporary beside it), and the link stays; unless links are refused.
-CAtomicFile::CAtomicFile(const std::string& path, bool durable, LinkAtTarget links)
-    : target_(platform::hostPath(path)), durable_(durable) {
+CAtomicFile::CAtomicFile(platform::Env& env, const std::string& path, bool durable, LinkAtTarget links)
+    : env_(env), target_(platform::hostPath(path)), durable_(durable) {
   if (target_.empty()) {
     error_ = "no file name given";
     return;
@@ -122,7 +125,7 @@ CAtomicFile::CAtomicFile(const std::string& path, bool durable, LinkAtTarget lin
   // A name taken (by a planted file or link) is passed over for the next.
   for (int attempt = 0; attempt < 8 && !writer_; ++attempt) {
     temporary_ = temporaryNameFor(target_);
-    platform::Status created = platform::env()->createExclusive(temporary_, &writer_);
+    platform::Status created = env_.createExclusive(temporary_, &writer_);
     error_ = created.message();
     if (created.code() != platform::Status::kExists) break;
   }
@@ -134,8 +137,11 @@ CAtomicFile::CAtomicFile(const std::string& path, bool durable, LinkAtTarget lin
   error_.clear();
   // The new version keeps who may read and change the old one, before any
   // of its content is written.
-  if (platform::env()->fileExists(target_)) platform::copyFileAccess(target_, temporary_);
+  if (env_.fileExists(target_)) platform::copyFileAccess(target_, temporary_);
 }
+
+CAtomicFile::CAtomicFile(const std::string& path, bool durable, LinkAtTarget links)
+    : CAtomicFile(*platform::env(), path, durable, links) {}
 
 CAtomicFile::~CAtomicFile() { discard(); }
 
@@ -158,13 +164,13 @@ bool CAtomicFile::commit() {
     return false;
   }
   writer_.reset();
-  if (platform::Status renamed = platform::env()->renameFile(temporary_, target_); !renamed) {
+  if (platform::Status renamed = env_.renameFile(temporary_, target_); !renamed) {
     error_ = renamed.message();
     discard();
     return false;
   }
   temporary_.clear();
-  if (firstCommitOf(target_)) removeAbandonedTemporaries(target_);
+  if (firstCommitOf(target_)) removeAbandonedTemporaries(env_, target_);
   return true;
 }
 
@@ -174,15 +180,23 @@ void CAtomicFile::discard() {
     writer_.reset();
   }
   if (!temporary_.empty()) {
-    platform::env()->removeFile(temporary_);
+    env_.removeFile(temporary_);
     temporary_.clear();
   }
 }
 
-bool CFileUtils::fileExists(const std::string& path) { return platform::env()->fileExists(platform::hostPath(path)); }
+bool CFileUtils::fileExists(platform::Env& env, const std::string& path) {
+  return env.fileExists(platform::hostPath(path));
+}
+
+bool CFileUtils::fileExists(const std::string& path) { return fileExists(*platform::env(), path); }
+
+bool CFileUtils::getFileInfo(platform::Env& env, const std::string& path, CFileInfo& info) {
+  return env.getFileInfo(platform::hostPath(path), &info);
+}
 
 bool CFileUtils::getFileInfo(const std::string& path, CFileInfo& info) {
-  return platform::env()->getFileInfo(platform::hostPath(path), &info);
+  return getFileInfo(*platform::env(), path, info);
 }
 
 std::string CFileUtils::fileNameFromPath(const std::string& path) {
@@ -190,35 +204,57 @@ std::string CFileUtils::fileNameFromPath(const std::string& path) {
   return separator == std::string::npos ? path : path.substr(separator + 1);
 }
 
-bool CFileUtils::writeFileAtomically(const std::string& path, const std::string& content, std::string& error,
-                                     bool durable, LinkAtTarget links) {
-  CAtomicFile file(path, durable, links);
+bool CFileUtils::writeFileAtomically(platform::Env& env, const std::string& path, const std::string& content,
+                                     std::string& error, bool durable, LinkAtTarget links) {
+  CAtomicFile file(env, path, durable, links);
   if (file.append(content) && file.commit()) return true;
   error = file.lastError();
   return false;
 }
 
-bool CFileUtils::readFile(const std::string& path, std::string& content, std::string& error) {
-  platform::Status read = platform::readFileToString(platform::hostPath(path), &content);
+bool CFileUtils::writeFileAtomically(const std::string& path, const std::string& content, std::string& error,
+                                     bool durable, LinkAtTarget links) {
+  return writeFileAtomically(*platform::env(), path, content, error, durable, links);
+}
+
+bool CFileUtils::readFile(platform::Env& env, const std::string& path, std::string& content, std::string& error) {
+  platform::Status read = platform::readFileToString(env, platform::hostPath(path), &content);
   error = read.message();
   return read.isOk();
 }
 
-bool CDir::removeDirectory(const std::string& path, bool recursive) {
-  std::string host = platform::hostPath(path);
-  while (host.size() > 1 && host.back() == '/') host.pop_back();
-  if (!recursive) {
-    std::vector<std::string> names;
-    if (platform::env()->listDirectory(host, &names) && !names.empty()) return false;
-  }
-  return platform::env()->removeTree(host);
+bool CFileUtils::readFile(const std::string& path, std::string& content, std::string& error) {
+  return readFile(*platform::env(), path, content, error);
 }
 
-bool CDir::createDirectory(const std::string& path) {
+namespace {
+
+std::string folderHostPath(const std::string& path) {
   std::string host = platform::hostPath(path);
   while (host.size() > 1 && host.back() == '/') host.pop_back();
-  return platform::env()->createDirectories(host);
+  return host;
 }
+
+}  // namespace
+
+bool CDir::removeDirectory(platform::Env& env, const std::string& path, bool recursive) {
+  std::string host = folderHostPath(path);
+  if (!recursive) {
+    std::vector<std::string> names;
+    if (env.listDirectory(host, &names) && !names.empty()) return false;
+  }
+  return env.removeTree(host);
+}
+
+bool CDir::removeDirectory(const std::string& path, bool recursive) {
+  return removeDirectory(*platform::env(), path, recursive);
+}
+
+bool CDir::createDirectory(platform::Env& env, const std::string& path) {
+  return env.createDirectories(folderHostPath(path));
+}
+
+bool CDir::createDirectory(const std::string& path) { return createDirectory(*platform::env(), path); }
 
 std::string CAppUtil::getExeFolder() { return platform::executableFolder(); }
 

@@ -1,5 +1,7 @@
 // Files and folders. Every path may be a logical (Windows) path or a host
-// path; it is mapped with platform::hostPath() before use.
+// path; it is mapped with platform::hostPath() before use. Each class works
+// through the Env it is given; the forms without one use the process's
+// (platform::env()) and are kept for callers that have no run context.
 #pragma once
 
 #include <cstdint>
@@ -14,6 +16,7 @@ namespace ZR {
 // REQUIRES: external synchronization.
 class CFile {
  public:
+  CFile(platform::Env& env, const std::string& path, const char* mode);
   CFile(const std::string& path, const char* mode);
   ~CFile();
   CFile(const CFile&) = delete;
@@ -35,6 +38,7 @@ class CFile {
   bool close();
 
  private:
+  platform::Env& env_;
   std::string hostPath_;
   std::unique_ptr<platform::ReadableFile> reader_;
   std::unique_ptr<platform::WritableFile> writer_;
@@ -57,6 +61,8 @@ class CAtomicFile {
   // the update (fine for files that are rewritten often, like status files).
   // The temporary is created exclusively: nothing planted at its name is
   // ever written through.
+  CAtomicFile(platform::Env& env, const std::string& path, bool durable = true,
+              LinkAtTarget links = LinkAtTarget::Follow);
   explicit CAtomicFile(const std::string& path, bool durable = true, LinkAtTarget links = LinkAtTarget::Follow);
   ~CAtomicFile();
   CAtomicFile(const CAtomicFile&) = delete;
@@ -72,6 +78,7 @@ class CAtomicFile {
  private:
   void discard();
 
+  platform::Env& env_;
   std::string target_;
   std::string temporary_;
   std::unique_ptr<platform::WritableFile> writer_;
@@ -84,14 +91,19 @@ using CFileInfo = platform::FileInfo;
 
 class CFileUtils {
  public:
+  static bool fileExists(platform::Env& env, const std::string& path);
   static bool fileExists(const std::string& path);
   // False when the path cannot be examined.
+  static bool getFileInfo(platform::Env& env, const std::string& path, CFileInfo& info);
   static bool getFileInfo(const std::string& path, CFileInfo& info);
   // The part after the last "\" or "/".
   static std::string fileNameFromPath(const std::string& path);
   // Writes a whole file through CAtomicFile; false with `error` on failure.
+  static bool writeFileAtomically(platform::Env& env, const std::string& path, const std::string& content,
+                                  std::string& error, bool durable = true, LinkAtTarget links = LinkAtTarget::Follow);
   static bool writeFileAtomically(const std::string& path, const std::string& content, std::string& error,
                                   bool durable = true, LinkAtTarget links = LinkAtTarget::Follow);
+  static bool readFile(platform::Env& env, const std::string& path, std::string& content, std::string& error);
   static bool readFile(const std::string& path, std::string& content, std::string& error);
 };
 
@@ -99,8 +111,10 @@ class CDir {
  public:
   // Removes a folder; with `recursive` also everything in it. True when the
   // folder is gone afterwards.
+  static bool removeDirectory(platform::Env& env, const std::string& path, bool recursive);
   static bool removeDirectory(const std::string& path, bool recursive);
   // Creates a folder and its missing parents.
+  static bool createDirectory(platform::Env& env, const std::string& path);
   static bool createDirectory(const std::string& path);
 };
 

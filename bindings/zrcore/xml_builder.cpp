@@ -37,8 +37,13 @@ class TreeHandler : public CXmlHandler {
 }  // namespace
 
 CXmlElement* CXmlBuilder::fileToDocument(const std::string& path, std::string& error, const CXmlLimits& limits) {
+  return fileToDocument(*platform::env(), path, error, limits);
+}
+
+CXmlElement* CXmlBuilder::fileToDocument(platform::Env& env, const std::string& path, std::string& error,
+                                         const CXmlLimits& limits) {
   TreeHandler handler;
-  if (!CXmlReader::parseFile(path, handler, error, limits)) return nullptr;
+  if (!CXmlReader::parseFile(env, path, handler, error, limits)) return nullptr;
   return handler.take().release();
 }
 

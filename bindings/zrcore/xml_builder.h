@@ -19,6 +19,8 @@ class CXmlBuilder {
   // Parses a file into a tree that the caller owns and deletes (wrap it in
   // a std::unique_ptr at once). Null on failure, with the reason in `error`
   // (see CXmlReader::parseFile for its texts).
+  static CXmlElement* fileToDocument(platform::Env& env, const std::string& path, std::string& error,
+                                     const CXmlLimits& limits = CXmlLimits());
   static CXmlElement* fileToDocument(const std::string& path, std::string& error,
                                      const CXmlLimits& limits = CXmlLimits());
   static CXmlElement* textToDocument(const std::string& text, std::string& error,

@@ -142,8 +142,13 @@ platform::Status CXmlReader::parseText(const std::string& text, CXmlHandler& han
 }
 
 platform::Status CXmlReader::parseFile(const std::string& path, CXmlHandler& handler, const CXmlLimits& limits) {
+  return parseFile(*platform::env(), path, handler, limits);
+}
+
+platform::Status CXmlReader::parseFile(platform::Env& env, const std::string& path, CXmlHandler& handler,
+                                       const CXmlLimits& limits) {
   std::unique_ptr<platform::ReadableFile> file;
-  if (platform::Status opened = platform::env()->openReadable(platform::hostPath(path), &file); !opened) return opened;
+  if (platform::Status opened = env.openReadable(platform::hostPath(path), &file); !opened) return opened;
   Session session(handler, limits);
   if (!session.ok()) return kNoParser;
   std::vector<char> buf(1 << 16);
@@ -156,7 +161,12 @@ platform::Status CXmlReader::parseFile(const std::string& path, CXmlHandler& han
 }
 
 bool CXmlReader::parseFile(const std::string& path, CXmlHandler& handler, std::string& error, const CXmlLimits& limits) {
-  platform::Status parsed = parseFile(path, handler, limits);
+  return parseFile(*platform::env(), path, handler, error, limits);
+}
+
+bool CXmlReader::parseFile(platform::Env& env, const std::string& path, CXmlHandler& handler, std::string& error,
+                           const CXmlLimits& limits) {
+  platform::Status parsed = parseFile(env, path, handler, limits);
   error = parsed.message();
   return parsed.isOk();
 }

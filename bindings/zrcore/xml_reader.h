@@ -8,6 +8,7 @@
 
 #include <string>
 
+#include "platform/env.h"
 #include "platform/status.h"
 
 namespace ZR {
@@ -46,11 +47,16 @@ class CXmlReader {
   // kSyntaxError (the message holds kExpatErrorText, line and column); one
   // we refuse (too deep, entity declarations) with kRefused; a file that
   // cannot be read with kNotFound or kIoError.
+  static platform::Status parseFile(platform::Env& env, const std::string& path, CXmlHandler& handler,
+                                    const CXmlLimits& limits = CXmlLimits());
+  // The same through the process's Env.
   static platform::Status parseFile(const std::string& path, CXmlHandler& handler,
                                     const CXmlLimits& limits = CXmlLimits());
   static platform::Status parseText(const std::string& text, CXmlHandler& handler,
                                     const CXmlLimits& limits = CXmlLimits());
   // The same with the message alone; false on failure.
+  static bool parseFile(platform::Env& env, const std::string& path, CXmlHandler& handler, std::string& error,
+                        const CXmlLimits& limits = CXmlLimits());
   static bool parseFile(const std::string& path, CXmlHandler& handler, std::string& error,
                         const CXmlLimits& limits = CXmlLimits());
   static bool parseText(const std::string& text, CXmlHandler& handler, std::string& error,
