@@ -10,7 +10,8 @@ using namespace fuzzsupport;
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   std::vector<dornik::Policy> policies;
   std::string error;
-  if (!dornik::readPolicyList(writeInput("policies.xml", asText(data, size)), policies, error)) return 0;
+  std::string input = writeInput("policies.xml", asText(data, size));
+  if (!dornik::readPolicyList(*platform::Env::defaultEnv(), input, policies, error)) return 0;
   dornik::TextSet expired;
   for (size_t i = 0; i < policies.size() && i < 3; ++i) expired.insert(policies[i].value);
   dornik::TargetNormaliser normaliser(&quietLogger());
