@@ -164,7 +164,7 @@ class BackupLock {
 // whatever state the local file index is in (new, moved, another
 // configuration's): the index velkan goes by is made to hold exactly the
 // listed versions before it runs.
-platform::Status seedFileIndex(const std::vector<CachedFile>& cached) {
+platform::Status seedFileIndex(platform::Env& env, const std::vector<CachedFile>& cached) {
   std::vector<ZR::CFileEntry> entries;
   entries.reserve(cached.size());
   for (const CachedFile& file : cached) {
@@ -177,7 +177,7 @@ platform::Status seedFileIndex(const std::vector<CachedFile>& cached) {
     entries.push_back(std::move(entry));
   }
   std::string path = ZR::CCabinet::indexPath();
-  ZR::CFileIndex index(path);
+  ZR::CFileIndex index(env, path);
   if (index.refresh(entries) != ZR::kCabinetOk) {
     return platform::Status::ioError("cannot bring the file index " + path + " up to date: " + index.lastError());
   }
@@ -398,7 +398,7 @@ int runBackup(const AgentConfig& config, const BackupOptions& options, ZR::CLogg
     return fail(kExitDeletionsRefused, refused);
   }
 
-  if (platform::Status seeded = seedFileIndex(cached); !seeded) return fail(kExitWrite, seeded.message());
+  if (platform::Status seeded = seedFileIndex(*config.env, cached); !seeded) return fail(kExitWrite, seeded.message());
   if (!config.compressionWaitSet) {
     std::printf("velkan waits 10 s before it compresses each file (CompressionWait is not set in cacheManagerClient;"
                 " <CompressionWait value=\"0\"/> backs up at full speed)\n");

@@ -218,7 +218,7 @@ void CCPUBoundThread::preparePicture(UploadItem& item, const std::string& source
   context_.log->info("CCPUBoundThread transcoding pic: %s", item.object.c_str());
   const PreparationSettings& settings = host_.preparationSettings();
   PictureSize origin;
-  imageSize(source, origin.height, origin.width);  // the one look at the header
+  imageSize(*context_.env, source, origin.height, origin.width);  // the one look at the header
   if (!origin.known()) context_.log->warning("%s", ("cannot read the picture size of " + item.object).c_str());
   int32_t code = typeCodeOf(item.object);
   bool small = origin.height < settings.maxImageHeight && origin.width < settings.maxImageWidth;
@@ -229,7 +229,7 @@ void CCPUBoundThread::preparePicture(UploadItem& item, const std::string& source
   PictureSize sent = origin;
   if (needed) {
     parameters_ = TranscodeParameters{settings.maxImageHeight, settings.maxImageWidth, settings.maxImageQuality};
-    result = transformImage(source, buffer, parameters_, context_.log, origin.known() ? &origin : nullptr, &sent);
+    result = transformImage(*context_.env, source, buffer, parameters_, context_.log, origin.known() ? &origin : nullptr, &sent);
   }
   MetadataText lines;
   if (!needed || result == "application/octet-stream") {
@@ -273,8 +273,8 @@ bool CCPUBoundThread::transcodePicture(const std::string& path, const std::strin
 void CCPUBoundThread::appendImageSizes(const std::string& originPath, const std::string& sentPath, std::string& out) {
   try {
     PictureSize origin, sent;
-    imageSize(originPath, origin.height, origin.width);
-    imageSize(sentPath, sent.height, sent.width);
+    imageSize(*context_.env, originPath, origin.height, origin.width);
+    imageSize(*context_.env, sentPath, sent.height, sent.width);
     MetadataText lines;
     lines.pictureSizes(origin, sent);
     out += lines.text();

@@ -20,7 +20,7 @@ int endOfStb(void* user) { return static_cast<ImageSource*>(user)->atEnd() ? 1 :
 const stbi_io_callbacks kStbCallbacks = {readStb, skipStb, endOfStb};
 
 // stb reads the header again for the pixels: the file is opened twice.
-bool decodeBmp(const std::string& path, ImageSource* file, Image& image, std::string& error, bool headerOnly) {
+bool decodeBmp(ImageSource* file, Image& image, std::string& error, bool headerOnly) {
   int width = 0, height = 0, channels = 0;
   if (!stbi_info_from_callbacks(&kStbCallbacks, file, &width, &height, &channels)) {
     error = std::string("BMP: ") + stbi_failure_reason();
@@ -30,13 +30,12 @@ bool decodeBmp(const std::string& path, ImageSource* file, Image& image, std::st
   image.height = height;
   if (headerOnly) return true;
   if (!sizeAllowed(static_cast<uint64_t>(width), static_cast<uint64_t>(height), error)) return false;
-  std::unique_ptr<ImageSource> again = ImageSource::open(path);
-  if (!again) {
-    error = "BMP: cannot open";
+  if (!file->rewind()) {
+    error = "BMP: cannot read it again from the start";
     return false;
   }
   std::unique_ptr<stbi_uc, void (*)(void*)> pixels(
-      stbi_load_from_callbacks(&kStbCallbacks, again.get(), &width, &height, &channels, 4), stbi_image_free);
+      stbi_load_from_callbacks(&kStbCallbacks, file, &width, &height, &channels, 4), stbi_image_free);
   if (!pixels) {
     error = std::string("BMP: ") + stbi_failure_reason();
     return false;

@@ -48,9 +48,10 @@ ImageFormat formatOf(const uint8_t* magic, size_t length) {
   return ImageFormat::Unknown;
 }
 
-bool decode(const std::string& path, Image& image, std::string& error, int minWidth, int minHeight, bool headerOnly) {
+bool decode(platform::Env& env, const std::string& path, Image& image, std::string& error, int minWidth, int minHeight,
+            bool headerOnly) {
   image = Image();
-  std::unique_ptr<ImageSource> file = ImageSource::open(path);
+  std::unique_ptr<ImageSource> file = ImageSource::open(env, path);
   if (!file) {
     error = "cannot open";
     return false;
@@ -63,7 +64,7 @@ bool decode(const std::string& path, Image& image, std::string& error, int minWi
                         : decodeWholePng(file.get(), image, error, minWidth, minHeight);
     case ImageFormat::Gif: return decodeGif(file.get(), image, error, headerOnly);
     case ImageFormat::Tiff: return decodeTiff(file.get(), image, error, headerOnly);
-    case ImageFormat::Bmp: return decodeBmp(path, file.get(), image, error, headerOnly);
+    case ImageFormat::Bmp: return decodeBmp(file.get(), image, error, headerOnly);
     case ImageFormat::Unknown: break;
   }
   error = "not a picture this program can read";
@@ -75,25 +76,25 @@ bool decode(const std::string& path, Image& image, std::string& error, int minWi
 
 using picture::ImageSource;
 
-ImageFormat sniffImageFormat(const std::string& path) {
-  std::unique_ptr<ImageSource> file = ImageSource::open(path);
+ImageFormat sniffImageFormat(platform::Env& env, const std::string& path) {
+  std::unique_ptr<ImageSource> file = ImageSource::open(env, path);
   uint8_t magic[8] = {};
   return file ? picture::formatOf(magic, file->peek(magic, sizeof magic)) : ImageFormat::Unknown;
 }
 
-bool readImageSize(const std::string& path, int& width, int& height) {
+bool readImageSize(platform::Env& env, const std::string& path, int& width, int& height) {
   Image header;
   std::string error;
   width = height = 0;
-  if (!picture::decode(path, header, error, 0, 0, true)) return false;
+  if (!picture::decode(env, path, header, error, 0, 0, true)) return false;
   width = header.width;
   height = header.height;
   return width > 0 && height > 0;
 }
 
-platform::Status decodeImage(const std::string& path, Image& image, int minWidth, int minHeight) {
+platform::Status decodeImage(platform::Env& env, const std::string& path, Image& image, int minWidth, int minHeight) {
   std::string error;
-  if (picture::decode(path, image, error, minWidth, minHeight, false)) return platform::Status::ok();
+  if (picture::decode(env, path, image, error, minWidth, minHeight, false)) return platform::Status::ok();
   return platform::Status::invalid(error);
 }
 

@@ -11,6 +11,7 @@
 #include <utility>
 #include <vector>
 
+#include "platform/env.h"
 #include "platform/status.h"
 
 namespace velkan {
@@ -51,16 +52,17 @@ struct Image {
 };
 
 // The format by the file's first bytes (the content, not the name).
-ImageFormat sniffImageFormat(const std::string& path);
+ImageFormat sniffImageFormat(platform::Env& env, const std::string& path);
 
 // Width and height from the header alone; false when unreadable.
-bool readImageSize(const std::string& path, int& width, int& height);
+bool readImageSize(platform::Env& env, const std::string& path, int& width, int& height);
 
 // Decodes the whole picture. A JPEG may be decoded at 1/2, 1/4 or 1/8 of
 // its size as long as the result is at least minWidth x minHeight (0: full
 // size); an opaque PNG may come averaged down by the block factor of
 // boxShrinkFactor. Not ok, with the reason, on any failure.
-platform::Status decodeImage(const std::string& path, Image& image, int minWidth = 0, int minHeight = 0);
+platform::Status decodeImage(platform::Env& env, const std::string& path, Image& image, int minWidth = 0,
+                             int minHeight = 0);
 
 // Averages factor x factor blocks of RGBA rows handed over one by one (a
 // cheap first step for large reductions, leaving the bicubic filter at

@@ -29,14 +29,24 @@ class ImageSource {
     return source;
   }
 
-  static std::unique_ptr<ImageSource> open(const std::string& path) {
+  static std::unique_ptr<ImageSource> open(platform::Env& env, const std::string& path) {
     std::unique_ptr<platform::ReadableFile> file;
-    platform::env()->openReadable(platform::hostPath(path), &file);
+    env.openReadable(platform::hostPath(path), &file);
     if (!file) return nullptr;
     auto source = std::unique_ptr<ImageSource>(new ImageSource(std::move(file)));
     platform::FileInfo info;
-    if (platform::env()->getFileInfo(platform::hostPath(path), &info)) source->sizeHint_ = info.size;
+    if (env.getFileInfo(platform::hostPath(path), &info)) source->sizeHint_ = info.size;
     return source;
+  }
+
+  // Back to the first byte, for a decoder that reads the picture twice.
+  // False when the file cannot seek.
+  bool rewind() {
+    start_ = 0;
+    if (!file_) return true;  // memory: all of it is in the buffer
+    end_ = 0;
+    ended_ = false;
+    return file_->seek(0);
   }
 
   // The file's size when it was opened (0: not known); only a hint, the
@@ -134,6 +144,6 @@ bool decodePng(ImageSource* file, Image& image, std::string& error, bool headerO
 bool decodeWholePng(ImageSource* file, Image& image, std::string& error, int minWidth, int minHeight);
 bool decodeGif(ImageSource* file, Image& image, std::string& error, bool headerOnly);
 bool decodeTiff(ImageSource* file, Image& image, std::string& error, bool headerOnly);
-bool decodeBmp(const std::string& path, ImageSource* file, Image& image, std::string& error, bool headerOnly);
+bool decodeBmp(ImageSource* file, Image& image, std::string& error, bool headerOnly);
 
 }  // namespace velkan::picture

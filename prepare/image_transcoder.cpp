@@ -64,11 +64,15 @@ int startImageCodecs(ZR::CLogger* log) {
 
 void stopImageCodecs() {}
 
-void imageSize(const std::string& path, int32_t& height, int32_t& width) {
+void imageSize(platform::Env& env, const std::string& path, int32_t& height, int32_t& width) {
   int w = 0, h = 0;
-  readImageSize(path, w, h);
+  readImageSize(env, path, w, h);
   height = h;
   width = w;
+}
+
+void imageSize(const std::string& path, int32_t& height, int32_t& width) {
+  imageSize(*platform::env(), path, height, width);
 }
 
 void scaledSize(uint32_t w, uint32_t h, uint32_t mw, uint32_t mh, uint32_t& nw, uint32_t& nh) {
@@ -90,7 +94,7 @@ void scaledSize(uint32_t w, uint32_t h, uint32_t mw, uint32_t mh, uint32_t& nw, 
   }
 }
 
-int transcodeImage(const std::string& path, MimeType& type, const TranscodeParameters& parameters,
+int transcodeImage(platform::Env& env, const std::string& path, MimeType& type, const TranscodeParameters& parameters,
                    std::vector<uint8_t>& buffer, bool forcePng, bool copyProperties, ZR::CLogger* log,
                    const PictureSize* known, PictureSize* result) {
   try {
@@ -107,14 +111,15 @@ int transcodeImage(const std::string& path, MimeType& type, const TranscodeParam
     // What is written is said by its own type.
     if (encoder == Encoder::Png && type.subtype() != "png") type = MimeType("image", "png");
     int width = known ? known->width : 0, height = known ? known->height : 0;
-    if (!known) readImageSize(path, width, height);
+    if (!known) readImageSize(env, path, width, height);
     uint32_t mh = static_cast<uint32_t>(parameters.maxHeight), mw = static_cast<uint32_t>(parameters.maxWidth);
     bool scale = mh != 0 && mw != 0 && (static_cast<uint32_t>(height) > mh || static_cast<uint32_t>(width) > mw);
     uint32_t nw = static_cast<uint32_t>(width), nh = static_cast<uint32_t>(height);
     if (scale) scaledSize(static_cast<uint32_t>(width), static_cast<uint32_t>(height), mw, mh, nw, nh);
     Image source;
     std::string error;
-    platform::Status decoded = decodeImage(path, source, scale ? static_cast<int>(nw) : 0, scale ? static_cast<int>(nh) : 0);
+    platform::Status decoded =
+        decodeImage(env, path, source, scale ? static_cast<int>(nw) : 0, scale ? static_cast<int>(nh) : 0);
     error = decoded.message();
     if (!decoded) {
       // A picture that cannot be read cannot be saved either: the save's
@@ -150,18 +155,30 @@ int transcodeImage(const std::string& path, MimeType& type, const TranscodeParam
   }
 }
 
-std::string transformImage(const std::string& path, std::vector<uint8_t>& buffer, const TranscodeParameters& parameters,
-                           ZR::CLogger* log, const PictureSize* known, PictureSize* result) {
+int transcodeImage(const std::string& path, MimeType& type, const TranscodeParameters& parameters,
+                   std::vector<uint8_t>& buffer, bool forcePng, bool copyProperties, ZR::CLogger* log,
+                   const PictureSize* known, PictureSize* result) {
+  return transcodeImage(*platform::env(), path, type, parameters, buffer, forcePng, copyProperties, log, known, result);
+}
+
+std::string transformImage(platform::Env& env, const std::string& path, std::vector<uint8_t>& buffer,
+                           const TranscodeParameters& parameters, ZR::CLogger* log, const PictureSize* known,
+                           PictureSize* result) {
   std::string mime;
   int32_t generic = 0;
   mimeTypeOf(path, mime, generic);
   MimeType type(mime);
   if (type.matches(MimeType("image", "gif"))) type = MimeType("image", "png");
-  if (transcodeImage(path, type, parameters, buffer, false, true, log, known, result) != 0) {
+  if (transcodeImage(env, path, type, parameters, buffer, false, true, log, known, result) != 0) {
     if (log) log->info("%s", ("Image transformation for : " + path + " failed. \n").c_str());
     return "application/octet-stream";
   }
   return type.toString();
+}
+
+std::string transformImage(const std::string& path, std::vector<uint8_t>& buffer, const TranscodeParameters& parameters,
+                           ZR::CLogger* log, const PictureSize* known, PictureSize* result) {
+  return transformImage(*platform::env(), path, buffer, parameters, log, known, result);
 }
 
 }  // namespace velkan

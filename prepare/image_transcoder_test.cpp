@@ -24,9 +24,9 @@ class Transcoder : public ::testing::Test {
     return type;
   }
   void expectOutput(ImageFormat format, int width, int height) {
-    EXPECT_EQ(sniffImageFormat(path("out.bin")), format);
+    EXPECT_EQ(sniffImageFormat(*platform::Env::defaultEnv(), path("out.bin")), format);
     int w = 0, h = 0;
-    EXPECT_TRUE(readImageSize(path("out.bin"), w, h));
+    EXPECT_TRUE(readImageSize(*platform::Env::defaultEnv(), path("out.bin"), w, h));
     EXPECT_EQ(w, width);
     EXPECT_EQ(h, height);
   }
@@ -106,7 +106,7 @@ TEST_F(Transcoder, PixelsSurviveTheRoundTrip) {
   testsupport::writePng(path("p.png"), 64, 48);
   ASSERT_EQ(transform("p.png"), "image/png");
   Image original = testsupport::patternImage(64, 48), decoded;
-  platform::Status read = decodeImage(path("out.bin"), decoded);
+  platform::Status read = decodeImage(*platform::Env::defaultEnv(), path("out.bin"), decoded);
   ASSERT_TRUE(read.isOk()) << read.message();
   EXPECT_EQ(decoded.rgba, original.rgba);
 }

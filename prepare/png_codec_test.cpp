@@ -147,7 +147,7 @@ TEST(PngDecode, EveryKindMatchesLibpng) {
     ASSERT_FALSE(expected.empty());
     if (kind.depth == 16) expected = expectedRgb16(width, height);
     velkan::Image image;
-    platform::Status decoded = velkan::decodeImage(path, image);
+    platform::Status decoded = velkan::decodeImage(*platform::Env::defaultEnv(), path, image);
     ASSERT_TRUE(decoded.isOk()) << decoded.message();
     EXPECT_EQ(image.width, width);
     EXPECT_EQ(image.height, height);
@@ -165,12 +165,12 @@ TEST(PngDecode, OpaquePicturesShrinkWhileDecodingAsTheFullPictureWould) {
   std::string path = dir.path() + "/big.png";
   writeKind(path, {"rgb", PNG_COLOR_TYPE_RGB, 8, PNG_INTERLACE_NONE, false}, 403, 301);
   velkan::Image full;
-  ASSERT_TRUE(velkan::decodeImage(path, full).isOk());
+  ASSERT_TRUE(velkan::decodeImage(*platform::Env::defaultEnv(), path, full).isOk());
   for (const Case& c : cases) {
     SCOPED_TRACE(c.factor);
     ASSERT_EQ(velkan::boxShrinkFactor(403, 301, c.minWidth, c.minHeight), c.factor);
     velkan::Image shrunk, expected;
-    ASSERT_TRUE(velkan::decodeImage(path, shrunk, c.minWidth, c.minHeight).isOk());
+    ASSERT_TRUE(velkan::decodeImage(*platform::Env::defaultEnv(), path, shrunk, c.minWidth, c.minHeight).isOk());
     velkan::BoxShrinker shrinker(full.width, full.height, c.factor, expected);
     for (int y = 0; y < full.height; ++y) shrinker.addRow(full.rgba.data() + static_cast<size_t>(y) * full.width * 4);
     EXPECT_EQ(shrunk.width, 403 / c.factor);
@@ -287,7 +287,7 @@ TEST(PngDecode, BrokenFilesFailWithAReason) {
     std::string path = dir.path() + "/broken.png";
     testsupport::writeFile(path, builder.bytes);
     velkan::Image image;
-    platform::Status decoded = velkan::decodeImage(path, image);
+    platform::Status decoded = velkan::decodeImage(*platform::Env::defaultEnv(), path, image);
     EXPECT_FALSE(decoded.isOk());
     EXPECT_FALSE(decoded.message().empty());
   }
@@ -299,7 +299,7 @@ TEST(PngDecode, BrokenFilesFailWithAReason) {
   std::string path = dir.path() + "/good.png";
   testsupport::writeFile(path, good.bytes);
   velkan::Image image;
-  EXPECT_TRUE(velkan::decodeImage(path, image).isOk());
+  EXPECT_TRUE(velkan::decodeImage(*platform::Env::defaultEnv(), path, image).isOk());
   EXPECT_EQ(image.width, 2);
 }
 

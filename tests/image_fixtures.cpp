@@ -118,7 +118,7 @@ void writeTiff(const std::string& path, int width, int height) {
 
 std::string exifDescriptionOf(const std::string& path) {
   velkan::Image image;
-  if (!velkan::decodeImage(path, image) || image.exif.size() < 6 + 8 + 2) return "";
+  if (!velkan::decodeImage(*platform::Env::defaultEnv(), path, image) || image.exif.size() < 6 + 8 + 2) return "";
   size_t start = image.exif.rfind(std::string("II*\0", 4));
   if (start == std::string::npos) return "";
   std::string tiff = image.exif.substr(start);

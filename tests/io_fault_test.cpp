@@ -262,7 +262,7 @@ class VelkanIoFaults : public ::testing::Test {
                                    "'/><CompressionWait value='0'/><transcodedFolder path='" + data("transcoded") +
                                    "'/></cacheManagerClient><logging folder='" + logs_.path() + "'/><cabinet path='" +
                                    data("cabinet.db") + "'/></CachingPolicyEngineConfiguration>");
-    ZR::CFileIndex index(data("cabinet.db"));
+    ZR::CFileIndex index(*platform::env(), data("cabinet.db"));
     index.addFileItem(logical("gone.txt"), 1, 1);
   }
   int runVelkan() {
@@ -278,7 +278,7 @@ class VelkanIoFaults : public ::testing::Test {
   std::set<std::string> indexedAndStored(testsupport::RunningService& service) {
     std::set<std::string> held;
     for (const char* name : {"notes.txt", "anim.gif", "song.mp3", "gone.txt"}) {
-      ZR::CFileIndex index(data("cabinet.db"));
+      ZR::CFileIndex index(*platform::env(), data("cabinet.db"));
       ZR::CFileEntry entry;
       if (!index.lookup(logical(name), entry)) continue;
       held.insert(name);

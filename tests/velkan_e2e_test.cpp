@@ -53,7 +53,7 @@ TEST_F(Velkan, FirstRunUploadsAllSecondRunOnlyTheChanges) {
   EXPECT_EQ(readFile(store.contentPath(logical("music/song.mp3"))), std::string(3000, 'm'));
   EXPECT_EQ(readFile(store.contentPath(logical("pics/small.jpg"))), readFile(home("pics/small.jpg")));
   int w = 0, h = 0;
-  ASSERT_TRUE(velkan::readImageSize(store.contentPath(logical("pics/large.jpg")), w, h));
+  ASSERT_TRUE(velkan::readImageSize(*platform::Env::defaultEnv(), store.contentPath(logical("pics/large.jpg")), w, h));
   EXPECT_EQ(w, 768);
   EXPECT_EQ(h, 384);
   EXPECT_NE(readFile(dir_.file("work/status/cs_uploadedtoday.xml")).find("report.txt"), std::string::npos);

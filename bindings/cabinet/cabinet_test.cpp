@@ -175,4 +175,33 @@ TEST_F(CabinetTest, UnopenableIndexIsAnError) {
   EXPECT_NE(CCabinet::lastError().find(dir_.file("no/such/folder")), std::string::npos) << CCabinet::lastError();
 }
 
+
+// An Env that refuses every write SQLite makes to the files it names.
+class RefusingWrites : public platform::EnvWrapper {
+ public:
+  RefusingWrites() : EnvWrapper(platform::Env::defaultEnv()) {}
+  bool permitForeignOperation(const char* operation, const std::string& path) override {
+    if (std::string(operation) == "append") ++refused;
+    return std::string(operation) != "append" && target()->permitForeignOperation(operation, path);
+  }
+  int refused = 0;
+};
+
+// Each index goes through the Env it was given: a failing disk under one
+// does not touch another, nor the process's own.
+TEST(FileIndexEnv, EachIndexWritesThroughItsOwnEnv) {
+  testsupport::TempDir dir;
+  RefusingWrites failing;
+  ZR::CFileIndex broken(failing, dir.file("broken.db"));
+  ZR::CFileIndex sound(*platform::Env::defaultEnv(), dir.file("sound.db"));
+  EXPECT_NE(broken.addFileItem("c:\\a", 1, 1), ZR::kCabinetOk);
+  EXPECT_GT(failing.refused, 0);
+  int refusedBefore = failing.refused;
+  EXPECT_EQ(sound.addFileItem("c:\\a", 1, 1), ZR::kCabinetOk);
+  EXPECT_EQ(failing.refused, refusedBefore);
+  CFileEntry found;
+  EXPECT_TRUE(sound.lookup("c:\\a", found));
+  EXPECT_FALSE(broken.lookup("c:\\a", found));
+}
+
 }  // namespace

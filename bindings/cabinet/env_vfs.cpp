@@ -3,6 +3,8 @@
 #include <sqlite3.h>
 
 #include <cstring>
+#include <map>
+#include <memory>
 #include <mutex>
 #include <string>
 
@@ -16,7 +18,10 @@ struct EnvFile {
   sqlite3_file base;  // first: SQLite sees an EnvFile as a sqlite3_file
   sqlite3_file* real;
   const char* path;
+  platform::Env* env;
 };
+
+platform::Env& envOf(sqlite3_vfs* vfs) { return *static_cast<platform::Env*>(vfs->pAppData); }
 
 sqlite3_vfs* realVfs = nullptr;
 sqlite3_io_methods methods;
@@ -24,8 +29,8 @@ sqlite3_io_methods methods;
 sqlite3_file* real(sqlite3_file* file) { return reinterpret_cast<EnvFile*>(file)->real; }
 
 bool permitted(sqlite3_file* file, const char* operation) {
-  const char* path = reinterpret_cast<EnvFile*>(file)->path;
-  return platform::env()->permitForeignOperation(operation, path ? path : "");
+  auto* wrapped = reinterpret_cast<EnvFile*>(file);
+  return wrapped->env->permitForeignOperation(operation, wrapped->path ? wrapped->path : "");
 }
 
 int closeFile(sqlite3_file* file) {
@@ -61,11 +66,12 @@ int shmLock(sqlite3_file* f, int offset, int n, int flags) { return real(f)->pMe
 void shmBarrier(sqlite3_file* f) { real(f)->pMethods->xShmBarrier(real(f)); }
 int shmUnmap(sqlite3_file* f, int deleteFlag) { return real(f)->pMethods->xShmUnmap(real(f), deleteFlag); }
 
-int openFile(sqlite3_vfs*, sqlite3_filename name, sqlite3_file* file, int flags, int* outFlags) {
+int openFile(sqlite3_vfs* vfs, sqlite3_filename name, sqlite3_file* file, int flags, int* outFlags) {
   auto* wrapped = reinterpret_cast<EnvFile*>(file);
   wrapped->base.pMethods = nullptr;
   wrapped->path = name;
-  if (name && !platform::env()->permitForeignOperation("open", name)) return SQLITE_CANTOPEN;
+  wrapped->env = &envOf(vfs);
+  if (name && !wrapped->env->permitForeignOperation("open", name)) return SQLITE_CANTOPEN;
   wrapped->real = static_cast<sqlite3_file*>(sqlite3_malloc(realVfs->szOsFile));
   if (!wrapped->real) return SQLITE_NOMEM;
   std::memset(wrapped->real, 0, static_cast<size_t>(realVfs->szOsFile));
@@ -79,8 +85,8 @@ int openFile(sqlite3_vfs*, sqlite3_filename name, sqlite3_file* file, int flags,
   return SQLITE_OK;
 }
 
-int deleteFile(sqlite3_vfs*, const char* name, int syncDirectory) {
-  if (!platform::env()->permitForeignOperation("remove", name)) return SQLITE_IOERR_DELETE;
+int deleteFile(sqlite3_vfs* vfs, const char* name, int syncDirectory) {
+  if (!envOf(vfs).permitForeignOperation("remove", name)) return SQLITE_IOERR_DELETE;
   return realVfs->xDelete(realVfs, name, syncDirectory);
 }
 int access(sqlite3_vfs*, const char* name, int flags, int* out) { return realVfs->xAccess(realVfs, name, flags, out); }
@@ -95,25 +101,44 @@ int currentTime(sqlite3_vfs*, double* out) { return realVfs->xCurrentTime(realVf
 int lastError(sqlite3_vfs*, int n, char* out) { return realVfs->xGetLastError ? realVfs->xGetLastError(realVfs, n, out) : 0; }
 int currentTimeInt64(sqlite3_vfs*, sqlite3_int64* out) { return realVfs->xCurrentTimeInt64(realVfs, out); }
 
-sqlite3_vfs vfs;
-
-}  // namespace
-
-const char* envVfsName() {
-  static std::once_flag registered;
-  static bool ok = false;
-  std::call_once(registered, [] {
+bool findRealVfs() {
+  static std::once_flag found;
+  std::call_once(found, [] {
     realVfs = sqlite3_vfs_find(nullptr);
-    if (!realVfs) return;
     methods = sqlite3_io_methods{2,          closeFile, readFile,  writeFile,    truncateFile, syncFile,
                                  fileSize,   lockFile,  unlockFile, checkLock,   fileControl,  sectorSize,
                                  deviceCharacteristics, shmMap, shmLock, shmBarrier, shmUnmap, nullptr, nullptr};
-    vfs = sqlite3_vfs{2, static_cast<int>(sizeof(EnvFile)), realVfs->mxPathname, nullptr, "zr-env", nullptr,
-                      openFile, deleteFile, access, fullPathname, dlOpen, dlError, dlSym, dlClose, randomness, sleep,
-                      currentTime, lastError, currentTimeInt64, nullptr, nullptr, nullptr};
-    ok = sqlite3_vfs_register(&vfs, 0) == SQLITE_OK;
   });
-  return ok ? "zr-env" : nullptr;
+  return realVfs != nullptr;
+}
+
+// One registered VFS and the name SQLite knows it by.
+struct EnvVfs {
+  std::string name;
+  sqlite3_vfs vfs;
+};
+
+}  // namespace
+
+const char* envVfsName(platform::Env& env) {
+  static std::mutex mutex;
+  static auto* registered = new std::map<platform::Env*, std::unique_ptr<EnvVfs>>;  // used until exit
+  if (!findRealVfs()) return nullptr;
+  std::lock_guard<std::mutex> lock(mutex);
+  std::unique_ptr<EnvVfs>& entry = (*registered)[&env];
+  if (!entry) {
+    auto made = std::make_unique<EnvVfs>();
+    made->name = "zr-env-" + std::to_string(registered->size());
+    made->vfs = sqlite3_vfs{2, static_cast<int>(sizeof(EnvFile)), realVfs->mxPathname, nullptr, made->name.c_str(),
+                            &env, openFile, deleteFile, access, fullPathname, dlOpen, dlError, dlSym, dlClose,
+                            randomness, sleep, currentTime, lastError, currentTimeInt64, nullptr, nullptr, nullptr};
+    if (sqlite3_vfs_register(&made->vfs, 0) != SQLITE_OK) {
+      registered->erase(&env);
+      return nullptr;
+    }
+    entry = std::move(made);
+  }
+  return entry->name.c_str();
 }
 
 }  // namespace ZR

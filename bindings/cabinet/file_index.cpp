@@ -50,6 +50,8 @@ struct CFileIndex::State {
   sqlite3* db = nullptr;
   std::string openPath;
   std::string path;  // empty: the configured one
+  platform::Env* env = nullptr;      // null: the process's Env of the moment
+  platform::Env* openEnv = nullptr;  // the one the open database goes through
   int busyTimeoutMs = 60000;
   CLogger* log = nullptr;
   std::string lastError;
@@ -68,7 +70,9 @@ struct CFileIndex::State {
     if (db) sqlite3_close(db);
     db = nullptr;
     openPath.clear();
+    openEnv = nullptr;
   }
+  platform::Env& currentEnv() const { return env ? *env : *platform::env(); }
   // Ends the open batch; the records are lost (and said) when it fails.
   int commitBatch() {
     if (!inBatch) return kCabinetOk;
@@ -92,10 +96,11 @@ struct CFileIndex::State {
   // Opens (or reopens, when the path changed) the index. REQUIRES: mutex held.
   int open() {
     std::string wanted = configuredPath();
-    if (db && openPath == wanted) return kCabinetOk;
+    platform::Env& through = currentEnv();
+    if (db && openPath == wanted && openEnv == &through) return kCabinetOk;
     close();
     if (sqlite3_open_v2(wanted.c_str(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX,
-                        envVfsName()) != SQLITE_OK) {
+                        envVfsName(through)) != SQLITE_OK) {
       std::string why = sqliteError(db);
       close();
       return fail(kCabinetOpenFailed, "cannot open file index " + wanted + ": " + why);
@@ -108,16 +113,24 @@ struct CFileIndex::State {
       return fail(kCabinetOpenFailed, "cannot prepare file index " + wanted + ": " + why);
     }
     openPath = wanted;
+    openEnv = &through;
     return kCabinetOk;
   }
 };
 
-CFileIndex::CFileIndex(std::string hostPath) : state_(std::make_unique<State>()) { state_->path = std::move(hostPath); }
+CFileIndex::CFileIndex(platform::Env& env, std::string hostPath) : state_(std::make_unique<State>()) {
+  state_->path = std::move(hostPath);
+  state_->env = &env;
+}
 
 CFileIndex::~CFileIndex() = default;
 
 CFileIndex& CFileIndex::processIndex() {
-  static CFileIndex* index = new CFileIndex;  // used until exit
+  static CFileIndex* index = [] {
+    auto* made = new CFileIndex(*platform::env());  // used until exit
+    made->state_->env = nullptr;                     // follows the process's Env
+    return made;
+  }();
   return *index;
 }
 
@@ -224,7 +237,7 @@ int CFileIndex::addVersion(const std::string& path, const std::string& size, con
 
 int CFileIndex::addFileItem(const std::string& path) {
   platform::FileInfo info;
-  bool known = platform::env()->getFileInfo(platform::hostPath(path), &info);
+  bool known = state_->currentEnv().getFileInfo(platform::hostPath(path), &info);
   return addVersion(path, known ? std::to_string(info.size) : std::string(),
                     known ? std::to_string(info.modifiedUnixSeconds) : std::string());
 }

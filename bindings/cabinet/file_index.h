@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "bindings/cabinet/file_entry.h"
+#include "platform/env.h"
 
 namespace ZR {
 
@@ -28,13 +29,15 @@ class CLogger;
 class CFileIndex {
  public:
   // An index at `hostPath`; empty: the configured one (CConfigManager),
-  // else cabinet.db in the current folder. Opened on first use.
-  explicit CFileIndex(std::string hostPath = "");
+  // else cabinet.db in the current folder. Opened on first use; its files
+  // are read and written through `env`.
+  explicit CFileIndex(platform::Env& env, std::string hostPath = "");
   ~CFileIndex();
   CFileIndex(const CFileIndex&) = delete;
   CFileIndex& operator=(const CFileIndex&) = delete;
 
-  // The index of the process, which CCabinet's operations use. Never deleted.
+  // The index of the process, which CCabinet's operations use, through the
+  // process's Env of the moment (platform::env()). Never deleted.
   static CFileIndex& processIndex();
 
   // Replaces the whole index by the given entries, atomically: one row per
