@@ -173,7 +173,7 @@ std::string AgentConfig::resolve(const std::string& path) const {
 platform::Status loadAgentConfig(platform::Env& env, const std::string& path, AgentConfig& config) {
   config = AgentConfig();
   config.env = &env;
-  config.configurationPath = platform::resolvedPath(path);
+  config.configurationPath = env.resolvedPath(path);
   if (config.configurationPath.empty()) return platform::Status::notFound(path + ": no such configuration file");
   std::string error;
   std::unique_ptr<ZR::CXmlElement> root(ZR::CXmlBuilder::fileToDocument(env, config.configurationPath, error));

@@ -196,7 +196,7 @@ platform::Status noLinksAmongOurFiles(const AgentConfig& config) {
     ours.push_back(platform::joinPath(status, name));
   }
   for (const std::string& path : ours) {
-    if (platform::finalLinkTarget(path) != path) {
+    if (config.env->finalLinkTarget(path) != path) {
       return platform::Status::invalid(path + " is a link; it is not written through (remove it if it is not yours)");
     }
   }

@@ -83,7 +83,7 @@ class FolderWalk {
   }
 
   void addFile(const std::string& host, const std::string& logical, const platform::FileInfo& info) {
-    if (!info.mayRead && !platform::canRead(host)) {
+    if (!info.mayRead && !env_.canRead(host)) {
       skip(host, "cannot be read (permission denied)");
       result_.unreadable.push_back(logical);
       return;
@@ -95,7 +95,7 @@ class FolderWalk {
 
   // A link is never followed; what the cache holds at its place stays.
   void followLink(const std::string& host, const std::string& logical) {
-    std::string target = platform::resolvedPath(host);
+    std::string target = env_.resolvedPath(host);
     platform::FileInfo info;
     if (target.empty() || !env_.getFileInfo(host, &info)) {
       return skipByRule(host, "a dangling link", "a link that leads nowhere (or into a loop)");
@@ -156,7 +156,7 @@ platform::Status scanFolders(platform::Env& env, const std::vector<WatchedFolder
       return platform::Status::notFound("the watched folder " + watch.hostPath + " does not exist");
     }
     if (!info.isDirectory) return platform::Status::invalid("the watched folder " + watch.hostPath + " is not a folder");
-    roots.push_back(platform::resolvedPath(watch.hostPath));
+    roots.push_back(env.resolvedPath(watch.hostPath));
   }
   for (const WatchedFolder& watch : watches) {
     if (platform::interruptionRequested()) return platform::Status::refused("the scan was interrupted");

@@ -73,7 +73,7 @@ void CCMClient::configure(const std::string& configurationPath) {
   } else {
     readConfiguration(*context_.env, configurationPath_, settings_, log_);
   }
-  std::string configuration = platform::resolvedPath(platform::hostPath(configurationPath_));
+  std::string configuration = context_.env->resolvedPath(platform::hostPath(configurationPath_));
   settings_.takePathsFrom(platform::parentFolder(configuration.empty() ? platform::hostPath(configurationPath_)
                                                                        : configuration));
   limits_.apply(settings_);

@@ -81,8 +81,8 @@ std::string failure(int code, const Settings& settings, ZR::CLogger& log) {
   return "the run failed";
 }
 
-std::string configurationFolder(const std::string& path) {
-  std::string absolute = platform::resolvedPath(platform::hostPath(path));
+std::string configurationFolder(platform::Env& env, const std::string& path) {
+  std::string absolute = env.resolvedPath(platform::hostPath(path));
   return platform::parentFolder(absolute.empty() ? platform::hostPath(path) : absolute);
 }
 
@@ -123,7 +123,7 @@ int runDornik(platform::Env& env, const std::vector<std::string>& arguments) {
   ZR::CDornikTable table = ZR::CCachingPolicyEngineFileManager::instance()->getTable();
   warnUnknownSettings(table, *log);
   Settings settings = Settings::fromTable(table);
-  settings.takePathsFrom(configurationFolder(path));
+  settings.takePathsFrom(configurationFolder(env, path));
   Mode mode = chooseMode(settings);
   log->info("dornik started with %s: %s mode", path.c_str(), modeName(mode));
   int code = runMode(env, mode, settings, *log);

@@ -19,6 +19,16 @@ ScopedEnvOverride::ScopedEnvOverride(Env* replacement) : previous_(currentEnv.ex
 
 ScopedEnvOverride::~ScopedEnvOverride() { currentEnv.store(previous_); }
 
+std::string Env::resolvedPath(const std::string& path) { return ::platform::resolvedPath(path); }
+std::string Env::finalLinkTarget(const std::string& path) { return ::platform::finalLinkTarget(path); }
+bool Env::copyFileAccess(const std::string& from, const std::string& to) {
+  return ::platform::copyFileAccess(from, to);
+}
+bool Env::canRead(const std::string& path) { return ::platform::canRead(path); }
+bool Env::setModifiedTime(const std::string& path, int64_t unixSeconds) {
+  return ::platform::setModifiedTime(path, unixSeconds);
+}
+
 std::string FileInfo::versionText() const {
   return std::to_string(size) + ":" + std::to_string(modifiedUnixSeconds) + ":" + std::to_string(modifiedNanoseconds) +
          ":" + std::to_string(device) + ":" + std::to_string(fileId);

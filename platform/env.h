@@ -135,6 +135,14 @@ class Env {
   // when it cannot be told.
   virtual int64_t freeBytes(const std::string& path);
 
+  // What the free functions below do, as operations of this Env; by
+  // default on the real file system.
+  virtual std::string resolvedPath(const std::string& path);
+  virtual std::string finalLinkTarget(const std::string& path);
+  virtual bool copyFileAccess(const std::string& from, const std::string& to);
+  virtual bool canRead(const std::string& path);
+  virtual bool setModifiedTime(const std::string& path, int64_t unixSeconds);
+
   // Asks whether a file operation that a library makes with its own I/O
   // (SQLite's writes to the file index) may go ahead: `operation` is one of
   // "open", "append", "sync", "remove". The real file system always says
@@ -180,6 +188,11 @@ class EnvWrapper : public Env {
     return target_->scanDirectory(p, e);
   }
   int64_t freeBytes(const std::string& p) override { return target_->freeBytes(p); }
+  std::string resolvedPath(const std::string& p) override { return target_->resolvedPath(p); }
+  std::string finalLinkTarget(const std::string& p) override { return target_->finalLinkTarget(p); }
+  bool copyFileAccess(const std::string& f, const std::string& t) override { return target_->copyFileAccess(f, t); }
+  bool canRead(const std::string& p) override { return target_->canRead(p); }
+  bool setModifiedTime(const std::string& p, int64_t s) override { return target_->setModifiedTime(p, s); }
   bool permitForeignOperation(const char* o, const std::string& p) override {
     return target_->permitForeignOperation(o, p);
   }

@@ -8,6 +8,7 @@
 #include "bindings/zrcore/file_types.h"
 #include "bindings/zrcore/string_utils.h"
 #include "platform/env.h"
+#include "platform/testing/memory_env.h"
 #include "tests/test_support.h"
 
 namespace {
@@ -258,15 +259,33 @@ TEST(AtomicFile, FailureKeepsTheOldFileAndLeavesNoTemporary) {
     std::string path = dir.file("actionset.xml");
     testsupport::writeFile(path, "old content");
     FailingEnv failing(fault);
-    platform::ScopedEnvOverride override(&failing);
     std::string error;
-    EXPECT_FALSE(ZR::CFileUtils::writeFileAtomically(path, "new content that is longer", error));
+    EXPECT_FALSE(ZR::CFileUtils::writeFileAtomically(failing, path, "new content that is longer", error));
     EXPECT_FALSE(error.empty());
     EXPECT_EQ(testsupport::readFile(path), "old content");
     std::vector<std::string> names;
     platform::Env::defaultEnv()->listDirectory(dir.path(), &names);
     EXPECT_EQ(names, std::vector<std::string>{"actionset.xml"});
   }
+}
+
+// Every step of a whole-file write (the link check, the temporary, the
+// access copy, the rename, the clean-up) is an operation of the Env given:
+// in memory nothing reaches the disk, and the old file is replaced whole.
+TEST(AtomicFile, WritesOnlyThroughTheEnvItIsGiven) {
+  platform::MemoryEnv memory;
+  memory.addFile("/nowhere/status/cs_progress.xml", "old");
+  std::string error;
+  ASSERT_TRUE(ZR::CFileUtils::writeFileAtomically(memory, "/nowhere/status/cs_progress.xml", "new", error)) << error;
+  EXPECT_EQ(memory.contentOf("/nowhere/status/cs_progress.xml"), "new");
+  std::vector<std::string> names;
+  ASSERT_TRUE(memory.listDirectory("/nowhere/status", &names));
+  EXPECT_EQ(names, std::vector<std::string>{"cs_progress.xml"});
+  EXPECT_FALSE(platform::Env::defaultEnv()->fileExists("/nowhere"));
+  ZR::CFile read(memory, "/nowhere/status/cs_progress.xml", "r");
+  EXPECT_EQ(read.size(), 3);
+  EXPECT_TRUE(ZR::CDir::removeDirectory(memory, "/nowhere", true));
+  EXPECT_FALSE(memory.fileExists("/nowhere/status/cs_progress.xml"));
 }
 
 TEST(AtomicFile, ReplacesWholeAndRefusesMissingFolderOrName) {

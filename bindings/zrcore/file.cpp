@@ -116,7 +116,7 @@ CAtomicFile::CAtomicFile(platform::Env& env, const std::string& path, bool durab
     error_ = "no file name given";
     return;
   }
-  std::string followed = platform::finalLinkTarget(target_);
+  std::string followed = env_.finalLinkTarget(target_);
   if (followed != target_ && links == LinkAtTarget::Refuse) {
     error_ = target_ + " is a link; it is not written through (remove it if it is not yours)";
     return;
@@ -137,7 +137,7 @@ CAtomicFile::CAtomicFile(platform::Env& env, const std::string& path, bool durab
   error_.clear();
   // The new version keeps who may read and change the old one, before any
   // of its content is written.
-  if (env_.fileExists(target_)) platform::copyFileAccess(target_, temporary_);
+  if (env_.fileExists(target_)) env_.copyFileAccess(target_, temporary_);
 }
 
 CAtomicFile::CAtomicFile(const std::string& path, bool durable, LinkAtTarget links)

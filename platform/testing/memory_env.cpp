@@ -246,4 +246,23 @@ Status MemoryEnv::scanDirectory(const std::string& path, std::vector<DirectoryEn
 
 int64_t MemoryEnv::freeBytes(const std::string&) { return int64_t{1} << 40; }
 
+std::string MemoryEnv::resolvedPath(const std::string& path) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  std::string name = normalised(path);
+  return nodes_.count(name) > 0 ? name : std::string();
+}
+
+bool MemoryEnv::copyFileAccess(const std::string& from, const std::string& to) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return nodes_.count(normalised(from)) > 0 && nodes_.count(normalised(to)) > 0;
+}
+
+bool MemoryEnv::setModifiedTime(const std::string& path, int64_t unixSeconds) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  auto found = nodes_.find(normalised(path));
+  if (found == nodes_.end()) return false;
+  found->second.modified = unixSeconds;
+  return true;
+}
+
 }  // namespace platform

@@ -39,6 +39,13 @@ class MemoryEnv : public Env {
   bool listDirectory(const std::string& path, std::vector<std::string>* names) override;
   Status scanDirectory(const std::string& path, std::vector<DirectoryEntry>* entries) override;
   int64_t freeBytes(const std::string& path) override;
+  // No links in memory: a path resolves to itself when it is there, and
+  // every file may be read by anyone.
+  std::string resolvedPath(const std::string& path) override;
+  std::string finalLinkTarget(const std::string& path) override { return path; }
+  bool copyFileAccess(const std::string& from, const std::string& to) override;
+  bool canRead(const std::string& path) override { return fileExists(path); }
+  bool setModifiedTime(const std::string& path, int64_t unixSeconds) override;
 
  private:
   struct Node {
