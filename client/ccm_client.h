@@ -83,10 +83,7 @@ class CCMClient : public ByteAccounting, public PreparationHost, public UploadHo
   const ClientSettings& settings() const { return settings_; }
   CUploadLimits& limits() { return limits_; }
   std::vector<std::string>& deleteList() { return deleteList_; }
-  ServiceOptions& serviceOptions() { return serviceOptions_; }
   const ZR::CRunContext& context() const { return context_; }
-  // The run's status files, lent to the upload worker.
-  StatusFiles& statusFiles() { return status_; }
 
   // Where the run tells its progress (cs_progress.xml); null: nowhere.
   // Not owned; it must outlive the run.
