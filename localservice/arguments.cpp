@@ -61,6 +61,12 @@ bool parseArguments(int argc, char** argv, ServiceConfig& config, std::string& e
     } else if (option == "--quota") {
       ok = number(value, n);
       config.quotaBytes = n;
+    } else if (option == "--keep-days") {
+      ok = number(value, n) && n >= 0 && n <= 36500;
+      config.history.keepDays = static_cast<int>(n);
+    } else if (option == "--keep-versions") {
+      ok = number(value, n) && n >= 0 && n <= 1000000;
+      config.history.keepVersions = static_cast<int>(n);
     } else if (option == "--session-seconds") {
       ok = number(value, n) && n > 0;
       config.sessionSeconds = static_cast<int>(n);

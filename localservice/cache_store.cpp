@@ -22,7 +22,12 @@ constexpr const char* kSchema =
     " pending_storage TEXT, pending_size INTEGER NOT NULL DEFAULT 0, pending_owner TEXT);"
     "CREATE TABLE IF NOT EXISTS symlinks (agent TEXT PRIMARY KEY, text TEXT NOT NULL, updated INTEGER NOT NULL);"
     "CREATE TABLE IF NOT EXISTS ghosts (path TEXT PRIMARY KEY, storage TEXT NOT NULL, size INTEGER NOT NULL,"
-    " updated INTEGER NOT NULL);";
+    " updated INTEGER NOT NULL);"
+    "CREATE TABLE IF NOT EXISTS versions (id INTEGER PRIMARY KEY, path TEXT NOT NULL, storage TEXT NOT NULL,"
+    " size INTEGER NOT NULL, metadata TEXT NOT NULL, became INTEGER NOT NULL, ended INTEGER NOT NULL,"
+    " deleted INTEGER NOT NULL);"
+    "CREATE INDEX IF NOT EXISTS versions_by_path ON versions(path, id);"
+    "CREATE INDEX IF NOT EXISTS versions_by_end ON versions(ended);";
 
 using Statement = ZR::CSqliteStatement;
 
@@ -33,15 +38,15 @@ int64_t now() { return platform::unixTimeSeconds(); }
 // path holds (a control character).
 constexpr char kAgentSeparator = '\x1f';
 
-std::string keyOf(const std::string& agent, const std::string& path) {
-  return agent.empty() ? path : agent + kAgentSeparator + path;
-}
-
 std::string pathOfKey(const std::string& agent, const std::string& key) {
   return agent.empty() ? key : key.substr(agent.size() + 1);
 }
 
 }  // namespace
+
+std::string catalogueKey(const std::string& agent, const std::string& path) {
+  return agent.empty() ? path : agent + kAgentSeparator + path;
+}
 
 bool validRemotePath(const std::string& path) {
   return !path.empty() && path.size() <= kMaxRemotePathLength && ZR::CStringUtils::isXmlText(path);
@@ -117,6 +122,9 @@ bool CacheStore::open(std::string& error) {
   // A catalogue made before uploads had owners gets the column (else: there already).
   exec("ALTER TABLE files ADD COLUMN pending_owner TEXT");
   if (!platform::FolderHandle::open(root_, &rootHandle_)) rootHandle_.reset();
+  pruneHistory(now());
+  std::lock_guard<std::mutex> lock(mutex_);
+  removeOrphansLocked();
   return true;
 }
 
@@ -155,7 +163,7 @@ std::string CacheStore::storageFor(const std::string& key) const {
 int CacheStore::createFile(const std::string& agent, const std::string& owner, const std::string& path,
                            const std::string& metadata) {
   if (!validRemotePath(path)) return kInvalidValues;
-  std::string key = keyOf(agent, path);
+  std::string key = catalogueKey(agent, path);
   std::lock_guard<std::mutex> lock(mutex_);
   std::string previousPending;
   {
@@ -180,7 +188,7 @@ int64_t CacheStore::usedBytes() {
 int64_t CacheStore::usedBytesLocked() {
   Statement query(statements_, db_,
                   "SELECT (SELECT COALESCE(SUM(size), 0) + COALESCE(SUM(pending_size), 0) FROM files)"
-                  " + (SELECT COALESCE(SUM(size), 0) FROM ghosts) + (SELECT COALESCE(SUM(LENGTH(CAST(text AS BLOB))), 0)"
+                  " + (SELECT COALESCE(SUM(size), 0) FROM versions) + (SELECT COALESCE(SUM(size), 0) FROM ghosts) + (SELECT COALESCE(SUM(LENGTH(CAST(text AS BLOB))), 0)"
                   " FROM symlinks)");
   return query.row() ? query.integer(0) : 0;
 }
@@ -188,12 +196,12 @@ int64_t CacheStore::usedBytesLocked() {
 int CacheStore::roomFor(int64_t bytes) {
   if (quota_ < 0) return kSuccess;
   std::lock_guard<std::mutex> lock(mutex_);
-  return usedBytesLocked() + bytes > quota_ ? kStorageFull : kSuccess;
+  return makeRoomLocked(bytes) ? kSuccess : kStorageFull;
 }
 
 int CacheStore::attachFile(const std::string& agent, const std::string& owner, const std::string& path,
                            const std::string& receivedFile, int64_t size) {
-  std::string key = keyOf(agent, path);
+  std::string key = catalogueKey(agent, path);
   std::lock_guard<std::mutex> lock(mutex_);
   Statement query(statements_, db_, "SELECT pending, pending_storage, pending_size, pending_owner FROM files WHERE path = ?");
   if (!query.bind(1, key).row() || query.integer(0) == 0) {
@@ -205,7 +213,7 @@ int CacheStore::attachFile(const std::string& agent, const std::string& owner, c
     return kOutOfSequence;  // another session's createFile began the upload now under way
   }
   std::string replaced = query.isNull(1) ? "" : query.text(1);
-  if (quota_ >= 0 && usedBytesLocked() - query.integer(2) + size > quota_) {
+  if (!makeRoomLocked(size - query.integer(2))) {
     removeQuietly(receivedFile);
     reportFull("the quota of " + std::to_string(quota_) + " bytes is reached");
     return kStorageFull;
@@ -233,7 +241,7 @@ int CacheStore::attachFile(const std::string& agent, const std::string& owner, c
 // the catalogue), the others wait for it.
 int CacheStore::finalizeFile(const std::string& agent, const std::string& owner, const std::string& path,
                              const std::string* metadata) {
-  std::string key = keyOf(agent, path);
+  std::string key = catalogueKey(agent, path);
   std::unique_lock<std::mutex> lock(mutex_);
   Statement query(statements_, db_,
                   "SELECT pending, pending_storage, storage, pending_metadata, pending_owner FROM files WHERE path = ?");
@@ -268,11 +276,20 @@ void CacheStore::commitStaged(std::unique_lock<std::mutex>& lock) {
   for (Finalizing* f : batch) {
     // Still this session's upload of this very content: another one may
     // have begun since.
+    // The version it replaces is kept (its row written in the same
+    // transaction, its content left where it is).
+    Statement keep(statements_, db_,
+                   "INSERT INTO versions(path, storage, size, metadata, became, ended, deleted)"
+                   " SELECT path, storage, size, metadata, updated, ?, 0 FROM files"
+                   " WHERE path = ? AND pending_owner = ? AND pending_storage = ? AND storage IS NOT NULL");
+    bool kept = !begun || !keepsHistory() || f->old.empty() ||
+                keep.bind(1, when).bind(2, f->key).bind(3, f->owner).bind(4, f->storage).done();
+    keep.reset();
     Statement update(statements_, db_,
                      "UPDATE files SET storage = pending_storage, size = pending_size, metadata = ?, updated = ?,"
                      " pending = 0, pending_storage = NULL, pending_size = 0, pending_metadata = '', pending_owner = NULL"
                      " WHERE path = ? AND pending_owner = ? AND pending_storage = ?");
-    bool updated = begun && update.bind(1, f->metadata).bind(2, when).bind(3, f->key).bind(4, f->owner).bind(5, f->storage).done();
+    bool updated = begun && kept && update.bind(1, f->metadata).bind(2, when).bind(3, f->key).bind(4, f->owner).bind(5, f->storage).done();
     f->result = !updated ? fullOr(kOutOfSequence) : sqlite3_changes(db_) == 1 ? kSuccess : kOutOfSequence;
   }
   bool committed = begun && exec("COMMIT");
@@ -280,21 +297,30 @@ void CacheStore::commitStaged(std::unique_lock<std::mutex>& lock) {
   exec("PRAGMA synchronous=NORMAL");
   for (Finalizing* f : batch) {
     if (!committed) f->result = fullOr(kOutOfSequence);
-    if (f->result == kSuccess && !f->old.empty()) removeQuietly(root_ + "/" + f->old);
+    if (f->result == kSuccess && !f->old.empty() && !keepsHistory()) removeQuietly(root_ + "/" + f->old);
     f->done = true;
   }
 }
 
 int CacheStore::deleteFile(const std::string& agent, const std::string& path) {
-  std::string key = keyOf(agent, path);
+  std::string key = catalogueKey(agent, path);
   std::lock_guard<std::mutex> lock(mutex_);
   Statement query(statements_, db_, "SELECT storage, pending_storage FROM files WHERE path = ?");
   if (!query.bind(1, key).row()) return kInvalidPath;
   std::string storage = query.isNull(0) ? "" : query.text(0);
   std::string pending = query.isNull(1) ? "" : query.text(1);
+  query.reset();
+  bool keep = keepsHistory() && !storage.empty();
+  if (keep && !exec("BEGIN IMMEDIATE")) return fullOr(kInvalidPath);
   Statement remove(statements_, db_, "DELETE FROM files WHERE path = ?");
-  if (!remove.bind(1, key).done()) return kInvalidPath;
-  if (!storage.empty()) removeQuietly(root_ + "/" + storage);
+  bool removed = (!keep || keepCurrentLocked(key, now(), true)) && remove.bind(1, key).done();
+  remove.reset();
+  if (keep && !(removed && exec("COMMIT"))) {
+    exec("ROLLBACK");
+    return fullOr(kInvalidPath);
+  }
+  if (!removed) return kInvalidPath;
+  if (!storage.empty() && !keep) removeQuietly(root_ + "/" + storage);
   if (!pending.empty()) removeQuietly(root_ + "/" + pending);
   return kSuccess;
 }
@@ -302,7 +328,7 @@ int CacheStore::deleteFile(const std::string& agent, const std::string& path) {
 std::vector<CacheStore::StoredFile> CacheStore::filesUnder(const std::string& agent, const std::string& folder) {
   std::string prefix = folder;
   if (!prefix.empty() && prefix.back() != '\\' && prefix.back() != '/') prefix += '\\';
-  prefix = keyOf(agent, prefix);
+  prefix = catalogueKey(agent, prefix);
   std::lock_guard<std::mutex> lock(mutex_);
   // Paths with the prefix sort right after it; "\xff" never starts a UTF-8 character.
   Statement query(statements_, db_,
@@ -322,7 +348,7 @@ std::vector<CacheStore::StoredFile> CacheStore::filesUnder(const std::string& ag
 bool CacheStore::fileInfo(const std::string& agent, const std::string& path, StoredFile& file) {
   std::lock_guard<std::mutex> lock(mutex_);
   Statement query(statements_, db_, "SELECT size, updated, metadata FROM files WHERE path = ? AND storage IS NOT NULL");
-  if (!query.bind(1, keyOf(agent, path)).row()) return false;
+  if (!query.bind(1, catalogueKey(agent, path)).row()) return false;
   file = StoredFile{path, query.integer(0), query.integer(1), query.text(2)};
   return true;
 }
@@ -330,7 +356,7 @@ bool CacheStore::fileInfo(const std::string& agent, const std::string& path, Sto
 std::string CacheStore::contentPath(const std::string& agent, const std::string& path) {
   std::lock_guard<std::mutex> lock(mutex_);
   Statement query(statements_, db_, "SELECT storage FROM files WHERE path = ? AND storage IS NOT NULL");
-  return query.bind(1, keyOf(agent, path)).row() ? root_ + "/" + query.text(0) : "";
+  return query.bind(1, catalogueKey(agent, path)).row() ? root_ + "/" + query.text(0) : "";
 }
 
 int CacheStore::setSymLinks(const std::string& agent, const std::string& text) {
@@ -354,7 +380,7 @@ std::string CacheStore::symLinks(const std::string& agent) {
 
 int CacheStore::storeGhost(const std::string& agent, const std::string& path, const std::string& receivedFile,
                            int64_t size) {
-  std::string key = keyOf(agent, path);
+  std::string key = catalogueKey(agent, path);
   std::string storage = "ghosts/" + hashOf(key) + ".xml";
   std::lock_guard<std::mutex> lock(mutex_);
   if (quota_ >= 0) {
@@ -380,7 +406,7 @@ std::string CacheStore::ghostDocument(const std::string& agent, const std::strin
   {
     std::lock_guard<std::mutex> lock(mutex_);
     Statement query(statements_, db_, "SELECT storage FROM ghosts WHERE path = ?");
-    if (!query.bind(1, keyOf(agent, path)).row()) return "";
+    if (!query.bind(1, catalogueKey(agent, path)).row()) return "";
     storage = query.text(0);
   }
   std::string content;

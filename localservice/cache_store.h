@@ -12,6 +12,12 @@
 // its key) whose createFile began the upload: of two clients uploading one
 // path, the one that created last wins and the other is refused (-10).
 //
+// A file replaced by a finalized upload, or deleted, is kept as an earlier
+// version for the days the history policy says (none with keepDays 0).
+// Versions count toward the quota: an upload that would not fit drops the
+// oldest versions first (those that are not the last of their path before
+// the others); a current file is never dropped for history.
+//
 // Each agent's files are its own: a path of one agent does not exist for
 // another. The agent "" (a service without an agents file) keeps the paths
 // as they are; others are kept under their name.
@@ -49,6 +55,12 @@ enum Result {
 
 constexpr size_t kMaxRemotePathLength = 4096;
 
+// What is kept of replaced and deleted files.
+struct HistoryPolicy {
+  int keepDays = 30;     // 0: nothing; a replaced or deleted file is gone at once
+  int keepVersions = 0;  // per path; 0: as many as the days hold
+};
+
 class CacheStore {
  public:
   // quotaBytes < 0: no quota.
@@ -58,7 +70,14 @@ class CacheStore {
   CacheStore(const CacheStore&) = delete;
   CacheStore& operator=(const CacheStore&) = delete;
 
-  // Opens (creating) the catalogue and the folders. False with `error`.
+  // Before open(): what is kept of replaced and deleted files.
+  void setHistory(HistoryPolicy policy) { history_ = policy; }
+  const HistoryPolicy& history() const { return history_; }
+
+  // Opens (creating, or bringing an older one up to date) the catalogue and
+  // the folders; drops what the history policy no longer keeps and store
+  // files no row names (left by a kill between a row's end and its file's
+  // removal). False with `error`.
   bool open(std::string& error);
 
   // A fresh path for an incoming attachment under the root.
@@ -89,8 +108,28 @@ class CacheStore {
   // Host path of a final file's content; empty when there is none.
   std::string contentPath(const std::string& agent, const std::string& path);
   std::string contentPath(const std::string& path) { return contentPath("", path); }
-  // Every byte the store keeps: files, pending copies, ghost documents and
-  // symbolic-link texts.
+  // An earlier version of a path: when it became current and when it was
+  // replaced (or deleted).
+  struct StoredVersion {
+    int64_t id = 0;
+    std::string path;
+    int64_t size = 0;
+    int64_t became = 0;
+    int64_t ended = 0;
+    bool deleted = false;  // ended by a deletion, not by a new version
+    std::string metadata;
+  };
+  // The kept versions of a path, oldest first.
+  std::vector<StoredVersion> versionsOf(const std::string& agent, const std::string& path);
+  // Host path of a kept version's content; empty when the agent has none by that id.
+  std::string versionContentPath(const std::string& agent, int64_t id);
+  // Drops the versions the policy no longer keeps (ended more than the
+  // days before `nowSeconds`, or beyond the count of their path); returns
+  // how many.
+  size_t pruneHistory(int64_t nowSeconds);
+
+  // Every byte the store keeps: files, kept versions, pending copies, ghost
+  // documents and symbolic-link texts.
   int64_t usedBytes();
   int64_t quota() const { return quota_; }
 
@@ -126,9 +165,23 @@ class CacheStore {
 
   void removeQuietly(const std::string& path);
 
+  // History. REQUIRES: mutex_ held.
+  bool keepsHistory() const { return history_.keepDays > 0; }
+  // Records the current version of `key` as ended at `when` (its content
+  // stays where it is). False when the row cannot be written.
+  bool keepCurrentLocked(const std::string& key, int64_t when, bool deleted);
+  // Drops the oldest kept versions until `bytes` more fit the quota; false
+  // when they do not fit even without any.
+  bool makeRoomLocked(int64_t bytes);
+  // Ends the rows of the versions with these ids, then removes their files.
+  size_t dropVersionsLocked(const std::vector<int64_t>& ids);
+  // Removes store files that no row of the catalogue names.
+  void removeOrphansLocked();
+
   platform::Env& env_;
   std::string root_;
   int64_t quota_;
+  HistoryPolicy history_;
   sqlite3* db_ = nullptr;
   ZR::CSqliteStatementCache statements_;  // the few statements, prepared once
   // -9 when the disk is full, else `otherwise`.
@@ -155,6 +208,10 @@ class CacheStore {
 };
 
 bool validRemotePath(const std::string& path);
+// The catalogue's key of an agent's path: the agent "" keeps the path as
+// it is; others put their name and a separator no accepted path holds (a
+// control character) before it.
+std::string catalogueKey(const std::string& agent, const std::string& path);
 std::string randomHex(size_t bytes);
 
 }  // namespace localservice

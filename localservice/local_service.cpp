@@ -186,7 +186,9 @@ size_t faultyReceive(struct soap* soap, char* buffer, size_t length) {
 }  // namespace
 
 LocalService::LocalService(platform::Env& env, ServiceConfig config)
-    : config_(std::move(config)), store_(env, config_.root, config_.quotaBytes) {}
+    : config_(std::move(config)), store_(env, config_.root, config_.quotaBytes) {
+  store_.setHistory(config_.history);
+}
 
 LocalService::~LocalService() {
   stop();
@@ -269,7 +271,14 @@ bool LocalService::setUpTls(std::string& error) {
 }
 
 void LocalService::run() {
+  constexpr int64_t kPruneIntervalSeconds = 3600;
+  int64_t nextPrune = platform::unixTimeSeconds() + kPruneIntervalSeconds;
   while (!stopping_.load()) {
+    // Versions past their days go between connections, never in an upload's way.
+    if (int64_t now = platform::unixTimeSeconds(); now >= nextPrune) {
+      store_.pruneHistory(now);
+      nextPrune = now + kPruneIntervalSeconds;
+    }
     if (!waitForRoom()) continue;
     uint64_t before = platform::tickCountMs();
     SOAP_SOCKET socket = soap_accept(listener_);

@@ -34,6 +34,7 @@ struct ServiceConfig {
   std::string tlsKey;
   std::string agentsFile;      // <agents><agent name="...">text</agent></agents>; empty: any text
   int64_t quotaBytes = -1;
+  HistoryPolicy history;  // what is kept of replaced and deleted files
   int sessionSeconds = 3600;
   int timeoutSeconds = 300;
   int maxConnections = 64;     // served at once; more wait until one ends

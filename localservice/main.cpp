@@ -8,7 +8,8 @@ namespace {
 
 const char* const kUsage =
     "usage: cachemanager-local --root DIR [--port N] [--host ADDRESS] [--tls-cert PEM --tls-key PEM]\n"
-    "                          [--agents FILE] [--quota BYTES] [--session-seconds N] [--timeout SECONDS]\n"
+    "                          [--agents FILE] [--quota BYTES] [--keep-days N] [--keep-versions N]\n"
+    "                          [--session-seconds N] [--timeout SECONDS]\n"
     "                          [--max-connections N] [--allow-origin ORIGIN]... [--allow-host NAME]...\n"
     "                          [--fault-answer OPERATION=CODE[:COUNT]]... [--fault-drop-after BYTES]\n"
     "                          [--fault-slow-read BYTES_PER_SECOND]\n"

@@ -1,0 +1,172 @@
+#include <gtest/gtest.h>
+#include <sqlite3.h>
+
+#include <map>
+#include <random>
+
+#include "localservice/cache_store.h"
+#include "platform/clock.h"
+#include "tests/test_support.h"
+
+namespace {
+
+using localservice::CacheStore;
+using localservice::HistoryPolicy;
+
+class StoreHistory : public ::testing::Test {
+ protected:
+  std::unique_ptr<CacheStore> openStore(int64_t quota = -1, HistoryPolicy policy = HistoryPolicy()) {
+    auto store = std::make_unique<CacheStore>(*platform::Env::defaultEnv(), dir_.path(), quota);
+    store->setHistory(policy);
+    std::string error;
+    EXPECT_TRUE(store->open(error)) << error;
+    return store;
+  }
+  static int put(CacheStore& store, const std::string& path, const std::string& content,
+                 const std::string& agent = "") {
+    if (int created = store.createFile(agent, "owner", path, "m=1\n"); created != localservice::kSuccess) return created;
+    std::string received = store.incomingPath();
+    testsupport::writeFile(received, content);
+    int attached = store.attachFile(agent, "owner", path, received, static_cast<int64_t>(content.size()));
+    return attached != localservice::kSuccess ? attached : store.finalizeFile(agent, "owner", path, nullptr);
+  }
+  // The contents of a path's kept versions, oldest first.
+  static std::vector<std::string> versionContents(CacheStore& store, const std::string& path) {
+    std::vector<std::string> out;
+    for (const CacheStore::StoredVersion& v : store.versionsOf("", path)) {
+      out.push_back(testsupport::readFile(store.versionContentPath("", v.id)));
+    }
+    return out;
+  }
+  size_t storedFileCount() {
+    size_t count = 0;
+    for (const auto& entry : testsupport::filesBelow(dir_.path() + "/store")) count += entry.first.empty() ? 0 : 1;
+    return count;
+  }
+  testsupport::TempDir dir_;
+};
+
+// Random replacements and deletions over a few paths: every earlier content
+// is kept, in order, with whether a deletion ended it; the current one is
+// served as before; a reopened store says the same; the store holds one
+// file per current and kept version, nothing more.
+TEST_F(StoreHistory, EveryReplacedOrDeletedContentIsKeptInOrder) {
+  std::mt19937 random(20261209);
+  const std::vector<std::string> paths = {"c:\\a.doc", "c:\\b.doc", "c:\\sub\\c.doc"};
+  std::map<std::string, std::string> live;
+  std::map<std::string, std::vector<std::pair<std::string, bool>>> kept;
+  auto store = openStore();
+  for (int step = 0; step < 60; ++step) {
+    const std::string& path = paths[random() % paths.size()];
+    if (random() % 4 == 0) {
+      int deleted = store->deleteFile("", path);
+      if (live.count(path) == 0) {
+        EXPECT_EQ(deleted, localservice::kInvalidPath);
+        continue;
+      }
+      ASSERT_EQ(deleted, localservice::kSuccess);
+      kept[path].push_back({live[path], true});
+      live.erase(path);
+    } else {
+      std::string content = "v" + std::to_string(step) + std::string(random() % 50, 'x');
+      ASSERT_EQ(put(*store, path, content), localservice::kSuccess);
+      if (live.count(path)) kept[path].push_back({live[path], false});
+      live[path] = content;
+    }
+  }
+  for (int reopened = 0; reopened < 2; ++reopened) {
+    size_t versions = 0;
+    for (const std::string& path : paths) {
+      SCOPED_TRACE(path);
+      std::vector<std::string> expected;
+      for (const auto& [content, deleted] : kept[path]) expected.push_back(content);
+      EXPECT_EQ(versionContents(*store, path), expected);
+      std::vector<CacheStore::StoredVersion> found = store->versionsOf("", path);
+      for (size_t i = 0; i < found.size() && i < kept[path].size(); ++i) {
+        EXPECT_EQ(found[i].deleted, kept[path][i].second);
+        EXPECT_LE(found[i].became, found[i].ended);
+      }
+      versions += found.size();
+      std::string current = store->contentPath(path);
+      EXPECT_EQ(current.empty() ? "" : testsupport::readFile(current), live.count(path) ? live[path] : "");
+    }
+    EXPECT_EQ(storedFileCount(), live.size() + versions);
+    store.reset();
+    store = openStore();
+  }
+}
+
+TEST_F(StoreHistory, KeepDaysZeroKeepsNothing) {
+  auto store = openStore(-1, HistoryPolicy{0, 0});
+  ASSERT_EQ(put(*store, "c:\\a", "one"), localservice::kSuccess);
+  ASSERT_EQ(put(*store, "c:\\a", "two"), localservice::kSuccess);
+  ASSERT_EQ(put(*store, "c:\\b", "three"), localservice::kSuccess);
+  ASSERT_EQ(store->deleteFile("", "c:\\b"), localservice::kSuccess);
+  EXPECT_TRUE(store->versionsOf("", "c:\\a").empty());
+  EXPECT_TRUE(store->versionsOf("", "c:\\b").empty());
+  EXPECT_EQ(storedFileCount(), 1u);
+  EXPECT_EQ(store->usedBytes(), 3);
+}
+
+// At the quota, the oldest versions make room, those that are not the last
+// of their path first; a current file is never dropped for history.
+TEST_F(StoreHistory, TheQuotaDropsOldVersionsNeverACurrentFile) {
+  auto store = openStore(40);
+  ASSERT_EQ(put(*store, "c:\\a", "a1--------"), localservice::kSuccess);
+  ASSERT_EQ(put(*store, "c:\\a", "a2--------"), localservice::kSuccess);
+  ASSERT_EQ(put(*store, "c:\\b", "b1--------"), localservice::kSuccess);
+  ASSERT_EQ(put(*store, "c:\\a", "a3--------"), localservice::kSuccess);  // 40 bytes: a3, b1, a1, a2
+  ASSERT_EQ(put(*store, "c:\\c", "c1--------"), localservice::kSuccess);  // a1 makes room
+  EXPECT_EQ(versionContents(*store, "c:\\a"), std::vector<std::string>{"a2--------"});
+  ASSERT_EQ(put(*store, "c:\\d", "d1--------"), localservice::kSuccess);  // then a2, the last of a
+  EXPECT_TRUE(store->versionsOf("", "c:\\a").empty());
+  EXPECT_EQ(put(*store, "c:\\e", "e1--------"), localservice::kStorageFull);
+  for (const char* path : {"c:\\a", "c:\\b", "c:\\c", "c:\\d"}) EXPECT_FALSE(store->contentPath(path).empty()) << path;
+  EXPECT_EQ(store->usedBytes(), 40);
+}
+
+TEST_F(StoreHistory, PruningDropsWhatIsPastItsDaysOrBeyondTheCount) {
+  auto store = openStore(-1, HistoryPolicy{30, 2});
+  for (const char* content : {"1", "2", "3", "4"}) ASSERT_EQ(put(*store, "c:\\a", content), localservice::kSuccess);
+  int64_t now = platform::unixTimeSeconds();
+  EXPECT_EQ(store->pruneHistory(now), 1u);
+  EXPECT_EQ(versionContents(*store, "c:\\a"), (std::vector<std::string>{"2", "3"}));
+  EXPECT_EQ(store->pruneHistory(now + 29 * 86400), 0u);
+  EXPECT_EQ(store->pruneHistory(now + 31 * 86400), 2u);
+  EXPECT_TRUE(store->versionsOf("", "c:\\a").empty());
+  EXPECT_EQ(storedFileCount(), 1u);
+}
+
+// A catalogue from before versions were kept opens as it is, its files
+// served; a store file that no row names (a kill between a row's end and
+// its file's removal) is removed at the next open.
+TEST_F(StoreHistory, OpeningUpgradesAnOlderCatalogueAndRemovesFilesNoRowNames) {
+  {
+    auto store = openStore();
+    ASSERT_EQ(put(*store, "c:\\a", "kept"), localservice::kSuccess);
+  }
+  sqlite3* db = nullptr;
+  ASSERT_EQ(sqlite3_open((dir_.path() + "/catalogue.db").c_str(), &db), SQLITE_OK);
+  ASSERT_EQ(sqlite3_exec(db, "DROP TABLE versions", nullptr, nullptr, nullptr), SQLITE_OK);
+  sqlite3_close(db);
+  testsupport::writeFile(dir_.path() + "/store/ab/left-behind", "orphan");
+  auto store = openStore();
+  EXPECT_EQ(testsupport::readFile(store->contentPath("c:\\a")), "kept");
+  EXPECT_FALSE(testsupport::fileExists(dir_.path() + "/store/ab/left-behind"));
+  ASSERT_EQ(put(*store, "c:\\a", "new"), localservice::kSuccess);
+  EXPECT_EQ(versionContents(*store, "c:\\a"), std::vector<std::string>{"kept"});
+}
+
+TEST_F(StoreHistory, AnAgentReadsOnlyItsOwnVersions) {
+  auto store = openStore();
+  ASSERT_EQ(put(*store, "c:\\a", "ann 1", "ann"), localservice::kSuccess);
+  ASSERT_EQ(put(*store, "c:\\a", "ann 2", "ann"), localservice::kSuccess);
+  std::vector<CacheStore::StoredVersion> versions = store->versionsOf("ann", "c:\\a");
+  ASSERT_EQ(versions.size(), 1u);
+  EXPECT_EQ(testsupport::readFile(store->versionContentPath("ann", versions[0].id)), "ann 1");
+  EXPECT_TRUE(store->versionsOf("bob", "c:\\a").empty());
+  EXPECT_TRUE(store->versionContentPath("bob", versions[0].id).empty());
+  EXPECT_TRUE(store->versionContentPath("", versions[0].id).empty());
+}
+
+}  // namespace
