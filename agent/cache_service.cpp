@@ -55,6 +55,7 @@ class ListingReader : public ZR::CXmlHandler {
     if (const char* cacheSize = attributes.find("cache-size")) file.cacheSize = cacheSize;
     if (const char* picture = attributes.find("picture")) file.picture = std::strcmp(picture, "1") == 0;
     if (const char* updated = attributes.find("updated")) file.updated = ZR::CNumberText::toInt64(updated);
+    if (const char* version = attributes.find("version")) file.version = ZR::CNumberText::toInt64(version);
     files_.push_back(std::move(file));
   }
   void endElement(const char*) override {}
@@ -62,6 +63,26 @@ class ListingReader : public ZR::CXmlHandler {
 
  private:
   std::vector<CachedFile>& files_;
+};
+
+// The versions of a listVersions answer.
+class VersionReader : public ZR::CXmlHandler {
+ public:
+  explicit VersionReader(std::vector<FileVersion>& out) : out_(out) {}
+  void startElement(const char* name, const ZR::CXmlAttributes& attributes) override {
+    if (std::strcmp(name, "version") != 0) return;
+    auto number = [&](const char* key) {
+      const char* value = attributes.find(key);
+      return value ? ZR::CNumberText::toInt64(value) : 0;
+    };
+    out_.push_back(FileVersion{number("id"), static_cast<uint64_t>(std::max<int64_t>(0, number("size"))),
+                               number("became"), number("ended"), number("deleted") == 1});
+  }
+  void endElement(const char*) override {}
+  void characters(const char*, size_t) override {}
+
+ private:
+  std::vector<FileVersion>& out_;
 };
 
 // The text of the root element of a getFileAttr answer: the metadata.
@@ -156,11 +177,34 @@ platform::Status CacheService::ask(const std::string& what, Call call, std::stri
 platform::Status CacheService::listFolder(const std::string& folder, std::vector<CachedFile>& files) {
   std::string text;
   platform::Status status =
-      ask("listing " + folder, [&](velkan::CacheManagerCalls& calls) { return calls.listFolder(folder); }, text);
+      at_ == 0 ? ask("listing " + folder, [&](velkan::CacheManagerCalls& calls) { return calls.listFolder(folder); }, text)
+               : withoutHistory("listing " + folder + " as it was",
+                                ask("listing " + folder + " as it was",
+                                    [&](velkan::CacheManagerCalls& calls) { return calls.listFolderAt(folder, at_); },
+                                    text));
   if (!status) return status;
   if (platform::Status parsed = readListing(text, files); !parsed) {
     return platform::Status::syntaxError("the listing of " + folder + " from " + server_ +
                                          " is not readable XML: " + parsed.message());
+  }
+  return platform::Status::ok();
+}
+
+platform::Status CacheService::withoutHistory(const std::string& what, platform::Status failed) const {
+  if (failed || failed.code() != platform::Status::kIoError || calls_->sessionKey().empty()) return failed;
+  return platform::Status::refused(what + ": this cache manager keeps no history (" + server_ +
+                                   " does not know the call: " + failed.message() + ")");
+}
+
+platform::Status CacheService::versions(const std::string& path, std::vector<FileVersion>& out) {
+  std::string text;
+  std::string what = "the versions of " + path;
+  platform::Status status = withoutHistory(
+      what, ask(what, [&](velkan::CacheManagerCalls& calls) { return calls.listVersions(path); }, text));
+  if (!status) return status;
+  VersionReader reader(out);
+  if (platform::Status parsed = ZR::CXmlReader::parseText(text, reader); !parsed) {
+    return platform::Status::syntaxError(what + " from " + server_ + " are not readable XML: " + parsed.message());
   }
   return platform::Status::ok();
 }
@@ -181,6 +225,13 @@ platform::Status CacheService::metadata(const std::string& path, std::string& te
   }
   text = std::move(reader.text);
   return platform::Status::ok();
+}
+
+platform::Status CacheService::fetch(const CachedFile& file, int64_t offset, int32_t length, std::string& bytes) {
+  if (file.version == 0) return fetch(file.path, offset, length, bytes);
+  return ask(
+      "reading " + file.path + " as it was, at " + std::to_string(offset),
+      [&](velkan::CacheManagerCalls& calls) { return calls.versionRange(file.version, offset, length); }, bytes, true);
 }
 
 platform::Status CacheService::fetch(const std::string& path, int64_t offset, int32_t length, std::string& bytes) {

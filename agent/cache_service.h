@@ -35,6 +35,16 @@ struct CachedFile {
   std::string cacheSize;       // what the uploader said it sent; may be empty
   bool picture = false;        // a scaled and re-encoded picture
   int64_t updated = 0;         // when the service stored it (seconds since 1970); 0 when not said
+  int64_t version = 0;         // a kept earlier version (history listings); 0: the current file
+};
+
+// A kept earlier version of a file, as the service's history names it.
+struct FileVersion {
+  int64_t id = 0;
+  uint64_t size = 0;
+  int64_t became = 0;  // when it became current (seconds since 1970)
+  int64_t ended = 0;   // when it was replaced or deleted
+  bool deleted = false;
 };
 
 class CacheService {
@@ -54,6 +64,15 @@ class CacheService {
   // data, whatever they begin with: only a failed call is a failure. That
   // they are no more than asked is for the caller to check.
   platform::Status fetch(const std::string& path, int64_t offset, int32_t length, std::string& bytes);
+  // The file's bytes, of its kept version when the listing named one.
+  platform::Status fetch(const CachedFile& file, int64_t offset, int32_t length, std::string& bytes);
+
+  // History (a cache manager that keeps it; others get "keeps no history").
+  // From now on listings show the folders as they were at `when` (seconds
+  // since 1970): files deleted or replaced since come back as their kept versions.
+  void viewAt(int64_t when) { at_ = when; }
+  // The kept versions of a file, oldest first.
+  platform::Status versions(const std::string& path, std::vector<FileVersion>& out);
 
   const std::string& server() const { return server_; }
   // From now on a call without an answer for 10 s is told on the terminal
@@ -76,7 +95,12 @@ class CacheService {
   platform::Status keyHeld() const;
   platform::Status unreachable(const std::string& what, const std::string& why) const;
 
+  // A history call's failure once the service was reached: it does not
+  // know the call.
+  platform::Status withoutHistory(const std::string& what, platform::Status failed) const;
+
   std::string server_;
+  int64_t at_ = 0;  // 0: now
   ZR::CLogger& log_;
   std::unique_ptr<Keys> keys_;
   std::unique_ptr<velkan::CacheManagerCalls> calls_;

@@ -8,6 +8,7 @@
 #include "agent/backup.h"
 #include "agent/console.h"
 #include "agent/exit_codes.h"
+#include "agent/history_command.h"
 #include "agent/restore.h"
 #include "agent/run_report.h"
 #include "agent/status_server.h"
@@ -39,22 +40,28 @@ constexpr const char* kUsage =
     "  cache-snapshot CONFIG\n"
     "        writes the cache content snapshot from the service's listing\n"
     "  restore CONFIG PATH... TARGET_FOLDER [--overwrite] [--dry-run]\n"
-    "          [--include GLOB]... [--exclude GLOB]... [--connections N]\n"
+    "          [--include GLOB]... [--exclude GLOB]... [--connections N] [--at WHEN]\n"
     "        fetches the files the cache holds at or below each PATH (a file or\n"
     "        a folder, logical or host path) into TARGET_FOLDER; files that are\n"
     "        there are kept unless --overwrite is given; --dry-run tells what\n"
     "        would be fetched; globs pick files by their path below PATH;\n"
     "        N files are fetched at once (default 4)\n"
-    "  ls CONFIG [PATH] [--long]\n"
+    "  ls CONFIG [PATH] [--long] [--at WHEN]\n"
     "        lists what the cache holds below PATH (default: the watched\n"
     "        folders); --long adds size, time, stored size and coding\n"
+    "  versions CONFIG PATH\n"
+    "        lists the earlier versions of a file the cache manager keeps\n"
+    "        (numbered, oldest first; the last is the current one)\n"
+    "        --at WHEN (ls, restore) sees the cache as it was: \"2026-12-01 10:00\"\n"
+    "        (local time), yesterday, \"3 days ago\", or a version number of\n"
+    "        the (first) PATH; files deleted since come back too\n"
     "  check CONFIG\n"
     "        compares the watched folders with what the cache holds\n"
     "  status CONFIG [--port N]\n"
     "        serves the status page (progress of the running backup, problems,\n"
     "        what went today) on 127.0.0.1, port N (default 8765)\n"
     "\n"
-    "--json (backup, check, restore, ls) writes one JSON document at the end\n"
+    "--json (backup, check, restore, ls, versions) writes one JSON document at the end\n"
     "to standard output (what is printed otherwise goes to standard error);\n"
     "-q prints only the problems (on standard error), -v each file as it goes.\n"
     "A backup leaves its report (every problem, skip and failure) in reports/\n"
@@ -81,6 +88,7 @@ struct Command {
   int connections = 4;
   uint64_t bytesPerSecond = 0;
   std::vector<std::string> includes, excludes;
+  std::string at;  // --at
 };
 
 // An option that takes a number from `lowest` to `highest`.
@@ -117,6 +125,12 @@ bool parseArguments(const std::vector<std::string>& arguments, const std::vector
         problem = "--connections needs a number from 1 to 16";
         return false;
       }
+    } else if (argument == "--at" && knownFlag) {
+      if (i + 1 >= arguments.size() || arguments[i + 1].empty()) {
+        problem = "--at needs a time (2026-12-01 10:00, yesterday, 3 days ago) or a version number";
+        return false;
+      }
+      command.at = arguments[++i];
     } else if (argument == "--bwlimit" && knownFlag) {
       if (i + 1 >= arguments.size() || !parseRate(arguments[i + 1], command.bytesPerSecond)) {
         problem = "--bwlimit needs a rate in bytes per second, such as 500K or 2M";
@@ -162,8 +176,10 @@ int runCommand(const Command& command, const AgentConfig& config, RunReport& rep
     return runBackup(config, options, log, report);
   }
   if (command.name == "ls") {
-    return runList(config, command.positional.empty() ? "" : command.positional[0], has(command, "--long"), log, report);
+    return runList(config, command.positional.empty() ? "" : command.positional[0], has(command, "--long"), command.at,
+                   log, report);
   }
+  if (command.name == "versions") return runVersions(config, command.positional[0], log, report);
   RestoreOptions options;
   options.paths.assign(command.positional.begin(), command.positional.end() - 1);
   options.targetFolder = command.positional.back();
@@ -172,6 +188,7 @@ int runCommand(const Command& command, const AgentConfig& config, RunReport& rep
   options.includes = command.includes;
   options.excludes = command.excludes;
   options.connections = command.connections;
+  options.at = command.at;
   return runRestore(config, options, log, report);
 }
 
@@ -224,8 +241,9 @@ int runCacheAgent(const std::vector<std::string>& arguments) {
                   {"scan", 0, 0, {}},
                   {"cache-snapshot", 0, 0, {}},
                   {"restore", 2, 1000,
-                   {"--overwrite", "--dry-run", "--include", "--exclude", "--connections", "--json", "-q"}},
-                  {"ls", 0, 1, {"--long", "--json"}},
+                   {"--overwrite", "--dry-run", "--include", "--exclude", "--connections", "--at", "--json", "-q"}},
+                  {"ls", 0, 1, {"--long", "--at", "--json"}},
+                  {"versions", 1, 1, {"--json"}},
                   {"check", 0, 0, {"--json", "-q"}},
                   {"status", 0, 0, {"--port"}}};
   const Known* known = nullptr;

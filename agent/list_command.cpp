@@ -6,6 +6,7 @@
 #include "agent/backup.h"
 #include "agent/console.h"
 #include "agent/exit_codes.h"
+#include "agent/history_command.h"
 #include "agent/restore.h"
 #include "bindings/zrcore/string_utils.h"
 #include "platform/clock.h"
@@ -41,9 +42,14 @@ std::string describeEntry(const CachedFile& file) {
 
 }  // namespace
 
-int runList(const AgentConfig& config, const std::string& path, bool detailed, ZR::CLogger& log, RunReport& report) {
+int runList(const AgentConfig& config, const std::string& path, bool detailed, const std::string& at, ZR::CLogger& log,
+            RunReport& report) {
   CacheService service(config, log);
   service.tellWhenWaiting();
+  RestoreOptions seenAt;
+  seenAt.paths = {path};
+  seenAt.at = at;
+  if (platform::Status seen = viewAsAsked(service, seenAt); !seen) return seenFailure(seen);
   std::vector<CachedFile> files;
   if (path.empty()) {
     if (platform::Status listed = listCache(service, config.watches, files); !listed) return fail(kExitService, listed.message());

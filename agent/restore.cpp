@@ -10,6 +10,7 @@
 #include "agent/console.h"
 #include "agent/exclude_rules.h"
 #include "agent/exit_codes.h"
+#include "agent/history_command.h"
 #include "agent/restore_target.h"
 #include "agent/stored_copy.h"
 #include "bindings/zrcore/log.h"
@@ -37,11 +38,6 @@ std::string joinedParts(const std::vector<std::string>& parts) {
   return out;
 }
 
-// The folder part of a logical path ("" when it has none).
-std::string parentOf(const std::string& logical) {
-  size_t separator = logical.find_last_of("\\/");
-  return separator == std::string::npos ? "" : logical.substr(0, separator);
-}
 
 class Filter {
  public:
@@ -239,6 +235,26 @@ std::vector<std::string> relativeParts(const std::string& remotePath, const std:
   return parts;
 }
 
+platform::Status viewAsAsked(CacheService& service, const RestoreOptions& options) {
+  if (options.at.empty()) return platform::Status::ok();
+  int64_t when = 0;
+  std::string first = options.paths.empty() ? "" : options.paths[0];
+  platform::Status resolved = resolveMoment(service, options.at, first, platform::unixTimeSeconds(), when);
+  if (!resolved) return resolved;
+  service.viewAt(when);
+  std::printf("as the cache held it on %s", platform::localTimeText(when).c_str());
+  return platform::Status::ok();
+}
+
+int seenFailure(const platform::Status& failed) {
+  return fail(failed.code() == platform::Status::kInvalid ? kExitUsage : kExitService, failed.message());
+}
+
+std::string parentOf(const std::string& logical) {
+  size_t separator = logical.find_last_of("\\/");
+  return separator == std::string::npos ? "" : logical.substr(0, separator);
+}
+
 platform::Status selectFiles(CacheService& service, const RestoreOptions& options, std::vector<SelectedFile>& files,
                              std::vector<std::string>& problems) {
   Filter filter(options);
@@ -277,6 +293,7 @@ int runRestore(const AgentConfig& config, const RestoreOptions& options, ZR::CLo
   {
     CacheService service(config, log);
     service.tellWhenWaiting();
+    if (platform::Status seen = viewAsAsked(service, options); !seen) return seenFailure(seen);
     if (platform::Status listed = selectFiles(service, options, files, totals.problems); !listed) {
       return fail(kExitService, listed.message());
     }

@@ -26,6 +26,7 @@ struct RestoreOptions {
   std::vector<std::string> includes;  // globs on the path below the asked path; none: every file
   std::vector<std::string> excludes;
   int connections = 4;             // files fetched at once, each on a session of its own
+  std::string at;                  // --at: a time or a version number; empty: now
 };
 
 // One file to restore, and where it goes below the target.
@@ -40,6 +41,15 @@ struct SelectedFile {
 // first part is a drive.
 std::vector<std::string> relativeParts(const std::string& remotePath, const std::string& remoteFolder);
 
+// The folder part of a logical path ("" when it has none).
+std::string parentOf(const std::string& logical);
+
+// Makes the service's listings show the folders at options.at (a time, or
+// a version number of the first path); nothing when it is empty.
+platform::Status viewAsAsked(CacheService& service, const RestoreOptions& options);
+// Says why the view failed; the exit code for a wrong --at or for the service.
+int seenFailure(const platform::Status& failed);
+
 // The files the cache holds at or below each path (a file asked for by
 // its own path is found in its folder's listing), filtered by the globs.
 // Paths that hold nothing, and files whose names would leave the target,
@@ -50,7 +60,8 @@ platform::Status selectFiles(CacheService& service, const RestoreOptions& option
 int runRestore(const AgentConfig& config, const RestoreOptions& options, ZR::CLogger& log, RunReport& report);
 // Lists what the cache holds below `path` (every watched folder when it is
 // empty); `detailed` adds sizes, times and how each file is stored.
-int runList(const AgentConfig& config, const std::string& path, bool detailed, ZR::CLogger& log, RunReport& report);
+int runList(const AgentConfig& config, const std::string& path, bool detailed, const std::string& at, ZR::CLogger& log,
+            RunReport& report);
 int runCheck(const AgentConfig& config, ZR::CLogger& log, RunReport& report);
 
 }  // namespace agent

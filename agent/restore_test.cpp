@@ -8,7 +8,9 @@
 #endif
 
 #include "agent/gunzip.h"
+#include "agent/history_command.h"
 #include "agent/restore_target.h"
+#include "platform/clock.h"
 #include "platform/env.h"
 #include "platform/folder_handle.h"
 #include "platform/process.h"
@@ -118,3 +120,40 @@ TEST(RestoreTarget, NeverWritesThroughWhatIsPlantedAtItsTemporaryName) {
 }
 
 }  // namespace
+
+// The moments `--at` takes, as a user writes them; nothing else.
+TEST(Moments, TimesAsAUserWritesThem) {
+  const int64_t now = 1765000000;  // a fixed "now"
+  int64_t local = 0;
+  ASSERT_TRUE(platform::fromLocalTime(platform::UtcTime{2026, 12, 1, 10, 0, 0}, local));
+  struct Case {
+    const char* text;
+    bool ok;
+    int64_t when;
+  } cases[] = {
+      {"now", true, now},
+      {"yesterday", true, now - 86400},
+      {"Yesterday", true, now - 86400},
+      {"3 days ago", true, now - 3 * 86400},
+      {"1 day ago", true, now - 86400},
+      {"2 hours ago", true, now - 7200},
+      {"30 minutes ago", true, now - 1800},
+      {"2026-12-01 10:00", true, local},
+      {"2026-12-01 10:00:00", true, local},
+      {"2026-12-01", true, local - 10 * 3600},
+      {"2026-02-30", false, 0},
+      {"2026-13-01", false, 0},
+      {"2026-12-01 25:00", false, 0},
+      {"2026-12-01 10:00 and more", false, 0},
+      {"3 fortnights ago", false, 0},
+      {"-3 days ago", false, 0},
+      {"", false, 0},
+  };
+  for (const Case& c : cases) {
+    int64_t when = 0;
+    EXPECT_EQ(agent::parseMoment(c.text, now, when), c.ok) << c.text;
+    if (c.ok) {
+      EXPECT_EQ(when, c.when) << c.text;
+    }
+  }
+}

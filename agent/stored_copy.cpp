@@ -106,7 +106,7 @@ std::string fetchStoredCopy(CacheService& service, const CachedFile& file, const
   std::string bytes;
   for (uint64_t offset = 0; offset < file.size;) {
     int32_t asked = static_cast<int32_t>(std::min<uint64_t>(kFetchBytes, file.size - offset));
-    if (platform::Status got = service.fetch(file.path, static_cast<int64_t>(offset), asked, bytes); !got) {
+    if (platform::Status got = service.fetch(file, static_cast<int64_t>(offset), asked, bytes); !got) {
       return got.message();
     }
     // Fewer bytes than asked only at the end: a service that drips a byte

@@ -99,6 +99,7 @@ class CacheStore {
     int64_t size = 0;
     int64_t updated = 0;
     std::string metadata;
+    int64_t version = 0;  // a kept version's id; 0: the current file
   };
   // Final files whose path lies under `folder` (the folder itself excluded).
   std::vector<StoredFile> filesUnder(const std::string& agent, const std::string& folder);
@@ -123,6 +124,10 @@ class CacheStore {
   std::vector<StoredVersion> versionsOf(const std::string& agent, const std::string& path);
   // Host path of a kept version's content; empty when the agent has none by that id.
   std::string versionContentPath(const std::string& agent, int64_t id);
+  // The files under `folder` as they were at `when` (seconds since 1970):
+  // the current ones that were already there, and the kept versions that
+  // were current then (deleted since or replaced), by path.
+  std::vector<StoredFile> filesAt(const std::string& agent, const std::string& folder, int64_t when);
   // Drops the versions the policy no longer keeps (ended more than the
   // days before `nowSeconds`, or beyond the count of their path); returns
   // how many.

@@ -13,6 +13,7 @@
 #include "platform/env.h"
 #include "platform/process.h"
 #include "platform/socket_port.h"
+#include "service/soap_namespaces.h"
 #include "soapH.h"
 
 #include <openssl/ssl.h>
@@ -226,6 +227,8 @@ bool LocalService::start(std::string& error) {
     error = "out of memory";
     return false;
   }
+  // The history operations' namespace too, so that their requests are read.
+  soap_set_namespaces(listener_, historyNamespaces());
   listener_->bind_flags = SO_REUSEADDR;
   listener_->accept_timeout = -100000;  // 100 ms (negative: microseconds), so that stop() is noticed soon
   listener_->send_timeout = listener_->recv_timeout = config_.timeoutSeconds;

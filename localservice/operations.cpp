@@ -12,81 +12,21 @@
 #include "bindings/zrcore/xml_writer.h"
 #include "localservice/connection.h"
 #include "localservice/local_service.h"
+#include "localservice/operation_support.h"
 #include "platform/env.h"
 #include "soapH.h"
 
 
 namespace {
 
+using namespace localservice::operations;
 using localservice::LocalService;
 
 constexpr int64_t kMaxGhostDocument = 16 * 1024 * 1024;
-constexpr int kMaxFileBlock = 1024 * 1024;
-
-LocalService& service(struct soap* soap) {
-  return *static_cast<localservice::Connection*>(soap->user)->service;
-}
-
-int answer(struct soap* soap, char** out, const std::string& text) {
-  *out = soap_strdup(soap, text.c_str());
-  return SOAP_OK;
-}
-
-int answerCode(struct soap* soap, char** out, int code) { return answer(soap, out, std::to_string(code)); }
-
-std::string textOf(const char* value) { return value ? value : ""; }
-
-// Runs an operation for a valid session: injected answers first, then the
-// key check (-3), then the operation itself with the key's agent.
-template <typename Operation>
-int serveOperation(struct soap* soap, const char* name, const char* key, char** out, Operation operation) {
-  LocalService& s = service(soap);
-  if (auto injected = s.injectedAnswer(name)) return answerCode(soap, out, *injected);
-  std::optional<std::string> agent = s.agentOf(textOf(key));
-  if (!agent) return answerCode(soap, out, localservice::kNotAuthorized);
-  return operation(*agent);
-}
 
 // Takes the attachment that came with this request, if any.
 std::unique_ptr<localservice::Connection::Attachment> takeAttachment(struct soap* soap) {
   return std::move(static_cast<localservice::Connection*>(soap->user)->attachment);
-}
-
-std::string contentsDocument(const std::string& folder, const std::vector<localservice::CacheStore::StoredFile>& files,
-                             int64_t fakeSize) {
-  std::string text;
-  ZR::CXmlWriter xml(text, true);
-  xml.declaration();
-  xml.startElement("contents");
-  xml.attribute("path", folder);
-  for (const auto& file : files) {
-    // A name stored before such names were refused would make the whole
-    // listing unreadable: it is left out.
-    if (!ZR::CStringUtils::isXmlText(file.path)) continue;
-    xml.startElement("file");
-    xml.attribute("path", file.path);
-    xml.attribute("size", std::to_string(fakeSize >= 0 ? fakeSize : file.size));
-    xml.attribute("updated", std::to_string(file.updated));
-    // What the client said of the origin file, so a cache listing can be made from this.
-    std::string originSize = ZR::CStringUtils::lineValue(file.metadata, "origin.size");
-    std::string originModified = ZR::CStringUtils::lineValue(file.metadata, "origin.modified");
-    // And how the copy is stored, so that a restore needs no call per file to learn it.
-    std::string encoding = ZR::CStringUtils::lineValue(file.metadata, "cache.encoding");
-    std::string cacheSize = ZR::CStringUtils::lineValue(file.metadata, "cache.size");
-    auto line = [&](const char* key) { return ZR::CStringUtils::lineValue(file.metadata, key); };
-    // A picture stored other than it was sent: scaled or re-encoded.
-    bool picture = !line("cache.image.width").empty() &&
-                   (line("cache.size") != line("origin.size") || line("cache.mimetype") != line("origin.mimetype") ||
-                    line("cache.image.width") != line("origin.image.width"));
-    if (!originSize.empty()) xml.attribute("origin-size", originSize);
-    if (!originModified.empty()) xml.attribute("origin-modified", originModified);
-    if (!encoding.empty()) xml.attribute("encoding", encoding);
-    if (!cacheSize.empty()) xml.attribute("cache-size", cacheSize);
-    if (picture) xml.attribute("picture", "1");
-    xml.endElement();
-  }
-  xml.finish();
-  return text;
 }
 
 // The policy documents an administrator placed in <root>/policies, those
@@ -283,26 +223,5 @@ int ns1__getFile(struct soap* soap, char* in0, char* in1, int, LONG64 in3, int i
   LocalService& s = service(soap);
   std::optional<std::string> agent = s.agentOf(textOf(in0));
   if (!agent) return soap_sender_fault(soap, "not authorized", nullptr);
-  std::string content = s.store().contentPath(*agent, textOf(in1));
-  if (content.empty() || in3 < 0 || in4 < 0) return soap_sender_fault(soap, "no such file or range", nullptr);
-  ZR::CFile file(s.store().env(), content, "r");
-  // Seeking, not reading up to the offset: a large file fetched in ranges
-  // would otherwise be read over and over.
-  if (!file.isValid() || !file.seek(static_cast<uint64_t>(in3))) {
-    return soap_receiver_fault(soap, "cannot read the stored file", nullptr);
-  }
-  int64_t fake = s.config().fakeAnswerBytes;
-  int length = fake >= 0 ? static_cast<int>(fake) : std::min(in4, kMaxFileBlock);
-  out->__ptr = static_cast<unsigned char*>(soap_malloc(soap, static_cast<size_t>(length) + 1));
-  if (!out->__ptr) return soap_receiver_fault(soap, "out of memory", nullptr);
-  if (fake >= 0) std::memset(out->__ptr, 0, static_cast<size_t>(length));
-  int done = 0;
-  while (done < length) {
-    int64_t got = file.read(out->__ptr + done, static_cast<size_t>(length - done));
-    if (got < 0) return soap_receiver_fault(soap, "cannot read the stored file", nullptr);
-    if (got == 0) break;
-    done += static_cast<int>(got);
-  }
-  out->__size = fake >= 0 ? length : done;
-  return SOAP_OK;
+  return answerRange(soap, s.store().contentPath(*agent, textOf(in1)), in3, in4, out);
 }

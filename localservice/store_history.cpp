@@ -2,6 +2,7 @@
 // deleted, dropped when the policy or the quota says, and read back.
 #include <sqlite3.h>
 
+#include <map>
 #include <set>
 
 #include "bindings/cabinet/sqlite_statement.h"
@@ -146,6 +147,38 @@ std::string CacheStore::versionContentPath(const std::string& agent, int64_t id)
   std::string path;
   if (!query.bind(1, id).row() || !pathOfAgentKey(agent, query.text(0), path)) return "";
   return root_ + "/" + query.text(1);
+}
+
+std::vector<CacheStore::StoredFile> CacheStore::filesAt(const std::string& agent, const std::string& folder,
+                                                       int64_t when) {
+  std::string prefix = folder;
+  if (!prefix.empty() && prefix.back() != '\\' && prefix.back() != '/') prefix += '\\';
+  prefix = catalogueKey(agent, prefix);
+  std::map<std::string, StoredFile> byPath;
+  auto take = [&](const std::string& key, StoredFile file) {
+    std::string path;
+    if (!pathOfAgentKey(agent, key, path)) return;
+    file.path = path;
+    StoredFile& slot = byPath[path];
+    if (slot.path.empty() || file.updated >= slot.updated) slot = std::move(file);
+  };
+  std::lock_guard<std::mutex> lock(mutex_);
+  {
+    // Paths with the prefix sort right after it; "\xff" never starts a UTF-8 character.
+    Statement current(statements_, db_,
+                      "SELECT path, size, updated, metadata FROM files"
+                      " WHERE storage IS NOT NULL AND path >= ? AND path < ? AND updated <= ?");
+    current.bind(1, prefix).bind(2, prefix + "\xff").bind(3, when);
+    while (current.row()) take(current.text(0), {"", current.integer(1), current.integer(2), current.text(3), 0});
+  }
+  Statement kept(statements_, db_,
+                 "SELECT path, size, became, metadata, id FROM versions"
+                 " WHERE path >= ? AND path < ? AND became <= ? AND ended > ?");
+  kept.bind(1, prefix).bind(2, prefix + "\xff").bind(3, when).bind(4, when);
+  while (kept.row()) take(kept.text(0), {"", kept.integer(1), kept.integer(2), kept.text(3), kept.integer(4)});
+  std::vector<StoredFile> out;
+  for (auto& entry : byPath) out.push_back(std::move(entry.second));
+  return out;
 }
 
 }  // namespace localservice

@@ -24,6 +24,10 @@ struct UtcTime {
 };
 UtcTime toUtc(int64_t unixSeconds);
 
+// The moment a local (wall-clock, this machine's zone) time names, in
+// seconds since 1970; false when it names none (month 13, say).
+bool fromLocalTime(const UtcTime& local, int64_t& unixSeconds);
+
 // Local time of a moment as ctime() writes it ("Mon Dec  7 12:00:00 2026\n").
 std::string localTimeText(int64_t unixSeconds);
 

@@ -33,3 +33,19 @@ int ns1__getAgentSymLinks(xsd__string in0, xsd__string *_getAgentSymLinksReturn)
 int ns1__setAgentSymLinks(xsd__string in0, xsd__string in1, xsd__string *_setAgentSymLinksReturn);
 int ns1__writeGhostFileAttachment(xsd__string in0, xsd__string in1, xsd__string *_writeGhostFileAttachmentReturn);
 int ns1__getFile(xsd__string in0, xsd__string in1, xsd__int in2, xsd__long in3, xsd__int in4, struct xsd__base64Binary *_getFileReturn);
+
+// The history of a file, offered by cachemanager-local beside the
+// operations above, in a namespace of its own on the same endpoint and
+// session. Answers as above: a result code, or the document.
+//gsoap zh service name: CacheHistory
+//gsoap zh service style: rpc
+//gsoap zh service encoding: encoded
+//gsoap zh service namespace: urn:cachemanager-local:history
+//gsoap zh schema namespace: urn:cachemanager-local:history
+// <versions path=".."><version id=".." size=".." became=".." ended=".." deleted="0|1"/>...</versions>
+int zh__listVersions(xsd__string in0, xsd__string in1, xsd__string *_listVersionsReturn);
+// The folder as it was at a time (seconds since 1970): the listing of
+// getStoreContentsForPath, where a file no longer current has version="ID".
+int zh__listFolderAt(xsd__string in0, xsd__string in1, xsd__long in2, xsd__string *_listFolderAtReturn);
+// Bytes of a kept version: id, offset, length (at most 1 MiB).
+int zh__getVersion(xsd__string in0, xsd__long in1, xsd__long in2, xsd__int in3, struct xsd__base64Binary *_getVersionReturn);

@@ -123,6 +123,25 @@ std::string CacheManagerCalls::fileRange(const std::string& path, int64_t offset
       [&](CSoapSession& session, const std::string& key) { return session.getFile(key, path, offset, length); }, true);
 }
 
+std::string CacheManagerCalls::listVersions(const std::string& path) {
+  return askWithOneLogInAgain(
+      "listVersions", [&](CSoapSession& session, const std::string& key) { return session.listVersions(key, path); },
+      false);
+}
+
+std::string CacheManagerCalls::listFolderAt(const std::string& folder, int64_t when) {
+  return askWithOneLogInAgain(
+      "listFolderAt",
+      [&](CSoapSession& session, const std::string& key) { return session.listFolderAt(key, folder, when); }, false);
+}
+
+std::string CacheManagerCalls::versionRange(int64_t id, int64_t offset, int32_t length) {
+  return askWithOneLogInAgain(
+      "getVersion",
+      [&](CSoapSession& session, const std::string& key) { return session.getVersion(key, id, offset, length); },
+      true);
+}
+
 void CacheManagerCalls::ensureSession() {
   if (session_) return;
   session_ = std::make_unique<CSoapSession>(settings_.server, options_, log_, accounting_);

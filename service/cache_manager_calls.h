@@ -85,6 +85,11 @@ class CacheManagerCalls {
   std::string listFolder(const std::string& folder);
   std::string fileAttributes(const std::string& path);
   std::string fileRange(const std::string& path, int64_t offset, int32_t length);
+  // The same for cachemanager-local's history (a service without it
+  // answers with a fault, which is thrown).
+  std::string listVersions(const std::string& path);
+  std::string listFolderAt(const std::string& folder, int64_t when);
+  std::string versionRange(int64_t id, int64_t offset, int32_t length);
 
   const std::string& sessionKey() const { return sessionKey_; }
   const std::string& attachmentId() const { return attachmentId_; }

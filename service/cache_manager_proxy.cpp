@@ -4,6 +4,7 @@
 
 #include "bindings/zrcore/string_utils.h"
 #include "service/error_messages.h"
+#include "service/soap_namespaces.h"
 #include "soapH.h"
 
 namespace velkan {
@@ -109,7 +110,38 @@ int CCacheManagerProxy::writeGhostFileAttachment(const char* in0, const char* in
   ZR_PROXY_CALL(soap_call_ns1__writeGhostFileAttachment(soap_, endpoint_, kAction, text(in0), text(in1), &out), r);
 }
 
+// The history namespace's table for one call.
+class HistoryTable {
+ public:
+  explicit HistoryTable(struct soap* soap) : soap_(soap) { soap_set_namespaces(soap_, historyNamespaces()); }
+  ~HistoryTable() { soap_set_namespaces(soap_, namespaces); }
+  HistoryTable(const HistoryTable&) = delete;
+  HistoryTable& operator=(const HistoryTable&) = delete;
+
+ private:
+  struct soap* soap_;
+};
+
+int CCacheManagerProxy::listVersions(const char* in0, const char* in1, const char*& r) {
+  HistoryTable table(soap_);
+  ZR_PROXY_CALL(soap_call_zh__listVersions(soap_, endpoint_, kAction, text(in0), text(in1), &out), r);
+}
+int CCacheManagerProxy::listFolderAt(const char* in0, const char* in1, int64_t in2, const char*& r) {
+  HistoryTable table(soap_);
+  ZR_PROXY_CALL(soap_call_zh__listFolderAt(soap_, endpoint_, kAction, text(in0), text(in1), in2, &out), r);
+}
+
 #undef ZR_PROXY_CALL
+
+int CCacheManagerProxy::getVersion(const char* in0, int64_t in1, int64_t in2, int32_t in3, Base64Block& r) {
+  if (!soap_) return kTransportOutOfMemory;
+  HistoryTable table(soap_);
+  xsd__base64Binary out{};
+  int status = soap_call_zh__getVersion(soap_, endpoint_, kAction, text(in0), in1, in2, in3, &out);
+  r.data = out.__ptr;
+  r.size = out.__size;
+  return status == SOAP_OK ? kTransportOk : toTransportCode(status);
+}
 
 int CCacheManagerProxy::getFile(const char* in0, const char* in1, int32_t in2, int64_t in3, int32_t in4,
                                 Base64Block& r) {

@@ -49,6 +49,12 @@ class CCacheManagerProxy {
   virtual int writeGhostFileAttachment(const char* in0, const char* in1, const char*& writeGhostFileAttachmentReturn);
   virtual int getFile(const char* in0, const char* in1, int32_t in2, int64_t in3, int32_t in4, Base64Block& getFileReturn);
 
+  // cachemanager-local's history operations, sent with the namespace table
+  // that holds their namespace (every other message keeps the default).
+  int listVersions(const char* in0, const char* in1, const char*& listVersionsReturn);
+  int listFolderAt(const char* in0, const char* in1, int64_t in2, const char*& listFolderAtReturn);
+  int getVersion(const char* in0, int64_t in1, int64_t in2, int32_t in3, Base64Block& getVersionReturn);
+
   // The session context; null when it could not be created (every call
   // then returns 15 without sending anything).
   struct soap* context() const { return soap_; }

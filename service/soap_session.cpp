@@ -431,6 +431,26 @@ std::string CSoapSession::getFile(const std::string& key, const std::string& pat
   return std::string(reinterpret_cast<const char*>(block.data), static_cast<size_t>(block.size));
 }
 
+std::string CSoapSession::listVersions(const std::string& key, const std::string& path) {
+  const char* out = nullptr;
+  int status = invoke("listVersions", [&] { return proxy_->listVersions(key.c_str(), path.c_str(), out); });
+  return result(status, out);
+}
+
+std::string CSoapSession::listFolderAt(const std::string& key, const std::string& folder, int64_t when) {
+  const char* out = nullptr;
+  int status = invoke("listFolderAt", [&] { return proxy_->listFolderAt(key.c_str(), folder.c_str(), when, out); });
+  return result(status, out);
+}
+
+std::string CSoapSession::getVersion(const std::string& key, int64_t id, int64_t offset, int32_t length) {
+  Base64Block block;
+  int status = invoke("getVersion", [&] { return proxy_->getVersion(key.c_str(), id, offset, length, block); });
+  checkSoapStatus(status);
+  if (!block.data || block.size <= 0) return "";
+  return std::string(reinterpret_cast<const char*>(block.data), static_cast<size_t>(block.size));
+}
+
 std::string CSoapSession::getPoliciesForAgent(const std::string& key, int64_t stamp) {
   log_.trace("Get Policies For Agent...\n");
   const char* out = nullptr;

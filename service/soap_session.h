@@ -101,6 +101,11 @@ class CSoapSession {
   // The bytes of a stored file from `offset` that the service sent for
   // `length` asked (checking that they are no more is the caller's).
   std::string getFile(const std::string& key, const std::string& path, int64_t offset, int32_t length);
+  // cachemanager-local's history: a file's versions, a folder at a time,
+  // the bytes of a kept version (as getFile).
+  std::string listVersions(const std::string& key, const std::string& path);
+  std::string listFolderAt(const std::string& key, const std::string& folder, int64_t when);
+  std::string getVersion(const std::string& key, int64_t id, int64_t offset, int32_t length);
 
   // Makes the next ghost attachment fail to be added with this transport
   // code, as when the toolkit runs out of memory (tests).

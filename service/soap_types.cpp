@@ -1,9 +1,27 @@
-// Serializers of xsd__string and the namespace table of the service; this
-// is the one file that includes the table.
+// Serializers of xsd__string and the namespace tables of the service; this
+// is the one file that includes the generated table.
 #include <cstring>
 
 #include "soapH.h"
-#include "CacheManager.nsmap"
+
+// The generated table holds the history namespace too; under another name
+// it is the table of the history calls and of cachemanager-local's
+// connections (which must read them).
+#define namespaces historyNamespaceTable
+#include "CacheHistory.nsmap"
+#undef namespaces
+
+// The table of every other message: the specified service's namespaces
+// alone, so that its envelopes declare nothing more than they always did.
+SOAP_NMAC struct Namespace namespaces[] = {
+    {"SOAP-ENV", "http://schemas.xmlsoap.org/soap/envelope/", "http://www.w3.org/*/soap-envelope", nullptr},
+    {"SOAP-ENC", "http://schemas.xmlsoap.org/soap/encoding/", "http://www.w3.org/*/soap-encoding", nullptr},
+    {"xsi", "http://www.w3.org/2001/XMLSchema-instance", "http://www.w3.org/*/XMLSchema-instance", nullptr},
+    {"xsd", "http://www.w3.org/2001/XMLSchema", "http://www.w3.org/*/XMLSchema", nullptr},
+    {"ns1", "urn:com.orbek.cachemanager", nullptr, nullptr},
+    {nullptr, nullptr, nullptr, nullptr}};
+
+struct Namespace* historyNamespaces() { return historyNamespaceTable; }
 
 SOAP_FMAC1 void SOAP_FMAC2 soap_default_xsd__string(struct soap*, char** a) { *a = nullptr; }
 

@@ -1,0 +1,79 @@
+// The listing document and the range reader the operations share.
+#include "localservice/operation_support.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "bindings/zrcore/file.h"
+#include "bindings/zrcore/string_utils.h"
+#include "bindings/zrcore/xml_writer.h"
+
+namespace localservice::operations {
+
+std::string contentsDocument(const std::string& folder, const std::vector<CacheStore::StoredFile>& files,
+                             int64_t fakeSize) {
+  std::string text;
+  ZR::CXmlWriter xml(text, true);
+  xml.declaration();
+  xml.startElement("contents");
+  xml.attribute("path", folder);
+  for (const auto& file : files) {
+    // A name stored before such names were refused would make the whole
+    // listing unreadable: it is left out.
+    if (!ZR::CStringUtils::isXmlText(file.path)) continue;
+    xml.startElement("file");
+    xml.attribute("path", file.path);
+    xml.attribute("size", std::to_string(fakeSize >= 0 ? fakeSize : file.size));
+    xml.attribute("updated", std::to_string(file.updated));
+    // What the client said of the origin file, so a cache listing can be made from this.
+    std::string originSize = ZR::CStringUtils::lineValue(file.metadata, "origin.size");
+    std::string originModified = ZR::CStringUtils::lineValue(file.metadata, "origin.modified");
+    // And how the copy is stored, so that a restore needs no call per file to learn it.
+    std::string encoding = ZR::CStringUtils::lineValue(file.metadata, "cache.encoding");
+    std::string cacheSize = ZR::CStringUtils::lineValue(file.metadata, "cache.size");
+    auto line = [&](const char* key) { return ZR::CStringUtils::lineValue(file.metadata, key); };
+    // A picture stored other than it was sent: scaled or re-encoded.
+    bool picture = !line("cache.image.width").empty() &&
+                   (line("cache.size") != line("origin.size") || line("cache.mimetype") != line("origin.mimetype") ||
+                    line("cache.image.width") != line("origin.image.width"));
+    if (!originSize.empty()) xml.attribute("origin-size", originSize);
+    if (!originModified.empty()) xml.attribute("origin-modified", originModified);
+    if (!encoding.empty()) xml.attribute("encoding", encoding);
+    if (!cacheSize.empty()) xml.attribute("cache-size", cacheSize);
+    if (picture) xml.attribute("picture", "1");
+    if (file.version != 0) xml.attribute("version", std::to_string(file.version));
+    xml.endElement();
+  }
+  xml.finish();
+  return text;
+}
+
+int answerRange(struct soap* soap, const std::string& content, int64_t offset, int length,
+                struct xsd__base64Binary* out) {
+  out->__ptr = nullptr;
+  out->__size = 0;
+  LocalService& s = service(soap);
+  if (content.empty() || offset < 0 || length < 0) return soap_sender_fault(soap, "no such file or range", nullptr);
+  ZR::CFile file(s.store().env(), content, "r");
+  // Seeking, not reading up to the offset: a large file fetched in ranges
+  // would otherwise be read over and over.
+  if (!file.isValid() || !file.seek(static_cast<uint64_t>(offset))) {
+    return soap_receiver_fault(soap, "cannot read the stored file", nullptr);
+  }
+  int64_t fake = s.config().fakeAnswerBytes;
+  int wanted = fake >= 0 ? static_cast<int>(fake) : std::min(length, kMaxFileBlock);
+  out->__ptr = static_cast<unsigned char*>(soap_malloc(soap, static_cast<size_t>(wanted) + 1));
+  if (!out->__ptr) return soap_receiver_fault(soap, "out of memory", nullptr);
+  if (fake >= 0) std::memset(out->__ptr, 0, static_cast<size_t>(wanted));
+  int done = 0;
+  while (done < wanted) {
+    int64_t got = file.read(out->__ptr + done, static_cast<size_t>(wanted - done));
+    if (got < 0) return soap_receiver_fault(soap, "cannot read the stored file", nullptr);
+    if (got == 0) break;
+    done += static_cast<int>(got);
+  }
+  out->__size = fake >= 0 ? wanted : done;
+  return SOAP_OK;
+}
+
+}  // namespace localservice::operations

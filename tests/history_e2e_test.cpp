@@ -1,0 +1,109 @@
+// The history as a user meets it: after every file was overwritten with
+// random bytes and a folder deleted, the tree as it was before comes back
+// byte for byte with `restore --at`; a twice-edited file's versions are
+// listed and each one comes back by its number.
+#include <gtest/gtest.h>
+
+#include <ctime>
+#include <random>
+
+#include "platform/clock.h"
+#include "tests/agent_fixture.h"
+#include "tests/service_process.h"
+
+namespace {
+
+using testsupport::readFile;
+using testsupport::writeFile;
+
+class History : public testsupport::AgentFixture {
+ protected:
+  void SetUp() override {
+    AgentFixture::SetUp();
+    ASSERT_TRUE(service_.start({}));
+    configureAgent(service_.server());
+  }
+  // The moment as a user types it (local time), then a second more, so
+  // that what happens next is later than it.
+  static std::string momentNow() {
+    std::time_t now = static_cast<std::time_t>(platform::unixTimeSeconds());
+    char text[32];
+    std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S", std::localtime(&now));
+    platform::sleepMs(1100);
+    return text;
+  }
+  std::map<std::string, std::string> restoredAt(const std::string& path, const std::string& at) {
+    std::string target = dir_.file("at-" + std::to_string(++restores_));
+    auto run = agent({"restore", dir_.file("cfg.xml"), path, target, "--at", at});
+    EXPECT_EQ(run.exitCode, 0) << explain(run);
+    return testsupport::filesBelow(target);
+  }
+  void backupAll() {
+    auto run = backup({"--allow-deletions"});
+    ASSERT_EQ(run.exitCode, 0) << explain(run);
+    platform::sleepMs(1100);  // each backup's versions in a second of their own
+  }
+  testsupport::TempDir store_;
+  testsupport::ServiceProcess service_{SERVICE_PATH, store_.path()};
+  int restores_ = 0;
+};
+
+TEST_F(History, TheTreeBeforeTheDamageAndEveryVersionOfAnEditedFileComeBack) {
+  std::mt19937 random(7);
+  std::map<std::string, std::string> original;
+  for (const char* name : {"docs/letter.txt", "docs/report.csv", "old/notes.txt", "old/deep/plan.txt"}) {
+    std::string content = std::string(name) + ": " + std::string(200 + random() % 5000, 'a' + random() % 26);
+    original[name] = content;
+    writeFile(home(name), content);
+  }
+  backupAll();
+  std::string beforeTheDamage = momentNow();
+
+  // Every file garbled, a folder deleted.
+  for (const auto& [name, content] : original) {
+    std::string garbled(content.size(), '\0');
+    for (char& c : garbled) c = static_cast<char>(random());
+    writeFile(home(name), garbled);
+  }
+  ASSERT_TRUE(platform::Env::defaultEnv()->removeTree(home("old")));
+  backupAll();
+  // A document edited twice, a backup after each.
+  writeFile(home("docs/letter.txt"), "first edit");
+  backupAll();
+  writeFile(home("docs/letter.txt"), "second edit");
+  backupAll();
+
+  EXPECT_EQ(restoredAt(logical(), beforeTheDamage), original);
+
+  auto versions = agent({"versions", dir_.file("cfg.xml"), logical("docs/letter.txt")});
+  ASSERT_EQ(versions.exitCode, 0) << explain(versions);
+  // The original, the garbled one, the first edit, and the current one.
+  EXPECT_EQ(testsupport::countOf(versions.standardOutput, "\n"), 5u) << versions.standardOutput;
+  EXPECT_NE(versions.standardOutput.find("(current)"), std::string::npos) << versions.standardOutput;
+  const std::vector<std::string> expected = {original["docs/letter.txt"], "", "first edit", "second edit"};
+  for (size_t number = 1; number <= expected.size(); ++number) {
+    if (expected[number - 1].empty()) continue;  // the garbled one
+    auto back = restoredAt(logical("docs/letter.txt"), std::to_string(number));
+    EXPECT_EQ(back["letter.txt"], expected[number - 1]) << "version " << number;
+  }
+  // A deleted file's versions, and the folder as it is now: gone.
+  auto deleted = agent({"versions", dir_.file("cfg.xml"), logical("old/notes.txt")});
+  EXPECT_EQ(deleted.exitCode, 0) << explain(deleted);
+  EXPECT_NE(deleted.standardOutput.find("deleted"), std::string::npos) << deleted.standardOutput;
+  auto now = agent({"ls", dir_.file("cfg.xml"), logical("old")});
+  EXPECT_NE(now.exitCode, 0) << now.standardOutput;
+  auto then = agent({"ls", dir_.file("cfg.xml"), logical("old"), "--at", beforeTheDamage});
+  EXPECT_EQ(then.exitCode, 0) << explain(then);
+  EXPECT_NE(then.standardOutput.find("plan.txt"), std::string::npos) << then.standardOutput;
+}
+
+TEST_F(History, AWrongMomentIsAUsageError) {
+  writeFile(home("a.txt"), "a");
+  backupAll();
+  for (const char* at : {"last tuesday", "2026-13-01", "99", "3 fortnights ago"}) {
+    auto run = agent({"restore", dir_.file("cfg.xml"), logical("a.txt"), dir_.file("t"), "--at", at});
+    EXPECT_EQ(run.exitCode, 2) << at << ": " << explain(run);
+  }
+}
+
+}  // namespace
