@@ -176,12 +176,11 @@ platform::Status CacheService::ask(const std::string& what, Call call, std::stri
 
 platform::Status CacheService::listFolder(const std::string& folder, std::vector<CachedFile>& files) {
   std::string text;
+  auto now = [&](velkan::CacheManagerCalls& calls) { return calls.listFolder(folder); };
+  auto then = [&](velkan::CacheManagerCalls& calls) { return calls.listFolderAt(folder, at_); };
+  std::string asItWas = "listing " + folder + " as it was";
   platform::Status status =
-      at_ == 0 ? ask("listing " + folder, [&](velkan::CacheManagerCalls& calls) { return calls.listFolder(folder); }, text)
-               : withoutHistory("listing " + folder + " as it was",
-                                ask("listing " + folder + " as it was",
-                                    [&](velkan::CacheManagerCalls& calls) { return calls.listFolderAt(folder, at_); },
-                                    text));
+      at_ == 0 ? ask("listing " + folder, now, text) : withoutHistory(asItWas, ask(asItWas, then, text));
   if (!status) return status;
   if (platform::Status parsed = readListing(text, files); !parsed) {
     return platform::Status::syntaxError("the listing of " + folder + " from " + server_ +

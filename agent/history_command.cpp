@@ -101,7 +101,9 @@ int runVersions(const AgentConfig& config, const std::string& path, ZR::CLogger&
   service.tellWhenWaiting();
   std::string logical = logicalOf(path);
   std::vector<FileVersion> versions;
-  if (platform::Status listed = service.versions(logical, versions); !listed) return fail(kExitService, listed.message());
+  if (platform::Status listed = service.versions(logical, versions); !listed) {
+    return fail(kExitService, listed.message());
+  }
   std::printf("%-4s  %-19s  %-19s  %12s\n", "#", "from (UTC)", "until (UTC)", "stored");
   size_t number = 0;
   for (const FileVersion& version : versions) {

@@ -36,7 +36,8 @@ bool pathOfAgentKey(const std::string& agent, const std::string& key, std::strin
 bool CacheStore::keepCurrentLocked(const std::string& key, int64_t when, bool deleted) {
   Statement keep(statements_, db_,
                  "INSERT INTO versions(path, storage, size, metadata, became, ended, deleted)"
-                 " SELECT path, storage, size, metadata, updated, ?, ? FROM files WHERE path = ? AND storage IS NOT NULL");
+                 " SELECT path, storage, size, metadata, updated, ?, ? FROM files"
+                 " WHERE path = ? AND storage IS NOT NULL");
   return keep.bind(1, when).bind(2, int64_t{deleted ? 1 : 0}).bind(3, key).done();
 }
 

@@ -24,7 +24,8 @@ class StoreHistory : public ::testing::Test {
   }
   static int put(CacheStore& store, const std::string& path, const std::string& content,
                  const std::string& agent = "") {
-    if (int created = store.createFile(agent, "owner", path, "m=1\n"); created != localservice::kSuccess) return created;
+    int created = store.createFile(agent, "owner", path, "m=1\n");
+    if (created != localservice::kSuccess) return created;
     std::string received = store.incomingPath();
     testsupport::writeFile(received, content);
     int attached = store.attachFile(agent, "owner", path, received, static_cast<int64_t>(content.size()));
