@@ -124,6 +124,7 @@ platform::Status readAgentSection(const ZR::CXmlElement* section, AgentConfig& c
   config.velkanPath = velkanPath.empty() ? findProgram(*config.env, "velkan", "client") : config.resolve(velkanPath);
   if (platform::Status s = readPercent(section, "cpu", 1, config, config.cpuPercent); !s) return s;
   if (platform::Status s = readPercent(section, "maxDeletePercent", 0, config, config.maxDeletePercent); !s) return s;
+  if (platform::Status s = readPercent(section, "maxChangePercent", 0, config, config.maxChangePercent); !s) return s;
   for (auto [name, target] : {std::pair{"connectTimeout", &config.connectTimeoutSeconds},
                               std::pair{"replyTimeout", &config.replyTimeoutSeconds}}) {
     if (platform::Status s = readNumber(section, name, 1, 86400, "a time in seconds", config, *target); !s) return s;

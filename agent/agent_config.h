@@ -42,6 +42,9 @@ struct AgentConfig {
   // A backup that would delete more than this share of the cached files
   // stops and asks for --allow-deletions.
   int maxDeletePercent = 50;
+  // The same for replacing cached files with changed ones (all of them
+  // garbled at once, say); --allow-changes carries it out.
+  int maxChangePercent = 50;
   // How long a connection to the cache manager, and each of its answers,
   // may take before the run ends (ours and velkan's calls alike).
   int connectTimeoutSeconds = 60;

@@ -266,6 +266,42 @@ platform::Status writeDirContent(const AgentConfig& config, const std::vector<Ca
   return writer.commit();
 }
 
+// The folders most of the paths are in, most first.
+// Whether the cache manager answers the history's calls.
+static bool keepsHistory(CacheService& service, const AgentConfig& config) {
+  std::vector<FileVersion> versions;
+  return !config.watches.empty() && service.versions(config.watches[0].logicalPath, versions).isOk();
+}
+
+static std::string busiestFolders(const AgentConfig& config, const std::vector<std::string>& paths) {
+  std::map<std::string, size_t> byFolder;
+  for (const std::string& path : paths) ++byFolder[topFolderOf(path, config.watches)];
+  std::vector<std::pair<std::string, size_t>> folders(byFolder.begin(), byFolder.end());
+  std::sort(folders.begin(), folders.end(), [](const auto& a, const auto& b) { return a.second > b.second; });
+  std::string text;
+  for (size_t i = 0; i < folders.size() && i < kListedLines; ++i) {
+    text += "\n  " + folders[i].first + " (" + humanCount(folders[i].second) + " files)";
+  }
+  return text;
+}
+
+std::string changeGuard(const AgentConfig& config, const BackupPlan& plan, const std::vector<CachedFile>& cached,
+                        bool historyKept) {
+  // A few edited files are everyday work, whatever their share of a small tree.
+  constexpr size_t kFewChanges = 10;
+  if (plan.changedFiles.size() <= kFewChanges || cached.empty()) return "";
+  uint64_t share = plan.changedFiles.size() * 100 / cached.size();
+  if (share <= static_cast<uint64_t>(config.maxChangePercent)) return "";
+  return "this backup would replace " + humanCount(plan.changedFiles.size()) + " of the " +
+         humanCount(cached.size()) + " files the cache holds (" + std::to_string(share) + " %, more than the " +
+         std::to_string(config.maxChangePercent) + " % allowed): so many files changing at once can be a program" +
+         " that garbled or encrypted them.\nMost of them are in:" + busiestFolders(config, plan.changedFiles) +
+         "\nCheck a few of them; run again with --allow-changes if the changes are meant. " +
+         (historyKept ? "The cache manager keeps the versions they replace: `cacheagent versions` and --at bring "
+                        "them back either way."
+                      : "This cache manager keeps no history: what it holds now would be replaced for good.");
+}
+
 std::string deletionGuard(const AgentConfig& config, const BackupPlan& plan, const std::vector<CachedFile>& cached,
                           const ScanResult& scan) {
   if (plan.deletedFiles.empty()) return "";
@@ -286,16 +322,9 @@ std::string deletionGuard(const AgentConfig& config, const BackupPlan& plan, con
           " files the cache holds, more than the " + std::to_string(config.maxDeletePercent) + " % allowed";
   }
   if (why.empty()) return "";
-  std::map<std::string, size_t> byFolder;
-  for (const std::string& path : plan.deletedFiles) ++byFolder[topFolderOf(path, config.watches)];
-  std::vector<std::pair<std::string, size_t>> folders(byFolder.begin(), byFolder.end());
-  std::sort(folders.begin(), folders.end(), [](const auto& a, const auto& b) { return a.second > b.second; });
-  std::string message = "this backup would delete " + humanCount(plan.deletedFiles.size()) +
-                        " files from the cache: " + why + ".\nMost of them are in:";
-  for (size_t i = 0; i < folders.size() && i < kListedLines; ++i) {
-    message += "\n  " + folders[i].first + " (" + humanCount(folders[i].second) + " files)";
-  }
-  return message + "\nCheck the watched folders; run again with --allow-deletions if these deletions are meant.";
+  return "this backup would delete " + humanCount(plan.deletedFiles.size()) + " files from the cache: " + why +
+         ".\nMost of them are in:" + busiestFolders(config, plan.deletedFiles) +
+         "\nCheck the watched folders; run again with --allow-deletions if these deletions are meant.";
 }
 
 int runScan(const AgentConfig& config) {
@@ -396,6 +425,11 @@ int runBackup(const AgentConfig& config, const BackupOptions& options, ZR::CLogg
   }
   if (std::string refused = deletionGuard(config, plan, cached, scan); !refused.empty() && !options.allowDeletions) {
     return fail(kExitDeletionsRefused, refused);
+  }
+  if (!options.allowChanges && !plan.changedFiles.empty()) {
+    if (std::string refused = changeGuard(config, plan, cached, keepsHistory(service, config)); !refused.empty()) {
+      return fail(kExitChangesRefused, refused);
+    }
   }
 
   if (platform::Status seeded = seedFileIndex(*config.env, cached); !seeded) return fail(kExitWrite, seeded.message());

@@ -24,6 +24,7 @@ namespace agent {
 struct BackupOptions {
   bool dryRun = false;          // stop after dornik and tell what would be done
   bool allowDeletions = false;  // carry out deletions beyond the configured share
+  bool allowChanges = false;    // replace cached files beyond the configured share
   int cpuPercent = -1;          // velkan's CPU share; -1: the configuration's
   uint64_t bytesPerSecond = 0;  // velkan's bandwidth; 0: the configuration's
   bool verbose = false;         // each file on the terminal as it goes
@@ -56,6 +57,12 @@ platform::Status writeDirContent(const AgentConfig& config, const std::vector<Ca
                                  ScanResult& result);
 
 // Why the backup must not go on with these deletions; empty when it may.
+// Why the backup must not replace so many cached files (more than
+// maxChangePercent of them, and more than a handful), naming the folders
+// concerned and whether the cache manager keeps the replaced versions;
+// empty when it may.
+std::string changeGuard(const AgentConfig& config, const BackupPlan& plan, const std::vector<CachedFile>& cached,
+                        bool historyKept);
 std::string deletionGuard(const AgentConfig& config, const BackupPlan& plan, const std::vector<CachedFile>& cached,
                           const ScanResult& scan);
 

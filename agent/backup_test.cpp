@@ -67,6 +67,37 @@ TEST(DeletionGuard, StopsLargeShareAndEmptiedFoldersUnlessTheyAreFew) {
   }
 }
 
+// Many cached files replaced at once stop the backup; a few edits never
+// do, whatever their share of a small tree.
+TEST(ChangeGuard, StopsALargeShareOfReplacementsButNotAFewEdits) {
+  agent::AgentConfig config;
+  config.watches = {{"/home/ann", "c:\\home\\ann", {}}};
+  std::vector<agent::CachedFile> cached;
+  for (int i = 0; i < 40; ++i) cached.push_back({"c:\\home\\ann\\docs\\f" + std::to_string(i), 1, "1", "1", "", "", false, 0});
+  struct Case {
+    size_t cachedCount, changed;
+    int maxPercent;
+    bool refused;
+  } cases[] = {
+      {40, 21, 50, true},  {40, 20, 50, false}, {40, 21, 60, false},
+      {12, 11, 50, true},  {12, 10, 50, false},  // a handful, even of a small tree
+      {3, 3, 50, false},   {40, 40, 100, false},
+  };
+  for (const Case& c : cases) {
+    std::vector<agent::CachedFile> some(cached.begin(), cached.begin() + static_cast<long>(c.cachedCount));
+    agent::BackupPlan plan;
+    for (size_t i = 0; i < c.changed; ++i) plan.changedFiles.push_back(some[i].path);
+    config.maxChangePercent = c.maxPercent;
+    for (bool history : {true, false}) {
+      std::string why = agent::changeGuard(config, plan, some, history);
+      EXPECT_EQ(!why.empty(), c.refused) << c.changed << " of " << c.cachedCount << ": " << why;
+      if (!c.refused) continue;
+      EXPECT_NE(why.find("c:\\home\\ann\\docs ("), std::string::npos) << why;
+      EXPECT_NE(why.find(history ? "keeps the versions" : "keeps no history"), std::string::npos) << why;
+    }
+  }
+}
+
 TEST(Console, SizesDurationsAndCountsReadAsPeopleWriteThem) {
   EXPECT_EQ(agent::humanBytes(0), "0 B");
   EXPECT_EQ(agent::humanBytes(1023), "1023 B");

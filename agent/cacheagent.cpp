@@ -29,7 +29,8 @@ constexpr const char* kUsage =
     "velkan.\n"
     "\n"
     "commands:\n"
-    "  backup CONFIG [--dry-run] [--cpu N] [--allow-deletions] [--bwlimit RATE]\n"
+    "  backup CONFIG [--dry-run] [--cpu N] [--allow-deletions] [--allow-changes]\n"
+    "         [--bwlimit RATE]\n"
     "         [--json] [-q] [-v]\n"
     "        the whole cycle: scan the folders, list the cache, run dornik and\n"
     "        velkan, sum up. --dry-run stops after dornik and shows what would be\n"
@@ -72,6 +73,7 @@ constexpr const char* kUsage =
     "folder; 4 the cache manager cannot be reached or refused the agent;\n"
     "5 dornik or velkan failed; 6 a file could not be written; 7 the backup would\n"
     "delete too much (--allow-deletions); 8 another backup is running;\n"
+    "9 the backup would replace too many files at once (--allow-changes);\n"
     "130 interrupted (Ctrl-C or a termination: the run stops in order).\n";
 
 int usage(const std::string& problem) {
@@ -170,6 +172,7 @@ int runCommand(const Command& command, const AgentConfig& config, RunReport& rep
     BackupOptions options;
     options.dryRun = has(command, "--dry-run");
     options.allowDeletions = has(command, "--allow-deletions");
+    options.allowChanges = has(command, "--allow-changes");
     options.cpuPercent = command.cpu;
     options.bytesPerSecond = command.bytesPerSecond;
     options.verbose = has(command, "-v");
@@ -237,7 +240,7 @@ int runCacheAgent(const std::vector<std::string>& arguments) {
     const char* name;
     size_t fewest, most;  // arguments after the configuration file
     std::vector<std::string> flags;
-  } commands[] = {{"backup", 0, 0, {"--dry-run", "--allow-deletions", "--cpu", "--bwlimit", "--json", "-q", "-v"}},
+  } commands[] = {{"backup", 0, 0, {"--dry-run", "--allow-deletions", "--allow-changes", "--cpu", "--bwlimit", "--json", "-q", "-v"}},
                   {"scan", 0, 0, {}},
                   {"cache-snapshot", 0, 0, {}},
                   {"restore", 2, 1000,

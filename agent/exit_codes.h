@@ -13,6 +13,7 @@ enum ExitCode {
   kExitWrite = 6,            // a file of ours could not be written
   kExitDeletionsRefused = 7, // the backup would delete too much; --allow-deletions carries it out
   kExitBusy = 8,             // another backup of the same configuration is running
+  kExitChangesRefused = 9,   // the backup would replace too much; --allow-changes carries it out
   kExitInterrupted = 130,    // stopped by Ctrl-C or a termination signal
 };
 

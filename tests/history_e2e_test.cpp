@@ -39,7 +39,7 @@ class History : public testsupport::AgentFixture {
     return testsupport::filesBelow(target);
   }
   void backupAll() {
-    auto run = backup({"--allow-deletions"});
+    auto run = backup({"--allow-deletions", "--allow-changes"});
     ASSERT_EQ(run.exitCode, 0) << explain(run);
     platform::sleepMs(1100);  // each backup's versions in a second of their own
   }
@@ -51,8 +51,10 @@ class History : public testsupport::AgentFixture {
 TEST_F(History, TheTreeBeforeTheDamageAndEveryVersionOfAnEditedFileComeBack) {
   std::mt19937 random(7);
   std::map<std::string, std::string> original;
-  for (const char* name : {"docs/letter.txt", "docs/report.csv", "old/notes.txt", "old/deep/plan.txt"}) {
-    std::string content = std::string(name) + ": " + std::string(200 + random() % 5000, 'a' + random() % 26);
+  std::vector<std::string> names = {"docs/letter.txt", "docs/report.csv", "old/notes.txt", "old/deep/plan.txt"};
+  for (int i = 0; i < 12; ++i) names.push_back("docs/more/" + std::to_string(i) + ".txt");
+  for (const std::string& name : names) {
+    std::string content = name + ": " + std::string(200 + random() % 5000, static_cast<char>('a' + random() % 26));
     original[name] = content;
     writeFile(home(name), content);
   }
@@ -66,6 +68,13 @@ TEST_F(History, TheTreeBeforeTheDamageAndEveryVersionOfAnEditedFileComeBack) {
     writeFile(home(name), garbled);
   }
   ASSERT_TRUE(platform::Env::defaultEnv()->removeTree(home("old")));
+  // So many files changing at once: the backup stops before it replaces
+  // any, and says that the versions would be kept anyway.
+  auto stopped = backup({"--allow-deletions"});
+  EXPECT_EQ(stopped.exitCode, 9) << explain(stopped);
+  EXPECT_NE(stopped.standardError.find("--allow-changes"), std::string::npos) << explain(stopped);
+  EXPECT_NE(stopped.standardError.find("keeps the versions"), std::string::npos) << explain(stopped);
+  EXPECT_EQ(restoredAt(logical(), "now"), original);
   backupAll();
   // A document edited twice, a backup after each.
   writeFile(home("docs/letter.txt"), "first edit");
