@@ -426,10 +426,9 @@ int runBackup(const AgentConfig& config, const BackupOptions& options, ZR::CLogg
   if (std::string refused = deletionGuard(config, plan, cached, scan); !refused.empty() && !options.allowDeletions) {
     return fail(kExitDeletionsRefused, refused);
   }
-  if (!options.allowChanges && !plan.changedFiles.empty()) {
-    if (std::string refused = changeGuard(config, plan, cached, keepsHistory(service, config)); !refused.empty()) {
-      return fail(kExitChangesRefused, refused);
-    }
+  // The service is asked about its history only when the guard stops the backup.
+  if (!options.allowChanges && !changeGuard(config, plan, cached, false).empty()) {
+    return fail(kExitChangesRefused, changeGuard(config, plan, cached, keepsHistory(service, config)));
   }
 
   if (platform::Status seeded = seedFileIndex(*config.env, cached); !seeded) return fail(kExitWrite, seeded.message());

@@ -4,8 +4,12 @@
 // listed and each one comes back by its number.
 #include <gtest/gtest.h>
 
+#include <sqlite3.h>
+
 #include <ctime>
 #include <random>
+#include <set>
+#include <thread>
 
 #include "platform/clock.h"
 #include "tests/agent_fixture.h"
@@ -104,6 +108,58 @@ TEST_F(History, TheTreeBeforeTheDamageAndEveryVersionOfAnEditedFileComeBack) {
   auto then = agent({"ls", dir_.file("cfg.xml"), logical("old"), "--at", beforeTheDamage});
   EXPECT_EQ(then.exitCode, 0) << explain(then);
   EXPECT_NE(then.standardOutput.find("plan.txt"), std::string::npos) << then.standardOutput;
+}
+
+// The service killed at random moments while backups replace files and
+// the quota makes it drop old versions: after each restart every row of
+// the catalogue names a file that is there and no store file is left that
+// no row names, and the cache gives back the tree as it is.
+TEST_F(History, AKilledServiceKeepsCatalogueAndStoreInAgreement) {
+  std::mt19937 random(33);
+  const std::vector<std::string> quota = {"--quota", "60000"};
+  service_.kill();
+  ASSERT_TRUE(service_.start(quota));
+  std::map<std::string, std::string> tree;
+  for (int round = 0; round < 6; ++round) {
+    for (int i = 0; i < 12; ++i) {
+      std::string name = "f" + std::to_string(random() % 16) + ".txt";
+      std::string content = std::to_string(round);
+      for (size_t n = 500 + random() % 2000; n > 0; --n) content += static_cast<char>('a' + random() % 26);
+      tree[name] = content;
+      writeFile(home(name), tree[name]);
+    }
+    std::thread backingUp([&] { backup({"--allow-changes", "--allow-deletions"}); });
+    platform::sleepMs(static_cast<uint32_t>(random() % 400));
+    service_.kill();
+    backingUp.join();
+    ASSERT_TRUE(service_.start(quota));
+    backupAll();
+  }
+  std::string target = dir_.file("restored-check");
+  auto run = agent({"restore", dir_.file("cfg.xml"), logical(), target});
+  ASSERT_EQ(run.exitCode, 0) << explain(run);
+  EXPECT_EQ(testsupport::filesBelow(target), tree);
+  service_.kill();
+
+  std::set<std::string> named;
+  sqlite3* db = nullptr;
+  ASSERT_EQ(sqlite3_open((store_.path() + "/catalogue.db").c_str(), &db), SQLITE_OK);
+  sqlite3_stmt* rows = nullptr;
+  ASSERT_EQ(sqlite3_prepare_v2(db,
+                               "SELECT storage FROM files WHERE storage IS NOT NULL UNION ALL"
+                               " SELECT pending_storage FROM files WHERE pending_storage IS NOT NULL UNION ALL"
+                               " SELECT storage FROM versions",
+                               -1, &rows, nullptr),
+            SQLITE_OK);
+  while (sqlite3_step(rows) == SQLITE_ROW) named.insert(reinterpret_cast<const char*>(sqlite3_column_text(rows, 0)));
+  sqlite3_finalize(rows);
+  sqlite3_close(db);
+  for (const std::string& storage : named) {
+    EXPECT_TRUE(testsupport::fileExists(store_.path() + "/" + storage)) << storage << " is named but missing";
+  }
+  for (const auto& [name, content] : testsupport::filesBelow(store_.path() + "/store")) {
+    EXPECT_EQ(named.count("store/" + name), 1u) << name << " is kept but no row names it";
+  }
 }
 
 TEST_F(History, AWrongMomentIsAUsageError) {
