@@ -25,7 +25,9 @@ class History : public testsupport::AgentFixture {
   void SetUp() override {
     AgentFixture::SetUp();
     ASSERT_TRUE(service_.start({}));
-    configureAgent(service_.server());
+    // A killed service is noticed at once here; where a connection to it
+    // waits (under wine), the wait is short.
+    configureAgent(service_.server(), "connectTimeout='3' replyTimeout='15'");
   }
   // The moment as a user types it (local time), then a second more, so
   // that what happens next is later than it.
