@@ -90,6 +90,13 @@ std::string humanDuration(uint64_t ms) {
   return text;
 }
 
+std::string utcTimeText(int64_t unixSeconds) {
+  platform::UtcTime t = platform::toUtc(unixSeconds);
+  char text[32];
+  std::snprintf(text, sizeof text, "%04d-%02d-%02d %02d:%02d:%02d", t.year, t.month, t.day, t.hour, t.minute, t.second);
+  return text;
+}
+
 std::string humanCount(uint64_t count) {
   std::string digits = std::to_string(count);
   for (size_t at = digits.size(); at > 3; at -= 3) digits.insert(at - 3, ",");

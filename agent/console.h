@@ -25,6 +25,8 @@ std::string humanBytes(uint64_t bytes);
 std::string humanDuration(uint64_t ms);
 // 1234567 as 1,234,567.
 std::string humanCount(uint64_t count);
+// A moment (seconds since 1970) as "2026-12-01 10:00:00", in UTC.
+std::string utcTimeText(int64_t unixSeconds);
 
 // Says on standard error what went wrong ("cacheagent: ..."); returns `code`.
 int fail(int code, const std::string& message);

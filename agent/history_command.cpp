@@ -16,13 +16,6 @@ namespace {
 
 constexpr int64_t kMaxVersionNumber = 1000000;
 
-std::string utcText(int64_t seconds) {
-  platform::UtcTime t = platform::toUtc(seconds);
-  char text[32];
-  std::snprintf(text, sizeof text, "%04d-%02d-%02d %02d:%02d:%02d", t.year, t.month, t.day, t.hour, t.minute, t.second);
-  return text;
-}
-
 std::vector<std::string> wordsOf(const std::string& text) {
   std::vector<std::string> words;
   std::string word;
@@ -107,11 +100,11 @@ int runVersions(const AgentConfig& config, const std::string& path, ZR::CLogger&
   std::printf("%-4s  %-19s  %-19s  %12s\n", "#", "from (UTC)", "until (UTC)", "stored");
   size_t number = 0;
   for (const FileVersion& version : versions) {
-    std::string until = utcText(version.ended) + (version.deleted ? "  (deleted then)" : "");
-    std::printf("%-4zu  %-19s  %-19s  %12s\n", ++number, utcText(version.became).c_str(), until.c_str(),
+    std::string until = utcTimeText(version.ended) + (version.deleted ? "  (deleted then)" : "");
+    std::printf("%-4zu  %-19s  %-19s  %12s\n", ++number, utcTimeText(version.became).c_str(), until.c_str(),
                 std::to_string(version.size).c_str());
     report.entry("versions", std::to_string(number),
-                 utcText(version.became) + " to " + utcText(version.ended) + ", " + std::to_string(version.size) +
+                 utcTimeText(version.became) + " to " + utcTimeText(version.ended) + ", " + std::to_string(version.size) +
                      " bytes" + (version.deleted ? ", deleted then" : ""));
   }
   std::vector<CachedFile> siblings;
@@ -120,10 +113,10 @@ int runVersions(const AgentConfig& config, const std::string& path, ZR::CLogger&
     for (const CachedFile& file : siblings) {
       if (file.path != logical) continue;
       current = true;
-      std::printf("%-4zu  %-19s  %-19s  %12s\n", ++number, utcText(file.updated).c_str(), "(current)",
+      std::printf("%-4zu  %-19s  %-19s  %12s\n", ++number, utcTimeText(file.updated).c_str(), "(current)",
                   std::to_string(file.size).c_str());
       report.entry("versions", std::to_string(number),
-                   utcText(file.updated) + " to now (current), " + std::to_string(file.size) + " bytes");
+                   utcTimeText(file.updated) + " to now (current), " + std::to_string(file.size) + " bytes");
     }
   }
   report.figure("versionCount", static_cast<int64_t>(number));

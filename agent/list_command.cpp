@@ -17,10 +17,7 @@ namespace {
 std::string dateOf(const std::string& seconds) {
   int64_t value = 0;
   if (!ZR::CNumberText::parseExact(seconds, value)) return "-";
-  platform::UtcTime t = platform::toUtc(value);
-  char text[32];
-  std::snprintf(text, sizeof text, "%04d-%02d-%02d %02d:%02d:%02d", t.year, t.month, t.day, t.hour, t.minute, t.second);
-  return text;
+  return utcTimeText(value);
 }
 
 void printEntry(const CachedFile& file, bool detailed) {
