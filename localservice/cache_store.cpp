@@ -38,14 +38,23 @@ int64_t now() { return platform::unixTimeSeconds(); }
 // path holds (a control character).
 constexpr char kAgentSeparator = '\x1f';
 
-std::string pathOfKey(const std::string& agent, const std::string& key) {
-  return agent.empty() ? key : key.substr(agent.size() + 1);
-}
-
 }  // namespace
 
 std::string catalogueKey(const std::string& agent, const std::string& path) {
   return agent.empty() ? path : agent + kAgentSeparator + path;
+}
+
+bool pathOfAgentKey(const std::string& agent, const std::string& key, std::string& path) {
+  if (agent.empty()) {
+    if (key.find(kAgentSeparator) != std::string::npos) return false;  // another agent's
+    path = key;
+    return true;
+  }
+  if (key.size() <= agent.size() || key.compare(0, agent.size(), agent) != 0 || key[agent.size()] != kAgentSeparator) {
+    return false;
+  }
+  path = key.substr(agent.size() + 1);
+  return true;
 }
 
 bool validRemotePath(const std::string& path) {
@@ -338,8 +347,8 @@ std::vector<CacheStore::StoredFile> CacheStore::filesUnder(const std::string& ag
   std::vector<StoredFile> out;
   while (query.row()) {
     // The agent "" lists only keys of its own: theirs hold no separator.
-    std::string path = pathOfKey(agent, query.text(0));
-    if (agent.empty() && path.find(kAgentSeparator) != std::string::npos) continue;
+    std::string path;
+    if (!pathOfAgentKey(agent, query.text(0), path)) continue;
     out.push_back(StoredFile{path, query.integer(1), query.integer(2), query.text(3)});
   }
   return out;

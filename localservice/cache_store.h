@@ -217,6 +217,8 @@ bool validRemotePath(const std::string& path);
 // it is; others put their name and a separator no accepted path holds (a
 // control character) before it.
 std::string catalogueKey(const std::string& agent, const std::string& path);
+// The path of a catalogue key, when the key is the agent's; false otherwise.
+bool pathOfAgentKey(const std::string& agent, const std::string& key, std::string& path);
 std::string randomHex(size_t bytes);
 
 }  // namespace localservice

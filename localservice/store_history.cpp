@@ -15,21 +15,6 @@ namespace {
 using Statement = ZR::CSqliteStatement;
 
 constexpr int64_t kSecondsPerDay = 86400;
-constexpr char kAgentSeparator = '\x1f';
-
-// The path of a catalogue key when it belongs to `agent`.
-bool pathOfAgentKey(const std::string& agent, const std::string& key, std::string& path) {
-  if (agent.empty()) {
-    if (key.find(kAgentSeparator) != std::string::npos) return false;
-    path = key;
-    return true;
-  }
-  if (key.size() <= agent.size() || key.compare(0, agent.size(), agent) != 0 || key[agent.size()] != kAgentSeparator) {
-    return false;
-  }
-  path = key.substr(agent.size() + 1);
-  return true;
-}
 
 }  // namespace
 
