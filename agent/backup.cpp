@@ -7,6 +7,7 @@
 
 #include "actionset/action_set_file.h"
 #include "agent/console.h"
+#include "agent/content_sample.h"
 #include "agent/exit_codes.h"
 #include "agent/run_report.h"
 #include "agent/velkan_run.h"
@@ -266,13 +267,13 @@ platform::Status writeDirContent(const AgentConfig& config, const std::vector<Ca
   return writer.commit();
 }
 
-// The folders most of the paths are in, most first.
 // Whether the cache manager answers the history's calls.
 static bool keepsHistory(CacheService& service, const AgentConfig& config) {
   std::vector<FileVersion> versions;
   return !config.watches.empty() && service.versions(config.watches[0].logicalPath, versions).isOk();
 }
 
+// The folders most of the paths are in, most first.
 static std::string busiestFolders(const AgentConfig& config, const std::vector<std::string>& paths) {
   std::map<std::string, size_t> byFolder;
   for (const std::string& path : paths) ++byFolder[topFolderOf(path, config.watches)];
@@ -285,18 +286,30 @@ static std::string busiestFolders(const AgentConfig& config, const std::vector<s
   return text;
 }
 
+// A few edited files are everyday work, whatever their share of a small tree.
+constexpr size_t kFewChanges = 10;
+// Enough garbled files to stop the backup and name their folders.
+constexpr size_t kEnoughGarbled = 1000;
+
 std::string changeGuard(const AgentConfig& config, const BackupPlan& plan, const std::vector<CachedFile>& cached,
-                        bool historyKept) {
-  // A few edited files are everyday work, whatever their share of a small tree.
-  constexpr size_t kFewChanges = 10;
+                        const std::vector<std::string>& garbled, bool historyKept) {
   if (plan.changedFiles.size() <= kFewChanges || cached.empty()) return "";
   uint64_t share = plan.changedFiles.size() * 100 / cached.size();
-  if (share <= static_cast<uint64_t>(config.maxChangePercent)) return "";
-  return "this backup would replace " + humanCount(plan.changedFiles.size()) + " of the " +
-         humanCount(cached.size()) + " files the cache holds (" + std::to_string(share) + " %, more than the " +
-         std::to_string(config.maxChangePercent) + " % allowed): so many files changing at once can be a program" +
-         " that garbled or encrypted them.\nMost of them are in:" + busiestFolders(config, plan.changedFiles) +
-         "\nCheck a few of them; run again with --allow-changes if the changes are meant. " +
+  std::string what;
+  if (share > static_cast<uint64_t>(config.maxChangePercent)) {
+    what = "this backup would replace " + humanCount(plan.changedFiles.size()) + " of the " +
+           humanCount(cached.size()) + " files the cache holds (" + std::to_string(share) + " %, more than the " +
+           std::to_string(config.maxChangePercent) + " % allowed): so many files changing at once can be a program" +
+           " that garbled or encrypted them.\nMost of them are in:" + busiestFolders(config, plan.changedFiles);
+  } else if (garbled.size() > kFewChanges) {
+    what =
+        "this backup would replace " + std::string(garbled.size() >= kEnoughGarbled ? "at least " : "") +
+        humanCount(garbled.size()) + " files whose cached copies compressed well with content that looks random" +
+        " now: a program may have encrypted or garbled them.\nMost of them are in:" + busiestFolders(config, garbled);
+  } else {
+    return "";
+  }
+  return what + "\nCheck a few of them; run again with --allow-changes if the changes are meant. " +
          (historyKept ? "The cache manager keeps the versions they replace: `cacheagent versions` and --at bring "
                         "them back either way."
                       : "This cache manager keeps no history: what it holds now would be replaced for good.");
@@ -427,8 +440,14 @@ int runBackup(const AgentConfig& config, const BackupOptions& options, ZR::CLogg
     return fail(kExitDeletionsRefused, refused);
   }
   // The service is asked about its history only when the guard stops the backup.
-  if (!options.allowChanges && !changeGuard(config, plan, cached, false).empty()) {
-    return fail(kExitChangesRefused, changeGuard(config, plan, cached, keepsHistory(service, config)));
+  if (!options.allowChanges) {
+    std::vector<std::string> garbled;
+    if (plan.changedFiles.size() > kFewChanges) {
+      garbled = newlyRandomFiles(*config.env, plan.changedFiles, cached, kEnoughGarbled);
+    }
+    if (!changeGuard(config, plan, cached, garbled, false).empty()) {
+      return fail(kExitChangesRefused, changeGuard(config, plan, cached, garbled, keepsHistory(service, config)));
+    }
   }
 
   if (platform::Status seeded = seedFileIndex(*config.env, cached); !seeded) return fail(kExitWrite, seeded.message());

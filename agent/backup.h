@@ -56,13 +56,14 @@ platform::Status listCache(CacheService& service, const std::vector<WatchedFolde
 platform::Status writeDirContent(const AgentConfig& config, const std::vector<CachedFile>* cached,
                                  ScanResult& result);
 
-// Why the backup must not go on with these deletions; empty when it may.
 // Why the backup must not replace so many cached files (more than
-// maxChangePercent of them, and more than a handful), naming the folders
-// concerned and whether the cache manager keeps the replaced versions;
-// empty when it may.
+// maxChangePercent of them, or more than a handful of `garbled` ones: see
+// newlyRandomFiles), naming the folders concerned and whether the cache
+// manager keeps the replaced versions; empty when it may. A handful of
+// changes never stops it.
 std::string changeGuard(const AgentConfig& config, const BackupPlan& plan, const std::vector<CachedFile>& cached,
-                        bool historyKept);
+                        const std::vector<std::string>& garbled, bool historyKept);
+// Why the backup must not go on with these deletions; empty when it may.
 std::string deletionGuard(const AgentConfig& config, const BackupPlan& plan, const std::vector<CachedFile>& cached,
                           const ScanResult& scan);
 

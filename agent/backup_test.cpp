@@ -89,11 +89,35 @@ TEST(ChangeGuard, StopsALargeShareOfReplacementsButNotAFewEdits) {
     for (size_t i = 0; i < c.changed; ++i) plan.changedFiles.push_back(some[i].path);
     config.maxChangePercent = c.maxPercent;
     for (bool history : {true, false}) {
-      std::string why = agent::changeGuard(config, plan, some, history);
+      std::string why = agent::changeGuard(config, plan, some, {}, history);
       EXPECT_EQ(!why.empty(), c.refused) << c.changed << " of " << c.cachedCount << ": " << why;
       if (!c.refused) continue;
       EXPECT_NE(why.find("c:\\home\\ann\\docs ("), std::string::npos) << why;
       EXPECT_NE(why.find(history ? "keeps the versions" : "keeps no history"), std::string::npos) << why;
+    }
+  }
+}
+
+// Files that now look random stop the backup when there are more than a
+// handful, even when they are a small share of the cache.
+TEST(ChangeGuard, StopsManyFilesThatTurnedRandom) {
+  agent::AgentConfig config;
+  config.watches = {{"/home/ann", "c:\\home\\ann", {}}};
+  std::vector<agent::CachedFile> cached(1000);
+  agent::BackupPlan plan;
+  for (size_t i = 0; i < cached.size(); ++i) cached[i].path = "c:\\home\\ann\\f" + std::to_string(i);
+  for (size_t i = 0; i < 100; ++i) plan.changedFiles.push_back(cached[i].path);
+  struct Case {
+    size_t garbled;
+    bool refused;
+  } cases[] = {{0, false}, {10, false}, {11, true}, {100, true}};
+  for (const Case& c : cases) {
+    std::vector<std::string> garbled(plan.changedFiles.begin(),
+                                     plan.changedFiles.begin() + static_cast<long>(c.garbled));
+    std::string why = agent::changeGuard(config, plan, cached, garbled, false);
+    EXPECT_EQ(!why.empty(), c.refused) << c.garbled << ": " << why;
+    if (c.refused) {
+      EXPECT_NE(why.find("looks random"), std::string::npos) << why;
     }
   }
 }

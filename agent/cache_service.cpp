@@ -75,8 +75,16 @@ class VersionReader : public ZR::CXmlHandler {
       const char* value = attributes.find(key);
       return value ? ZR::CNumberText::toInt64(value) : 0;
     };
-    out_.push_back(FileVersion{number("id"), static_cast<uint64_t>(std::max<int64_t>(0, number("size"))),
-                               number("became"), number("ended"), number("deleted") == 1});
+    FileVersion version{number("id"),
+                        static_cast<uint64_t>(std::max<int64_t>(0, number("size"))),
+                        number("became"),
+                        number("ended"),
+                        number("deleted") == 1,
+                        "",
+                        ""};
+    if (const char* originSize = attributes.find("origin-size")) version.originSize = originSize;
+    if (const char* originModified = attributes.find("origin-modified")) version.originModified = originModified;
+    out_.push_back(std::move(version));
   }
   void endElement(const char*) override {}
   void characters(const char*, size_t) override {}

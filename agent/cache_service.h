@@ -45,6 +45,8 @@ struct FileVersion {
   int64_t became = 0;  // when it became current (seconds since 1970)
   int64_t ended = 0;   // when it was replaced or deleted
   bool deleted = false;
+  std::string originSize;      // the original's size, as the uploader said; may be empty
+  std::string originModified;  // its modification time (seconds since 1970); may be empty
 };
 
 class CacheService {

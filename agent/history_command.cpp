@@ -97,15 +97,20 @@ int runVersions(const AgentConfig& config, const std::string& path, ZR::CLogger&
   if (platform::Status listed = service.versions(logical, versions); !listed) {
     return fail(kExitService, listed.message());
   }
-  std::printf("%-4s  %-19s  %-19s  %12s\n", "#", "from (UTC)", "until (UTC)", "stored");
+  // The size a user knows: the original's, where the uploader said it.
+  auto sizeText = [](const std::string& originSize, uint64_t stored) {
+    return originSize.empty() ? std::to_string(stored) : originSize;
+  };
+  std::printf("%-4s  %-19s  %-19s  %12s\n", "#", "from (UTC)", "until (UTC)", "size");
   size_t number = 0;
   for (const FileVersion& version : versions) {
     std::string until = utcTimeText(version.ended) + (version.deleted ? "  (deleted then)" : "");
+    std::string size = sizeText(version.originSize, version.size);
     std::printf("%-4zu  %-19s  %-19s  %12s\n", ++number, utcTimeText(version.became).c_str(), until.c_str(),
-                std::to_string(version.size).c_str());
+                size.c_str());
     report.entry("versions", std::to_string(number),
-                 utcTimeText(version.became) + " to " + utcTimeText(version.ended) + ", " + std::to_string(version.size) +
-                     " bytes" + (version.deleted ? ", deleted then" : ""));
+                 utcTimeText(version.became) + " to " + utcTimeText(version.ended) + ", " + size + " bytes" +
+                     (version.deleted ? ", deleted then" : ""));
   }
   std::vector<CachedFile> siblings;
   bool current = false;
@@ -113,10 +118,11 @@ int runVersions(const AgentConfig& config, const std::string& path, ZR::CLogger&
     for (const CachedFile& file : siblings) {
       if (file.path != logical) continue;
       current = true;
+      std::string size = sizeText(file.originSize, file.size);
       std::printf("%-4zu  %-19s  %-19s  %12s\n", ++number, utcTimeText(file.updated).c_str(), "(current)",
-                  std::to_string(file.size).c_str());
+                  size.c_str());
       report.entry("versions", std::to_string(number),
-                   utcTimeText(file.updated) + " to now (current), " + std::to_string(file.size) + " bytes");
+                   utcTimeText(file.updated) + " to now (current), " + size + " bytes");
     }
   }
   report.figure("versionCount", static_cast<int64_t>(number));

@@ -17,7 +17,8 @@ namespace {
 constexpr const char* kSchema =
     "CREATE TABLE IF NOT EXISTS files ("
     " path TEXT PRIMARY KEY,"
-    " storage TEXT, size INTEGER NOT NULL DEFAULT 0, metadata TEXT NOT NULL DEFAULT '', updated INTEGER NOT NULL DEFAULT 0,"
+    " storage TEXT, size INTEGER NOT NULL DEFAULT 0, metadata TEXT NOT NULL DEFAULT '', updated INTEGER NOT NULL "
+    "DEFAULT 0,"
     " pending INTEGER NOT NULL DEFAULT 0, pending_metadata TEXT NOT NULL DEFAULT '',"
     " pending_storage TEXT, pending_size INTEGER NOT NULL DEFAULT 0, pending_owner TEXT);"
     "CREATE TABLE IF NOT EXISTS symlinks (agent TEXT PRIMARY KEY, text TEXT NOT NULL, updated INTEGER NOT NULL);"
@@ -27,7 +28,10 @@ constexpr const char* kSchema =
     " size INTEGER NOT NULL, metadata TEXT NOT NULL, became INTEGER NOT NULL, ended INTEGER NOT NULL,"
     " deleted INTEGER NOT NULL);"
     "CREATE INDEX IF NOT EXISTS versions_by_path ON versions(path, id);"
-    "CREATE INDEX IF NOT EXISTS versions_by_end ON versions(ended);";
+    "CREATE INDEX IF NOT EXISTS versions_by_end ON versions(ended);"
+    "CREATE INDEX IF NOT EXISTS versions_by_storage ON versions(storage);"
+    "CREATE INDEX IF NOT EXISTS files_by_storage ON files(storage);"
+    "CREATE INDEX IF NOT EXISTS files_by_pending_storage ON files(pending_storage);";
 
 using Statement = ZR::CSqliteStatement;
 
@@ -61,30 +65,52 @@ bool validRemotePath(const std::string& path) {
   return !path.empty() && path.size() <= kMaxRemotePathLength && ZR::CStringUtils::isXmlText(path);
 }
 
-std::string randomHex(size_t bytes) {
-  std::vector<unsigned char> raw(bytes);
-  RAND_bytes(raw.data(), static_cast<int>(raw.size()));
+namespace {
+
+std::string hexOf(const unsigned char* bytes, size_t length) {
   static const char* kDigits = "0123456789abcdef";
   std::string out;
-  for (unsigned char b : raw) {
-    out += kDigits[b >> 4];
-    out += kDigits[b & 15];
+  out.reserve(length * 2);
+  for (size_t i = 0; i < length; ++i) {
+    out += kDigits[bytes[i] >> 4];
+    out += kDigits[bytes[i] & 15];
   }
   return out;
 }
 
-std::string CacheStore::hashOf(const std::string& text) {
+}  // namespace
+
+std::string randomHex(size_t bytes) {
+  std::vector<unsigned char> raw(bytes);
+  RAND_bytes(raw.data(), static_cast<int>(raw.size()));
+  return hexOf(raw.data(), raw.size());
+}
+
+ContentDigest::ContentDigest() : context_(EVP_MD_CTX_new()) {
+  failed_ = context_ == nullptr || EVP_DigestInit_ex(context_, EVP_sha256(), nullptr) != 1;
+}
+
+ContentDigest::~ContentDigest() { EVP_MD_CTX_free(context_); }
+
+void ContentDigest::update(const void* data, size_t length) {
+  if (!failed_ && length > 0) failed_ = EVP_DigestUpdate(context_, data, length) != 1;
+}
+
+std::string ContentDigest::hex() {
   unsigned char digest[EVP_MAX_MD_SIZE];
   unsigned int length = 0;
-  EVP_Digest(text.data(), text.size(), digest, &length, EVP_sha256(), nullptr);
-  static const char* kDigits = "0123456789abcdef";
-  std::string out;
-  for (unsigned int i = 0; i < length; ++i) {
-    out += kDigits[digest[i] >> 4];
-    out += kDigits[digest[i] & 15];
-  }
-  return out;
+  if (failed_ || EVP_DigestFinal_ex(context_, digest, &length) != 1) return "";
+  failed_ = true;  // ended: a second call gives nothing
+  return hexOf(digest, length);
 }
+
+std::string ContentDigest::of(const std::string& content) {
+  ContentDigest digest;
+  digest.update(content.data(), content.size());
+  return digest.hex();
+}
+
+std::string CacheStore::hashOf(const std::string& text) { return ContentDigest::of(text); }
 
 CacheStore::CacheStore(platform::Env& env, std::string root, int64_t quotaBytes)
     : env_(env), root_(std::move(root)), quota_(quotaBytes) {}
@@ -164,9 +190,24 @@ int CacheStore::fullOr(int otherwise) {
 
 std::string CacheStore::incomingPath() { return root_ + "/incoming/" + randomHex(16) + ".part"; }
 
-std::string CacheStore::storageFor(const std::string& key) const {
-  std::string hash = hashOf(key);
-  return "store/" + hash.substr(0, 2) + "/" + hash + "-" + randomHex(6);
+// One name per agent and content: the agent's name is in it, so one
+// agent's upload never reveals or shares another's content.
+std::string CacheStore::storageFor(const std::string& agent, const std::string& digest) const {
+  std::string hash = hashOf(catalogueKey(agent, digest));
+  return "store/" + hash.substr(0, 2) + "/" + hash;
+}
+
+int64_t CacheStore::referencesLocked(const std::string& storage) {
+  Statement count(statements_, db_,
+                  "SELECT (SELECT COUNT(*) FROM files WHERE storage = ?1) +"
+                  " (SELECT COUNT(*) FROM files WHERE pending_storage = ?1) +"
+                  " (SELECT COUNT(*) FROM versions WHERE storage = ?1)");
+  // Counted as named when the catalogue cannot say: a file is never removed on a guess.
+  return count.bind(1, storage).row() ? count.integer(0) : 1;
+}
+
+void CacheStore::releaseLocked(const std::string& storage) {
+  if (!storage.empty() && referencesLocked(storage) == 0) removeQuietly(root_ + "/" + storage);
 }
 
 int CacheStore::createFile(const std::string& agent, const std::string& owner, const std::string& path,
@@ -185,7 +226,8 @@ int CacheStore::createFile(const std::string& agent, const std::string& owner, c
                    " ON CONFLICT(path) DO UPDATE SET pending = 1, pending_metadata = excluded.pending_metadata,"
                    " pending_storage = NULL, pending_size = 0, pending_owner = excluded.pending_owner");
   if (!upsert.bind(1, key).bind(2, metadata).bind(3, owner).done()) return fullOr(kInvalidValues);
-  if (!previousPending.empty()) removeQuietly(root_ + "/" + previousPending);
+  upsert.reset();
+  releaseLocked(previousPending);
   return kSuccess;
 }
 
@@ -195,10 +237,14 @@ int64_t CacheStore::usedBytes() {
 }
 
 int64_t CacheStore::usedBytesLocked() {
+  // A content that several rows name is counted once.
   Statement query(statements_, db_,
-                  "SELECT (SELECT COALESCE(SUM(size), 0) + COALESCE(SUM(pending_size), 0) FROM files)"
-                  " + (SELECT COALESCE(SUM(size), 0) FROM versions) + (SELECT COALESCE(SUM(size), 0) FROM ghosts) + (SELECT COALESCE(SUM(LENGTH(CAST(text AS BLOB))), 0)"
-                  " FROM symlinks)");
+                  "SELECT (SELECT COALESCE(SUM(size), 0) FROM"
+                  " (SELECT storage, size FROM files WHERE storage IS NOT NULL"
+                  " UNION SELECT pending_storage, pending_size FROM files WHERE pending_storage IS NOT NULL"
+                  " UNION SELECT storage, size FROM versions))"
+                  " + (SELECT COALESCE(SUM(size), 0) FROM ghosts)"
+                  " + (SELECT COALESCE(SUM(LENGTH(CAST(text AS BLOB))), 0) FROM symlinks)");
   return query.row() ? query.integer(0) : 0;
 }
 
@@ -209,11 +255,11 @@ int CacheStore::roomFor(int64_t bytes) {
 }
 
 int CacheStore::attachFile(const std::string& agent, const std::string& owner, const std::string& path,
-                           const std::string& receivedFile, int64_t size) {
+                           const std::string& receivedFile, int64_t size, const std::string& digest) {
   std::string key = catalogueKey(agent, path);
   std::lock_guard<std::mutex> lock(mutex_);
   Statement query(statements_, db_, "SELECT pending, pending_storage, pending_size, pending_owner FROM files WHERE path = ?");
-  if (!query.bind(1, key).row() || query.integer(0) == 0) {
+  if (digest.empty() || !query.bind(1, key).row() || query.integer(0) == 0) {
     removeQuietly(receivedFile);
     return kInvalidPath;
   }
@@ -222,24 +268,34 @@ int CacheStore::attachFile(const std::string& agent, const std::string& owner, c
     return kOutOfSequence;  // another session's createFile began the upload now under way
   }
   std::string replaced = query.isNull(1) ? "" : query.text(1);
-  if (!makeRoomLocked(size - query.integer(2))) {
+  int64_t replacedSize = query.integer(2);
+  query.reset();
+  std::string storage = storageFor(agent, digest);
+  bool stored = referencesLocked(storage) > 0 && env_.fileExists(root_ + "/" + storage);
+  int64_t freed = !replaced.empty() && replaced != storage && referencesLocked(replaced) == 1 ? replacedSize : 0;
+  if (!makeRoomLocked((stored ? 0 : size) - freed)) {
     removeQuietly(receivedFile);
     reportFull("the quota of " + std::to_string(quota_) + " bytes is reached");
     return kStorageFull;
   }
-  std::string storage = storageFor(key);
-  env_.createDirectories(platform::parentFolder(root_ + "/" + storage));
-  if (!env_.renameFile(receivedFile, root_ + "/" + storage)) {
+  if (stored) {
     removeQuietly(receivedFile);
-    return fullOr(kNoFileAttached);
+  } else {
+    env_.createDirectories(platform::parentFolder(root_ + "/" + storage));
+    if (!env_.renameFile(receivedFile, root_ + "/" + storage)) {
+      removeQuietly(receivedFile);
+      return fullOr(kNoFileAttached);
+    }
   }
   Statement update(statements_, db_, "UPDATE files SET pending_storage = ?, pending_size = ? WHERE path = ?");
   if (!update.bind(1, storage).bind(2, size).bind(3, key).done()) {
     int code = fullOr(kNoFileAttached);
-    removeQuietly(root_ + "/" + storage);
+    update.reset();
+    releaseLocked(storage);
     return code;
   }
-  if (!replaced.empty()) removeQuietly(root_ + "/" + replaced);
+  update.reset();
+  if (replaced != storage) releaseLocked(replaced);
   return kSuccess;
 }
 
@@ -306,7 +362,7 @@ void CacheStore::commitStaged(std::unique_lock<std::mutex>& lock) {
   exec("PRAGMA synchronous=NORMAL");
   for (Finalizing* f : batch) {
     if (!committed) f->result = fullOr(kOutOfSequence);
-    if (f->result == kSuccess && !f->old.empty() && !keepsHistory()) removeQuietly(root_ + "/" + f->old);
+    if (f->result == kSuccess && f->old != f->storage) releaseLocked(f->old);
     f->done = true;
   }
 }
@@ -329,8 +385,8 @@ int CacheStore::deleteFile(const std::string& agent, const std::string& path) {
     return fullOr(kInvalidPath);
   }
   if (!removed) return kInvalidPath;
-  if (!storage.empty() && !keep) removeQuietly(root_ + "/" + storage);
-  if (!pending.empty()) removeQuietly(root_ + "/" + pending);
+  releaseLocked(storage);
+  releaseLocked(pending);
   return kSuccess;
 }
 

@@ -18,6 +18,11 @@
 // oldest versions first (those that are not the last of their path before
 // the others); a current file is never dropped for history.
 //
+// Identical content of one agent is stored once: a store file is named by
+// the agent and the content's digest, and is removed only when no row (a
+// current file, a pending upload or a kept version) names it any more. A
+// file that goes back and forth, or a folder renamed, costs no second copy.
+//
 // Each agent's files are its own: a path of one agent does not exist for
 // another. The agent "" (a service without an agents file) keeps the paths
 // as they are; others are kept under their name.
@@ -37,6 +42,7 @@
 #include "platform/folder_handle.h"
 
 struct sqlite3;
+struct evp_md_ctx_st;
 
 namespace localservice {
 
@@ -59,6 +65,23 @@ constexpr size_t kMaxRemotePathLength = 4096;
 struct HistoryPolicy {
   int keepDays = 30;     // 0: nothing; a replaced or deleted file is gone at once
   int keepVersions = 0;  // per path; 0: as many as the days hold
+};
+
+// The SHA-256 of content as it streams past, in lowercase hexadecimal.
+class ContentDigest {
+ public:
+  ContentDigest();
+  ~ContentDigest();
+  ContentDigest(const ContentDigest&) = delete;
+  ContentDigest& operator=(const ContentDigest&) = delete;
+  void update(const void* data, size_t length);
+  // Ends the digest; empty when the library failed.
+  std::string hex();
+  static std::string of(const std::string& content);
+
+ private:
+  evp_md_ctx_st* context_;
+  bool failed_ = false;
 };
 
 class CacheStore {
@@ -87,9 +110,11 @@ class CacheStore {
   // listing (XML 1.0) cannot carry.
   int createFile(const std::string& agent, const std::string& owner, const std::string& path,
                  const std::string& metadata);
-  // Takes the received file (moved into the store, or removed).
+  // Takes the received file (moved into the store, or removed when the
+  // agent's store holds that content already). `digest`: the content's
+  // ContentDigest.
   int attachFile(const std::string& agent, const std::string& owner, const std::string& path,
-                 const std::string& receivedFile, int64_t size);
+                 const std::string& receivedFile, int64_t size, const std::string& digest);
   int finalizeFile(const std::string& agent, const std::string& owner, const std::string& path,
                    const std::string* metadata);
   int deleteFile(const std::string& agent, const std::string& path);
@@ -165,10 +190,14 @@ class CacheStore {
  private:
   bool exec(const char* sql);
   int64_t usedBytesLocked();
-  std::string storageFor(const std::string& key) const;
+  std::string storageFor(const std::string& agent, const std::string& digest) const;
   static std::string hashOf(const std::string& text);
 
   void removeQuietly(const std::string& path);
+  // How many rows name a store file (current, pending and kept). REQUIRES: mutex_ held.
+  int64_t referencesLocked(const std::string& storage);
+  // Removes a store file that no row names any more. REQUIRES: mutex_ held.
+  void releaseLocked(const std::string& storage);
 
   // History. REQUIRES: mutex_ held.
   bool keepsHistory() const { return history_.keepDays > 0; }

@@ -8,6 +8,7 @@
 #include <memory>
 #include <string>
 
+#include "localservice/cache_store.h"
 #include "platform/env.h"
 
 struct soap;
@@ -32,6 +33,7 @@ struct Connection {
     std::atomic<int64_t>* inFlight = nullptr;
     platform::Env* env = nullptr;  // where `path` is, once it is set
     int64_t counted = 0;
+    ContentDigest digest;  // of the bytes kept, as they arrive
     ~Attachment() {
       if (inFlight) *inFlight -= counted;
     }

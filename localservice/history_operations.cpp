@@ -20,6 +20,7 @@ std::string versionsDocument(const std::string& path, const std::vector<localser
     xml.attribute("became", std::to_string(version.became));
     xml.attribute("ended", std::to_string(version.ended));
     xml.attribute("deleted", version.deleted ? "1" : "0");
+    metadataAttributes(xml, version.metadata);
     xml.endElement();
   }
   xml.finish();

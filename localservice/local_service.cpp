@@ -85,6 +85,7 @@ int writeIncoming(struct soap*, void* handle, const char* data, size_t length) {
   if (attachment->refused || attachment->tooLarge || attachment->failed) return SOAP_OK;
   attachment->counted += static_cast<int64_t>(length);
   *attachment->inFlight += static_cast<int64_t>(length);
+  attachment->digest.update(data, length);
   attachment->pending.append(data, length);
   if (attachment->pending.size() >= kWriteBlock) {
     if (!attachment->writer->append(attachment->pending.data(), attachment->pending.size())) attachment->failed = true;

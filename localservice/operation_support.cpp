@@ -10,6 +10,25 @@
 
 namespace localservice::operations {
 
+void metadataAttributes(ZR::CXmlWriter& xml, const std::string& metadata) {
+  auto line = [&](const char* key) { return ZR::CStringUtils::lineValue(metadata, key); };
+  // What the client said of the origin file, so a cache listing can be made from this.
+  std::string originSize = line("origin.size");
+  std::string originModified = line("origin.modified");
+  // And how the copy is stored, so that a restore needs no call per file to learn it.
+  std::string encoding = line("cache.encoding");
+  std::string cacheSize = line("cache.size");
+  // A picture stored other than it was sent: scaled or re-encoded.
+  bool picture = !line("cache.image.width").empty() &&
+                 (cacheSize != originSize || line("cache.mimetype") != line("origin.mimetype") ||
+                  line("cache.image.width") != line("origin.image.width"));
+  if (!originSize.empty()) xml.attribute("origin-size", originSize);
+  if (!originModified.empty()) xml.attribute("origin-modified", originModified);
+  if (!encoding.empty()) xml.attribute("encoding", encoding);
+  if (!cacheSize.empty()) xml.attribute("cache-size", cacheSize);
+  if (picture) xml.attribute("picture", "1");
+}
+
 std::string contentsDocument(const std::string& folder, const std::vector<CacheStore::StoredFile>& files,
                              int64_t fakeSize) {
   std::string text;
@@ -25,22 +44,7 @@ std::string contentsDocument(const std::string& folder, const std::vector<CacheS
     xml.attribute("path", file.path);
     xml.attribute("size", std::to_string(fakeSize >= 0 ? fakeSize : file.size));
     xml.attribute("updated", std::to_string(file.updated));
-    // What the client said of the origin file, so a cache listing can be made from this.
-    std::string originSize = ZR::CStringUtils::lineValue(file.metadata, "origin.size");
-    std::string originModified = ZR::CStringUtils::lineValue(file.metadata, "origin.modified");
-    // And how the copy is stored, so that a restore needs no call per file to learn it.
-    std::string encoding = ZR::CStringUtils::lineValue(file.metadata, "cache.encoding");
-    std::string cacheSize = ZR::CStringUtils::lineValue(file.metadata, "cache.size");
-    auto line = [&](const char* key) { return ZR::CStringUtils::lineValue(file.metadata, key); };
-    // A picture stored other than it was sent: scaled or re-encoded.
-    bool picture = !line("cache.image.width").empty() &&
-                   (line("cache.size") != line("origin.size") || line("cache.mimetype") != line("origin.mimetype") ||
-                    line("cache.image.width") != line("origin.image.width"));
-    if (!originSize.empty()) xml.attribute("origin-size", originSize);
-    if (!originModified.empty()) xml.attribute("origin-modified", originModified);
-    if (!encoding.empty()) xml.attribute("encoding", encoding);
-    if (!cacheSize.empty()) xml.attribute("cache-size", cacheSize);
-    if (picture) xml.attribute("picture", "1");
+    metadataAttributes(xml, file.metadata);
     if (file.version != 0) xml.attribute("version", std::to_string(file.version));
     xml.endElement();
   }

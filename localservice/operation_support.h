@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "bindings/zrcore/xml_writer.h"
 #include "localservice/cache_store.h"
 #include "localservice/connection.h"
 #include "localservice/local_service.h"
@@ -36,6 +37,10 @@ int serveOperation(struct soap* soap, const char* name, const char* key, char** 
   if (!agent) return answerCode(soap, out, kNotAuthorized);
   return operation(*agent);
 }
+
+// What a file's metadata says of its origin and its stored copy, as the
+// attributes origin-size, origin-modified, encoding, cache-size, picture.
+void metadataAttributes(ZR::CXmlWriter& xml, const std::string& metadata);
 
 // <contents path=".."><file path size updated [origin-size origin-modified
 // encoding cache-size picture version]/>...</contents>; `fakeSize` >= 0

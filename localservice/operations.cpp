@@ -97,7 +97,8 @@ int ns1__writeFileAttachment(struct soap* soap, char* in0, char* in1, char** out
                                        " bytes does not fit in the quota");
       code = localservice::kStorageFull;
     } else {
-      code = service(soap).store().attachFile(agent, textOf(in0), textOf(in1), attachment->path, attachment->size);
+      code = service(soap).store().attachFile(agent, textOf(in0), textOf(in1), attachment->path, attachment->size,
+                                              attachment->digest.hex());
       received.clear();  // taken over (or removed) by the store
     }
     return answerCode(soap, out, code);

@@ -32,14 +32,17 @@ bool CacheStore::makeRoomLocked(int64_t bytes) {
   if (used + bytes <= quota_) return true;
   // The oldest first; the last version of each path only after every
   // other one, so that each path keeps one earlier version as long as it can.
+  // A content frees its bytes only with the last row that names it.
   std::vector<int64_t> ids;
+  std::map<std::string, int64_t> dropped;  // by content: how many of its rows are chosen
   {
     Statement oldest(statements_, db_,
-                     "SELECT id, size FROM versions ORDER BY"
+                     "SELECT id, size, storage FROM versions ORDER BY"
                      " id = (SELECT MAX(w.id) FROM versions w WHERE w.path = versions.path), ended, id");
     while (used + bytes > quota_ && oldest.row()) {
       ids.push_back(oldest.integer(0));
-      used -= oldest.integer(1);
+      std::string storage = oldest.text(2);
+      if (++dropped[storage] == referencesLocked(storage)) used -= oldest.integer(1);
     }
   }
   if (used + bytes > quota_) {
@@ -53,11 +56,11 @@ bool CacheStore::makeRoomLocked(int64_t bytes) {
 // which the next open removes; never a row without its file.
 size_t CacheStore::dropVersionsLocked(const std::vector<int64_t>& ids) {
   if (ids.empty()) return 0;
-  std::vector<std::string> storages;
+  std::set<std::string> storages;
   if (!exec("BEGIN IMMEDIATE")) return 0;
   for (int64_t id : ids) {
     Statement find(statements_, db_, "SELECT storage FROM versions WHERE id = ?");
-    if (find.bind(1, id).row()) storages.push_back(find.text(0));
+    if (find.bind(1, id).row()) storages.insert(find.text(0));
     find.reset();
     Statement drop(statements_, db_, "DELETE FROM versions WHERE id = ?");
     if (!drop.bind(1, id).done()) {
@@ -69,7 +72,7 @@ size_t CacheStore::dropVersionsLocked(const std::vector<int64_t>& ids) {
     exec("ROLLBACK");
     return 0;
   }
-  for (const std::string& storage : storages) removeQuietly(root_ + "/" + storage);
+  for (const std::string& storage : storages) releaseLocked(storage);
   return ids.size();
 }
 

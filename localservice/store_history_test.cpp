@@ -1,8 +1,10 @@
 #include <gtest/gtest.h>
 #include <sqlite3.h>
 
+#include <algorithm>
 #include <map>
 #include <random>
+#include <set>
 
 #include "localservice/cache_store.h"
 #include "platform/clock.h"
@@ -28,7 +30,8 @@ class StoreHistory : public ::testing::Test {
     if (created != localservice::kSuccess) return created;
     std::string received = store.incomingPath();
     testsupport::writeFile(received, content);
-    int attached = store.attachFile(agent, "owner", path, received, static_cast<int64_t>(content.size()));
+    int attached = store.attachFile(agent, "owner", path, received, static_cast<int64_t>(content.size()),
+                                    localservice::ContentDigest::of(content));
     return attached != localservice::kSuccess ? attached : store.finalizeFile(agent, "owner", path, nullptr);
   }
   // The contents of a path's kept versions, oldest first.
@@ -95,6 +98,129 @@ TEST_F(StoreHistory, EveryReplacedOrDeletedContentIsKeptInOrder) {
     store.reset();
     store = openStore();
   }
+}
+
+// Contents drawn from a small pool, so that paths and versions share them:
+// after random uploads, deletions, prunings and uploads abandoned halfway,
+// every current and kept content reads back as it was, each distinct
+// content of an agent is one store file, and the quota counts it once.
+TEST_F(StoreHistory, SharedContentIsStoredOnceAndLivesAsLongAsARowNamesIt) {
+  std::mt19937 random(912);
+  const std::vector<std::string> paths = {"c:\\a", "c:\\b", "c:\\dir\\c", "c:\\moved\\c"};
+  const std::vector<std::string> pool = {"alpha", "beta--", "gamma---", "delta-----"};
+  std::map<std::string, std::string> live;
+  auto store = openStore(-1, HistoryPolicy{30, 2});
+  for (int step = 0; step < 200; ++step) {
+    const std::string& path = paths[random() % paths.size()];
+    const std::string& content = pool[random() % pool.size()];
+    switch (random() % 5) {
+      case 0:
+        if (store->deleteFile("", path) == localservice::kSuccess) live.erase(path);
+        break;
+      case 1:  // abandoned after its attachment: a later upload of the path replaces it
+        ASSERT_EQ(store->createFile("", "owner", path, "m"), localservice::kSuccess);
+        {
+          std::string received = store->incomingPath();
+          testsupport::writeFile(received, content);
+          ASSERT_EQ(store->attachFile("", "owner", path, received, static_cast<int64_t>(content.size()),
+                                      localservice::ContentDigest::of(content)),
+                    localservice::kSuccess);
+        }
+        break;
+      case 2:
+        store->pruneHistory(platform::unixTimeSeconds());
+        break;
+      default:
+        ASSERT_EQ(put(*store, path, content), localservice::kSuccess);
+        live[path] = content;
+    }
+    std::set<std::string> named;
+    int64_t namedBytes = 0;
+    for (const std::string& p : paths) {
+      std::string current = store->contentPath(p);
+      ASSERT_EQ(current.empty() ? "" : testsupport::readFile(current), live.count(p) ? live[p] : "") << p;
+      if (live.count(p) && named.insert(live[p]).second) namedBytes += static_cast<int64_t>(live[p].size());
+      for (const std::string& kept : versionContents(*store, p)) {
+        ASSERT_NE(std::find(pool.begin(), pool.end(), kept), pool.end()) << p << " step " << step;
+        if (named.insert(kept).second) namedBytes += static_cast<int64_t>(kept.size());
+      }
+    }
+    // Pending copies may name a content more; never a second file for one.
+    ASSERT_GE(storedFileCount(), named.size());
+    ASSERT_LE(storedFileCount(), pool.size());
+    ASSERT_GE(store->usedBytes(), namedBytes);
+  }
+  for (const std::string& p : paths) {
+    if (live.count(p) == 0) continue;
+    store->deleteFile("", p);
+  }
+  store.reset();
+  store = openStore(-1, HistoryPolicy{0, 0});  // no history: everything kept goes
+  EXPECT_EQ(storedFileCount(), 0u);
+  EXPECT_EQ(store->usedBytes(), 0);
+}
+
+// Named cases of sharing: what the store holds after each story.
+TEST_F(StoreHistory, OneCopyPerContentAndAgent) {
+  struct Step {
+    const char* agent;
+    const char* path;
+    const char* content;  // nullptr: a deletion
+  };
+  struct Case {
+    const char* story;
+    std::vector<Step> steps;
+    size_t files;
+    int64_t used;
+  };
+  const std::vector<Case> cases = {
+      {"back and forth",
+       {{"", "c:\\a", "one"}, {"", "c:\\a", "two"}, {"", "c:\\a", "one"}, {"", "c:\\a", "two"}},
+       2,
+       6},
+      {"a folder renamed",
+       {{"", "c:\\old\\x", "xx"},
+        {"", "c:\\old\\y", "yyy"},
+        {"", "c:\\old\\x", nullptr},
+        {"", "c:\\old\\y", nullptr},
+        {"", "c:\\new\\x", "xx"},
+        {"", "c:\\new\\y", "yyy"}},
+       2,
+       5},
+      {"the same content uploaded again", {{"", "c:\\a", "same"}, {"", "c:\\a", "same"}}, 1, 4},
+      {"two agents never share", {{"ann", "c:\\a", "same"}, {"bob", "c:\\a", "same"}}, 2, 8},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.story);
+    testsupport::TempDir dir;
+    CacheStore store(*platform::Env::defaultEnv(), dir.path(), -1);
+    std::string error;
+    ASSERT_TRUE(store.open(error)) << error;
+    for (const Step& step : c.steps) {
+      int result =
+          step.content ? put(store, step.path, step.content, step.agent) : store.deleteFile(step.agent, step.path);
+      ASSERT_EQ(result, localservice::kSuccess) << step.path;
+    }
+    size_t files = 0;
+    for (const auto& entry : testsupport::filesBelow(dir.path() + "/store")) files += entry.first.empty() ? 0 : 1;
+    EXPECT_EQ(files, c.files);
+    EXPECT_EQ(store.usedBytes(), c.used);
+  }
+}
+
+// A kept version that shares its content with a current file frees nothing
+// when it is dropped: the quota looks past it to what frees bytes.
+TEST_F(StoreHistory, TheQuotaCountsASharedContentOnceAndDropsWhatFreesRoom) {
+  auto store = openStore(30);
+  ASSERT_EQ(put(*store, "c:\\a", "shared----"), localservice::kSuccess);
+  ASSERT_EQ(put(*store, "c:\\a", "a2--------"), localservice::kSuccess);  // version: shared
+  ASSERT_EQ(put(*store, "c:\\b", "shared----"), localservice::kSuccess);  // no new bytes
+  EXPECT_EQ(store->usedBytes(), 20);
+  ASSERT_EQ(put(*store, "c:\\c", "c1--------"), localservice::kSuccess);  // fits: 30
+  EXPECT_EQ(store->usedBytes(), 30);
+  EXPECT_EQ(put(*store, "c:\\d", "d1--------"), localservice::kStorageFull);  // dropping a's version frees nothing
+  EXPECT_EQ(testsupport::readFile(store->contentPath("c:\\b")), "shared----");
+  EXPECT_EQ(versionContents(*store, "c:\\a"), std::vector<std::string>{"shared----"});
 }
 
 TEST_F(StoreHistory, KeepDaysZeroKeepsNothing) {

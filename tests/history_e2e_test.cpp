@@ -95,6 +95,9 @@ TEST_F(History, TheTreeBeforeTheDamageAndEveryVersionOfAnEditedFileComeBack) {
   // The original, the garbled one, the first edit, and the current one.
   EXPECT_EQ(testsupport::countOf(versions.standardOutput, "\n"), 5u) << versions.standardOutput;
   EXPECT_NE(versions.standardOutput.find("(current)"), std::string::npos) << versions.standardOutput;
+  // Sizes of the originals, not of their compressed copies.
+  EXPECT_NE(versions.standardOutput.find(" 10\n"), std::string::npos) << versions.standardOutput;  // "first edit"
+  EXPECT_NE(versions.standardOutput.find(" 11\n"), std::string::npos) << versions.standardOutput;  // "second edit"
   const std::vector<std::string> expected = {original["docs/letter.txt"], "", "first edit", "second edit"};
   for (size_t number = 1; number <= expected.size(); ++number) {
     if (expected[number - 1].empty()) continue;  // the garbled one
@@ -113,9 +116,10 @@ TEST_F(History, TheTreeBeforeTheDamageAndEveryVersionOfAnEditedFileComeBack) {
 }
 
 // The service killed at random moments while backups replace files and
-// the quota makes it drop old versions: after each restart every row of
-// the catalogue names a file that is there and no store file is left that
-// no row names, and the cache gives back the tree as it is.
+// the quota makes it drop old versions, some contents shared by several
+// files: after each restart every row of the catalogue names a file that
+// is there and no store file is left that no row names, and the cache
+// gives back the tree as it is.
 TEST_F(History, AKilledServiceKeepsCatalogueAndStoreInAgreement) {
   std::mt19937 random(33);
   const std::vector<std::string> quota = {"--quota", "60000"};
@@ -127,6 +131,8 @@ TEST_F(History, AKilledServiceKeepsCatalogueAndStoreInAgreement) {
       std::string name = "f" + std::to_string(random() % 16) + ".txt";
       std::string content = std::to_string(round);
       for (size_t n = 500 + random() % 2000; n > 0; --n) content += static_cast<char>('a' + random() % 26);
+      // A third are copies of another file: contents the store shares.
+      if (!tree.empty() && random() % 3 == 0) content = std::next(tree.begin(), random() % tree.size())->second;
       tree[name] = content;
       writeFile(home(name), tree[name]);
     }
@@ -162,6 +168,32 @@ TEST_F(History, AKilledServiceKeepsCatalogueAndStoreInAgreement) {
   for (const auto& [name, content] : testsupport::filesBelow(store_.path() + "/store")) {
     EXPECT_EQ(named.count("store/" + name), 1u) << name << " is kept but no row names it";
   }
+}
+
+// A few documents garbled among many: too small a share for the share
+// rule, but their content looks random where their copies compressed well,
+// so the backup stops and names their folder; --allow-changes sends them.
+TEST_F(History, DocumentsThatTurnRandomStopTheBackup) {
+  std::mt19937 random(5);
+  std::string prose;
+  while (prose.size() < 6000) prose += "Minutes of the meeting: budget, staff, the new office and its lease. ";
+  for (int i = 0; i < 60; ++i) writeFile(home("notes/" + std::to_string(i) + ".txt"), std::to_string(i) + prose);
+  backupAll();
+  for (int i = 0; i < 15; ++i) {
+    std::string garbled(prose.size(), '\0');
+    for (char& c : garbled) c = static_cast<char>(random());
+    writeFile(home("notes/" + std::to_string(i) + ".txt"), garbled);
+  }
+  auto stopped = backup({});
+  EXPECT_EQ(stopped.exitCode, 9) << explain(stopped);
+  EXPECT_NE(stopped.standardError.find("looks random"), std::string::npos) << explain(stopped);
+  EXPECT_NE(stopped.standardError.find(logical("notes")), std::string::npos) << explain(stopped);
+  std::string target = dir_.file("before");
+  ASSERT_EQ(agent({"restore", dir_.file("cfg.xml"), logical("notes/3.txt"), target}).exitCode, 0);
+  EXPECT_EQ(readFile(target + "/3.txt"), "3" + prose);  // the cached copy is still the good one
+  backupAll();
+  ASSERT_EQ(agent({"restore", dir_.file("cfg.xml"), logical("notes/3.txt"), dir_.file("after")}).exitCode, 0);
+  EXPECT_EQ(readFile(dir_.file("after") + "/3.txt"), readFile(home("notes/3.txt")));
 }
 
 TEST_F(History, AWrongMomentIsAUsageError) {
