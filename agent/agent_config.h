@@ -29,6 +29,10 @@ struct WatchedFolder {
   std::string hostPath;     // as the host opens it, without a trailing separator
   std::string logicalPath;  // as the snapshots name it (c:\home\ann)
   std::vector<std::string> excludes;
+  // For a part of a watched folder (what cacheagent watch looks through
+  // after a change): its path below the watched folder, "/" between parts,
+  // so that the exclude patterns keep their meaning. Empty for the whole.
+  std::string below{};
 };
 
 struct AgentConfig {

@@ -142,24 +142,20 @@ void printPlan(const BackupPlan& plan, uint64_t uploadBytes, RunReport& report) 
 
 // One backup at a time per work folder: a lock held while the process
 // lives (the system lets go of it when the process ends, however it ends).
-class BackupLock {
- public:
-  explicit BackupLock(const AgentConfig& config)
-      : lockFile_(platform::joinPath(config.workFolder, "cacheagent.lock")) {}
-  // Ok, or why not: another backup holds it (refused), or the lock cannot
-  // be had at all (a planted link, a folder that cannot be written).
-  platform::Status take() {
-    platform::Status taken = lock_.take(lockFile_, "cacheagent backup, process " + std::to_string(platform::processId()));
-    if (taken || taken.code() != platform::Status::kRefused) return taken;
-    std::string holder = platform::FileLock::holderOf(lockFile_);
-    return platform::Status::refused("another backup of this configuration is running" +
-                                     (holder.empty() ? "" : " (" + holder + ")") + "; it holds " + lockFile_);
-  }
+}  // namespace
 
- private:
-  std::string lockFile_;
-  platform::FileLock lock_;
-};
+BackupLock::BackupLock(const AgentConfig& config)
+    : lockFile_(platform::joinPath(config.workFolder, "cacheagent.lock")) {}
+
+platform::Status BackupLock::take() {
+  platform::Status taken = lock_.take(lockFile_, "cacheagent backup, process " + std::to_string(platform::processId()));
+  if (taken || taken.code() != platform::Status::kRefused) return taken;
+  std::string holder = platform::FileLock::holderOf(lockFile_);
+  return platform::Status::refused("another backup of this configuration is running" +
+                                   (holder.empty() ? "" : " (" + holder + ")") + "; it holds " + lockFile_);
+}
+
+namespace {
 
 // What the service's listing says it holds decides what is sent again,
 // whatever state the local file index is in (new, moved, another
@@ -292,13 +288,14 @@ constexpr size_t kFewChanges = 10;
 constexpr size_t kEnoughGarbled = 1000;
 
 std::string changeGuard(const AgentConfig& config, const BackupPlan& plan, const std::vector<CachedFile>& cached,
-                        const std::vector<std::string>& garbled, bool historyKept) {
-  if (plan.changedFiles.size() <= kFewChanges || cached.empty()) return "";
-  uint64_t share = plan.changedFiles.size() * 100 / cached.size();
+                        const std::vector<std::string>& garbled, bool historyKept, uint64_t guardBase) {
+  uint64_t base = guardBase > 0 ? guardBase : cached.size();
+  if (plan.changedFiles.size() <= kFewChanges || base == 0) return "";
+  uint64_t share = plan.changedFiles.size() * 100 / base;
   std::string what;
   if (share > static_cast<uint64_t>(config.maxChangePercent)) {
-    what = "this backup would replace " + humanCount(plan.changedFiles.size()) + " of the " +
-           humanCount(cached.size()) + " files the cache holds (" + std::to_string(share) + " %, more than the " +
+    what = "this backup would replace " + humanCount(plan.changedFiles.size()) + " of the " + humanCount(base) +
+           " files the cache holds (" + std::to_string(share) + " %, more than the " +
            std::to_string(config.maxChangePercent) + " % allowed): so many files changing at once can be a program" +
            " that garbled or encrypted them.\nMost of them are in:" + busiestFolders(config, plan.changedFiles);
   } else if (garbled.size() > kFewChanges) {
@@ -316,10 +313,11 @@ std::string changeGuard(const AgentConfig& config, const BackupPlan& plan, const
 }
 
 std::string deletionGuard(const AgentConfig& config, const BackupPlan& plan, const std::vector<CachedFile>& cached,
-                          const ScanResult& scan) {
+                          const ScanResult& scan, uint64_t guardBase) {
   if (plan.deletedFiles.empty()) return "";
   std::string why;
-  for (const WatchedFolder& watch : config.watches) {
+  // A part of a watched folder may be emptied by everyday work.
+  for (const WatchedFolder& watch : guardBase > 0 ? std::vector<WatchedFolder>() : config.watches) {
     bool emptyNow = std::none_of(scan.filesPerWatch.begin(), scan.filesPerWatch.end(),
                                  [&](const auto& entry) { return entry.first == watch.logicalPath && entry.second > 0; });
     bool heldBefore = std::any_of(cached.begin(), cached.end(),
@@ -329,9 +327,10 @@ std::string deletionGuard(const AgentConfig& config, const BackupPlan& plan, con
       break;
     }
   }
-  uint64_t share = cached.empty() ? 100 : plan.deletedFiles.size() * 100 / cached.size();
+  uint64_t base = guardBase > 0 ? guardBase : cached.size();
+  uint64_t share = base == 0 ? 100 : plan.deletedFiles.size() * 100 / base;
   if (why.empty() && share > static_cast<uint64_t>(config.maxDeletePercent)) {
-    why = "that is " + std::to_string(share) + " % of the " + humanCount(cached.size()) +
+    why = "that is " + std::to_string(share) + " % of the " + humanCount(base) +
           " files the cache holds, more than the " + std::to_string(config.maxDeletePercent) + " % allowed";
   }
   if (why.empty()) return "";
@@ -373,7 +372,7 @@ int runBackup(const AgentConfig& config, const BackupOptions& options, ZR::CLogg
   config.env->createDirectories(platform::joinPath(config.workFolder, velkan::kStatusFolder));
   if (platform::Status files = noLinksAmongOurFiles(config); !files) return fail(kExitWrite, files.message());
   BackupLock lock(config);
-  if (platform::Status taken = lock.take(); !taken) {
+  if (platform::Status taken = options.lockHeld ? platform::Status::ok() : lock.take(); !taken) {
     return fail(taken.code() == platform::Status::kRefused ? kExitBusy : kExitWrite, taken.message());
   }
   log.info("backup started");
@@ -389,6 +388,7 @@ int runBackup(const AgentConfig& config, const BackupOptions& options, ZR::CLogg
     phase.clear();
     return fail(kExitService, listed.message() + "; nothing was changed");
   }
+  if (options.listedFiles) *options.listedFiles = cached.size();
   phase.show(head("scanning the folders...", phase.columns()));
   ScanResult scan;
   platform::Status scanned = writeDirContent(config, &cached, scan);
@@ -436,7 +436,8 @@ int runBackup(const AgentConfig& config, const BackupOptions& options, ZR::CLogg
     std::printf("dry run: nothing was uploaded or deleted\n");
     return kExitOk;
   }
-  if (std::string refused = deletionGuard(config, plan, cached, scan); !refused.empty() && !options.allowDeletions) {
+  if (std::string refused = deletionGuard(config, plan, cached, scan, options.guardBase);
+      !refused.empty() && !options.allowDeletions) {
     return fail(kExitDeletionsRefused, refused);
   }
   // The service is asked about its history only when the guard stops the backup.
@@ -445,8 +446,9 @@ int runBackup(const AgentConfig& config, const BackupOptions& options, ZR::CLogg
     if (plan.changedFiles.size() > kFewChanges) {
       garbled = newlyRandomFiles(*config.env, plan.changedFiles, cached, kEnoughGarbled);
     }
-    if (!changeGuard(config, plan, cached, garbled, false).empty()) {
-      return fail(kExitChangesRefused, changeGuard(config, plan, cached, garbled, keepsHistory(service, config)));
+    if (!changeGuard(config, plan, cached, garbled, false, options.guardBase).empty()) {
+      return fail(kExitChangesRefused,
+                  changeGuard(config, plan, cached, garbled, keepsHistory(service, config), options.guardBase));
     }
   }
 

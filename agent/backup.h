@@ -14,6 +14,7 @@
 #include "agent/agent_config.h"
 #include "agent/cache_service.h"
 #include "agent/folder_scan.h"
+#include "platform/file_lock.h"
 
 namespace ZR {
 class CLogger;
@@ -28,6 +29,25 @@ struct BackupOptions {
   int cpuPercent = -1;          // velkan's CPU share; -1: the configuration's
   uint64_t bytesPerSecond = 0;  // velkan's bandwidth; 0: the configuration's
   bool verbose = false;         // each file on the terminal as it goes
+  bool lockHeld = false;        // the caller holds the backup lock (cacheagent watch)
+  // The cache's file count the guards' shares are of, for a backup of a
+  // part of the watched folders; 0: what the listing holds.
+  uint64_t guardBase = 0;
+  uint64_t* listedFiles = nullptr;  // when set, receives how many files the listing held
+};
+
+// One backup at a time per work folder: a lock on cacheagent.lock there,
+// which the system lets go of when the process ends however it ends.
+class BackupLock {
+ public:
+  explicit BackupLock(const AgentConfig& config);
+  // Ok, or why not: another backup holds it (refused), or the lock cannot
+  // be had at all (a planted link, a folder that cannot be written).
+  platform::Status take();
+
+ private:
+  std::string lockFile_;
+  platform::FileLock lock_;
 };
 
 // What an action set asks for, sorted out for a person.
@@ -62,10 +82,10 @@ platform::Status writeDirContent(const AgentConfig& config, const std::vector<Ca
 // manager keeps the replaced versions; empty when it may. A handful of
 // changes never stops it.
 std::string changeGuard(const AgentConfig& config, const BackupPlan& plan, const std::vector<CachedFile>& cached,
-                        const std::vector<std::string>& garbled, bool historyKept);
+                        const std::vector<std::string>& garbled, bool historyKept, uint64_t guardBase = 0);
 // Why the backup must not go on with these deletions; empty when it may.
 std::string deletionGuard(const AgentConfig& config, const BackupPlan& plan, const std::vector<CachedFile>& cached,
-                          const ScanResult& scan);
+                          const ScanResult& scan, uint64_t guardBase = 0);
 
 int runScan(const AgentConfig& config);
 int runCacheSnapshot(const AgentConfig& config, ZR::CLogger& log);

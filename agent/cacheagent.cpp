@@ -11,7 +11,9 @@
 #include "agent/history_command.h"
 #include "agent/restore.h"
 #include "agent/run_report.h"
+#include "agent/schedule_command.h"
 #include "agent/status_server.h"
+#include "agent/watch_command.h"
 #include "bindings/zrcore/config.h"
 #include "bindings/zrcore/log.h"
 #include "bindings/zrcore/string_utils.h"
@@ -36,6 +38,17 @@ constexpr const char* kUsage =
     "        velkan, sum up. --dry-run stops after dornik and shows what would be\n"
     "        uploaded and deleted; --cpu N gives velkan N % of one core;\n"
     "        --allow-deletions carries out deletions beyond the configured share\n"
+    "  watch CONFIG [--settle S] [--max-delay S] [--full-every H] [--cpu N]\n"
+    "        [--allow-deletions] [--allow-changes] [--bwlimit RATE]\n"
+    "        a backup, then the watched folders watched: a folder where files\n"
+    "        changed is backed up once quiet for S seconds (default 2), or after\n"
+    "        --max-delay seconds (60) if it never is; a full backup every H hours\n"
+    "        (24); Ctrl-C stops it, keeping what waits for the next start\n"
+    "  schedule install CONFIG (--watch | --every SPAN) | schedule remove CONFIG\n"
+    "         | schedule status CONFIG\n"
+    "        backups that run by themselves: a systemd user service that\n"
+    "        watches, or a timer that backs up every SPAN (90min, 1h, 1d); on\n"
+    "        Windows a Task Scheduler task\n"
     "  scan CONFIG\n"
     "        writes the directory content snapshot of the watched folders\n"
     "  cache-snapshot CONFIG\n"
@@ -91,6 +104,9 @@ struct Command {
   uint64_t bytesPerSecond = 0;
   std::vector<std::string> includes, excludes;
   std::string at;  // --at
+  int settleSeconds = 2, maxDelaySeconds = 60, fullEveryHours = 24;
+  int64_t everySeconds = 0;  // --every
+  std::string everyText;
 };
 
 // An option that takes a number from `lowest` to `highest`.
@@ -115,6 +131,23 @@ bool parseArguments(const std::vector<std::string>& arguments, const std::vector
     if (argument == "--cpu" && knownFlag) {
       if (!numberAfter(arguments, i, 1, 100, command.cpu)) {
         problem = "--cpu needs a share of 1 to 100 percent";
+        return false;
+      }
+    } else if ((argument == "--settle" || argument == "--max-delay") && knownFlag) {
+      int& seconds = argument == "--settle" ? command.settleSeconds : command.maxDelaySeconds;
+      if (!numberAfter(arguments, i, 0, 86400, seconds)) {
+        problem = argument + " needs a number of seconds from 0 to 86400";
+        return false;
+      }
+    } else if (argument == "--every" && knownFlag) {
+      if (i + 1 >= arguments.size() || !parseSpan(arguments[i + 1], command.everySeconds)) {
+        problem = "--every needs a span from a minute to a year, such as 30min, 1h or 1d";
+        return false;
+      }
+      command.everyText = arguments[++i];
+    } else if (argument == "--full-every" && knownFlag) {
+      if (!numberAfter(arguments, i, 1, 24 * 365, command.fullEveryHours)) {
+        problem = "--full-every needs a number of hours from 1 to 8760";
         return false;
       }
     } else if (argument == "--port" && knownFlag) {
@@ -178,6 +211,25 @@ int runCommand(const Command& command, const AgentConfig& config, RunReport& rep
     options.verbose = has(command, "-v");
     return runBackup(config, options, log, report);
   }
+  if (command.name == "watch") {
+    WatchOptions options;
+    options.backup.allowDeletions = has(command, "--allow-deletions");
+    options.backup.allowChanges = has(command, "--allow-changes");
+    options.backup.cpuPercent = command.cpu;
+    options.backup.bytesPerSecond = command.bytesPerSecond;
+    options.settleMs = command.settleSeconds * 1000;
+    options.maxDelayMs = std::max(command.maxDelaySeconds, command.settleSeconds) * 1000;
+    options.fullEveryMs = int64_t{command.fullEveryHours} * 3600 * 1000;
+    return runWatch(config, options, log);
+  }
+  if (command.name == "schedule") {
+    ScheduleRequest request;
+    request.action = command.positional[0];
+    request.watch = has(command, "--watch");
+    request.everySeconds = command.everySeconds;
+    request.everyText = command.everyText;
+    return runSchedule(config, request);
+  }
   if (command.name == "ls") {
     return runList(config, command.positional.empty() ? "" : command.positional[0], has(command, "--long"), command.at,
                    log, report);
@@ -226,8 +278,11 @@ int dispatch(const Command& command, const AgentConfig& config) {
 
 }  // namespace
 
-int runCacheAgent(const std::vector<std::string>& arguments) {
-  if (arguments.empty()) return usage("no command given");
+int runCacheAgent(const std::vector<std::string>& given) {
+  if (given.empty()) return usage("no command given");
+  // "schedule ACTION CONFIG ...": the action is read as the first argument after the configuration.
+  std::vector<std::string> arguments = given;
+  if (arguments[0] == "schedule" && arguments.size() >= 3) std::swap(arguments[1], arguments[2]);
   if (arguments[0] == "--help" || arguments[0] == "-h" || arguments[0] == "help") {
     std::printf("%s", kUsage);
     return kExitOk;
@@ -240,15 +295,26 @@ int runCacheAgent(const std::vector<std::string>& arguments) {
     const char* name;
     size_t fewest, most;  // arguments after the configuration file
     std::vector<std::string> flags;
-  } commands[] = {{"backup", 0, 0, {"--dry-run", "--allow-deletions", "--allow-changes", "--cpu", "--bwlimit", "--json", "-q", "-v"}},
-                  {"scan", 0, 0, {}},
-                  {"cache-snapshot", 0, 0, {}},
-                  {"restore", 2, 1000,
-                   {"--overwrite", "--dry-run", "--include", "--exclude", "--connections", "--at", "--json", "-q"}},
-                  {"ls", 0, 1, {"--long", "--at", "--json"}},
-                  {"versions", 1, 1, {"--json"}},
-                  {"check", 0, 0, {"--json", "-q"}},
-                  {"status", 0, 0, {"--port"}}};
+  } commands[] = {
+      {"backup",
+       0,
+       0,
+       {"--dry-run", "--allow-deletions", "--allow-changes", "--cpu", "--bwlimit", "--json", "-q", "-v"}},
+      {"watch",
+       0,
+       0,
+       {"--settle", "--max-delay", "--full-every", "--cpu", "--bwlimit", "--allow-deletions", "--allow-changes"}},
+      {"schedule", 1, 1, {"--watch", "--every"}},
+      {"scan", 0, 0, {}},
+      {"cache-snapshot", 0, 0, {}},
+      {"restore",
+       2,
+       1000,
+       {"--overwrite", "--dry-run", "--include", "--exclude", "--connections", "--at", "--json", "-q"}},
+      {"ls", 0, 1, {"--long", "--at", "--json"}},
+      {"versions", 1, 1, {"--json"}},
+      {"check", 0, 0, {"--json", "-q"}},
+      {"status", 0, 0, {"--port"}}};
   const Known* known = nullptr;
   for (const Known& k : commands) {
     if (arguments[0] == k.name) known = &k;
@@ -263,6 +329,15 @@ int runCacheAgent(const std::vector<std::string>& arguments) {
                         : known->most == 1000      ? std::to_string(known->fewest) + " or more"
                                                    : std::to_string(known->fewest) + " to " + std::to_string(known->most);
     return usage(command.name + " takes " + count + " arguments after the configuration file");
+  }
+  if (command.name == "schedule") {
+    const std::string& action = command.positional[0];
+    bool watch = has(command, "--watch"), every = command.everySeconds > 0;
+    if (action != "install" && action != "remove" && action != "status") {
+      return usage("schedule takes install, remove or status, not " + action);
+    }
+    if (action == "install" && watch == every) return usage("schedule install needs --watch or --every SPAN");
+    if (action != "install" && (watch || every)) return usage("--watch and --every go with schedule install");
   }
   AgentConfig config;
   if (platform::Status loaded = loadAgentConfig(*platform::env(), arguments[1], config); !loaded) {

@@ -25,7 +25,7 @@ class FolderWalk {
   FolderWalk(platform::Env& env, const WatchedFolder& watch, const std::vector<std::string>& roots, ScanSink& sink,
              ScanResult& result)
       : env_(env), rules_(watch.excludes), roots_(roots), sink_(sink), result_(result) {
-    stack_.push_back({watch.hostPath, watch.logicalPath, ""});
+    stack_.push_back({watch.hostPath, watch.logicalPath, watch.below});
     sink_.folder(watch.logicalPath);
     ++result_.folders;
   }

@@ -25,3 +25,23 @@ best_of_3() {  # command...: the least wall time in seconds
   done
   echo "$best"
 }
+
+make_note_tree() {  # folder, count, files a folder: small text notes, 100 folders a level
+  python3 - "$1" "$2" "${3:-100}" <<'PY'
+import os, sys
+folder, count, per = sys.argv[1], int(sys.argv[2]), int(sys.argv[3])
+for i in range(count):
+    sub = os.path.join(folder, f"a{i // (per * 100)}", f"b{i // per}")
+    if i % per == 0:
+        os.makedirs(sub, exist_ok=True)
+    with open(os.path.join(sub, f"note{i}.txt"), "w") as f:
+        f.write(f"note {i}\n" * (1 + i % 50))
+PY
+}
+
+start_service() {  # store folder: cachemanager-local on a free port; sets SERVICE_PID and SERVER
+  "$BUILD/localservice/cachemanager-local" --root "$1" --port 0 > "$ROOT/service.out" &
+  SERVICE_PID=$!
+  for _ in $(seq 1 50); do grep -q "listening on" "$ROOT/service.out" 2>/dev/null && break; sleep 0.1; done
+  SERVER="$(sed -n 's/^listening on //p' "$ROOT/service.out")"
+}

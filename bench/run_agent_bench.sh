@@ -18,24 +18,11 @@ trap '[ -n "$SERVICE_PID" ] && kill $SERVICE_PID 2>/dev/null; rm -rf "$ROOT"' EX
 export ZR_IPC_NAMESPACE="agent-bench-$$"
 export VELKAN_DRIVE_C="$ROOT/drive"
 
-make_tree() {  # folder, count: 100 files a folder, 100 folders a level
-  python3 - "$1" "$2" <<'PY'
-import os, sys
-folder, count = sys.argv[1], int(sys.argv[2])
-for i in range(count):
-    sub = os.path.join(folder, f"a{i // 10000}", f"b{i // 100 % 100}")
-    if i % 100 == 0:
-        os.makedirs(sub, exist_ok=True)
-    with open(os.path.join(sub, f"note{i}.txt"), "w") as f:
-        f.write(f"note {i}\n" * (1 + i % 50))
-PY
-}
-
 source "$(dirname "$0")/agent_bench_common.sh"
 
 echo "== scan: $SCAN_FILES files"
 mkdir -p "$ROOT/drive/scan"
-make_tree "$ROOT/drive/scan" "$SCAN_FILES"
+make_note_tree "$ROOT/drive/scan" "$SCAN_FILES"
 config "$ROOT/drive/scan" "127.0.0.1:1"
 find "$ROOT/drive/scan" -printf '%s %T@ %p\n' > /dev/null  # warm the caches
 find_s=$(best_of_3 find "$ROOT/drive/scan" -printf '%s %T@ %p\n')
@@ -47,11 +34,9 @@ rm -rf "$ROOT/drive/scan" "$ROOT/dir.xml"
 echo "== backup: $BACKUP_FILES small files"
 mkdir -p "$ROOT/drive/home" "$ROOT/logs"
 echo "agent" > "$ROOT/auth.xml"
-make_tree "$ROOT/drive/home" "$BACKUP_FILES"
-"$BUILD/localservice/cachemanager-local" --root "$ROOT/service" --port 0 > "$ROOT/service.out" &
-SERVICE_PID=$!
-for _ in $(seq 1 50); do grep -q "listening on" "$ROOT/service.out" 2>/dev/null && break; sleep 0.1; done
-config "$ROOT/drive/home" "$(sed -n 's/^listening on //p' "$ROOT/service.out")"
+make_note_tree "$ROOT/drive/home" "$BACKUP_FILES"
+start_service "$ROOT/service"
+config "$ROOT/drive/home" "$SERVER"
 start=$(date +%s.%N)
 "$BUILD/agent/cacheagent" backup "$ROOT/cfg.xml" > "$ROOT/backup.out"
 end=$(date +%s.%N)

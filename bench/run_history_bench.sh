@@ -39,10 +39,8 @@ bytes_of() { du -sb "$1" | cut -f1; }
 mkdir -p "$ROOT/drive/home" "$ROOT/logs"
 echo "agent" > "$ROOT/auth.xml"
 make_tree "$ROOT/drive/home" "$FILES" first
-"$BUILD/localservice/cachemanager-local" --root "$ROOT/service" --port 0 > "$ROOT/service.out" &
-SERVICE_PID=$!
-for _ in $(seq 1 50); do grep -q "listening on" "$ROOT/service.out" 2>/dev/null && break; sleep 0.1; done
-config "$ROOT/drive/home" "$(sed -n 's/^listening on //p' "$ROOT/service.out")"
+start_service "$ROOT/service"
+config "$ROOT/drive/home" "$SERVER"
 
 echo "== first backup: $FILES small files"
 "$BUILD/agent/cacheagent" backup "$ROOT/cfg.xml" > "$ROOT/backup1.out"
