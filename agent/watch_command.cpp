@@ -9,11 +9,13 @@
 #include "agent/run_report.h"
 #include "bindings/zrcore/file.h"
 #include "bindings/zrcore/log.h"
+#include "bindings/zrcore/string_utils.h"
 #include "platform/clock.h"
 #include "platform/env.h"
 #include "platform/folder_watcher.h"
 #include "platform/interrupt.h"
 #include "platform/path.h"
+#include "platform/process.h"
 
 namespace agent {
 namespace {
@@ -179,6 +181,11 @@ class Watch {
     }
     if (platform::Status created = platform::createFolderWatcher(&watcher_); !created) {
       return fail(kExitConfiguration, created.message());
+    }
+    // A tiny queue on purpose: how the loss of changes is shown to be caught.
+    int64_t limit = 0;
+    if (ZR::CNumberText::parseExact(platform::environmentVariable("ZR_WATCH_QUEUE_LIMIT"), limit) && limit > 0) {
+      watcher_ = platform::withQueueLimit(std::move(watcher_), static_cast<size_t>(limit));
     }
     // Watched before the first backup, so that what changes during it is seen.
     for (const WatchedFolder& watch : config_.watches) {

@@ -42,6 +42,12 @@ class FolderWatcher {
 // The system's watcher.
 Status createFolderWatcher(std::unique_ptr<FolderWatcher>* watcher);
 
+// A watcher whose queue holds at most `limit` changes a second, as the
+// system's would with a tiny queue: beyond them the changes of that second
+// are lost and an overflow is said (once) for every watched tree; how tests,
+// and a user who sets ZR_WATCH_QUEUE_LIMIT, see that lost changes are caught.
+std::unique_ptr<FolderWatcher> withQueueLimit(std::unique_ptr<FolderWatcher> watcher, size_t limit);
+
 // What a user raises when unwatched() is not empty, as a hint to print.
 std::string watchLimitHint();
 

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "platform/env.h"
+#include "platform/folder_watcher.h"
 #include "platform/path.h"
 #include "platform/process.h"
 #include "platform/sync.h"
@@ -110,6 +111,51 @@ TEST(Process, AFailedStartSaysWhy) {
     if (c.starts) {
       EXPECT_EQ(child.wait(), 0) << c.what;
     }
+  }
+}
+
+}  // namespace
+
+namespace {
+
+// Hands out the changes it is given, one batch a wait.
+class ScriptedWatcher : public platform::FolderWatcher {
+ public:
+  explicit ScriptedWatcher(std::vector<std::vector<platform::FolderChange>> batches) : batches_(std::move(batches)) {}
+  platform::Status watchTree(const std::string&) override { return platform::Status::ok(); }
+  platform::Status wait(int, std::vector<platform::FolderChange>* changes) override {
+    if (next_ < batches_.size()) changes->insert(changes->end(), batches_[next_].begin(), batches_[next_].end());
+    ++next_;
+    return platform::Status::ok();
+  }
+  std::vector<std::string> unwatched() const override { return {}; }
+  size_t watchedCount() const override { return 0; }
+
+ private:
+  std::vector<std::vector<platform::FolderChange>> batches_;
+  size_t next_ = 0;
+};
+
+TEST(FolderWatcherQueue, MoreChangesThanTheQueueHoldsBecomeAnOverflowOfEveryTree) {
+  std::vector<platform::FolderChange> three = {{"/a/1", false}, {"/a/2", false}, {"/b/3", false}};
+  std::vector<platform::FolderChange> four = {{"/a/1", false}, {"/a/2", false}, {"/b/3", false}, {"/b/4", false}};
+  auto watcher = platform::withQueueLimit(
+      std::make_unique<ScriptedWatcher>(std::vector<std::vector<platform::FolderChange>>{three, four, {}}), 3);
+  ASSERT_TRUE(watcher->watchTree("/a").isOk());
+  ASSERT_TRUE(watcher->watchTree("/b").isOk());
+  struct Case {
+    std::vector<std::string> paths;
+    bool overflow;
+  } cases[] = {{{"/a/1", "/a/2", "/b/3"}, false}, {{"/a", "/b"}, true}, {{}, false}};
+  for (const Case& c : cases) {
+    std::vector<platform::FolderChange> changes;
+    ASSERT_TRUE(watcher->wait(0, &changes).isOk());
+    std::vector<std::string> paths;
+    for (const platform::FolderChange& change : changes) {
+      paths.push_back(change.path);
+      EXPECT_EQ(change.overflow, c.overflow) << change.path;
+    }
+    EXPECT_EQ(paths, c.paths);
   }
 }
 

@@ -157,6 +157,22 @@ TEST_F(Watch, AFileThatKeepsChangingIsTakenAndEndsCurrent) {
   EXPECT_TRUE(cacheCatchesUp(30)) << agent_->output();
 }
 
+// With a queue of three changes, many at once are lost: the watch says so
+// and a full backup makes the cache equal the folder.
+TEST_F(Watch, LostChangesEndInAFullBackup) {
+  env_["ZR_WATCH_QUEUE_LIMIT"] = "3";
+  writeFile(home("a.txt"), "a");
+  for (int i = 0; i < 3; ++i) writeFile(home("burst/" + std::to_string(i) + "/seed"), "s");
+  startWatching();
+  // Files into watched folders: each one's changes come (a folder made
+  // anew would be looked through whole, with one change).
+  size_t before = agent_->output().size();
+  for (int i = 0; i < 30; ++i) writeFile(home("burst/" + std::to_string(i % 3) + "/f" + std::to_string(i)), "x");
+  EXPECT_TRUE(agent_->waitFor("the system lost some changes", 30, before)) << agent_->output();
+  EXPECT_TRUE(cacheCatchesUp(30)) << agent_->output();
+  EXPECT_NE(agent_->output().find("full backup of the watched folders", before), std::string::npos);
+}
+
 TEST_F(Watch, AServiceAwayForAWhileAndAKilledAgentLoseNothing) {
   writeFile(home("a.txt"), "a");
   startWatching();
