@@ -7,6 +7,7 @@
 #include "agent/exclude_rules.h"
 #include "agent/exit_codes.h"
 #include "agent/run_report.h"
+#include "agent/watch_status.h"
 #include "bindings/zrcore/file.h"
 #include "bindings/zrcore/log.h"
 #include "bindings/zrcore/string_utils.h"
@@ -16,6 +17,7 @@
 #include "platform/interrupt.h"
 #include "platform/path.h"
 #include "platform/process.h"
+#include "status/status_files.h"
 
 namespace agent {
 namespace {
@@ -172,7 +174,8 @@ class Watch {
       : config_(config),
         options_(options),
         log_(log),
-        pendingFile_(platform::joinPath(config.workFolder, kPendingFile)) {}
+        pendingFile_(platform::joinPath(config.workFolder, kPendingFile)),
+        statusFile_(*config.env, platform::joinPath(config.workFolder, velkan::kStatusFolder)) {}
 
   int run() {
     BackupLock lock(config_);
@@ -249,7 +252,10 @@ class Watch {
       std::string folder = folderToLookThrough(*config_.env, config_, change.path);
       if (!folder.empty()) pending_.add(folder, now);
     }
-    if (pending_.size() != before) keepPending();
+    if (pending_.size() != before) {
+      keepPending();
+      publish();
+    }
   }
 
   int fullCycle() {
@@ -260,12 +266,13 @@ class Watch {
     options.listedFiles = &cachedFiles_;
     // What is waiting now is covered by the full backup.
     std::vector<std::string> covered = pending_.folders();
-    int code = cycle(config_, options);
+    int code = cycle(config_, options, "full");
     if (code < 0) {
       fullDue_ = false;
       lastFullMs_ = platform::tickCountMs();
       pending_.remove(covered);
       keepPending();
+      publish();
       std::printf("watching %s folders; a change is backed up after %.1f s of quiet\n",
                   humanCount(watcher_->watchedCount()).c_str(), options_.settleMs / 1000.0);
       std::fflush(stdout);
@@ -286,10 +293,11 @@ class Watch {
     BackupOptions options = options_.backup;
     options.lockHeld = true;
     options.guardBase = cachedFiles_;
-    int code = cycle(part, options);
+    int code = cycle(part, options, "changes");
     if (code < 0) {
       pending_.remove(due);
       keepPending();
+      publish();
     }
     return code == kExitInterrupted ? stop() : -1;
   }
@@ -297,21 +305,25 @@ class Watch {
   // A backup; -1 when it went through (its files backed up, or skipped as
   // a backup skips them), else its exit code, with the next try after a
   // growing pause.
-  int cycle(const AgentConfig& config, const BackupOptions& options) {
+  int cycle(const AgentConfig& config, const BackupOptions& options, const char* kind) {
+    publish("backing up");
     RunReport report("backup");
     int code = runBackup(config, options, log_, report);
+    if (code == kExitInterrupted || platform::interruptionRequested()) return kExitInterrupted;
+    last_ = {platform::unixTimeSeconds(), kind, code};
     if (code == kExitOk || code == kExitIncomplete) {
       retries_ = 0;
       retryAtMs_ = 0;
+      publish();
       return -1;
     }
-    if (code == kExitInterrupted || platform::interruptionRequested()) return kExitInterrupted;
     int64_t pause = std::min(kLongestRetryMs, kFirstRetryMs << std::min(retries_++, 6));
     retryAtMs_ = platform::tickCountMs() + static_cast<uint64_t>(pause);
     std::printf("the backup did not go through (exit code %d); %s wait; trying again in %s\n", code,
                 countOf(pending_.size(), "changed folder", "changed folders").c_str(),
                 humanDuration(static_cast<uint64_t>(pause)).c_str());
     std::fflush(stdout);
+    publish();
     return code;
   }
 
@@ -330,8 +342,34 @@ class Watch {
     std::fflush(stdout);
   }
 
+  // The status page's view of the watch; `doing` when a cycle runs or the
+  // watch ends, else what the last cycle's outcome leaves it doing.
+  void publish(const char* doing = nullptr) {
+    WatchState state;
+    state.state = doing ? doing : retryAtMs_ == 0 ? "watching" : waitingState(last_.exitCode);
+    state.watchedFolders = watcher_->watchedCount();
+    state.unwatchedFolders = watcher_->unwatched().size();
+    state.pendingFolders = pending_.size();
+    state.lastCycleAt = last_.at;
+    state.lastCycleKind = last_.kind;
+    state.lastCycleExitCode = last_.exitCode;
+    int64_t now = platform::unixTimeSeconds();
+    uint64_t tick = platform::tickCountMs();
+    uint64_t fullAt = lastFullMs_ + static_cast<uint64_t>(options_.fullEveryMs);
+    state.nextFullAt = now + (fullDue_ || fullAt <= tick ? 0 : static_cast<int64_t>((fullAt - tick + 999) / 1000));
+    state.nextCycleAt = std::min(state.nextFullAt, now + (msToWait() + 999) / 1000);
+    if (platform::Status written = statusFile_.write(state); !written) log_.warning("%s", written.message().c_str());
+  }
+
+  static const char* waitingState(int exitCode) {
+    if (exitCode == kExitService) return "waiting for the service";
+    if (exitCode == kExitDeletionsRefused || exitCode == kExitChangesRefused) return "held by a guard";
+    return "waiting to try again";
+  }
+
   int stop() {
     keepPending();
+    publish("stopped");
     std::printf("watch stopped; %s wait for the next start\n",
                 countOf(pending_.size(), "changed folder", "changed folders").c_str());
     return kExitInterrupted;
@@ -349,6 +387,12 @@ class Watch {
   uint64_t retryAtMs_ = 0;
   int retries_ = 0;
   uint64_t cachedFiles_ = 0;
+  WatchStatusFile statusFile_;
+  struct {
+    int64_t at = 0;
+    std::string kind;
+    int exitCode = 0;
+  } last_;
 };
 
 }  // namespace

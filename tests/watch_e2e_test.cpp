@@ -98,6 +98,22 @@ class Watch : public testsupport::AgentFixture {
     }
     return false;
   }
+  // True once the status page's file of the watch holds every one of
+  // `parts`, within `seconds`.
+  bool statusSays(const std::vector<std::string>& parts, int seconds) {
+    uint64_t until = platform::tickCountMs() + static_cast<uint64_t>(seconds) * 1000;
+    for (;;) {
+      std::string status = testsupport::readFile(dir_.file("work/status/cs_watch.xml"));
+      bool all = !status.empty();
+      for (const std::string& part : parts) all = all && status.find(part) != std::string::npos;
+      if (all) return true;
+      if (platform::tickCountMs() >= until) {
+        ADD_FAILURE() << "the watch's status:\n" << status;
+        return false;
+      }
+      platform::sleepMs(200);
+    }
+  }
   testsupport::TempDir store_;
   testsupport::ServiceProcess service_{SERVICE_PATH, store_.path()};
   std::unique_ptr<WatchingAgent> agent_;
@@ -133,8 +149,10 @@ TEST_F(Watch, EveryKindOfChangeReachesTheCache) {
     step.act();
     EXPECT_TRUE(cacheCatchesUp(30)) << agent_->output();
   }
+  EXPECT_TRUE(statusSays({"state=\"watching\"", "pending=\"0\"", "kind=\"changes\" exitCode=\"0\""}, 10));
   EXPECT_EQ(agent_->stop(), 130);
   EXPECT_NE(agent_->output().find("watch stopped"), std::string::npos) << agent_->output();
+  EXPECT_TRUE(statusSays({"state=\"stopped\""}, 1));
 }
 
 // A file appended to for a while is taken within the longest delay, and
@@ -179,6 +197,7 @@ TEST_F(Watch, AServiceAwayForAWhileAndAKilledAgentLoseNothing) {
   service_.kill();
   writeFile(home("while-away.txt"), "made while the service was away");
   ASSERT_TRUE(agent_->waitFor("trying again", 30)) << agent_->output();
+  EXPECT_TRUE(statusSays({"state=\"waiting for the service\"", "pending=\"1\"", "exitCode=\"4\""}, 10));
   ASSERT_TRUE(service_.start({}));
   EXPECT_TRUE(cacheCatchesUp(60)) << agent_->output();
 
