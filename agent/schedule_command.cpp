@@ -200,7 +200,6 @@ int scheduleTask(const AgentConfig& config, const ScheduleRequest& request, cons
   std::string name = scheduleName(config.configurationPath);
   std::vector<std::string> argv;
   if (request.action == "install") {
-    if (request.watch) return fail(kExitUsage, "watching folders is not built for Windows yet; use --every");
     argv = taskCreation(name, platform::executablePath(), config.configurationPath, request.everySeconds);
   } else if (request.action == "remove") {
     argv = {"/Delete", "/F", "/TN", name};

@@ -273,8 +273,8 @@ class Watch {
       pending_.remove(covered);
       keepPending();
       publish();
-      std::printf("watching %s folders; a change is backed up after %.1f s of quiet\n",
-                  humanCount(watcher_->watchedCount()).c_str(), options_.settleMs / 1000.0);
+      std::printf("watching %s; a change is backed up after %.1f s of quiet\n",
+                  countOf(watcher_->watchedCount(), "folder", "folders").c_str(), options_.settleMs / 1000.0);
       std::fflush(stdout);
     }
     return code == kExitInterrupted ? stop() : -1;

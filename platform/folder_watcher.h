@@ -7,7 +7,9 @@
 // from then on and reported whole (files made in it before its watch are
 // thus not missed). Folders beyond the system's limit of watches are not
 // watched and are listed by unwatched(), for the caller to look through
-// from time to time. Windows: not built yet (create fails, saying so).
+// from time to time. Windows: ReadDirectoryChangesW on each watched tree,
+// recursive (no limit of watches); a read the system could not keep whole
+// is an overflow.
 #pragma once
 
 #include <memory>
@@ -35,7 +37,7 @@ class FolderWatcher {
   // Folders that could not be watched because the system's limit of
   // watches was reached.
   virtual std::vector<std::string> unwatched() const = 0;
-  // How many folders are watched.
+  // How many folders are watched (Windows: how many trees, each whole).
   virtual size_t watchedCount() const = 0;
 };
 

@@ -22,6 +22,10 @@ std::string errorText(DWORD error);
 // "what: <system text>" for the calling thread's last error.
 std::string describeLastError(const std::string& what);
 
+// An event set when a person asks the program to stop (Ctrl-C and the
+// like), for waits that must end then. Manual-reset; never closed.
+HANDLE interruptionEvent();
+
 // Closes a handle when it goes out of scope.
 class Handle {
  public:

@@ -5,6 +5,8 @@
 
 #ifdef _WIN32
 #include <regex>
+
+#include "platform/win32.h"
 #else
 #include <regex.h>
 #endif
@@ -19,6 +21,14 @@
 #include "platform/path.h"
 
 namespace testsupport {
+
+bool runningUnderWine() {
+#ifdef _WIN32
+  return GetProcAddress(GetModuleHandleA("ntdll.dll"), "wine_get_version") != nullptr;
+#else
+  return false;
+#endif
+}
 
 TempDir::TempDir() {
   static std::atomic<int> counter{0};

@@ -54,6 +54,9 @@ std::string readFile(const std::string& path);
 // reaches, never a measure of speed).
 bool waitUntil(const std::function<bool()>& condition, uint32_t limitMs = 20000);
 bool fileExists(const std::string& path);
+// True when the Windows build runs under wine, which lacks a few of the
+// system's promises (tests say which where they skip).
+bool runningUnderWine();
 // Every plain file below `folder` (names relative to it, "/" between
 // parts) with its bytes.
 std::map<std::string, std::string> filesBelow(const std::string& folder);

@@ -68,9 +68,9 @@ class WatchingAgent {
 class Watch : public testsupport::AgentFixture {
  protected:
   void SetUp() override {
-#ifdef _WIN32
-    GTEST_SKIP() << "watching folders is not built for Windows yet";
-#endif
+    if (testsupport::runningUnderWine()) {
+      GTEST_SKIP() << "wine tells of changes only in folders made after the watch began";
+    }
     AgentFixture::SetUp();
     ASSERT_TRUE(service_.start({}));
     configureAgent(service_.server(), "connectTimeout='3' replyTimeout='15'");

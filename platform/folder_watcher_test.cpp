@@ -1,10 +1,12 @@
+#include "platform/folder_watcher.h"
+
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <functional>
 
 #include "platform/clock.h"
 #include "platform/env.h"
-#include "platform/folder_watcher.h"
 #include "tests/test_support.h"
 
 namespace {
@@ -26,12 +28,18 @@ class FolderWatcherTest : public ::testing::Test {
       std::vector<FolderChange> changes;
       EXPECT_TRUE(watcher_->wait(paths.empty() ? 1000 : 200, &changes).isOk());
       if (changes.empty() && !paths.empty()) break;
-      for (const FolderChange& change : changes) paths.push_back(change.path);
+      for (const FolderChange& change : changes) {
+        std::string path = change.path;
+        std::replace(path.begin(), path.end(), '\\', '/');
+        paths.push_back(path);
+      }
     }
     return paths;
   }
   bool saw(const std::vector<std::string>& paths, const std::string& name) {
-    return std::find(paths.begin(), paths.end(), dir_.file("tree/" + name)) != paths.end();
+    std::string path = dir_.file("tree/" + name);
+    std::replace(path.begin(), path.end(), '\\', '/');
+    return std::find(paths.begin(), paths.end(), path) != paths.end();
   }
   platform::Env* env_ = platform::Env::defaultEnv();
   testsupport::TempDir dir_;
@@ -39,6 +47,9 @@ class FolderWatcherTest : public ::testing::Test {
 };
 
 TEST_F(FolderWatcherTest, EveryKindOfChangeNamesWhatChanged) {
+  if (testsupport::runningUnderWine()) {
+    GTEST_SKIP() << "wine tells of changes only in folders made after the watch began";
+  }
   struct Case {
     const char* what;
     std::function<void()> act;
@@ -73,13 +84,23 @@ TEST_F(FolderWatcherTest, EveryKindOfChangeNamesWhatChanged) {
   EXPECT_TRUE(watcher_->unwatched().empty());
 }
 
+// What wine, too, tells: the records of a read are taken apart into paths.
+TEST_F(FolderWatcherTest, AFolderMadeInTheTreeIsTold) {
+  env_->createDirectories(dir_.file("tree/made"));
+  EXPECT_TRUE(saw(changedPaths(), "made"));
+}
+
 TEST_F(FolderWatcherTest, NothingChangingWaitsQuietlyForTheTimeOut) {
   uint64_t started = platform::tickCountMs();
   std::vector<FolderChange> changes;
   ASSERT_TRUE(watcher_->wait(300, &changes).isOk());
   EXPECT_TRUE(changes.empty());
   EXPECT_GE(platform::tickCountMs() - started, 250u);
+#ifdef _WIN32
+  EXPECT_EQ(watcher_->watchedCount(), 1u);  // the tree, whole
+#else
   EXPECT_EQ(watcher_->watchedCount(), 3u);  // tree, a, b
+#endif
 }
 
 TEST_F(FolderWatcherTest, AFolderThatIsNotThereCannotBeWatched) {
