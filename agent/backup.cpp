@@ -160,8 +160,10 @@ namespace {
 // What the service's listing says it holds decides what is sent again,
 // whatever state the local file index is in (new, moved, another
 // configuration's): the index velkan goes by is made to hold exactly the
-// listed versions before it runs.
-platform::Status seedFileIndex(platform::Env& env, const std::vector<CachedFile>& cached) {
+// listed versions before it runs: the whole index, or for a backup of
+// parts of the watched folders (cacheagent watch) the rows below them only.
+platform::Status seedFileIndex(platform::Env& env, const std::vector<CachedFile>& cached,
+                               const std::vector<WatchedFolder>* parts) {
   std::vector<ZR::CFileEntry> entries;
   entries.reserve(cached.size());
   for (const CachedFile& file : cached) {
@@ -175,7 +177,10 @@ platform::Status seedFileIndex(platform::Env& env, const std::vector<CachedFile>
   }
   std::string path = ZR::CCabinet::indexPath();
   ZR::CFileIndex index(env, path);
-  if (index.refresh(entries) != ZR::kCabinetOk) {
+  std::vector<std::string> folders;
+  for (const WatchedFolder& part : parts ? *parts : std::vector<WatchedFolder>{}) folders.push_back(part.logicalPath);
+  int refreshed = parts ? index.refreshBelow(folders, entries) : index.refresh(entries);
+  if (refreshed != ZR::kCabinetOk) {
     return platform::Status::ioError("cannot bring the file index " + path + " up to date: " + index.lastError());
   }
   return platform::Status::ok();
@@ -452,7 +457,10 @@ int runBackup(const AgentConfig& config, const BackupOptions& options, ZR::CLogg
     }
   }
 
-  if (platform::Status seeded = seedFileIndex(*config.env, cached); !seeded) return fail(kExitWrite, seeded.message());
+  if (platform::Status seeded = seedFileIndex(*config.env, cached, options.partsOnly ? &config.watches : nullptr);
+      !seeded) {
+    return fail(kExitWrite, seeded.message());
+  }
   if (!config.compressionWaitSet) {
     std::printf("velkan waits 10 s before it compresses each file (CompressionWait is not set in cacheManagerClient;"
                 " <CompressionWait value=\"0\"/> backs up at full speed)\n");

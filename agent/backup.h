@@ -33,6 +33,9 @@ struct BackupOptions {
   // The cache's file count the guards' shares are of, for a backup of a
   // part of the watched folders; 0: what the listing holds.
   uint64_t guardBase = 0;
+  // The watched folders are parts of the configured ones (cacheagent watch):
+  // the file index is brought up to date below them only.
+  bool partsOnly = false;
   uint64_t* listedFiles = nullptr;  // when set, receives how many files the listing held
 };
 

@@ -293,6 +293,7 @@ class Watch {
     BackupOptions options = options_.backup;
     options.lockHeld = true;
     options.guardBase = cachedFiles_;
+    options.partsOnly = true;
     int code = cycle(part, options, "changes");
     if (code < 0) {
       pending_.remove(due);

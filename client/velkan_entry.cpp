@@ -1,7 +1,10 @@
 #include "client/velkan_entry.h"
 
 #include <atomic>
+#include <chrono>
+#include <condition_variable>
 #include <cstdio>
+#include <mutex>
 #include <optional>
 #include <thread>
 #include <vector>
@@ -213,16 +216,21 @@ RunEnding runConfigured(const std::string& path, int percent) {
   ZR::CLogManager::logger().info("velkan started with %s%s", path.c_str(),
                                  percent < 100 ? (", " + std::to_string(percent) + " % of one core").c_str() : "");
   // What changed while the run waits (for the service, say) is written all
-  // the same, by a thread of its own.
-  std::atomic<bool> ended{false};
+  // the same, by a thread of its own, woken at the run's end so that a
+  // short run does not wait for it.
+  std::mutex flushing;
+  std::condition_variable runEnded;
+  bool ended = false;
   std::thread flusher([&] {
-    while (!ended.load()) {
-      platform::sleepMs(200);
-      progress.flush();
-    }
+    std::unique_lock<std::mutex> waiting(flushing);
+    while (!runEnded.wait_for(waiting, std::chrono::milliseconds(200), [&] { return ended; })) progress.flush();
   });
   RunEnding ending = percent < 100 ? runThrottled(path, percent, &progress) : runClient(path, &progress);
-  ended.store(true);
+  {
+    std::lock_guard<std::mutex> told(flushing);
+    ended = true;
+  }
+  runEnded.notify_all();
   flusher.join();
   progress.finish(stateOf(ending.code), ending.code);
   ZR::CLogManager::logger().info("velkan finished: %s; exit code %d", progress.summary().c_str(), ending.code);

@@ -7,6 +7,7 @@
 #include <mutex>
 #include <thread>
 
+#include "bindings/cabinet/file_index.h"
 #include "platform/clock.h"
 #include "tests/agent_fixture.h"
 #include "tests/service_process.h"
@@ -150,6 +151,12 @@ TEST_F(Watch, EveryKindOfChangeReachesTheCache) {
     EXPECT_TRUE(cacheCatchesUp(30)) << agent_->output();
   }
   EXPECT_TRUE(statusSays({"state=\"watching\"", "pending=\"0\"", "kind=\"changes\" exitCode=\"0\""}, 10));
+  // Each cycle brought the file index up to date below its folder only:
+  // it still knows every file.
+  ZR::CFileIndex index(env, dir_.file("cabinet.db"));
+  int64_t indexed = 0;
+  EXPECT_TRUE(index.count(indexed));
+  EXPECT_EQ(indexed, static_cast<int64_t>(tree().size()));
   EXPECT_EQ(agent_->stop(), 130);
   EXPECT_NE(agent_->output().find("watch stopped"), std::string::npos) << agent_->output();
   EXPECT_TRUE(statusSays({"state=\"stopped\""}, 1));

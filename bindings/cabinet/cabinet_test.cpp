@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <sqlite3.h>
 
+#include <map>
 #include <thread>
 
 #include "tests/test_support.h"
@@ -75,6 +76,34 @@ TEST_F(CabinetTest, RefreshReplacesTheWholeIndex) {
   ASSERT_TRUE(CCabinet::lookup("c:\\c", found));
   EXPECT_EQ(found.getOriginSize(), "3");
   EXPECT_EQ(found.getState(), "2");
+}
+
+// A partial backup replaces the rows of its folders and keeps every other:
+// a sibling whose name starts alike ("docs2"), a file beside the folder.
+TEST_F(CabinetTest, RefreshBelowReplacesOnlyTheRowsOfItsFolders) {
+  ZR::CFileIndex index(*platform::Env::defaultEnv(), dir_.file("partial.db"));
+  ASSERT_EQ(index.refresh(std::vector<CFileEntry>{entry("c:\\home\\docs\\a", "1"), entry("c:\\home\\docs\\sub\\b", "2"),
+                                                  entry("c:\\home\\docs2\\c", "3"), entry("c:\\home\\d", "4"),
+                                                  entry("c:\\home\\pics\\e", "5")}),
+            ZR::kCabinetOk);
+  ASSERT_EQ(
+      index.refreshBelow({"c:\\home\\docs", "c:\\home\\pics\\"},
+                         std::vector<CFileEntry>{entry("c:\\home\\docs\\a", "10"), entry("c:\\home\\docs\\new", "6")}),
+      ZR::kCabinetOk);
+  const std::map<std::string, std::string> expected = {
+      {"c:\\home\\docs\\a", "10"}, {"c:\\home\\docs\\new", "6"}, {"c:\\home\\docs2\\c", "3"}, {"c:\\home\\d", "4"}};
+  for (const char* gone : {"c:\\home\\docs\\sub\\b", "c:\\home\\pics\\e"}) {
+    CFileEntry found;
+    EXPECT_FALSE(index.lookup(gone, found)) << gone;
+  }
+  for (const auto& [path, size] : expected) {
+    CFileEntry found;
+    ASSERT_TRUE(index.lookup(path, found)) << path;
+    EXPECT_EQ(found.getOriginSize(), size) << path;
+  }
+  int64_t total = 0;
+  ASSERT_TRUE(index.count(total));
+  EXPECT_EQ(total, 4);
 }
 
 TEST_F(CabinetTest, AddAndRemoveItems) {

@@ -196,14 +196,31 @@ void CFileIndex::setBatchInterval(int ms) {
   if (ms <= 0) state_->commitBatch();
 }
 
+namespace {
+
+// Removes the rows of `folder` and of everything below it: those from
+// "<folder>\" up to (not including) "<folder>]", ']' being the character
+// after '\'.
+bool removeRowsBelow(sqlite3* db, CSqliteStatementCache& statements, const std::string& folder) {
+  std::string key = normaliseFilePath(folder);
+  while (key.size() > 1 && key.back() == '\\') key.pop_back();
+  CSqliteStatement remove(statements, db, "DELETE FROM files WHERE path = ?1 OR (path > ?2 AND path < ?3)");
+  return remove.ok() && remove.bind(1, key).bind(2, key + "\\").bind(3, key + "]").done();
+}
+
+}  // namespace
+
 template <typename Entries>
-int CFileIndex::refreshWith(const Entries& entries, size_t* rowsKept) {
+int CFileIndex::refreshWith(const Entries& entries, const std::vector<std::string>* folders, size_t* rowsKept) {
   std::map<std::string, const CFileEntry*> rows = rowsOf(entries);
   if (rowsKept) *rowsKept = rows.size();
   return writeTransaction("refresh", [&](sqlite3* db) {
-    if (!execute(db, "DELETE FROM files")) return false;
+    if (!folders && !execute(db, "DELETE FROM files")) return false;
+    for (const std::string& folder : folders ? *folders : std::vector<std::string>{}) {
+      if (!removeRowsBelow(db, state_->statements, folder)) return false;
+    }
     CSqliteStatement insert(db,
-                            "INSERT INTO files(path, origin_size, cache_size, date_modified, state, updated)"
+                            "INSERT OR REPLACE INTO files(path, origin_size, cache_size, date_modified, state, updated)"
                             " VALUES(?, ?, ?, ?, ?, ?)");
     if (!insert.ok()) return false;
     int64_t now = platform::unixTimeSeconds();
@@ -217,10 +234,17 @@ int CFileIndex::refreshWith(const Entries& entries, size_t* rowsKept) {
   });
 }
 
-int CFileIndex::refresh(const std::set<CFileEntry>& entries, size_t* rowsKept) { return refreshWith(entries, rowsKept); }
+int CFileIndex::refresh(const std::set<CFileEntry>& entries, size_t* rowsKept) {
+  return refreshWith(entries, nullptr, rowsKept);
+}
 
 int CFileIndex::refresh(const std::vector<CFileEntry>& entries, size_t* rowsKept) {
-  return refreshWith(entries, rowsKept);
+  return refreshWith(entries, nullptr, rowsKept);
+}
+
+int CFileIndex::refreshBelow(const std::vector<std::string>& folders, const std::vector<CFileEntry>& entries,
+                             size_t* rowsKept) {
+  return refreshWith(entries, &folders, rowsKept);
 }
 
 int CFileIndex::addVersion(const std::string& path, const std::string& size, const std::string& modified) {
@@ -247,14 +271,7 @@ int CFileIndex::addFileItem(const std::string& path, uint64_t size, int64_t modi
 }
 
 int CFileIndex::removeFileItem(const std::string& path) {
-  // A folder goes with everything below it: the rows from "<folder>\" up
-  // to (not including) "<folder>]", ']' being the character after '\'.
-  std::string key = normaliseFilePath(path);
-  while (key.size() > 1 && key.back() == '\\') key.pop_back();
-  auto body = [&](sqlite3* db) {
-    CSqliteStatement remove(state_->statements, db, "DELETE FROM files WHERE path = ?1 OR (path > ?2 AND path < ?3)");
-    return remove.ok() && remove.bind(1, key).bind(2, key + "\\").bind(3, key + "]").done();
-  };
+  auto body = [&](sqlite3* db) { return removeRowsBelow(db, state_->statements, path); };
   return batching() ? batchedWrite("removing a deleted file", body) : writeTransaction("removing a deleted file", body);
 }
 

@@ -45,6 +45,10 @@ class CFileIndex {
   // `rowsKept` (may be null) receives the number of rows.
   int refresh(const std::set<CFileEntry>& entries, size_t* rowsKept = nullptr);
   int refresh(const std::vector<CFileEntry>& entries, size_t* rowsKept = nullptr);
+  // Replaces the rows of the given folders (each with all below it) by the
+  // given entries, atomically; every other row stays.
+  int refreshBelow(const std::vector<std::string>& folders, const std::vector<CFileEntry>& entries,
+                   size_t* rowsKept = nullptr);
   // Records an uploaded file as held, with the size and modification time
   // (seconds) the file has now, or those of the version that was sent.
   int addFileItem(const std::string& path);
@@ -85,7 +89,7 @@ class CFileIndex {
   template <typename Body>
   int batchedWrite(const char* operation, Body body);
   template <typename Entries>
-  int refreshWith(const Entries& entries, size_t* rowsKept);
+  int refreshWith(const Entries& entries, const std::vector<std::string>* folders, size_t* rowsKept);
   int addVersion(const std::string& path, const std::string& size, const std::string& modified);
   bool batching() const;
 
