@@ -309,9 +309,10 @@ class Watch {
   int cycle(const AgentConfig& config, const BackupOptions& options, const char* kind) {
     publish("backing up");
     RunReport report("backup");
+    uint64_t started = platform::tickCountMs();
     int code = runBackup(config, options, log_, report);
     if (code == kExitInterrupted || platform::interruptionRequested()) return kExitInterrupted;
-    last_ = {platform::unixTimeSeconds(), kind, code};
+    last_ = {platform::unixTimeSeconds(), kind, code, platform::tickCountMs() - started};
     if (code == kExitOk || code == kExitIncomplete) {
       retries_ = 0;
       retryAtMs_ = 0;
@@ -354,6 +355,7 @@ class Watch {
     state.lastCycleAt = last_.at;
     state.lastCycleKind = last_.kind;
     state.lastCycleExitCode = last_.exitCode;
+    state.lastCycleMs = last_.durationMs;
     int64_t now = platform::unixTimeSeconds();
     uint64_t tick = platform::tickCountMs();
     uint64_t fullAt = lastFullMs_ + static_cast<uint64_t>(options_.fullEveryMs);
@@ -393,6 +395,7 @@ class Watch {
     int64_t at = 0;
     std::string kind;
     int exitCode = 0;
+    uint64_t durationMs = 0;
   } last_;
 };
 

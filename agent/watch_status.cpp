@@ -24,6 +24,7 @@ std::string watchStatusXml(const WatchState& state, int64_t nowSeconds) {
     xml.attribute("at", std::to_string(state.lastCycleAt));
     xml.attribute("kind", state.lastCycleKind);
     xml.attribute("exitCode", std::to_string(state.lastCycleExitCode));
+    xml.attribute("durationMs", std::to_string(state.lastCycleMs));
     xml.endElement();
   }
   xml.startElement("nextCycle");

@@ -22,6 +22,7 @@ struct WatchState {
   int64_t lastCycleAt = 0;        // when the last cycle ended
   std::string lastCycleKind;      // "full" or "changes"
   int lastCycleExitCode = 0;
+  uint64_t lastCycleMs = 0;  // how long it took
   int64_t nextCycleAt = 0;  // when the next cycle is due, as things stand
   int64_t nextFullAt = 0;   // when the next full backup is due
 };
