@@ -35,15 +35,11 @@ constexpr size_t kListedLines = 10;  // of each list a dry run shows
 const std::string& pathOf(const CachedFile& file) { return file.path; }
 const std::string& pathOf(const std::string& path) { return path; }
 
-bool startsWithFolder(const std::string& path, const std::string& folder) {
-  return path.size() > folder.size() && path.compare(0, folder.size(), folder) == 0 && path[folder.size()] == '\\';
-}
-
 // The first folder below the watched folder that a path lies in (or the
 // watched folder itself for a file directly in it).
 std::string topFolderOf(const std::string& path, const std::vector<WatchedFolder>& watches) {
   for (const WatchedFolder& watch : watches) {
-    if (!startsWithFolder(path, watch.logicalPath)) continue;
+    if (!platform::isBelow(path, watch.logicalPath)) continue;
     size_t next = path.find('\\', watch.logicalPath.size() + 1);
     return next == std::string::npos ? watch.logicalPath : path.substr(0, next);
   }
@@ -96,7 +92,7 @@ class KeptEntries {
     size_t kept = 0;
     auto at = std::lower_bound(cached_.begin(), cached_.end(), logical,
                                [](const CachedFile& file, const std::string& path) { return file.path < path; });
-    for (; at != cached_.end() && (at->path == logical || startsWithFolder(at->path, logical)); ++at) {
+    for (; at != cached_.end() && (at->path == logical || platform::isBelow(at->path, logical)); ++at) {
       if (at->originSize.empty() || at->originModified.empty()) continue;
       sink_.file(at->path, static_cast<uint64_t>(std::max<int64_t>(0, ZR::CNumberText::toInt64(at->originSize))),
                  ZR::CNumberText::toInt64(at->originModified));
@@ -325,8 +321,9 @@ std::string deletionGuard(const AgentConfig& config, const BackupPlan& plan, con
   for (const WatchedFolder& watch : guardBase > 0 ? std::vector<WatchedFolder>() : config.watches) {
     bool emptyNow = std::none_of(scan.filesPerWatch.begin(), scan.filesPerWatch.end(),
                                  [&](const auto& entry) { return entry.first == watch.logicalPath && entry.second > 0; });
-    bool heldBefore = std::any_of(cached.begin(), cached.end(),
-                                  [&](const CachedFile& file) { return startsWithFolder(file.path, watch.logicalPath); });
+    bool heldBefore = std::any_of(cached.begin(), cached.end(), [&](const CachedFile& file) {
+      return platform::isBelow(file.path, watch.logicalPath);
+    });
     if (emptyNow && heldBefore) {
       why = "the watched folder " + watch.hostPath + " is empty now, but the cache holds files of it";
       break;

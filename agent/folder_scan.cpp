@@ -105,10 +105,8 @@ class FolderWalk {
       return skipByRule(host, "a link to a folder",
                         "now a link to a folder (" + target + "); not followed, what the cache holds below it is kept");
     }
-    bool inside = std::any_of(roots_.begin(), roots_.end(), [&](const std::string& root) {
-      return target.size() > root.size() && target.compare(0, root.size(), root) == 0 &&
-             (target[root.size()] == '/' || target[root.size()] == '\\');
-    });
+    bool inside = std::any_of(roots_.begin(), roots_.end(),
+                              [&](const std::string& root) { return platform::isBelow(target, root); });
     if (inside) return skipByRule(host, "a link to a file", "a link; not followed, the file it leads to is backed up where it lies");
     skipByRule(host, "a link out of the watched folders", "a link out of the watched folders (to " + target + "); not followed");
   }

@@ -218,8 +218,7 @@ void record(const Totals& totals, size_t selected, RunReport& report) {
 }  // namespace
 
 std::vector<std::string> relativeParts(const std::string& remotePath, const std::string& remoteFolder) {
-  bool below = remotePath.size() > remoteFolder.size() + 1 &&
-               remotePath.compare(0, remoteFolder.size(), remoteFolder) == 0 && isSeparator(remotePath[remoteFolder.size()]);
+  bool below = remotePath.size() > remoteFolder.size() + 1 && platform::isBelow(remotePath, remoteFolder);
   if (!below && !remoteFolder.empty()) return {};
   std::string rest = remoteFolder.empty() ? remotePath : remotePath.substr(remoteFolder.size() + 1);
   std::vector<std::string> parts;

@@ -26,10 +26,9 @@ constexpr const char* kPendingFile = "pending-changes.txt";
 constexpr int64_t kFirstRetryMs = 5000;
 constexpr int64_t kLongestRetryMs = 5 * 60 * 1000;
 
-// `path` itself or a path below `folder` ("/" or "\" after it).
+// `path` itself or a path below `folder`.
 bool within(const std::string& path, const std::string& folder) {
-  if (path.size() < folder.size() || path.compare(0, folder.size(), folder) != 0) return false;
-  return path.size() == folder.size() || path[folder.size()] == '/' || path[folder.size()] == '\\';
+  return path == folder || platform::isBelow(path, folder);
 }
 
 const WatchedFolder* watchHolding(const AgentConfig& config, const std::string& hostPath) {

@@ -24,6 +24,10 @@ std::string parentFolder(const std::string& hostPath);
 // Joins a folder and a name with one host separator.
 std::string joinPath(const std::string& folder, const std::string& name);
 
+// True when `path` lies below `folder`: it starts with it and a separator
+// ("\" or "/") follows. A path is not below itself.
+bool isBelow(const std::string& path, const std::string& folder);
+
 // True when the path starts with a drive letter and a colon.
 bool hasDriveLetter(const std::string& path);
 

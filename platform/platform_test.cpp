@@ -21,6 +21,23 @@ TEST(Unicode, RoundTripsAndReplacesMalformedBytes) {
   EXPECT_EQ(platform::utf8ToUtf16("\xE2\x82"), u"\uFFFD\uFFFD");   // cut short
 }
 
+TEST(Path, IsBelowNeedsASeparatorAfterTheFolder) {
+  struct Case {
+    const char* path;
+    const char* folder;
+    bool below;
+  } cases[] = {
+      {"c:\\home\\ann\\a.doc", "c:\\home\\ann", true},
+      {"/home/ann/a.doc", "/home/ann", true},
+      {"c:\\home\\ann", "c:\\home\\ann", false},
+      {"c:\\home\\anna\\a.doc", "c:\\home\\ann", false},
+      {"c:\\home", "c:\\home\\ann", false},
+      {"/home/ann2", "/home/ann", false},
+  };
+  for (const Case& c : cases)
+    EXPECT_EQ(platform::isBelow(c.path, c.folder), c.below) << c.path << " below " << c.folder;
+}
+
 TEST(Env, WrapperLetsATestBreakOneOperation) {
   class FullDisk : public platform::EnvWrapper {
    public:
