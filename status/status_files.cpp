@@ -1,13 +1,17 @@
 #include "status/status_files.h"
 
-#include <cstdio>
 #include <algorithm>
+#include <cstdio>
 #include <memory>
+#include <optional>
+#include <string_view>
 
 #include "bindings/zrcore/file.h"
+#include "bindings/zrcore/log.h"
 #include "bindings/zrcore/string_utils.h"
 #include "bindings/zrcore/xml_builder.h"
-#include "bindings/zrcore/log.h"
+#include "bindings/zrcore/xml_reader.h"
+#include "bindings/zrcore/xml_writer.h"
 #include "platform/clock.h"
 #include "platform/env.h"
 #include "platform/path.h"
@@ -34,8 +38,13 @@ void addFile(ZR::CXmlBuilder& builder, const std::string& path, const std::strin
 // Serializes (indent 0, with the declaration and the stylesheet) and writes
 // the whole file; a failure only costs the page an update, and is said.
 void StatusFiles::write(const std::string& file, const ZR::CXmlElement& root) {
-  std::string text, error;
+  std::string text;
   root.serialize(text, false, true, kStatusStylesheet);
+  writeText(file, text);
+}
+
+void StatusFiles::writeText(const std::string& file, const std::string& text) {
+  std::string error;
   if (!ZR::CFileUtils::writeFileAtomically(env_, file, text, error, false, ZR::LinkAtTarget::Refuse) && log_) {
     log_->warning("%s", ("status file " + file + " not updated: " + error).c_str());
   }
@@ -239,29 +248,79 @@ void StatusFiles::replaceWaiting(const std::string& policy, const std::vector<st
   writeWaiting();
 }
 
+namespace {
+
+// Reads the uploaded-today list as it streams by: it holds every upload of
+// the day, a hundred thousand after a first backup, and a tree of it would
+// cost more than the run it reports.
+class UploadedTodayReader : public ZR::CXmlHandler {
+ public:
+  struct Entry {
+    std::string path, size, time;
+    bool hasPath = false;
+  };
+  std::optional<std::string> date;
+  std::vector<Entry> entries;
+
+  void startElement(const char* name, const ZR::CXmlAttributes& attributes) override {
+    ++depth_;
+    if (depth_ == 1) {
+      if (const char* value = attributes.find("date")) date = value;
+    } else if (depth_ == 2) {
+      entry_ = Entry{};
+      inFile_ = std::string_view(name) == "file";
+      if (const char* size = attributes.find("size")) entry_.size = size;
+      if (const char* time = attributes.find("time")) entry_.time = time;
+      children_ = 0;
+    } else if (depth_ == 3) {
+      ++children_;
+      inPath_ = inFile_ && !entry_.hasPath && std::string_view(name) == "path";
+    }
+  }
+  void characters(const char* data, size_t length) override {
+    if (inPath_ && depth_ == 3) entry_.path.append(data, length);
+  }
+  void endElement(const char*) override {
+    if (depth_ == 3 && inPath_) {
+      inPath_ = false;
+      entry_.hasPath = true;
+    } else if (depth_ == 2 && children_ > 0) {
+      entries.push_back(std::move(entry_));
+    }
+    --depth_;
+  }
+
+ private:
+  int depth_ = 0;
+  bool inFile_ = false;
+  bool inPath_ = false;
+  size_t children_ = 0;
+  Entry entry_;
+};
+
+}  // namespace
+
 void StatusFiles::loadUploadedToday(const std::string& today) {
   today_.emplace();
   todayDate_ = today;
   noteVersion(uploadedTodayFile(), todaySeen_);
-  auto document = read(uploadedTodayFile());
-  if (!document) {
+  UploadedTodayReader reader;
+  std::string error;
+  if (!ZR::CXmlReader::parseFile(env_, uploadedTodayFile(), reader, error)) {
+    if (log_ && ZR::CFileUtils::fileExists(env_, uploadedTodayFile())) {
+      log_->warning("%s", ("status file " + uploadedTodayFile() + " not read: " + error).c_str());
+    }
     std::printf("no file uploaded today.");
     return;
   }
-  const ZR::CXmlAttribute* date = document->getAttribute("date");
-  std::printf("date = %s\n", date ? date->value.c_str() : "");
-  if (!date || date->value != today) return;
-  for (size_t i = 0; i < document->getChildCount(); ++i) {
-    const ZR::CXmlElement* entry = document->getChild(i);
-    if (entry->getChildCount() == 0) continue;
-    std::string stored, message;
-    if (!entry->getValue("/file/path", stored, message)) {
-      std::printf("unable to find path value in uploadedtoday.xml : %s", message.c_str());
+  std::printf("date = %s\n", reader.date ? reader.date->c_str() : "");
+  if (!reader.date || *reader.date != today) return;
+  for (UploadedTodayReader::Entry& entry : reader.entries) {
+    if (!entry.hasPath) {
+      std::printf("unable to find path value in uploadedtoday.xml : an entry without its path");
       continue;
     }
-    const ZR::CXmlAttribute* size = entry->getAttribute("size");
-    const ZR::CXmlAttribute* time = entry->getAttribute("time");
-    today_->push_back(Uploaded{normalise(stored), size ? size->value : "", time ? time->value : ""});
+    today_->push_back(Uploaded{normalise(std::move(entry.path)), std::move(entry.size), std::move(entry.time)});
   }
 }
 
@@ -273,19 +332,29 @@ void StatusFiles::reloadUploadedToday() {
 void StatusFiles::writeUploadedToday() {
   if (writeIntervalMs_ > 0 && changedOnDisk(uploadedTodayFile(), todaySeen_)) reloadUploadedToday();
   uint64_t started = platform::tickCountMs();
-  ZR::CXmlBuilder builder;
-  builder.startElement("cs_uploadedtoday");
-  builder.attribute("date", todayDate_);
+  // Written as it goes, not built as a tree first: the list can be long.
+  std::string text;
+  ZR::CXmlWriter xml(text, false);
+  xml.declaration();
+  xml.stylesheet(kStatusStylesheet);
+  xml.startElement("cs_uploadedtoday");
+  xml.attribute("date", todayDate_);
   const std::vector<Uploaded>& entries = *today_;
   for (const Uploaded& u : entries) {
-    addFile(builder, u.path, nullptr, &u.size, &u.time);
+    xml.startElement("file");
+    if (!u.size.empty()) xml.attribute("size", u.size);
+    if (!u.time.empty()) xml.attribute("time", u.time);
+    xml.startElement("path");
+    xml.text(u.path);
+    xml.endElement();
+    xml.endElement();
     if (entries.size() <= kListedEntries) std::printf("vectorUploaded : %s\n", u.path.c_str());
   }
   if (entries.size() > kListedEntries) {
     std::printf("vectorUploaded : %zu files, last %s\n", entries.size(), entries.back().path.c_str());
   }
-  builder.endElement("cs_uploadedtoday");
-  write(uploadedTodayFile(), *builder.getDocument());
+  xml.finish();
+  writeText(uploadedTodayFile(), text);
   noteVersion(uploadedTodayFile(), todaySeen_);
   addedSinceWrite_.clear();
   todayDirty_ = false;

@@ -106,6 +106,7 @@ class StatusFiles {
   bool due(uint64_t lastWrite, uint64_t lastCostMs) const;
 
   void write(const std::string& file, const ZR::CXmlElement& root);
+  void writeText(const std::string& file, const std::string& text);
   std::unique_ptr<ZR::CXmlElement> read(const std::string& file);
 
   void flushLocked();

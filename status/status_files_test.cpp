@@ -70,6 +70,33 @@ TEST_F(Status, UploadedTodayStartsOverEachDayAndKeepsDuplicates) {
   EXPECT_EQ(read(status_.uploadedTodayFile())->getChildCount(), 1u);  // a corrupt file is rebuilt
 }
 
+// Today's entries are read back as they were (text with markup characters,
+// sizes, times); entries without a path are left out; and the file is
+// written as the page's serializer writes it.
+TEST_F(Status, UploadedTodayKeepsWhatItReadsAndWritesTheUsualForm) {
+  platform::Env::defaultEnv()->createDirectories(dir_.file("status"));
+  std::string now;
+  ZR::CTimeUtils::getUTCTime(now);
+  testsupport::writeFile(status_.uploadedTodayFile(),
+                         "<cs_uploadedtoday date='" + now.substr(0, 8) +
+                             "'><file size='7' time='01:02:03'><path>c:\\a &amp; &lt;b&gt;</path></file>"
+                             "<file><policy>p</policy></file><other><path>c:\\other</path></other><file/>"
+                             "<file time='04:05:06'><path>c:\\d</path><path>c:\\second</path></file>"
+                             "</cs_uploadedtoday>");
+  status_.addUploadedToday("c:\\new");
+  auto doc = read(status_.uploadedTodayFile());
+  ASSERT_TRUE(doc);
+  std::vector<std::string> paths;
+  for (size_t i = 0; i < doc->getChildCount(); ++i) paths.push_back(doc->getChild(i)->getChild("path")->getText());
+  EXPECT_EQ(paths, (std::vector<std::string>{"c:\\a & <b>", "c:\\d", "c:\\new"}));
+  EXPECT_EQ(doc->getChild(size_t{0})->getAttribute("size")->value, "7");
+  EXPECT_EQ(doc->getChild(size_t{0})->getAttribute("time")->value, "01:02:03");
+  EXPECT_EQ(doc->getChild(1)->getAttribute("size"), nullptr);
+  std::string serialized;
+  doc->serialize(serialized, false, true, velkan::kStatusStylesheet);
+  EXPECT_EQ(testsupport::readFile(status_.uploadedTodayFile()), serialized);
+}
+
 TEST_F(Status, WaitingListRemoveAndReplace) {
   platform::Env::defaultEnv()->createDirectories(dir_.file("status"));
   writeWaiting(
