@@ -23,26 +23,33 @@ namespace {
 // many files does not print its whole list for every file.
 constexpr size_t kListedEntries = 50;
 
-void addFile(ZR::CXmlBuilder& builder, const std::string& path, const std::string* policy,
-             const std::string* size = nullptr, const std::string* time = nullptr) {
-  builder.startElement("file");
-  if (size && !size->empty()) builder.attribute("size", *size);
-  if (time && !time->empty()) builder.attribute("time", *time);
-  builder.element("path", path);
-  if (policy) builder.element("policy", *policy);
-  builder.endElement("file");
+// A list is written as it goes, not built as a tree first: it can hold
+// every upload of a day.
+void startList(ZR::CXmlWriter& xml, const char* name) {
+  xml.declaration();
+  xml.stylesheet(kStatusStylesheet);
+  xml.startElement(name);
+}
+
+void addFile(ZR::CXmlWriter& xml, const std::string& path, const std::string* policy, const std::string* size = nullptr,
+             const std::string* time = nullptr) {
+  xml.startElement("file");
+  if (size && !size->empty()) xml.attribute("size", *size);
+  if (time && !time->empty()) xml.attribute("time", *time);
+  xml.startElement("path");
+  xml.text(path);
+  xml.endElement();
+  if (policy) {
+    xml.startElement("policy");
+    xml.text(*policy);
+    xml.endElement();
+  }
+  xml.endElement();
 }
 
 }  // namespace
 
-// Serializes (indent 0, with the declaration and the stylesheet) and writes
-// the whole file; a failure only costs the page an update, and is said.
-void StatusFiles::write(const std::string& file, const ZR::CXmlElement& root) {
-  std::string text;
-  root.serialize(text, false, true, kStatusStylesheet);
-  writeText(file, text);
-}
-
+// Writes the whole file; a failure only costs the page an update, and is said.
 void StatusFiles::writeText(const std::string& file, const std::string& text) {
   std::string error;
   if (!ZR::CFileUtils::writeFileAtomically(env_, file, text, error, false, ZR::LinkAtTarget::Refuse) && log_) {
@@ -105,11 +112,12 @@ void StatusFiles::noteVersion(const std::string& file, std::optional<platform::F
 }
 
 void StatusFiles::writeUploading() {
-  ZR::CXmlBuilder builder;
-  builder.startElement("cs_uploading");
-  if (uploading_) addFile(builder, *uploading_, nullptr);
-  builder.endElement("cs_uploading");
-  write(uploadingFile(), *builder.getDocument());
+  std::string text;
+  ZR::CXmlWriter xml(text, false);
+  startList(xml, "cs_uploading");
+  if (uploading_) addFile(xml, *uploading_, nullptr);
+  xml.finish();
+  writeText(uploadingFile(), text);
   uploadingOnDisk_ = uploading_;
   uploadingKnown_ = true;
   uploadingWritten_ = platform::tickCountMs();
@@ -160,19 +168,20 @@ void StatusFiles::writeWaiting() {
   if (writeIntervalMs_ > 0 && changedOnDisk(waitingFile(), waitingSeen_)) reloadWaiting();
   if (!waiting_) return;
   uint64_t started = platform::tickCountMs();
-  ZR::CXmlBuilder builder;
-  builder.startElement("cs_waiting");
-  builder.attribute("origin", "velkan");
+  std::string text;
+  ZR::CXmlWriter xml(text, false);
+  startList(xml, "cs_waiting");
+  xml.attribute("origin", "velkan");
   const std::vector<Waiting>& entries = *waiting_;
   for (const Waiting& w : entries) {
-    addFile(builder, w.path, &w.policy);
+    addFile(xml, w.path, &w.policy);
     if (entries.size() <= kListedEntries) {
       std::printf("listWaiting : path=%s, policy=%s\n", w.path.c_str(), w.policy.c_str());
     }
   }
   if (entries.size() > kListedEntries) std::printf("listWaiting : %zu entries\n", entries.size());
-  builder.endElement("cs_waiting");
-  write(waitingFile(), *builder.getDocument());
+  xml.finish();
+  writeText(waitingFile(), text);
   noteVersion(waitingFile(), waitingSeen_);
   removedSinceWrite_.clear();
   waitingDirty_ = false;
@@ -332,22 +341,13 @@ void StatusFiles::reloadUploadedToday() {
 void StatusFiles::writeUploadedToday() {
   if (writeIntervalMs_ > 0 && changedOnDisk(uploadedTodayFile(), todaySeen_)) reloadUploadedToday();
   uint64_t started = platform::tickCountMs();
-  // Written as it goes, not built as a tree first: the list can be long.
   std::string text;
   ZR::CXmlWriter xml(text, false);
-  xml.declaration();
-  xml.stylesheet(kStatusStylesheet);
-  xml.startElement("cs_uploadedtoday");
+  startList(xml, "cs_uploadedtoday");
   xml.attribute("date", todayDate_);
   const std::vector<Uploaded>& entries = *today_;
   for (const Uploaded& u : entries) {
-    xml.startElement("file");
-    if (!u.size.empty()) xml.attribute("size", u.size);
-    if (!u.time.empty()) xml.attribute("time", u.time);
-    xml.startElement("path");
-    xml.text(u.path);
-    xml.endElement();
-    xml.endElement();
+    addFile(xml, u.path, nullptr, &u.size, &u.time);
     if (entries.size() <= kListedEntries) std::printf("vectorUploaded : %s\n", u.path.c_str());
   }
   if (entries.size() > kListedEntries) {

@@ -105,7 +105,6 @@ class StatusFiles {
   void addUploaded(const std::string& path, const std::string& size);
   bool due(uint64_t lastWrite, uint64_t lastCostMs) const;
 
-  void write(const std::string& file, const ZR::CXmlElement& root);
   void writeText(const std::string& file, const std::string& text);
   std::unique_ptr<ZR::CXmlElement> read(const std::string& file);
 
