@@ -130,7 +130,7 @@ CacheService::CacheService(const AgentConfig& config, ZR::CLogger& log)
   options.maxReplyBytes = config.client.maxReplyBytes;
   options.connectTimeoutSeconds = config.connectTimeoutSeconds;
   options.sendTimeoutSeconds = options.receiveTimeoutSeconds = config.replyTimeoutSeconds;
-  velkan::ProxySettings proxy = velkan::readProxySettings(config.resolve("agent.xml"));
+  velkan::ProxySettings proxy = velkan::readProxySettings(*config.env, config.resolve("agent.xml"));
   options.setProxy(proxy.host, proxy.port, proxy.user, proxy.password);
   calls_ = std::make_unique<velkan::CacheManagerCalls>(
       *config.env, velkan::ServiceSettings{config.client.server, config.client.accessDocument, ""}, options, *keys_,

@@ -345,7 +345,7 @@ int runCacheAgent(const std::vector<std::string>& given) {
   }
   // The log goes where the configuration's <logging> puts dornik's and
   // velkan's (the work folder when it names none).
-  ZR::CConfigManager::initialize(1, config.configurationPath, false);
+  ZR::CConfigManager::initialize(*config.env, 1, config.configurationPath, false);
   ZR::CLogManager::initialize("cacheagent", config.workFolder);
   return dispatch(command, config);
 }

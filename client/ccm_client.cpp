@@ -33,7 +33,7 @@ CCMClient::CCMClient(const ZR::CRunContext& context)
       uploadQueue_(kUploadQueueName),
       limits_(*context.clock),
       status_(*context.env, kStatusFolder, 500, context.log) {
-  ProxySettings proxy = readProxySettings();
+  ProxySettings proxy = readProxySettings(*context.env);
   serviceOptions_.setProxy(proxy.host, proxy.port, proxy.user, proxy.password);
 }
 

@@ -181,9 +181,9 @@ void ClientSettings::takePathsFrom(const std::string& folder) {
   }
 }
 
-ProxySettings readProxySettings(const std::string& agentFile) {
+ProxySettings readProxySettings(platform::Env& env, const std::string& agentFile) {
   ProxySettings proxy;
-  ZR::CConfiguratorXmlImpl2 agent;
+  ZR::CConfiguratorXmlImpl2 agent(env);
   if (!agent.loadConfig(agentFile)) return proxy;
   std::string useProxy;
   if (!agent.getString("config.proxy.http.useproxy", useProxy) || useProxy != "true") return proxy;

@@ -102,6 +102,6 @@ struct ProxySettings {
 
 // The proxy keys of the agent settings file; all empty when the file cannot
 // be loaded or config.proxy.http.useproxy is not exactly "true".
-ProxySettings readProxySettings(const std::string& agentFile = "agent.xml");
+ProxySettings readProxySettings(platform::Env& env, const std::string& agentFile = "agent.xml");
 
 }  // namespace velkan

@@ -151,7 +151,7 @@ TEST(ProxySettings, OnlyWhenSwitchedOnExactly) {
                                "</entry><entry key='config.proxy.http.host'>proxy.lan</entry>"
                                "<entry key='config.proxy.http.port'>3128</entry>"
                                "<entry key='config.proxy.http.userpassword'>c2VjcmV0</entry></properties>");
-    return velkan::readProxySettings(dir.file("agent.xml"));
+    return velkan::readProxySettings(*platform::env(), dir.file("agent.xml"));
   };
   velkan::ProxySettings on = agent("true");
   EXPECT_EQ(on.host, "proxy.lan");
@@ -159,7 +159,7 @@ TEST(ProxySettings, OnlyWhenSwitchedOnExactly) {
   EXPECT_EQ(on.user, "");
   EXPECT_EQ(on.password, "secret");
   EXPECT_EQ(agent("TRUE").host, "");
-  EXPECT_EQ(velkan::readProxySettings(dir.file("missing.xml")).host, "");
+  EXPECT_EQ(velkan::readProxySettings(*platform::env(), dir.file("missing.xml")).host, "");
 }
 
 }  // namespace

@@ -103,13 +103,13 @@ int runDornik(platform::Env& env, const std::vector<std::string>& arguments) {
     return kExitUsage;
   }
   const std::string& path = arguments[0];
-  if (!ZR::CCachingPolicyEngineFileManager::initialize(0, path, false)) {
+  if (!ZR::CCachingPolicyEngineFileManager::initialize(env, 0, path, false)) {
     std::printf("Error initializing cachingpolicymanager: %d", kExitEngineFile);
     std::fflush(stdout);
     std::fprintf(stderr, "%s\n", ZR::CCachingPolicyEngineFileManager::lastError().c_str());
     return kExitEngineFile;
   }
-  if (!ZR::CConfigManager::initialize(1, path, false)) {
+  if (!ZR::CConfigManager::initialize(env, 1, path, false)) {
     std::fprintf(stderr, "%s\n", ZR::CConfigManager::lastError().c_str());
     return kExitInitialisation;
   }

@@ -56,15 +56,21 @@ std::string xdgValue(const std::string& key, const std::string& home) {
   return "";
 }
 
-}  // namespace
-
-std::string knownFolderPath(KnownFolder folder) {
+std::string namedFolder(KnownFolder folder) {
   std::string home = homeFolder();
   FolderNames names = namesOf(folder);
   std::string configured = xdgValue(names.xdgKey, home);
   if (!configured.empty()) return configured;
   if (home.empty()) return "";
   return home + "/" + names.fallback;
+}
+
+}  // namespace
+
+std::string knownFolderPath(KnownFolder folder, bool create) {
+  std::string path = namedFolder(folder);
+  if (create && !path.empty()) env()->createDirectories(path);
+  return path;
 }
 
 }  // namespace platform

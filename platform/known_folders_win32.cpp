@@ -5,7 +5,7 @@
 
 namespace platform {
 
-std::string knownFolderPath(KnownFolder folder) {
+std::string knownFolderPath(KnownFolder folder, bool create) {
   int id = CSIDL_PERSONAL;
   switch (folder) {
     case KnownFolder::Documents: id = CSIDL_PERSONAL; break;
@@ -14,7 +14,8 @@ std::string knownFolderPath(KnownFolder folder) {
     case KnownFolder::Desktop: id = CSIDL_DESKTOPDIRECTORY; break;
   }
   wchar_t path[MAX_PATH];
-  if (FAILED(SHGetFolderPathW(nullptr, id, nullptr, SHGFP_TYPE_CURRENT, path))) return "";
+  if (FAILED(SHGetFolderPathW(nullptr, create ? id | CSIDL_FLAG_CREATE : id, nullptr, SHGFP_TYPE_CURRENT, path)))
+    return "";
   std::string text = wideToUtf8(path);
   while (text.size() > 3 && (text.back() == '\\' || text.back() == '/')) text.pop_back();
   return text;

@@ -1,6 +1,7 @@
 // What the POSIX side of the platform layer promises beyond the common part.
 #include <gtest/gtest.h>
 
+#include "platform/env.h"
 #include "platform/known_folders.h"
 #include "platform/path.h"
 #include "platform/process.h"
@@ -51,6 +52,9 @@ TEST(KnownFolders, ReadsXdgUserDirsAndFallsBackToHome) {
   EXPECT_EQ(platform::knownFolderPath(platform::KnownFolder::Music), "/srv/music");
   EXPECT_EQ(platform::knownFolderPath(platform::KnownFolder::Pictures), dir.path() + "/Pictures");
   EXPECT_EQ(platform::knownFolderPath(platform::KnownFolder::Desktop), dir.path() + "/Desktop");
+  EXPECT_FALSE(platform::env()->fileExists(dir.file("Dokumente"))) << "a plain look made the folder";
+  EXPECT_EQ(platform::knownFolderPath(platform::KnownFolder::Documents, true), dir.path() + "/Dokumente");
+  EXPECT_TRUE(platform::env()->fileExists(dir.file("Dokumente"))) << "asked to, it was not made";
 }
 
 TEST(RunProcess, CollectsOutputAndExitCode) {

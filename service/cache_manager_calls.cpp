@@ -176,7 +176,7 @@ int CacheManagerCalls::uploadMetaData(const std::string& filePath, const std::st
 }
 
 int CacheManagerCalls::writeContentAsAttachment(const std::string& filePath, const std::string& localFile) {
-  auto file = std::make_unique<ZR::CFile>(localFile, "r");
+  auto file = std::make_unique<ZR::CFile>(env_, localFile, "r");
   if (!file->isValid()) {
     // Nothing can be sent: report it like a missing attachment, so the upload stops here.
     log_.error("%s", ("cannot open " + localFile + " to send it: " + file->lastError()).c_str());

@@ -17,7 +17,7 @@ namespace {
 
 void store(const std::string& out, const std::string& content) {
   std::string error;
-  ASSERT_TRUE(ZR::CFileUtils::writeFileAtomically(out, content, error)) << error;
+  ASSERT_TRUE(ZR::CFileUtils::writeFileAtomically(*platform::env(), out, content, error)) << error;
 }
 
 std::string logicalUnder(const std::string& path, const std::string& driveRoot) {

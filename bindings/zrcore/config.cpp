@@ -60,9 +60,9 @@ struct LastLoaded {
   std::shared_ptr<const CXmlElement> document;
 };
 
-std::string versionOf(const std::string& path) {
+std::string versionOf(platform::Env& env, const std::string& path) {
   platform::FileInfo info;
-  return platform::env()->getFileInfo(platform::hostPath(path), &info) ? info.versionText() : std::string();
+  return env.getFileInfo(platform::hostPath(path), &info) ? info.versionText() : std::string();
 }
 
 LastLoaded& lastLoaded() {
@@ -72,15 +72,16 @@ LastLoaded& lastLoaded() {
 
 }  // namespace
 
-std::shared_ptr<const CXmlElement> loadConfigurationDocument(const std::string& path, std::string& error) {
+std::shared_ptr<const CXmlElement> loadConfigurationDocument(platform::Env& env, const std::string& path,
+                                                             std::string& error) {
   LastLoaded& last = lastLoaded();
-  std::string version = versionOf(path);
+  std::string version = versionOf(env, path);
   {
     std::lock_guard<std::mutex> lock(last.mutex);
     if (last.document && last.path == path && !version.empty() && last.version == version) return last.document;
   }
   std::string parseError;
-  std::shared_ptr<const CXmlElement> document(CXmlBuilder::fileToDocument(path, parseError));
+  std::shared_ptr<const CXmlElement> document(CXmlBuilder::fileToDocument(env, path, parseError));
   if (!document) {
     error = "cannot load configuration " + path + ": " + parseError;
     return nullptr;
@@ -107,8 +108,12 @@ void forgetLoaded() {
 
 }  // namespace
 
-bool CConfigManager::initialize(int, const std::string& path, bool) {
-  auto document = loadConfigurationDocument(path, configError());
+bool CConfigManager::initialize(int kind, const std::string& path, bool reserved) {
+  return initialize(*platform::env(), kind, path, reserved);
+}
+
+bool CConfigManager::initialize(platform::Env& env, int, const std::string& path, bool) {
+  auto document = loadConfigurationDocument(env, path, configError());
   if (!document) return false;
   auto config = std::make_unique<CConfigManager>();
   config->path_ = path;
@@ -141,8 +146,12 @@ void CConfigManager::reset() {
   forgetLoaded();
 }
 
-bool CCachingPolicyEngineFileManager::initialize(int, const std::string& path, bool) {
-  auto document = loadConfigurationDocument(path, engineFileError());
+bool CCachingPolicyEngineFileManager::initialize(int kind, const std::string& path, bool reserved) {
+  return initialize(*platform::env(), kind, path, reserved);
+}
+
+bool CCachingPolicyEngineFileManager::initialize(platform::Env& env, int, const std::string& path, bool) {
+  auto document = loadConfigurationDocument(env, path, engineFileError());
   if (!document) return false;
   CDornikTable table;
   if (const CXmlElement* section = document->getChild("policyEngine")) {

@@ -16,6 +16,7 @@
 #include <string>
 
 #include "bindings/zrcore/xml_element.h"
+#include "platform/env.h"
 
 namespace ZR {
 
@@ -34,7 +35,10 @@ class CConfigManager {
  public:
   // Loads the configuration file. False when it cannot be read, is not
   // well-formed or has another root; lastError() tells why. The first two
-  // parameters are kept for the callers' sake and not used.
+  // parameters are kept for the callers' sake and not used. The programs
+  // read it through their run's Env; the form without one uses the
+  // process's.
+  static bool initialize(platform::Env& env, int kind, const std::string& path, bool reserved);
   static bool initialize(int kind, const std::string& path, bool reserved);
   // The loaded configuration; null before a successful initialize.
   static CConfigManager* instance();
@@ -81,6 +85,7 @@ class CCachingPolicyEngineFile {
 // are not entries; of two entries with one name the first counts.
 class CCachingPolicyEngineFileManager {
  public:
+  static bool initialize(platform::Env& env, int kind, const std::string& path, bool reserved);
   static bool initialize(int kind, const std::string& path, bool reserved);
   // Null before a successful initialize.
   static const CCachingPolicyEngineFile* instance();
@@ -92,6 +97,7 @@ class CCachingPolicyEngineFileManager {
 // managers, so a program that sets up both parses its file once (the last
 // document loaded is kept for the next call with the same path). Null with
 // `error` on failure.
-std::shared_ptr<const CXmlElement> loadConfigurationDocument(const std::string& path, std::string& error);
+std::shared_ptr<const CXmlElement> loadConfigurationDocument(platform::Env& env, const std::string& path,
+                                                             std::string& error);
 
 }  // namespace ZR

@@ -68,9 +68,11 @@ bool CConfigurator::getBase64String(const std::string& key, std::string& out) co
   return getString(key, encoded) && decodeBase64(encoded, out);
 }
 
+CConfiguratorXmlImpl2::CConfiguratorXmlImpl2() : env_(*platform::env()) {}
+
 bool CConfiguratorXmlImpl2::loadConfig(const std::string& file) {
   values_.clear();
-  std::unique_ptr<CXmlElement> document(CXmlBuilder::fileToDocument(file, error_));
+  std::unique_ptr<CXmlElement> document(CXmlBuilder::fileToDocument(env_, file, error_));
   if (!document) return false;
   for (size_t i = 0; i < document->getChildCount(); ++i) {
     const CXmlElement* entry = document->getChild(i);

@@ -13,6 +13,8 @@
 #include <map>
 #include <string>
 
+#include "platform/env.h"
+
 namespace ZR {
 
 class CConfigurator {
@@ -30,11 +32,15 @@ class CConfigurator {
 
 class CConfiguratorXmlImpl2 : public CConfigurator {
  public:
+  // Reads through `env`; without one, through the process's Env.
+  explicit CConfiguratorXmlImpl2(platform::Env& env) : env_(env) {}
+  CConfiguratorXmlImpl2();
   // False when the file cannot be read or is not well-formed XML.
   bool loadConfig(const std::string& file);
   const std::string& lastError() const { return error_; }
 
  private:
+  platform::Env& env_;
   std::string error_;
 };
 

@@ -293,11 +293,11 @@ TEST(AtomicFile, ReplacesWholeAndRefusesMissingFolderOrName) {
   std::string path = dir.file("out.txt");
   testsupport::writeFile(path, "a much longer old content");
   std::string error;
-  ASSERT_TRUE(ZR::CFileUtils::writeFileAtomically(path, "new", error)) << error;
+  ASSERT_TRUE(ZR::CFileUtils::writeFileAtomically(*platform::env(), path, "new", error)) << error;
   EXPECT_EQ(testsupport::readFile(path), "new");
-  EXPECT_FALSE(ZR::CFileUtils::writeFileAtomically(dir.file("no/such/folder/x"), "x", error));
+  EXPECT_FALSE(ZR::CFileUtils::writeFileAtomically(*platform::env(), dir.file("no/such/folder/x"), "x", error));
   EXPECT_NE(error.find(dir.file("no/such/folder")), std::string::npos) << error;
-  EXPECT_FALSE(ZR::CFileUtils::writeFileAtomically("", "x", error));
+  EXPECT_FALSE(ZR::CFileUtils::writeFileAtomically(*platform::env(), "", "x", error));
 }
 
 TEST(AtomicFile, ACommitRemovesTemporariesOfEndedWriters) {
@@ -319,7 +319,8 @@ TEST(AtomicFile, ACommitRemovesTemporariesOfEndedWriters) {
   };
   for (const Case& c : cases) testsupport::writeFile(dir.file(c.name), "half");
   std::string error;
-  ASSERT_TRUE(ZR::CFileUtils::writeFileAtomically(dir.file("status.xml"), "<whole/>", error)) << error;
+  ASSERT_TRUE(ZR::CFileUtils::writeFileAtomically(*platform::env(), dir.file("status.xml"), "<whole/>", error))
+      << error;
   for (const Case& c : cases) EXPECT_EQ(testsupport::fileExists(dir.file(c.name)), c.kept) << c.name;
 }
 

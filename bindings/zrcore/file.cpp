@@ -140,9 +140,6 @@ CAtomicFile::CAtomicFile(platform::Env& env, const std::string& path, bool durab
   if (env_.fileExists(target_)) env_.copyFileAccess(target_, temporary_);
 }
 
-CAtomicFile::CAtomicFile(const std::string& path, bool durable, LinkAtTarget links)
-    : CAtomicFile(*platform::env(), path, durable, links) {}
-
 CAtomicFile::~CAtomicFile() { discard(); }
 
 bool CAtomicFile::append(const std::string& data) { return append(data.data(), data.size()); }
@@ -189,11 +186,11 @@ bool CFileUtils::fileExists(platform::Env& env, const std::string& path) {
   return env.fileExists(platform::hostPath(path));
 }
 
-bool CFileUtils::fileExists(const std::string& path) { return fileExists(*platform::env(), path); }
-
 bool CFileUtils::getFileInfo(platform::Env& env, const std::string& path, CFileInfo& info) {
   return env.getFileInfo(platform::hostPath(path), &info);
 }
+
+bool CFileUtils::fileExists(const std::string& path) { return fileExists(*platform::env(), path); }
 
 bool CFileUtils::getFileInfo(const std::string& path, CFileInfo& info) {
   return getFileInfo(*platform::env(), path, info);
@@ -212,19 +209,10 @@ bool CFileUtils::writeFileAtomically(platform::Env& env, const std::string& path
   return false;
 }
 
-bool CFileUtils::writeFileAtomically(const std::string& path, const std::string& content, std::string& error,
-                                     bool durable, LinkAtTarget links) {
-  return writeFileAtomically(*platform::env(), path, content, error, durable, links);
-}
-
 bool CFileUtils::readFile(platform::Env& env, const std::string& path, std::string& content, std::string& error) {
   platform::Status read = platform::readFileToString(env, platform::hostPath(path), &content);
   error = read.message();
   return read.isOk();
-}
-
-bool CFileUtils::readFile(const std::string& path, std::string& content, std::string& error) {
-  return readFile(*platform::env(), path, content, error);
 }
 
 namespace {
@@ -254,16 +242,13 @@ bool CDir::createDirectory(platform::Env& env, const std::string& path) {
   return env.createDirectories(folderHostPath(path));
 }
 
-bool CDir::createDirectory(const std::string& path) { return createDirectory(*platform::env(), path); }
-
 std::string CAppUtil::getExeFolder() { return platform::executableFolder(); }
 
 namespace {
 
 bool knownFolder(platform::KnownFolder which, std::string& path, bool create) {
-  std::string host = platform::knownFolderPath(which);
+  std::string host = platform::knownFolderPath(which, create);
   if (host.empty()) return false;
-  if (create) platform::env()->createDirectories(host);
   path = platform::logicalPath(host);
   return true;
 }

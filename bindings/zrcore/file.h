@@ -1,7 +1,9 @@
 // Files and folders. Every path may be a logical (Windows) path or a host
 // path; it is mapped with platform::hostPath() before use. Each class works
-// through the Env it is given; the forms without one use the process's
-// (platform::env()) and are kept for callers that have no run context.
+// through the Env it is given, so that tests can put faults under it. The
+// few forms without an Env are the library's published calls, kept for
+// callers outside the programs; they use the process's Env. The programs
+// themselves always pass theirs.
 #pragma once
 
 #include <cstdint>
@@ -63,7 +65,6 @@ class CAtomicFile {
   // ever written through.
   CAtomicFile(platform::Env& env, const std::string& path, bool durable = true,
               LinkAtTarget links = LinkAtTarget::Follow);
-  explicit CAtomicFile(const std::string& path, bool durable = true, LinkAtTarget links = LinkAtTarget::Follow);
   ~CAtomicFile();
   CAtomicFile(const CAtomicFile&) = delete;
   CAtomicFile& operator=(const CAtomicFile&) = delete;
@@ -101,10 +102,7 @@ class CFileUtils {
   // Writes a whole file through CAtomicFile; false with `error` on failure.
   static bool writeFileAtomically(platform::Env& env, const std::string& path, const std::string& content,
                                   std::string& error, bool durable = true, LinkAtTarget links = LinkAtTarget::Follow);
-  static bool writeFileAtomically(const std::string& path, const std::string& content, std::string& error,
-                                  bool durable = true, LinkAtTarget links = LinkAtTarget::Follow);
   static bool readFile(platform::Env& env, const std::string& path, std::string& content, std::string& error);
-  static bool readFile(const std::string& path, std::string& content, std::string& error);
 };
 
 class CDir {
@@ -115,7 +113,6 @@ class CDir {
   static bool removeDirectory(const std::string& path, bool recursive);
   // Creates a folder and its missing parents.
   static bool createDirectory(platform::Env& env, const std::string& path);
-  static bool createDirectory(const std::string& path);
 };
 
 class CAppUtil {

@@ -20,7 +20,7 @@ TEST(AtomicFilePosix, KeepsThePermissionBitsOfTheOldFile) {
     testsupport::writeFile(path, "old");
     ASSERT_EQ(::chmod(path.c_str(), mode), 0);
     std::string error;
-    ASSERT_TRUE(ZR::CFileUtils::writeFileAtomically(path, "new private paths", error)) << error;
+    ASSERT_TRUE(ZR::CFileUtils::writeFileAtomically(*platform::env(), path, "new private paths", error)) << error;
     EXPECT_EQ(testsupport::readFile(path), "new private paths");
     EXPECT_EQ(modeOf(path), mode) << std::oct << mode;
   }
@@ -38,17 +38,20 @@ TEST(AtomicFilePosix, WritesThroughSymbolicLinks) {
   ASSERT_EQ(::symlink(dir.file("loop-a").c_str(), dir.file("loop-b").c_str()), 0);
   std::string error;
   for (const char* link : {"relative.xml", "chain.xml"}) {
-    ASSERT_TRUE(ZR::CFileUtils::writeFileAtomically(dir.file(link), std::string("via ") + link, error)) << error;
+    ASSERT_TRUE(
+        ZR::CFileUtils::writeFileAtomically(*platform::env(), dir.file(link), std::string("via ") + link, error))
+        << error;
     struct stat st;
     ASSERT_EQ(::lstat(dir.file(link).c_str(), &st), 0);
     EXPECT_TRUE(S_ISLNK(st.st_mode)) << link << " is still a link";
     EXPECT_EQ(testsupport::readFile(dir.file("real/target.xml")), std::string("via ") + link);
     EXPECT_EQ(modeOf(dir.file("real/target.xml")), mode_t{0600});
   }
-  ASSERT_TRUE(ZR::CFileUtils::writeFileAtomically(dir.file("dangling.xml"), "created", error)) << error;
+  ASSERT_TRUE(ZR::CFileUtils::writeFileAtomically(*platform::env(), dir.file("dangling.xml"), "created", error))
+      << error;
   EXPECT_EQ(testsupport::readFile(dir.file("real/new.xml")), "created");
   // A loop of links is no file to write through: the name itself is replaced.
-  ASSERT_TRUE(ZR::CFileUtils::writeFileAtomically(dir.file("loop-a"), "plain", error)) << error;
+  ASSERT_TRUE(ZR::CFileUtils::writeFileAtomically(*platform::env(), dir.file("loop-a"), "plain", error)) << error;
   EXPECT_EQ(testsupport::readFile(dir.file("loop-a")), "plain");
 }
 

@@ -21,6 +21,7 @@ class CXmlBuilder {
   // (see CXmlReader::parseFile for its texts).
   static CXmlElement* fileToDocument(platform::Env& env, const std::string& path, std::string& error,
                                      const CXmlLimits& limits = CXmlLimits());
+  // The same through the process's Env, for callers outside the programs.
   static CXmlElement* fileToDocument(const std::string& path, std::string& error,
                                      const CXmlLimits& limits = CXmlLimits());
   static CXmlElement* textToDocument(const std::string& text, std::string& error,

@@ -141,10 +141,6 @@ platform::Status CXmlReader::parseText(const std::string& text, CXmlHandler& han
   return session.feed(text.data(), text.size(), true);
 }
 
-platform::Status CXmlReader::parseFile(const std::string& path, CXmlHandler& handler, const CXmlLimits& limits) {
-  return parseFile(*platform::env(), path, handler, limits);
-}
-
 platform::Status CXmlReader::parseFile(platform::Env& env, const std::string& path, CXmlHandler& handler,
                                        const CXmlLimits& limits) {
   std::unique_ptr<platform::ReadableFile> file;
@@ -158,10 +154,6 @@ platform::Status CXmlReader::parseFile(platform::Env& env, const std::string& pa
     if (platform::Status fed = session.feed(buf.data(), static_cast<size_t>(got), got == 0); !fed) return fed;
     if (got == 0) return platform::Status::ok();
   }
-}
-
-bool CXmlReader::parseFile(const std::string& path, CXmlHandler& handler, std::string& error, const CXmlLimits& limits) {
-  return parseFile(*platform::env(), path, handler, error, limits);
 }
 
 bool CXmlReader::parseFile(platform::Env& env, const std::string& path, CXmlHandler& handler, std::string& error,

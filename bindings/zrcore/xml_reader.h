@@ -49,15 +49,10 @@ class CXmlReader {
   // cannot be read with kNotFound or kIoError.
   static platform::Status parseFile(platform::Env& env, const std::string& path, CXmlHandler& handler,
                                     const CXmlLimits& limits = CXmlLimits());
-  // The same through the process's Env.
-  static platform::Status parseFile(const std::string& path, CXmlHandler& handler,
-                                    const CXmlLimits& limits = CXmlLimits());
   static platform::Status parseText(const std::string& text, CXmlHandler& handler,
                                     const CXmlLimits& limits = CXmlLimits());
   // The same with the message alone; false on failure.
   static bool parseFile(platform::Env& env, const std::string& path, CXmlHandler& handler, std::string& error,
-                        const CXmlLimits& limits = CXmlLimits());
-  static bool parseFile(const std::string& path, CXmlHandler& handler, std::string& error,
                         const CXmlLimits& limits = CXmlLimits());
   static bool parseText(const std::string& text, CXmlHandler& handler, std::string& error,
                         const CXmlLimits& limits = CXmlLimits());
