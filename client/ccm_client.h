@@ -80,7 +80,6 @@ class CCMClient : public ByteAccounting, public PreparationHost, public UploadHo
   const std::vector<CUploadFile>& largeUploads() const { return largeUploads_; }
   const std::vector<CUploadFile>& resumedUploads() const { return resumedUploads_; }
 
-  const ClientSettings& settings() const { return settings_; }
   CUploadLimits& limits() { return limits_; }
   std::vector<std::string>& deleteList() { return deleteList_; }
   const ZR::CRunContext& context() const { return context_; }
@@ -180,7 +179,6 @@ class CCMClient : public ByteAccounting, public PreparationHost, public UploadHo
   const std::string& sessionKey() { return calls().sessionKey(); }
   const std::string& attachmentId() { return calls().attachmentId(); }
   bool loggedIn() { return calls().loggedIn(); }
-  CSoapSession* session() { return calls().session(); }
 
   // Handlers of the five service actions.
   void onGetContents(const dornik::Action& action);

@@ -94,8 +94,6 @@ class CacheManagerCalls {
   const std::string& sessionKey() const { return sessionKey_; }
   const std::string& attachmentId() const { return attachmentId_; }
   bool loggedIn() const { return loggedIn_; }
-  // Null before the first call.
-  CSoapSession* session() { return session_.get(); }
 
  private:
   template <typename Request>

@@ -36,4 +36,25 @@ TEST_F(SessionTest, UploadRoundTrip) {
   }
 }
 
+// A ghost document the toolkit cannot attach (out of memory) ends the call
+// before anything is sent, as a full store would; the next one goes.
+TEST_F(SessionTest, AGhostAttachmentThatCannotBeAddedIsNotSent) {
+  testsupport::RunningService service;
+  CSoapSession session(service.server(), ServiceOptions(), log());
+  std::string key = session.login("agent text");
+  session.failNextGhostAttachment(-9);
+  try {
+    session.writeGhostFileAttachment(key, "c:/a/a.xml", "<g><file path=\"c:/a/b.txt\"/></g>");
+    FAIL() << "the failed attachment was not reported";
+  } catch (const velkan::CCacheManagerSpaceLimitException& e) {
+    EXPECT_EQ(e.errorCode(), -9);
+    EXPECT_STREQ(e.what(),
+                 "Cache Manager call : writeGhostFileAttachment failed with error while writing attachment.\n"
+                 "Storage Full  : No more storage space\n");
+  }
+  EXPECT_TRUE(service.service().store().ghostDocument("c:/a/a.xml").empty()) << "it was sent all the same";
+  EXPECT_EQ(session.writeGhostFileAttachment(key, "c:/a/a.xml", "<g><file path=\"c:/a/b.txt\"/></g>"), "-2");
+  EXPECT_NE(service.service().store().ghostDocument("c:/a/a.xml").find("c:/a/b.txt"), std::string::npos);
+}
+
 }  // namespace
