@@ -4,6 +4,8 @@
 #include <openssl/rand.h>
 #include <sqlite3.h>
 
+#include <set>
+
 #include "bindings/cabinet/sqlite_statement.h"
 #include "bindings/zrcore/string_utils.h"
 #include "platform/clock.h"
@@ -157,6 +159,7 @@ bool CacheStore::open(std::string& error) {
   // A catalogue made before uploads had owners gets the column (else: there already).
   exec("ALTER TABLE files ADD COLUMN pending_owner TEXT");
   if (!platform::FolderHandle::open(root_, &rootHandle_)) rootHandle_.reset();
+  syncEachContent_ = !rootHandle_ || !rootHandle_->syncFileSystem();
   pruneHistory(now());
   std::lock_guard<std::mutex> lock(mutex_);
   removeOrphansLocked();
@@ -299,11 +302,13 @@ int CacheStore::attachFile(const std::string& agent, const std::string& owner, c
   return kSuccess;
 }
 
-// A finalized upload is durable before its answer: its content and its
-// catalogue row reach the disk first. Finalizations that come together
-// share that cost: the first caller commits every one staged meanwhile
-// (one sync of the store's file system, one transaction whose commit syncs
-// the catalogue), the others wait for it.
+// A finalized upload is durable before its answer: its content, its name
+// and its catalogue row reach the disk first. Finalizations that come
+// together share that cost: the first caller commits every one staged
+// meanwhile (one sync of the store's file system, or where there is none,
+// of each folder that gained a name, the contents having been synced as
+// they arrived; then one transaction whose commit syncs the catalogue),
+// the others wait for it.
 int CacheStore::finalizeFile(const std::string& agent, const std::string& owner, const std::string& path,
                              const std::string* metadata) {
   std::string key = catalogueKey(agent, path);
@@ -329,12 +334,32 @@ int CacheStore::finalizeFile(const std::string& agent, const std::string& owner,
   return mine.result;
 }
 
+// The names the batch's contents were given when they arrived, and the
+// folders made for them; a folder is synced once however many of them it
+// holds (one that did not change costs next to nothing).
+void CacheStore::syncFoldersOf(const std::vector<Finalizing*>& batch) {
+  std::set<std::string> folders;
+  for (const Finalizing* f : batch) {
+    for (std::string folder = platform::parentFolder(f->storage); !folder.empty() && folder != ".";
+         folder = platform::parentFolder(folder)) {
+      if (!folders.insert(folder).second) break;
+    }
+  }
+  for (const std::string& folder : folders) {
+    std::unique_ptr<platform::FolderHandle> handle;
+    if (rootHandle_ && rootHandle_->descend(folder, false, &handle)) handle->sync();
+  }
+}
+
 void CacheStore::commitStaged(std::unique_lock<std::mutex>& lock) {
   std::vector<Finalizing*> batch;
   batch.swap(staged_);
   lock.unlock();
-  // Every content of the batch (and whatever else was written) at once.
-  if (rootHandle_) rootHandle_->syncFileSystem();
+  if (syncEachContent_) {
+    syncFoldersOf(batch);
+  } else {
+    rootHandle_->syncFileSystem();
+  }
   lock.lock();
   bool begun = exec("PRAGMA synchronous=FULL") && exec("BEGIN IMMEDIATE");
   int64_t when = now();

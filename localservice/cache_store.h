@@ -176,6 +176,9 @@ class CacheStore {
 
   const std::string& root() const { return root_; }
   platform::Env& env() const { return env_; }
+  // True where the file system cannot be synced at once: each received
+  // content is then synced before it is attached.
+  bool syncsEachContent() const { return syncEachContent_; }
 
   // True when the disk under the root has less than `needed` bytes (and
   // a small reserve) left: a write that failed then failed for room, and
@@ -230,12 +233,14 @@ class CacheStore {
   // Commits every staged finalization. REQUIRES: mutex_ held (released
   // while the contents are synced).
   void commitStaged(std::unique_lock<std::mutex>& lock);
+  void syncFoldersOf(const std::vector<Finalizing*>& batch);
 
   std::mutex mutex_;
   std::vector<Finalizing*> staged_;
   bool committing_ = false;
   std::condition_variable committed_;
-  std::unique_ptr<platform::FolderHandle> rootHandle_;  // for one sync of the store's file system
+  std::unique_ptr<platform::FolderHandle> rootHandle_;  // to sync the store's file system or its folders
+  bool syncEachContent_ = true;                         // no sync of the whole file system here
   std::function<void(const std::string&)> reporter_;
   std::mutex reportMutex_;
   int64_t lastReportMs_ = -1;

@@ -32,6 +32,7 @@ struct Connection {
     // adds to while it lives.
     std::atomic<int64_t>* inFlight = nullptr;
     platform::Env* env = nullptr;  // where `path` is, once it is set
+    bool syncOnClose = false;      // the store cannot sync its file system at once
     int64_t counted = 0;
     ContentDigest digest;  // of the bytes kept, as they arrive
     ~Attachment() {

@@ -65,6 +65,7 @@ void* openIncoming(struct soap* soap, const char*, const char* type, const char*
   }
   attachment->path = c.service->store().incomingPath();
   attachment->env = &c.service->store().env();
+  attachment->syncOnClose = c.service->store().syncsEachContent();
   attachment->inFlight = &c.service->attachmentBytesInFlight();
   if (c.service->config().quotaBytes >= 0) {
     attachment->room = std::max<int64_t>(0, c.service->config().quotaBytes - c.service->store().usedBytes() -
@@ -102,7 +103,10 @@ void closeIncoming(struct soap*, void* handle) {
     attachment->failed = true;
   }
   attachment->pending.clear();
-  if (!attachment->writer->close()) attachment->failed = true;
+  // Where the store cannot sync its file system at once, each content
+  // reaches the disk here, before it can be finalized.
+  bool sync = attachment->syncOnClose && !attachment->failed && !attachment->tooLarge;
+  if ((sync && !attachment->writer->sync()) || !attachment->writer->close()) attachment->failed = true;
 }
 
 // MIME attachments would be held in memory: the protocol's are DIME.
