@@ -34,8 +34,8 @@ struct CLogSettings {
 class CConfigManager {
  public:
   // Loads the configuration file. False when it cannot be read, is not
-  // well-formed or has another root; lastError() tells why. The first two
-  // parameters are kept for the callers' sake and not used. The programs
+  // well-formed or has another root; lastError() tells why. `kind` and
+  // `reserved` are kept for the callers' sake and not used. The programs
   // read it through their run's Env; the form without one uses the
   // process's.
   static bool initialize(platform::Env& env, int kind, const std::string& path, bool reserved);

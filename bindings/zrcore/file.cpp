@@ -186,11 +186,11 @@ bool CFileUtils::fileExists(platform::Env& env, const std::string& path) {
   return env.fileExists(platform::hostPath(path));
 }
 
+bool CFileUtils::fileExists(const std::string& path) { return fileExists(*platform::env(), path); }
+
 bool CFileUtils::getFileInfo(platform::Env& env, const std::string& path, CFileInfo& info) {
   return env.getFileInfo(platform::hostPath(path), &info);
 }
-
-bool CFileUtils::fileExists(const std::string& path) { return fileExists(*platform::env(), path); }
 
 bool CFileUtils::getFileInfo(const std::string& path, CFileInfo& info) {
   return getFileInfo(*platform::env(), path, info);
