@@ -159,7 +159,7 @@ bool CacheStore::open(std::string& error) {
   // A catalogue made before uploads had owners gets the column (else: there already).
   exec("ALTER TABLE files ADD COLUMN pending_owner TEXT");
   if (!platform::FolderHandle::open(root_, &rootHandle_)) rootHandle_.reset();
-  syncEachContent_ = !rootHandle_ || !rootHandle_->syncFileSystem();
+  syncEachContent_ = !env_.syncFileSystem(root_);
   pruneHistory(now());
   std::lock_guard<std::mutex> lock(mutex_);
   removeOrphansLocked();
@@ -358,7 +358,7 @@ void CacheStore::commitStaged(std::unique_lock<std::mutex>& lock) {
   if (syncEachContent_) {
     syncFoldersOf(batch);
   } else {
-    rootHandle_->syncFileSystem();
+    env_.syncFileSystem(root_);
   }
   lock.lock();
   bool begun = exec("PRAGMA synchronous=FULL") && exec("BEGIN IMMEDIATE");

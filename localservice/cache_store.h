@@ -239,7 +239,7 @@ class CacheStore {
   std::vector<Finalizing*> staged_;
   bool committing_ = false;
   std::condition_variable committed_;
-  std::unique_ptr<platform::FolderHandle> rootHandle_;  // to sync the store's file system or its folders
+  std::unique_ptr<platform::FolderHandle> rootHandle_;  // to sync the folders that gain names
   bool syncEachContent_ = true;                         // no sync of the whole file system here
   std::function<void(const std::string&)> reporter_;
   std::mutex reportMutex_;

@@ -2,6 +2,9 @@
 
 #include <atomic>
 #include <cstdio>
+#include <memory>
+
+#include "platform/folder_handle.h"
 
 namespace platform {
 namespace {
@@ -27,6 +30,12 @@ bool Env::copyFileAccess(const std::string& from, const std::string& to) {
 bool Env::canRead(const std::string& path) { return ::platform::canRead(path); }
 bool Env::setModifiedTime(const std::string& path, int64_t unixSeconds) {
   return ::platform::setModifiedTime(path, unixSeconds);
+}
+
+Status Env::syncFileSystem(const std::string& path) {
+  std::unique_ptr<FolderHandle> folder;
+  if (Status opened = FolderHandle::open(path, &folder); !opened) return opened;
+  return folder->syncFileSystem();
 }
 
 std::string FileInfo::versionText() const {

@@ -142,6 +142,10 @@ class Env {
   virtual bool copyFileAccess(const std::string& from, const std::string& to);
   virtual bool canRead(const std::string& path);
   virtual bool setModifiedTime(const std::string& path, int64_t unixSeconds);
+  // Makes every file written on the file system that holds the folder
+  // `path` durable at once (cheaper than a sync of each); refused where the
+  // system cannot, and each file is then to be synced itself.
+  virtual Status syncFileSystem(const std::string& path);
 
   // Asks whether a file operation that a library makes with its own I/O
   // (SQLite's writes to the file index) may go ahead: `operation` is one of
@@ -193,6 +197,7 @@ class EnvWrapper : public Env {
   bool copyFileAccess(const std::string& f, const std::string& t) override { return target_->copyFileAccess(f, t); }
   bool canRead(const std::string& p) override { return target_->canRead(p); }
   bool setModifiedTime(const std::string& p, int64_t s) override { return target_->setModifiedTime(p, s); }
+  Status syncFileSystem(const std::string& p) override { return target_->syncFileSystem(p); }
   bool permitForeignOperation(const char* o, const std::string& p) override {
     return target_->permitForeignOperation(o, p);
   }
