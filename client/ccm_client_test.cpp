@@ -71,7 +71,7 @@ TEST_F(ClientTest, UploadStepsAndDeletionsReachTheService) {
   EXPECT_TRUE(client.loggedIn());
   EXPECT_EQ(client.attachmentId(), client.sessionKey());
   auto& store = service.service().store();
-  EXPECT_EQ(testsupport::readFile(store.contentPath("c:\\docs\\a.txt")), "alpha");
+  EXPECT_EQ(localservice::storedContent(store, "c:\\docs\\a.txt"), "alpha");
   localservice::CacheStore::StoredFile info;
   ASSERT_TRUE(store.fileInfo("c:\\docs\\a.txt", info));
   EXPECT_EQ(info.metadata, "origin.size=5\n");
@@ -80,7 +80,7 @@ TEST_F(ClientTest, UploadStepsAndDeletionsReachTheService) {
 
   client.deleteList() = {"c:\\docs\\a.txt", "c:\\never\\there"};
   client.deleteFiles();
-  EXPECT_EQ(store.contentPath("c:\\docs\\a.txt"), "");
+  EXPECT_FALSE(store.content("c:\\docs\\a.txt").found);
   std::string text = logText();
   EXPECT_NE(text.find("Cache Manager call : deleteFile in CCMClient::deleteFile() failed with error : -5"),
             std::string::npos)
@@ -118,7 +118,7 @@ TEST_F(ClientTest, DeleteTimeLimitStopsPartWayAndTheIndexKeepsTheRest) {
     ZR::CFileEntry found;
     bool deleted = i < 2;
     EXPECT_EQ(ZR::CCabinet::lookup(paths[i], found), !deleted) << paths[i];
-    EXPECT_EQ(service.service().store().contentPath(paths[i]).empty(), deleted) << paths[i];
+    EXPECT_EQ(service.service().store().content(paths[i]).found, !deleted) << paths[i];
   }
 }
 

@@ -4,6 +4,7 @@
 #include <openssl/rand.h>
 #include <sqlite3.h>
 
+#include <algorithm>
 #include <set>
 
 #include "bindings/cabinet/sqlite_statement.h"
@@ -29,6 +30,7 @@ constexpr const char* kSchema =
     "CREATE TABLE IF NOT EXISTS versions (id INTEGER PRIMARY KEY, path TEXT NOT NULL, storage TEXT NOT NULL,"
     " size INTEGER NOT NULL, metadata TEXT NOT NULL, became INTEGER NOT NULL, ended INTEGER NOT NULL,"
     " deleted INTEGER NOT NULL);"
+    "CREATE TABLE IF NOT EXISTS contents (storage TEXT PRIMARY KEY, data BLOB NOT NULL);"
     "CREATE INDEX IF NOT EXISTS versions_by_path ON versions(path, id);"
     "CREATE INDEX IF NOT EXISTS versions_by_end ON versions(ended);"
     "CREATE INDEX IF NOT EXISTS versions_by_storage ON versions(storage);"
@@ -210,7 +212,46 @@ int64_t CacheStore::referencesLocked(const std::string& storage) {
 }
 
 void CacheStore::releaseLocked(const std::string& storage) {
-  if (!storage.empty() && referencesLocked(storage) == 0) removeQuietly(root_ + "/" + storage);
+  if (storage.empty() || referencesLocked(storage) != 0) return;
+  Statement remove(statements_, db_, "DELETE FROM contents WHERE storage = ?");
+  bool wasInCatalogue = remove.bind(1, storage).done() && sqlite3_changes(db_) == 1;
+  if (!wasInCatalogue) removeQuietly(root_ + "/" + storage);
+}
+
+bool CacheStore::inCatalogueLocked(const std::string& storage) {
+  Statement query(statements_, db_, "SELECT 1 FROM contents WHERE storage = ?");
+  return query.bind(1, storage).row();
+}
+
+CacheStore::Content CacheStore::contentLocked(const std::string& storage) {
+  Statement query(statements_, db_, "SELECT data FROM contents WHERE storage = ?");
+  if (query.bind(1, storage).row()) return Content{true, "", query.blob(0)};
+  return Content{true, root_ + "/" + storage, ""};
+}
+
+bool CacheStore::Content::read(platform::Env& env, std::string* out) const {
+  if (!found) return false;
+  if (file.empty()) {
+    *out = bytes;
+    return true;
+  }
+  return platform::readFileToString(env, file, out).isOk();
+}
+
+std::string storedContent(CacheStore& store, const std::string& agent, const std::string& path) {
+  std::string out;
+  return store.content(agent, path).read(store.env(), &out) ? out : "";
+}
+
+bool CacheStore::keepContentLocked(const Received& received, const std::string& storage) {
+  if (received.bytes) {
+    Statement insert(statements_, db_, "INSERT OR REPLACE INTO contents(storage, data) VALUES(?, ?)");
+    return insert.bind(1, storage).bindBlob(2, *received.bytes).done();
+  }
+  env_.createDirectories(platform::parentFolder(root_ + "/" + storage));
+  if (env_.renameFile(received.file, root_ + "/" + storage)) return true;
+  removeQuietly(received.file);
+  return false;
 }
 
 int CacheStore::createFile(const std::string& agent, const std::string& owner, const std::string& path,
@@ -251,6 +292,12 @@ int64_t CacheStore::usedBytesLocked() {
   return query.row() ? query.integer(0) : 0;
 }
 
+int64_t CacheStore::catalogueContentCount() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  Statement count(statements_, db_, "SELECT COUNT(*) FROM contents");
+  return count.row() ? count.integer(0) : 0;
+}
+
 int CacheStore::roomFor(int64_t bytes) {
   if (quota_ < 0) return kSuccess;
   std::lock_guard<std::mutex> lock(mutex_);
@@ -259,10 +306,23 @@ int CacheStore::roomFor(int64_t bytes) {
 
 int CacheStore::attachFile(const std::string& agent, const std::string& owner, const std::string& path,
                            const std::string& receivedFile, int64_t size, const std::string& digest) {
+  return attach(agent, owner, path, Received{receivedFile, nullptr, size, digest});
+}
+
+int CacheStore::attachContent(const std::string& agent, const std::string& owner, const std::string& path,
+                              const std::string& content, const std::string& digest) {
+  static const std::string kNoFile;
+  return attach(agent, owner, path, Received{kNoFile, &content, static_cast<int64_t>(content.size()), digest});
+}
+
+int CacheStore::attach(const std::string& agent, const std::string& owner, const std::string& path,
+                       const Received& received) {
+  const std::string& receivedFile = received.file;
+  int64_t size = received.size;
   std::string key = catalogueKey(agent, path);
   std::lock_guard<std::mutex> lock(mutex_);
   Statement query(statements_, db_, "SELECT pending, pending_storage, pending_size, pending_owner FROM files WHERE path = ?");
-  if (digest.empty() || !query.bind(1, key).row() || query.integer(0) == 0) {
+  if (received.digest.empty() || !query.bind(1, key).row() || query.integer(0) == 0) {
     removeQuietly(receivedFile);
     return kInvalidPath;
   }
@@ -273,8 +333,8 @@ int CacheStore::attachFile(const std::string& agent, const std::string& owner, c
   std::string replaced = query.isNull(1) ? "" : query.text(1);
   int64_t replacedSize = query.integer(2);
   query.reset();
-  std::string storage = storageFor(agent, digest);
-  bool stored = referencesLocked(storage) > 0 && env_.fileExists(root_ + "/" + storage);
+  std::string storage = storageFor(agent, received.digest);
+  bool stored = referencesLocked(storage) > 0 && (inCatalogueLocked(storage) || env_.fileExists(root_ + "/" + storage));
   int64_t freed = !replaced.empty() && replaced != storage && referencesLocked(replaced) == 1 ? replacedSize : 0;
   if (!makeRoomLocked((stored ? 0 : size) - freed)) {
     removeQuietly(receivedFile);
@@ -283,12 +343,8 @@ int CacheStore::attachFile(const std::string& agent, const std::string& owner, c
   }
   if (stored) {
     removeQuietly(receivedFile);
-  } else {
-    env_.createDirectories(platform::parentFolder(root_ + "/" + storage));
-    if (!env_.renameFile(receivedFile, root_ + "/" + storage)) {
-      removeQuietly(receivedFile);
-      return fullOr(kNoFileAttached);
-    }
+  } else if (!keepContentLocked(received, storage)) {
+    return fullOr(kNoFileAttached);
   }
   Statement update(statements_, db_, "UPDATE files SET pending_storage = ?, pending_size = ? WHERE path = ?");
   if (!update.bind(1, storage).bind(2, size).bind(3, key).done()) {
@@ -307,8 +363,8 @@ int CacheStore::attachFile(const std::string& agent, const std::string& owner, c
 // together share that cost: the first caller commits every one staged
 // meanwhile (one sync of the store's file system, or where there is none,
 // of each folder that gained a name, the contents having been synced as
-// they arrived; then one transaction whose commit syncs the catalogue),
-// the others wait for it.
+// they arrived; then one transaction whose commit syncs the catalogue, and
+// with it the contents kept there), the others wait for it.
 int CacheStore::finalizeFile(const std::string& agent, const std::string& owner, const std::string& path,
                              const std::string* metadata) {
   std::string key = catalogueKey(agent, path);
@@ -320,6 +376,7 @@ int CacheStore::finalizeFile(const std::string& agent, const std::string& owner,
   if (query.isNull(1)) return kNoFileAttached;
   Finalizing mine{key, owner, query.text(1), query.isNull(2) ? "" : query.text(2), metadata ? *metadata : query.text(3)};
   query.reset();
+  mine.inFile = !inCatalogueLocked(mine.storage);
   staged_.push_back(&mine);
   while (!mine.done) {
     if (committing_) {
@@ -340,6 +397,7 @@ int CacheStore::finalizeFile(const std::string& agent, const std::string& owner,
 void CacheStore::syncFoldersOf(const std::vector<Finalizing*>& batch) {
   std::set<std::string> folders;
   for (const Finalizing* f : batch) {
+    if (!f->inFile) continue;
     for (std::string folder = platform::parentFolder(f->storage); !folder.empty() && folder != ".";
          folder = platform::parentFolder(folder)) {
       if (!folders.insert(folder).second) break;
@@ -355,9 +413,10 @@ void CacheStore::commitStaged(std::unique_lock<std::mutex>& lock) {
   std::vector<Finalizing*> batch;
   batch.swap(staged_);
   lock.unlock();
+  bool filesToSync = std::any_of(batch.begin(), batch.end(), [](const Finalizing* f) { return f->inFile; });
   if (syncEachContent_) {
     syncFoldersOf(batch);
-  } else {
+  } else if (filesToSync) {
     env_.syncFileSystem(root_);
   }
   lock.lock();
@@ -443,10 +502,10 @@ bool CacheStore::fileInfo(const std::string& agent, const std::string& path, Sto
   return true;
 }
 
-std::string CacheStore::contentPath(const std::string& agent, const std::string& path) {
+CacheStore::Content CacheStore::content(const std::string& agent, const std::string& path) {
   std::lock_guard<std::mutex> lock(mutex_);
   Statement query(statements_, db_, "SELECT storage FROM files WHERE path = ? AND storage IS NOT NULL");
-  return query.bind(1, catalogueKey(agent, path)).row() ? root_ + "/" + query.text(0) : "";
+  return query.bind(1, catalogueKey(agent, path)).row() ? contentLocked(query.text(0)) : Content{};
 }
 
 int CacheStore::setSymLinks(const std::string& agent, const std::string& text) {

@@ -18,10 +18,13 @@
 // oldest versions first (those that are not the last of their path before
 // the others); a current file is never dropped for history.
 //
-// Identical content of one agent is stored once: a store file is named by
+// Identical content of one agent is stored once: a content is named by
 // the agent and the content's digest, and is removed only when no row (a
 // current file, a pending upload or a kept version) names it any more. A
 // file that goes back and forth, or a folder renamed, costs no second copy.
+// A small content is kept in the catalogue itself: a file of its own would
+// cost the file system more than the content (a store made before keeps its
+// small contents in files, and both are read alike).
 //
 // Each agent's files are its own: a path of one agent does not exist for
 // another. The agent "" (a service without an agents file) keeps the paths
@@ -103,6 +106,9 @@ class CacheStore {
   // removal). False with `error`.
   bool open(std::string& error);
 
+  // Contents up to this size are kept in the catalogue, larger ones in a file each.
+  static constexpr int64_t kCatalogueContentBytes = 64 * 1024;
+
   // A fresh path for an incoming attachment under the root.
   std::string incomingPath();
 
@@ -115,6 +121,9 @@ class CacheStore {
   // ContentDigest.
   int attachFile(const std::string& agent, const std::string& owner, const std::string& path,
                  const std::string& receivedFile, int64_t size, const std::string& digest);
+  // The same for a content received into memory (at most kCatalogueContentBytes).
+  int attachContent(const std::string& agent, const std::string& owner, const std::string& path,
+                    const std::string& content, const std::string& digest);
   int finalizeFile(const std::string& agent, const std::string& owner, const std::string& path,
                    const std::string* metadata);
   int deleteFile(const std::string& agent, const std::string& path);
@@ -131,9 +140,17 @@ class CacheStore {
   std::vector<StoredFile> filesUnder(const std::string& folder) { return filesUnder("", folder); }
   bool fileInfo(const std::string& agent, const std::string& path, StoredFile& file);
   bool fileInfo(const std::string& path, StoredFile& file) { return fileInfo("", path, file); }
-  // Host path of a final file's content; empty when there is none.
-  std::string contentPath(const std::string& agent, const std::string& path);
-  std::string contentPath(const std::string& path) { return contentPath("", path); }
+  // Where a stored content is: in a file, or (small ones) in the catalogue.
+  struct Content {
+    bool found = false;
+    std::string file;   // host path; empty when the bytes are here
+    std::string bytes;  // the content, when kept in the catalogue
+    // The whole content; false when it cannot be read.
+    bool read(platform::Env& env, std::string* out) const;
+  };
+  // A final file's content; not found when there is none.
+  Content content(const std::string& agent, const std::string& path);
+  Content content(const std::string& path) { return content("", path); }
   // An earlier version of a path: when it became current and when it was
   // replaced (or deleted).
   struct StoredVersion {
@@ -147,8 +164,8 @@ class CacheStore {
   };
   // The kept versions of a path, oldest first.
   std::vector<StoredVersion> versionsOf(const std::string& agent, const std::string& path);
-  // Host path of a kept version's content; empty when the agent has none by that id.
-  std::string versionContentPath(const std::string& agent, int64_t id);
+  // A kept version's content; not found when the agent has none by that id.
+  Content versionContent(const std::string& agent, int64_t id);
   // The files under `folder` as they were at `when` (seconds since 1970):
   // the current ones that were already there, and the kept versions that
   // were current then (deleted since or replaced), by path.
@@ -162,6 +179,8 @@ class CacheStore {
   // documents and symbolic-link texts.
   int64_t usedBytes();
   int64_t quota() const { return quota_; }
+  // How many contents the catalogue keeps itself (the others have a file each).
+  int64_t catalogueContentCount();
 
   // Agent data, by agent name.
   // -9 when the text would pass the quota.
@@ -197,6 +216,19 @@ class CacheStore {
   static std::string hashOf(const std::string& text);
 
   void removeQuietly(const std::string& path);
+  // What attachFile and attachContent received: a file, or bytes in memory.
+  struct Received {
+    const std::string& file;
+    const std::string* bytes;  // null: in `file`
+    int64_t size;
+    const std::string& digest;
+  };
+  int attach(const std::string& agent, const std::string& owner, const std::string& path, const Received& received);
+  // Keeps a received content under its storage name. REQUIRES: mutex_ held.
+  bool keepContentLocked(const Received& received, const std::string& storage);
+  // The content a row names, from the catalogue or its file. REQUIRES: mutex_ held.
+  Content contentLocked(const std::string& storage);
+  bool inCatalogueLocked(const std::string& storage);
   // How many rows name a store file (current, pending and kept). REQUIRES: mutex_ held.
   int64_t referencesLocked(const std::string& storage);
   // Removes a store file that no row names any more. REQUIRES: mutex_ held.
@@ -227,6 +259,7 @@ class CacheStore {
   // A finalization waiting for its group's commit.
   struct Finalizing {
     std::string key, owner, storage, old, metadata;
+    bool inFile = true;  // its content has a file of its own, which must reach the disk
     int result = kOutOfSequence;
     bool done = false;
   };
@@ -245,6 +278,11 @@ class CacheStore {
   std::mutex reportMutex_;
   int64_t lastReportMs_ = -1;
 };
+
+// A final file's whole content, wherever the store keeps it; empty when
+// there is none or it cannot be read.
+std::string storedContent(CacheStore& store, const std::string& agent, const std::string& path);
+inline std::string storedContent(CacheStore& store, const std::string& path) { return storedContent(store, "", path); }
 
 bool validRemotePath(const std::string& path);
 // The catalogue's key of an agent's path: the agent "" keeps the path as

@@ -1,6 +1,7 @@
 // What one connection of the service carries from the reading of a request
 // to its operation: the service, and the attachment that came with it
-// (received into a file under the root as it arrives).
+// (kept in memory while it is small enough for the store's catalogue, else
+// received into a file under the root as it arrives).
 #pragma once
 
 #include <atomic>
@@ -19,9 +20,10 @@ class LocalService;
 
 struct Connection {
   struct Attachment {
-    std::string path;
+    std::string path;  // its file, once it has one
     std::unique_ptr<platform::WritableFile> writer;
-    std::string pending;  // written in large blocks: records come 1024 bytes at a time
+    bool inMemory = true;  // no file yet: the whole content is `pending`
+    std::string pending;   // written in large blocks: records come 1024 bytes at a time
     int64_t size = 0;
     bool tooLarge = false;  // beyond the quota: the rest was read and dropped
     bool failed = false;    // could not be stored
@@ -38,6 +40,19 @@ struct Connection {
     ~Attachment() {
       if (inFlight) *inFlight -= counted;
     }
+    // Gives the content a file (the pending bytes go first); false when it cannot.
+    bool openFile() {
+      if (!env->openWritable(path, &writer)) return false;
+      inMemory = false;
+      return true;
+    }
+    // Writes a content kept in memory to its file, for the callers that read a file.
+    bool spill() {
+      if (!inMemory) return true;
+      bool written = openFile() && writer->append(pending.data(), pending.size()) && writer->close();
+      pending.clear();
+      return written;
+    }
   };
 
   LocalService* service = nullptr;
@@ -53,7 +68,7 @@ struct Connection {
   void discardAttachment() {
     if (!attachment) return;
     if (attachment->writer) attachment->writer->close();
-    if (!attachment->path.empty()) attachment->env->removeFile(attachment->path);
+    if (!attachment->inMemory) attachment->env->removeFile(attachment->path);
     attachment.reset();
   }
   ~Connection() { discardAttachment(); }

@@ -49,5 +49,5 @@ int zh__getVersion(struct soap* soap, char* in0, LONG64 in1, LONG64 in2, int in3
   localservice::LocalService& s = service(soap);
   std::optional<std::string> agent = s.agentOf(textOf(in0));
   if (!agent) return soap_sender_fault(soap, "not authorized", nullptr);
-  return answerRange(soap, s.store().versionContentPath(*agent, in1), in2, in3, out);
+  return answerRange(soap, s.store().versionContent(*agent, in1), in2, in3, out);
 }

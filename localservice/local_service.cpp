@@ -71,10 +71,6 @@ void* openIncoming(struct soap* soap, const char*, const char* type, const char*
     attachment->room = std::max<int64_t>(0, c.service->config().quotaBytes - c.service->store().usedBytes() -
                                                 attachment->inFlight->load());
   }
-  if (!attachment->env->openWritable(attachment->path, &attachment->writer)) {
-    soap->error = SOAP_EOM;
-    return nullptr;
-  }
   c.attachment = std::move(attachment);
   return c.attachment.get();
 }
@@ -88,7 +84,12 @@ int writeIncoming(struct soap*, void* handle, const char* data, size_t length) {
   *attachment->inFlight += static_cast<int64_t>(length);
   attachment->digest.update(data, length);
   attachment->pending.append(data, length);
-  if (attachment->pending.size() >= kWriteBlock) {
+  // A content the store keeps in its catalogue never gets a file.
+  if (attachment->inMemory && attachment->size > CacheStore::kCatalogueContentBytes && !attachment->openFile()) {
+    attachment->failed = true;
+    return SOAP_OK;
+  }
+  if (!attachment->inMemory && attachment->pending.size() >= kWriteBlock) {
     if (!attachment->writer->append(attachment->pending.data(), attachment->pending.size())) attachment->failed = true;
     attachment->pending.clear();
   }
@@ -97,7 +98,7 @@ int writeIncoming(struct soap*, void* handle, const char* data, size_t length) {
 
 void closeIncoming(struct soap*, void* handle) {
   auto* attachment = static_cast<Connection::Attachment*>(handle);
-  if (attachment->refused) return;
+  if (attachment->refused || attachment->inMemory) return;
   if (!attachment->failed && !attachment->tooLarge && !attachment->pending.empty() &&
       !attachment->writer->append(attachment->pending.data(), attachment->pending.size())) {
     attachment->failed = true;

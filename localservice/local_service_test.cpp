@@ -102,12 +102,26 @@ TEST_F(LocalServiceTest, LargeAndBoundaryFilesArriveByteIdentical) {
   testsupport::RunningService service;
   CSoapSession s(service.server(), ServiceOptions(), log());
   std::string key = s.login("agent");
-  for (size_t size : {size_t{0}, size_t{1}, size_t{1023}, size_t{1024}, size_t{1025}, size_t{50} << 20}) {
+  auto& store = service.service().store();
+  constexpr size_t kInCatalogue = localservice::CacheStore::kCatalogueContentBytes;
+  for (size_t size : {size_t{0}, size_t{1}, size_t{1023}, size_t{1024}, size_t{1025}, kInCatalogue, kInCatalogue + 1,
+                      size_t{50} << 20}) {
     std::string content(size, '\0');
     for (size_t i = 0; i < size; ++i) content[i] = static_cast<char>((i * 2654435761u) >> 13);
     std::string path = "c:\\big\\" + std::to_string(size);
+    size_t filesBefore = testsupport::filesBelow(store.root() + "/store").size();
     ASSERT_EQ(upload(s, key, path, content), "-2 -2 -2") << size;
-    EXPECT_TRUE(testsupport::readFile(service.service().store().contentPath(path)) == content) << size;
+    EXPECT_TRUE(localservice::storedContent(store, path) == content) << size;
+    // Small contents have no file of their own; nothing is left on its way.
+    EXPECT_EQ(store.content(path).file.empty(), size <= kInCatalogue) << size;
+    EXPECT_EQ(testsupport::filesBelow(store.root() + "/store").size(), filesBefore + (size <= kInCatalogue ? 0 : 1));
+    EXPECT_TRUE(testsupport::filesBelow(store.root() + "/incoming").empty()) << size;
+    // Ranges read alike from either: the middle, the end, past the end.
+    if (size >= 2 && size <= kInCatalogue + 1) {
+      EXPECT_EQ(s.getFile(key, path, static_cast<int64_t>(size / 2), 7), content.substr(size / 2, 7)) << size;
+      EXPECT_EQ(s.getFile(key, path, static_cast<int64_t>(size - 1), 7), content.substr(size - 1)) << size;
+      EXPECT_EQ(s.getFile(key, path, static_cast<int64_t>(size + 5), 7), "") << size;
+    }
   }
 }
 
@@ -142,7 +156,7 @@ TEST_F(LocalServiceTest, HostilePathsStayInsideTheRoot) {
   std::vector<std::string> names;
   platform::Env::defaultEnv()->listDirectory(service.root(), &names);
   EXPECT_EQ(names, std::vector<std::string>{"store"});
-  EXPECT_EQ(testsupport::readFile(service.service().store().contentPath("/etc/passwd")), "payload");
+  EXPECT_EQ(localservice::storedContent(service.service().store(), "/etc/passwd"), "payload");
 }
 
 // Raw requests that no client of ours would send. Returns what came back
@@ -201,7 +215,7 @@ TEST_F(LocalServiceTest, BadRequestsGetAFaultOrACloseNeverACrashOrAHalfFile) {
       post("application/dime", "\x08\x20\x00\x00\x00\x00\x00\x04\x7f\xff\xff\xff"),
   };
   for (const std::string& request : requests) rawExchange(service.port(), request);
-  EXPECT_EQ(service.service().store().contentPath("c:\\victim"), "");
+  EXPECT_FALSE(service.service().store().content("c:\\victim").found);
   EXPECT_EQ(s.finalizeFile(key, "c:\\victim"), "-7");  // nothing half-received was attached
   std::vector<std::string> incoming;
   platform::Env::defaultEnv()->listDirectory(service.root() + "/store/incoming", &incoming);
@@ -281,7 +295,7 @@ TEST_F(LocalServiceTest, AnUploadIsFinishedOnlyByTheSessionThatBeganIt) {
   EXPECT_EQ(s.writeFileAttachment(b, path, fileWith("from b", "b"), b), "-2");
   EXPECT_EQ(s.finalizeFile(a, path), "-10");
   EXPECT_EQ(s.finalizeFile(b, path), "-2");
-  EXPECT_EQ(testsupport::readFile(service.service().store().contentPath(path)), "from b");
+  EXPECT_EQ(localservice::storedContent(service.service().store(), path), "from b");
 }
 
 TEST_F(LocalServiceTest, PathsAListingCannotCarryAreRefused) {
@@ -358,7 +372,7 @@ TEST_F(LocalServiceTest, AFullDiskIsAFullStoreAndKeepsTheLastGoodCopy) {
   EXPECT_EQ(upload(s, key, "c:\\a.txt", "first version"), "-2 -2 -2");
   disk.full.store(true);
   EXPECT_EQ(upload(s, key, "c:\\a.txt", std::string(300000, 'n')), "-2 -9 -7");
-  EXPECT_EQ(testsupport::readFile(service.service().store().contentPath("c:\\a.txt")), "first version");
+  EXPECT_EQ(localservice::storedContent(service.service().store(), "c:\\a.txt"), "first version");
 }
 
 // No web page can reach the store: another site's Origin, a Host that is
@@ -396,7 +410,7 @@ TEST_F(LocalServiceTest, BrowsersAreRefusedBeforeTheBodyIsRead) {
     EXPECT_EQ(answer.rfind(std::string("HTTP/1.1 ") + c.status, 0), 0u) << c.name << ": " << answer.substr(0, 200);
     EXPECT_EQ(answer.find("Access-Control"), std::string::npos) << c.name;
   }
-  EXPECT_NE(service.service().store().contentPath("c:\\kept.txt"), "") << "nothing was deleted";
+  EXPECT_TRUE(service.service().store().content("c:\\kept.txt").found) << "nothing was deleted";
   for (const std::string& allowed : {with("text/xml", "Origin: http://ours.example\r\n", "127.0.0.1"),
                                      with("text/xml; charset=utf-8", "", "cache.example:443")}) {
     std::string answer = rawExchange(service.port(), allowed);
@@ -518,7 +532,7 @@ TEST_F(LocalServiceTest, ConcurrentClients) {
         std::string path = "c:\\client" + std::to_string(c) + "\\" + std::to_string(i);
         std::string content(1000 + i * 100 + c, static_cast<char>('a' + c));
         if (upload(s, key, path, content) == "-2 -2 -2" &&
-            testsupport::readFile(service.service().store().contentPath(path)) == content) {
+            localservice::storedContent(service.service().store(), path) == content) {
           ++good;
         }
       }

@@ -52,30 +52,49 @@ std::string contentsDocument(const std::string& folder, const std::vector<CacheS
   return text;
 }
 
-int answerRange(struct soap* soap, const std::string& content, int64_t offset, int length,
+namespace {
+
+// Up to `wanted` bytes from `offset` of a content kept in the catalogue.
+int copyRange(const std::string& bytes, int64_t offset, int wanted, unsigned char* out) {
+  if (offset >= static_cast<int64_t>(bytes.size())) return 0;
+  size_t count = std::min(static_cast<size_t>(wanted), bytes.size() - static_cast<size_t>(offset));
+  std::memcpy(out, bytes.data() + offset, count);
+  return static_cast<int>(count);
+}
+
+// The same from a content's file; -1 when it cannot be read.
+int readRange(platform::Env& env, const std::string& path, int64_t offset, int wanted, unsigned char* out) {
+  ZR::CFile file(env, path, "r");
+  // Seeking, not reading up to the offset: a large file fetched in ranges
+  // would otherwise be read over and over.
+  if (!file.isValid() || !file.seek(static_cast<uint64_t>(offset))) return -1;
+  int done = 0;
+  while (done < wanted) {
+    int64_t got = file.read(out + done, static_cast<size_t>(wanted - done));
+    if (got < 0) return -1;
+    if (got == 0) break;
+    done += static_cast<int>(got);
+  }
+  return done;
+}
+
+}  // namespace
+
+int answerRange(struct soap* soap, const CacheStore::Content& content, int64_t offset, int length,
                 struct xsd__base64Binary* out) {
   out->__ptr = nullptr;
   out->__size = 0;
   LocalService& s = service(soap);
-  if (content.empty() || offset < 0 || length < 0) return soap_sender_fault(soap, "no such file or range", nullptr);
-  ZR::CFile file(s.store().env(), content, "r");
-  // Seeking, not reading up to the offset: a large file fetched in ranges
-  // would otherwise be read over and over.
-  if (!file.isValid() || !file.seek(static_cast<uint64_t>(offset))) {
-    return soap_receiver_fault(soap, "cannot read the stored file", nullptr);
-  }
+  if (!content.found || offset < 0 || length < 0) return soap_sender_fault(soap, "no such file or range", nullptr);
   int64_t fake = s.config().fakeAnswerBytes;
   int wanted = fake >= 0 ? static_cast<int>(fake) : std::min(length, kMaxFileBlock);
-  out->__ptr = static_cast<unsigned char*>(soap_malloc(soap, static_cast<size_t>(wanted) + 1));
-  if (!out->__ptr) return soap_receiver_fault(soap, "out of memory", nullptr);
-  if (fake >= 0) std::memset(out->__ptr, 0, static_cast<size_t>(wanted));
-  int done = 0;
-  while (done < wanted) {
-    int64_t got = file.read(out->__ptr + done, static_cast<size_t>(wanted - done));
-    if (got < 0) return soap_receiver_fault(soap, "cannot read the stored file", nullptr);
-    if (got == 0) break;
-    done += static_cast<int>(got);
-  }
+  auto* buffer = static_cast<unsigned char*>(soap_malloc(soap, static_cast<size_t>(wanted) + 1));
+  if (!buffer) return soap_receiver_fault(soap, "out of memory", nullptr);
+  if (fake >= 0) std::memset(buffer, 0, static_cast<size_t>(wanted));
+  int done = content.file.empty() ? copyRange(content.bytes, offset, wanted, buffer)
+                                  : readRange(s.store().env(), content.file, offset, wanted, buffer);
+  if (done < 0) return soap_receiver_fault(soap, "cannot read the stored file", nullptr);
+  out->__ptr = buffer;
   out->__size = fake >= 0 ? wanted : done;
   return SOAP_OK;
 }

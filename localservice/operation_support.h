@@ -50,7 +50,7 @@ std::string contentsDocument(const std::string& folder, const std::vector<CacheS
 
 // Answers up to `length` bytes (at most kMaxFileBlock) of a stored file
 // from `offset`, or a fault.
-int answerRange(struct soap* soap, const std::string& content, int64_t offset, int length,
+int answerRange(struct soap* soap, const CacheStore::Content& content, int64_t offset, int length,
                 struct xsd__base64Binary* out);
 
 }  // namespace localservice::operations

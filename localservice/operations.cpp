@@ -85,7 +85,7 @@ int ns1__createFile(struct soap* soap, char* in0, char* in1, char* in2, char** o
 
 int ns1__writeFileAttachment(struct soap* soap, char* in0, char* in1, char** out) {
   auto attachment = takeAttachment(soap);
-  std::string received = attachment ? attachment->path : "";
+  std::string received = attachment && !attachment->inMemory ? attachment->path : "";
   int code = 0;
   serveOperation(soap, "writeFileAttachment", in0, out, [&](const std::string& agent) {
     if (attachment && attachment->failed && !attachment->refused && service(soap).store().diskFull(attachment->size)) {
@@ -96,6 +96,9 @@ int ns1__writeFileAttachment(struct soap* soap, char* in0, char* in1, char** out
       service(soap).store().reportFull("an attachment of " + std::to_string(attachment->size) +
                                        " bytes does not fit in the quota");
       code = localservice::kStorageFull;
+    } else if (attachment->inMemory) {
+      code = service(soap).store().attachContent(agent, textOf(in0), textOf(in1), attachment->pending,
+                                                 attachment->digest.hex());
     } else {
       code = service(soap).store().attachFile(agent, textOf(in0), textOf(in1), attachment->path, attachment->size,
                                               attachment->digest.hex());
@@ -200,7 +203,11 @@ int ns1__setAgentSymLinks(struct soap* soap, char* in0, char* in1, char** out) {
 
 int ns1__writeGhostFileAttachment(struct soap* soap, char* in0, char* in1, char** out) {
   auto attachment = takeAttachment(soap);
-  std::string received = attachment ? attachment->path : "";
+  // A ghost document is kept in a file of its own.
+  if (attachment && !attachment->refused && !attachment->failed && !attachment->tooLarge && !attachment->spill()) {
+    attachment->failed = true;
+  }
+  std::string received = attachment && !attachment->inMemory ? attachment->path : "";
   serveOperation(soap, "writeGhostFileAttachment", in0, out, [&](const std::string& agent) {
     if (!attachment || attachment->failed || attachment->refused) return answerCode(soap, out, localservice::kNoFileAttached);
     if (attachment->tooLarge || attachment->size > kMaxGhostDocument) {
@@ -224,5 +231,5 @@ int ns1__getFile(struct soap* soap, char* in0, char* in1, int, LONG64 in3, int i
   LocalService& s = service(soap);
   std::optional<std::string> agent = s.agentOf(textOf(in0));
   if (!agent) return soap_sender_fault(soap, "not authorized", nullptr);
-  return answerRange(soap, s.store().contentPath(*agent, textOf(in1)), in3, in4, out);
+  return answerRange(soap, s.store().content(*agent, textOf(in1)), in3, in4, out);
 }

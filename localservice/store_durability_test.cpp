@@ -1,6 +1,8 @@
-// When an upload's content reaches the disk: by one sync of the file system
-// for uploads finalized together, or, where the system has no such sync,
-// by a sync of each content as it arrives. Either way before the answer.
+// When an upload's content that has a file of its own reaches the disk: by
+// one sync of the file system for uploads finalized together, or, where the
+// system has no such sync, by a sync of each content as it arrives. Either
+// way before the answer. (A small content is kept in the catalogue, whose
+// commit syncs it.)
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -74,7 +76,8 @@ TEST_F(StoreDurability, EachUploadIsOnDiskBeforeItsAnswer) {
     std::string key = session.login("agent");
     for (int i = 0; i < kUploads; ++i) {
       std::string path = "c:\\docs\\f" + std::to_string(i) + ".txt";
-      testsupport::writeFile(dir_.file("content.bin"), "content " + std::to_string(i));
+      std::string content(localservice::CacheStore::kCatalogueContentBytes + 1, 'c');
+      testsupport::writeFile(dir_.file("content.bin"), content + std::to_string(i));
       int fileSyncsBefore = env.fileSyncs.load(), wholeSyncsBefore = env.wholeSyncs.load();
       ASSERT_EQ(session.createFile(key, path, "m=1\n"), "-2");
       ASSERT_EQ(session.writeFileAttachment(key, path, std::make_unique<ZR::CFile>(dir_.file("content.bin"), "r"), key),

@@ -105,6 +105,9 @@ void CacheStore::removeOrphansLocked() {
                   " SELECT storage FROM versions");
     while (all.row()) named.insert(all.text(0));
   }
+  exec(
+      "DELETE FROM contents WHERE storage NOT IN (SELECT storage FROM files WHERE storage IS NOT NULL UNION ALL"
+      " SELECT pending_storage FROM files WHERE pending_storage IS NOT NULL UNION ALL SELECT storage FROM versions)");
   std::vector<std::string> folders;
   if (!env_.listDirectory(root_ + "/store", &folders)) return;
   for (const std::string& folder : folders) {
@@ -130,12 +133,12 @@ std::vector<CacheStore::StoredVersion> CacheStore::versionsOf(const std::string&
   return out;
 }
 
-std::string CacheStore::versionContentPath(const std::string& agent, int64_t id) {
+CacheStore::Content CacheStore::versionContent(const std::string& agent, int64_t id) {
   std::lock_guard<std::mutex> lock(mutex_);
   Statement query(statements_, db_, "SELECT path, storage FROM versions WHERE id = ?");
   std::string path;
-  if (!query.bind(1, id).row() || !pathOfAgentKey(agent, query.text(0), path)) return "";
-  return root_ + "/" + query.text(1);
+  if (!query.bind(1, id).row() || !pathOfAgentKey(agent, query.text(0), path)) return {};
+  return contentLocked(query.text(1));
 }
 
 std::vector<CacheStore::StoredFile> CacheStore::filesAt(const std::string& agent, const std::string& folder,

@@ -30,9 +30,8 @@ TEST_F(SessionTest, UploadRoundTrip) {
     auto file = std::make_unique<ZR::CFile>(dir_.file("upload.bin"), "r");
     EXPECT_EQ(session.writeFileAttachment(key, path, std::move(file), key), "-2") << size;
     EXPECT_EQ(session.finalizeFile(key, path), "-2");
-    std::string stored = service.service().store().contentPath(path);
-    ASSERT_FALSE(stored.empty());
-    EXPECT_EQ(testsupport::readFile(stored), content) << size;
+    ASSERT_TRUE(service.service().store().content(path).found);
+    EXPECT_EQ(localservice::storedContent(service.service().store(), path), content) << size;
   }
 }
 

@@ -20,6 +20,17 @@ namespace {
 using testsupport::readFile;
 using testsupport::writeFile;
 
+// The first column of a query's rows.
+std::set<std::string> storagesOf(sqlite3* db, const char* sql) {
+  std::set<std::string> out;
+  sqlite3_stmt* rows = nullptr;
+  EXPECT_EQ(sqlite3_prepare_v2(db, sql, -1, &rows, nullptr), SQLITE_OK) << sql;
+  while (rows && sqlite3_step(rows) == SQLITE_ROW)
+    out.insert(reinterpret_cast<const char*>(sqlite3_column_text(rows, 0)));
+  sqlite3_finalize(rows);
+  return out;
+}
+
 class History : public testsupport::AgentFixture {
  protected:
   void SetUp() override {
@@ -149,22 +160,22 @@ TEST_F(History, AKilledServiceKeepsCatalogueAndStoreInAgreement) {
   EXPECT_EQ(testsupport::filesBelow(target), tree);
   service_.kill();
 
-  std::set<std::string> named;
   sqlite3* db = nullptr;
   ASSERT_EQ(sqlite3_open((store_.path() + "/catalogue.db").c_str(), &db), SQLITE_OK);
-  sqlite3_stmt* rows = nullptr;
-  ASSERT_EQ(sqlite3_prepare_v2(db,
-                               "SELECT storage FROM files WHERE storage IS NOT NULL UNION ALL"
-                               " SELECT pending_storage FROM files WHERE pending_storage IS NOT NULL UNION ALL"
-                               " SELECT storage FROM versions",
-                               -1, &rows, nullptr),
-            SQLITE_OK);
-  while (sqlite3_step(rows) == SQLITE_ROW) named.insert(reinterpret_cast<const char*>(sqlite3_column_text(rows, 0)));
-  sqlite3_finalize(rows);
+  std::set<std::string> named =
+      storagesOf(db,
+                 "SELECT storage FROM files WHERE storage IS NOT NULL UNION ALL"
+                 " SELECT pending_storage FROM files WHERE pending_storage IS NOT NULL UNION ALL"
+                 " SELECT storage FROM versions");
+  // Small contents are kept in the catalogue itself, the others in a file each.
+  std::set<std::string> inCatalogue = storagesOf(db, "SELECT storage FROM contents");
   sqlite3_close(db);
   for (const std::string& storage : named) {
-    EXPECT_TRUE(testsupport::fileExists(store_.path() + "/" + storage)) << storage << " is named but missing";
+    EXPECT_TRUE(inCatalogue.count(storage) == 1 || testsupport::fileExists(store_.path() + "/" + storage))
+        << storage << " is named but missing";
   }
+  for (const std::string& storage : inCatalogue)
+    EXPECT_EQ(named.count(storage), 1u) << storage << " is kept but unnamed";
   for (const auto& [name, content] : testsupport::filesBelow(store_.path() + "/store")) {
     EXPECT_EQ(named.count("store/" + name), 1u) << name << " is kept but no row names it";
   }

@@ -85,8 +85,8 @@ TEST_F(Uploads, OriginAndPreparedCopiesWithTheirMetadata) {
   prepared["extraMetaData"] = "cache.mimetype=application/msword\ncache.encoding=gzip\n";
   upload(*c, {plain, prepared});
   auto& store = service.service().store();
-  EXPECT_EQ(testsupport::readFile(store.contentPath(dir_.file("a.txt"))), "origin text");
-  EXPECT_EQ(testsupport::readFile(store.contentPath(dir_.file("b.doc"))), "gzipped bytes");
+  EXPECT_EQ(localservice::storedContent(store, dir_.file("a.txt")), "origin text");
+  EXPECT_EQ(localservice::storedContent(store, dir_.file("b.doc")), "gzipped bytes");
   localservice::CacheStore::StoredFile a, b;
   ASSERT_TRUE(store.fileInfo(dir_.file("a.txt"), a));
   ASSERT_TRUE(store.fileInfo(dir_.file("b.doc"), b));
@@ -126,7 +126,7 @@ TEST_F(Uploads, FailuresRecordNothing) {
   upload(*c, {refused, vanished, injected, good});
   auto& store = service.service().store();
   for (const char* name : {"refused.txt", "vanished.txt", "evil.txt"}) {
-    EXPECT_EQ(store.contentPath(dir_.file(name)), "") << name;
+    EXPECT_FALSE(store.content(dir_.file(name)).found) << name;
     EXPECT_FALSE(indexed(dir_.file(name))) << name;
   }
   EXPECT_TRUE(indexed(dir_.file("good.txt")));
@@ -180,7 +180,7 @@ TEST_F(Uploads, AFullStoreStopsTheUploadsAndIsRemembered) {
   EXPECT_TRUE(c->storageFull());
   EXPECT_FALSE(indexed(dir_.file("one.txt")));
   EXPECT_FALSE(indexed(dir_.file("two.txt")));
-  EXPECT_EQ(service.service().store().contentPath(dir_.file("two.txt")), "");
+  EXPECT_FALSE(service.service().store().content(dir_.file("two.txt")).found);
 }
 
 // A file sent as it is that changes while it is sent is never finalized in
@@ -217,7 +217,7 @@ TEST_F(Uploads, AFileThatChangesWhileItIsSentIsSentAgainInItsNewVersion) {
     });
     upload(*c, {changing});
     changer.join();
-    EXPECT_EQ(testsupport::readFile(store.contentPath(dir_.file(k.name))), k.after);
+    EXPECT_EQ(localservice::storedContent(store, dir_.file(k.name)), k.after);
     localservice::CacheStore::StoredFile stored;
     ASSERT_TRUE(store.fileInfo(dir_.file(k.name), stored));
     EXPECT_NE(stored.metadata.find("origin.size=" + std::to_string(k.after.size()) + "\n"), std::string::npos);
@@ -254,7 +254,7 @@ TEST_F(Uploads, AFileThatNeverHoldsStillGoesFromAPrivateCopy) {
   done.store(true);
   writer.join();
   auto& store = service.service().store();
-  std::string stored = testsupport::readFile(store.contentPath(path));
+  std::string stored = localservice::storedContent(store, path);
   ASSERT_GE(stored.size(), 400000u) << logText();
   EXPECT_EQ(stored.size() % 1000, 0u) << "a whole number of records";
   EXPECT_EQ(stored.substr(0, 400000), std::string(400000, 'm'));
@@ -284,7 +284,7 @@ TEST_F(Uploads, ACopyOfAnOlderVersionIsNeverFinalized) {
   ASSERT_TRUE(platform::Env::defaultEnv()->getFileInfo(dir_.file("other.txt"), &now));
   current.origin = now;
   upload(*c, {prepared.toWorkItem(), current.toWorkItem()});
-  EXPECT_EQ(service.service().store().contentPath(dir_.file("doc.txt")), "");
+  EXPECT_FALSE(service.service().store().content(dir_.file("doc.txt")).found);
   EXPECT_FALSE(indexed(dir_.file("doc.txt")));
   EXPECT_FALSE(testsupport::fileExists(dir_.file("copy.zip"))) << "the stale copy is removed";
   EXPECT_TRUE(indexed(dir_.file("other.txt")));

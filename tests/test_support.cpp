@@ -131,6 +131,24 @@ std::string gunzip(const std::string& path) {
   return out;
 }
 
+std::string gunzipBytes(const std::string& data) {
+  z_stream stream{};
+  if (inflateInit2(&stream, 16 + MAX_WBITS) != Z_OK) return "<not gzip>";
+  stream.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(data.data()));
+  stream.avail_in = static_cast<uInt>(data.size());
+  std::string out;
+  char buffer[65536];
+  int status = Z_OK;
+  while (status == Z_OK) {
+    stream.next_out = reinterpret_cast<Bytef*>(buffer);
+    stream.avail_out = sizeof buffer;
+    status = inflate(&stream, Z_NO_FLUSH);
+    out.append(buffer, sizeof buffer - stream.avail_out);
+  }
+  inflateEnd(&stream);
+  return status == Z_STREAM_END ? out : "<not gzip>";
+}
+
 bool matchesWhole(const std::string& text, const std::string& pattern) {
 #ifdef _WIN32
   try {

@@ -78,6 +78,8 @@ size_t countOf(const std::string& text, const std::string& needle);
 
 // The content of a gzip file unpacked; "<not gzip>" when it cannot be read.
 std::string gunzip(const std::string& path);
+// The same for gzip data in memory.
+std::string gunzipBytes(const std::string& data);
 
 // True when the whole of `text` matches the POSIX extended regular
 // expression `pattern`. (std::regex trips GCC's maybe-uninitialized warning

@@ -63,6 +63,10 @@ class CSqliteStatement {
     sqlite3_bind_text(stmt_, index, text.data(), static_cast<int>(text.size()), SQLITE_TRANSIENT);
     return *this;
   }
+  CSqliteStatement& bindBlob(int index, std::string_view bytes) {
+    sqlite3_bind_blob64(stmt_, index, bytes.data(), bytes.size(), SQLITE_TRANSIENT);
+    return *this;
+  }
   CSqliteStatement& bind(int index, int64_t value) {
     sqlite3_bind_int64(stmt_, index, value);
     return *this;
@@ -78,6 +82,11 @@ class CSqliteStatement {
   std::string text(int index) const {
     const unsigned char* t = sqlite3_column_text(stmt_, index);
     return t ? std::string(reinterpret_cast<const char*>(t), static_cast<size_t>(sqlite3_column_bytes(stmt_, index)))
+             : std::string();
+  }
+  std::string blob(int index) const {
+    const void* b = sqlite3_column_blob(stmt_, index);
+    return b ? std::string(static_cast<const char*>(b), static_cast<size_t>(sqlite3_column_bytes(stmt_, index)))
              : std::string();
   }
   int64_t integer(int index) const { return sqlite3_column_int64(stmt_, index); }
