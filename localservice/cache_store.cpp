@@ -259,6 +259,7 @@ int CacheStore::createFile(const std::string& agent, const std::string& owner, c
   if (!validRemotePath(path)) return kInvalidValues;
   std::string key = catalogueKey(agent, path);
   std::lock_guard<std::mutex> lock(mutex_);
+  awaitingFinalize_.erase(key);  // a new upload of the path begins
   std::string previousPending;
   {
     Statement query(statements_, db_, "SELECT pending_storage FROM files WHERE path = ?");
@@ -355,6 +356,7 @@ int CacheStore::attach(const std::string& agent, const std::string& owner, const
   }
   update.reset();
   if (replaced != storage) releaseLocked(replaced);
+  awaitingFinalize_[key] = std::chrono::steady_clock::now();
   return kSuccess;
 }
 
@@ -369,6 +371,7 @@ int CacheStore::finalizeFile(const std::string& agent, const std::string& owner,
                              const std::string* metadata) {
   std::string key = catalogueKey(agent, path);
   std::unique_lock<std::mutex> lock(mutex_);
+  awaitingFinalize_.erase(key);
   Statement query(statements_, db_,
                   "SELECT pending, pending_storage, storage, pending_metadata, pending_owner FROM files WHERE path = ?");
   if (!query.bind(1, key).row() || query.integer(0) == 0) return kInvalidPath;
@@ -378,17 +381,37 @@ int CacheStore::finalizeFile(const std::string& agent, const std::string& owner,
   query.reset();
   mine.inFile = !inCatalogueLocked(mine.storage);
   staged_.push_back(&mine);
+  staging_.notify_all();
   while (!mine.done) {
     if (committing_) {
       committed_.wait(lock);
       continue;
     }
     committing_ = true;
+    awaitCompanions(lock);
     commitStaged(lock);
     committing_ = false;
     committed_.notify_all();
   }
   return mine.result;
+}
+
+// An upload whose content has arrived sends its finalization next: a
+// moment's wait for those lets one sync serve them all, where each would
+// otherwise pay its own. One that is not staged within the moment goes with
+// the next group; one that arrived long ago no longer counts (its client may
+// have left it unfinished).
+void CacheStore::awaitCompanions(std::unique_lock<std::mutex>& lock) {
+  constexpr auto kStale = std::chrono::seconds(1);
+  auto start = std::chrono::steady_clock::now();
+  for (;;) {
+    auto now = std::chrono::steady_clock::now();
+    std::erase_if(awaitingFinalize_, [&](const auto& entry) {
+      return now - entry.second > std::max<std::chrono::nanoseconds>(kStale, groupWindow_);
+    });
+    if (awaitingFinalize_.empty() || now - start >= groupWindow_) return;
+    staging_.wait_for(lock, groupWindow_ / 8);
+  }
 }
 
 // The names the batch's contents were given when they arrived, and the
@@ -454,6 +477,7 @@ void CacheStore::commitStaged(std::unique_lock<std::mutex>& lock) {
 int CacheStore::deleteFile(const std::string& agent, const std::string& path) {
   std::string key = catalogueKey(agent, path);
   std::lock_guard<std::mutex> lock(mutex_);
+  awaitingFinalize_.erase(key);
   Statement query(statements_, db_, "SELECT storage, pending_storage FROM files WHERE path = ?");
   if (!query.bind(1, key).row()) return kInvalidPath;
   std::string storage = query.isNull(0) ? "" : query.text(0);

@@ -32,9 +32,11 @@
 // Safe from several threads.
 #pragma once
 
-#include <cstdint>
+#include <chrono>
 #include <condition_variable>
+#include <cstdint>
 #include <functional>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -99,6 +101,9 @@ class CacheStore {
   // Before open(): what is kept of replaced and deleted files.
   void setHistory(HistoryPolicy policy) { history_ = policy; }
   const HistoryPolicy& history() const { return history_; }
+  // Before open(): how long a group commit waits for the uploads whose
+  // content has arrived to be finalized with it.
+  void setGroupWindow(std::chrono::milliseconds window) { groupWindow_ = window; }
 
   // Opens (creating, or bringing an older one up to date) the catalogue and
   // the folders; drops what the history policy no longer keeps and store
@@ -266,10 +271,18 @@ class CacheStore {
   // Commits every staged finalization. REQUIRES: mutex_ held (released
   // while the contents are synced).
   void commitStaged(std::unique_lock<std::mutex>& lock);
+  // Waits a moment for the uploads whose content has arrived to be staged
+  // too. REQUIRES: mutex_ held (released while waiting).
+  void awaitCompanions(std::unique_lock<std::mutex>& lock);
   void syncFoldersOf(const std::vector<Finalizing*>& batch);
 
   std::mutex mutex_;
   std::vector<Finalizing*> staged_;
+  // Uploads whose content has arrived and whose finalization is one round
+  // trip away, by catalogue key: when the content arrived.
+  std::map<std::string, std::chrono::steady_clock::time_point> awaitingFinalize_;
+  std::condition_variable staging_;
+  std::chrono::milliseconds groupWindow_{2};
   bool committing_ = false;
   std::condition_variable committed_;
   std::unique_ptr<platform::FolderHandle> rootHandle_;  // to sync the folders that gain names

@@ -6,10 +6,13 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
+#include <future>
 #include <memory>
 #include <string>
 
 #include "bindings/zrcore/file.h"
+#include "localservice/cache_store.h"
 #include "platform/env.h"
 #include "service/soap_session.h"
 #include "tests/local_service_fixture.h"
@@ -93,6 +96,71 @@ TEST_F(StoreDurability, EachUploadIsOnDiskBeforeItsAnswer) {
       EXPECT_GE(syncsAtStart, 1) << "the store did not ask at start";
     }
     EXPECT_EQ(service.service().store().syncsEachContent(), !c.wholeSync);
+  }
+}
+
+// Uploads whose content has arrived finalize next: a group commit waits a
+// moment for them, so that one sync serves them all; it never waits for an
+// upload that is not coming, nor longer than its window.
+class GroupCommit : public testsupport::LoggingTest {
+ protected:
+  std::unique_ptr<localservice::CacheStore> openStore(platform::Env& env, std::chrono::milliseconds window) {
+    auto store = std::make_unique<localservice::CacheStore>(env, dir_.path(), -1);
+    store->setGroupWindow(window);
+    std::string error;
+    EXPECT_TRUE(store->open(error)) << error;
+    return store;
+  }
+  // Begins an upload of a content with a file of its own, up to its finalization.
+  static void attach(localservice::CacheStore& store, const std::string& owner, const std::string& path) {
+    std::string content(localservice::CacheStore::kCatalogueContentBytes + 1, 'g');
+    content += path;
+    ASSERT_EQ(store.createFile("", owner, path, "m=1\n"), localservice::kSuccess);
+    std::string received = store.incomingPath();
+    testsupport::writeFile(received, content);
+    ASSERT_EQ(store.attachFile("", owner, path, received, static_cast<int64_t>(content.size()),
+                               localservice::ContentDigest::of(content)),
+              localservice::kSuccess);
+  }
+  static double secondsOf(const std::function<void()>& work) {
+    auto start = std::chrono::steady_clock::now();
+    work();
+    return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  }
+};
+
+TEST_F(GroupCommit, UploadsDueTogetherShareOneSyncAndNoneWaitsInVain) {
+  SyncWatchingEnv env(true);
+  if (!platform::Env::defaultEnv()->syncFileSystem(dir_.path()).isOk()) GTEST_SKIP() << "no file-system sync here";
+  {
+    SCOPED_TRACE("two due together: one sync, whichever finalizes first");
+    auto store = openStore(env, std::chrono::seconds(30));
+    attach(*store, "ann", "c:\\a");
+    attach(*store, "bob", "c:\\b");
+    int before = env.wholeSyncs.load();
+    auto first = std::async(std::launch::async, [&] { return store->finalizeFile("", "ann", "c:\\a", nullptr); });
+    EXPECT_EQ(store->finalizeFile("", "bob", "c:\\b", nullptr), localservice::kSuccess);
+    EXPECT_EQ(first.get(), localservice::kSuccess);
+    EXPECT_EQ(env.wholeSyncs.load(), before + 1);
+  }
+  {
+    SCOPED_TRACE("one alone does not wait");
+    auto store = openStore(env, std::chrono::seconds(30));
+    attach(*store, "ann", "c:\\alone");
+    EXPECT_LT(
+        secondsOf([&] { EXPECT_EQ(store->finalizeFile("", "ann", "c:\\alone", nullptr), localservice::kSuccess); }),
+        10.0);
+  }
+  {
+    SCOPED_TRACE("an upload left unfinished holds the others no longer than the window");
+    auto store = openStore(env, std::chrono::milliseconds(50));
+    attach(*store, "ann", "c:\\left");
+    attach(*store, "bob", "c:\\done");
+    EXPECT_LT(
+        secondsOf([&] { EXPECT_EQ(store->finalizeFile("", "bob", "c:\\done", nullptr), localservice::kSuccess); }),
+        10.0);
+    EXPECT_TRUE(store->content("c:\\done").found);
+    EXPECT_FALSE(store->content("c:\\left").found);
   }
 }
 
