@@ -124,6 +124,10 @@ void CacheStore::removeQuietly(const std::string& path) {
 }
 
 CacheStore::~CacheStore() {
+  if (db_) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    settleLocked();
+  }
   statements_.clear();
   if (db_) sqlite3_close(db_);
 }
@@ -215,7 +219,36 @@ void CacheStore::releaseLocked(const std::string& storage) {
   if (storage.empty() || referencesLocked(storage) != 0) return;
   Statement remove(statements_, db_, "DELETE FROM contents WHERE storage = ?");
   bool wasInCatalogue = remove.bind(1, storage).done() && sqlite3_changes(db_) == 1;
-  if (!wasInCatalogue) removeQuietly(root_ + "/" + storage);
+  if (wasInCatalogue) return;
+  // Never a committed row without its file: a kill before the commit keeps the rows that name it.
+  if (sqlite3_get_autocommit(db_)) {
+    removeQuietly(root_ + "/" + storage);
+  } else {
+    released_.push_back(storage);
+  }
+}
+
+void CacheStore::joinGroupTransactionLocked() {
+  if (!sqlite3_get_autocommit(db_)) return;
+  // Its commit syncs; the level can be set only outside a transaction.
+  if (exec("PRAGMA synchronous=FULL") && !exec("BEGIN IMMEDIATE")) exec("PRAGMA synchronous=NORMAL");
+}
+
+bool CacheStore::commitGroupLocked() {
+  bool committed = exec("COMMIT");
+  if (!committed) exec("ROLLBACK");
+  exec("PRAGMA synchronous=NORMAL");
+  std::vector<std::string> released;
+  released.swap(released_);
+  // Named again since (or still, after a rollback): kept.
+  for (const std::string& storage : released) {
+    if (referencesLocked(storage) == 0) removeQuietly(root_ + "/" + storage);
+  }
+  return committed;
+}
+
+void CacheStore::settleLocked() {
+  if (!sqlite3_get_autocommit(db_)) commitGroupLocked();
 }
 
 bool CacheStore::inCatalogueLocked(const std::string& storage) {
@@ -260,6 +293,7 @@ int CacheStore::createFile(const std::string& agent, const std::string& owner, c
   std::string key = catalogueKey(agent, path);
   std::lock_guard<std::mutex> lock(mutex_);
   awaitingFinalize_.erase(key);  // a new upload of the path begins
+  joinGroupTransactionLocked();
   std::string previousPending;
   {
     Statement query(statements_, db_, "SELECT pending_storage FROM files WHERE path = ?");
@@ -342,6 +376,7 @@ int CacheStore::attach(const std::string& agent, const std::string& owner, const
     reportFull("the quota of " + std::to_string(quota_) + " bytes is reached");
     return kStorageFull;
   }
+  joinGroupTransactionLocked();
   if (stored) {
     removeQuietly(receivedFile);
   } else if (!keepContentLocked(received, storage)) {
@@ -443,9 +478,11 @@ void CacheStore::commitStaged(std::unique_lock<std::mutex>& lock) {
     env_.syncFileSystem(root_);
   }
   lock.lock();
-  bool begun = exec("PRAGMA synchronous=FULL") && exec("BEGIN IMMEDIATE");
+  joinGroupTransactionLocked();
   int64_t when = now();
   for (Finalizing* f : batch) {
+    // A failed write may have ended the transaction: the rest are not written outside it.
+    bool begun = !sqlite3_get_autocommit(db_);
     // Still this session's upload of this very content: another one may
     // have begun since.
     // The version it replaces is kept (its row written in the same
@@ -464,9 +501,7 @@ void CacheStore::commitStaged(std::unique_lock<std::mutex>& lock) {
     bool updated = begun && kept && update.bind(1, f->metadata).bind(2, when).bind(3, f->key).bind(4, f->owner).bind(5, f->storage).done();
     f->result = !updated ? fullOr(kOutOfSequence) : sqlite3_changes(db_) == 1 ? kSuccess : kOutOfSequence;
   }
-  bool committed = begun && exec("COMMIT");
-  if (!committed && begun) exec("ROLLBACK");
-  exec("PRAGMA synchronous=NORMAL");
+  bool committed = !sqlite3_get_autocommit(db_) && commitGroupLocked();
   for (Finalizing* f : batch) {
     if (!committed) f->result = fullOr(kOutOfSequence);
     if (f->result == kSuccess && f->old != f->storage) releaseLocked(f->old);
@@ -478,6 +513,7 @@ int CacheStore::deleteFile(const std::string& agent, const std::string& path) {
   std::string key = catalogueKey(agent, path);
   std::lock_guard<std::mutex> lock(mutex_);
   awaitingFinalize_.erase(key);
+  settleLocked();
   Statement query(statements_, db_, "SELECT storage, pending_storage FROM files WHERE path = ?");
   if (!query.bind(1, key).row()) return kInvalidPath;
   std::string storage = query.isNull(0) ? "" : query.text(0);
@@ -534,6 +570,7 @@ CacheStore::Content CacheStore::content(const std::string& agent, const std::str
 
 int CacheStore::setSymLinks(const std::string& agent, const std::string& text) {
   std::lock_guard<std::mutex> lock(mutex_);
+  settleLocked();
   if (quota_ >= 0) {
     Statement old(statements_, db_, "SELECT LENGTH(CAST(text AS BLOB)) FROM symlinks WHERE agent = ?");
     int64_t replaced = old.bind(1, agent).row() ? old.integer(0) : 0;
@@ -556,6 +593,7 @@ int CacheStore::storeGhost(const std::string& agent, const std::string& path, co
   std::string key = catalogueKey(agent, path);
   std::string storage = "ghosts/" + hashOf(key) + ".xml";
   std::lock_guard<std::mutex> lock(mutex_);
+  settleLocked();
   if (quota_ >= 0) {
     Statement old(statements_, db_, "SELECT size FROM ghosts WHERE path = ?");
     int64_t replaced = old.bind(1, key).row() ? old.integer(0) : 0;

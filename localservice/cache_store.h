@@ -7,7 +7,9 @@
 // entry, an attachment is stored beside it, and finalizeFile makes it
 // visible in one transaction; until then readers see the previous version.
 // A finalized file is durable (content and row) before finalizeFile
-// returns; finalizations that come together share one sync.
+// returns; finalizations that come together share one sync. The rows of
+// uploads under way are written in one open transaction that the next
+// group commit ends, so they reach the disk once, not once per call.
 // The attachment and the finalizing must come from the session (`owner`,
 // its key) whose createFile began the upload: of two clients uploading one
 // path, the one that created last wins and the other is refused (-10).
@@ -236,8 +238,18 @@ class CacheStore {
   bool inCatalogueLocked(const std::string& storage);
   // How many rows name a store file (current, pending and kept). REQUIRES: mutex_ held.
   int64_t referencesLocked(const std::string& storage);
-  // Removes a store file that no row names any more. REQUIRES: mutex_ held.
+  // Removes a content that no row names any more (a file only once that
+  // is committed). REQUIRES: mutex_ held.
   void releaseLocked(const std::string& storage);
+  // The transaction of uploads under way: joined (begun when none is open)
+  // by createFile and attachFile, ended by the next group commit or by any
+  // other change. REQUIRES: mutex_ held.
+  void joinGroupTransactionLocked();
+  // Commits it, durably (rolls it back when that fails), then removes the
+  // files it released; false when it did not commit.
+  bool commitGroupLocked();
+  // Commits an open group transaction before a change of another kind.
+  void settleLocked();
 
   // History. REQUIRES: mutex_ held.
   bool keepsHistory() const { return history_.keepDays > 0; }
@@ -277,6 +289,7 @@ class CacheStore {
   void syncFoldersOf(const std::vector<Finalizing*>& batch);
 
   std::mutex mutex_;
+  std::vector<std::string> released_;  // files to remove once the open transaction commits
   std::vector<Finalizing*> staged_;
   // Uploads whose content has arrived and whose finalization is one round
   // trip away, by catalogue key: when the content arrived.

@@ -164,4 +164,22 @@ TEST_F(GroupCommit, UploadsDueTogetherShareOneSyncAndNoneWaitsInVain) {
   }
 }
 
+// The rows of uploads under way are committed with the next group; a file
+// their change released goes only after that commit, so a kill in between
+// never leaves a committed row without its file.
+TEST_F(GroupCommit, AReleasedFileOutlivesTheUncommittedChangeThatReleasedIt) {
+  auto store = openStore(*platform::Env::defaultEnv(), std::chrono::milliseconds(2));
+  auto files = [&] { return testsupport::filesBelow(dir_.path() + "/store").size(); };
+  attach(*store, "ann", "c:\\p");
+  EXPECT_EQ(store->deleteFile("", "c:\\nothing"), localservice::kInvalidPath);  // commits the upload under way
+  ASSERT_EQ(files(), 1u);
+  // A new upload of the path drops the first one's content, uncommitted.
+  ASSERT_EQ(store->createFile("", "bob", "c:\\p", "m=1\n"), localservice::kSuccess);
+  EXPECT_EQ(files(), 1u) << "removed before the change that released it was committed";
+  attach(*store, "cy", "c:\\q");
+  ASSERT_EQ(store->finalizeFile("", "cy", "c:\\q", nullptr), localservice::kSuccess);
+  EXPECT_EQ(files(), 1u) << "the released file outlived its commit";
+  EXPECT_TRUE(store->content("c:\\q").found);
+}
+
 }  // namespace

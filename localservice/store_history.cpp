@@ -57,6 +57,7 @@ bool CacheStore::makeRoomLocked(int64_t bytes) {
 size_t CacheStore::dropVersionsLocked(const std::vector<int64_t>& ids) {
   if (ids.empty()) return 0;
   std::set<std::string> storages;
+  settleLocked();
   if (!exec("BEGIN IMMEDIATE")) return 0;
   for (int64_t id : ids) {
     Statement find(statements_, db_, "SELECT storage FROM versions WHERE id = ?");
