@@ -33,8 +33,8 @@ struct Connection {
     // The service's count of attachment bytes on their way, which this one
     // adds to while it lives.
     std::atomic<int64_t>* inFlight = nullptr;
-    platform::Env* env = nullptr;  // where `path` is, once it is set
-    bool syncOnClose = false;      // the store cannot sync its file system at once
+    CacheStore* store = nullptr;  // where its file goes, when it needs one
+    bool syncOnClose = false;     // the store cannot sync its file system at once
     int64_t counted = 0;
     ContentDigest digest;  // of the bytes kept, as they arrive
     ~Attachment() {
@@ -42,7 +42,8 @@ struct Connection {
     }
     // Gives the content a file (the pending bytes go first); false when it cannot.
     bool openFile() {
-      if (!env->openWritable(path, &writer)) return false;
+      path = store->incomingPath();
+      if (!store->env().openWritable(path, &writer)) return false;
       inMemory = false;
       return true;
     }
@@ -68,7 +69,7 @@ struct Connection {
   void discardAttachment() {
     if (!attachment) return;
     if (attachment->writer) attachment->writer->close();
-    if (!attachment->inMemory) attachment->env->removeFile(attachment->path);
+    if (!attachment->inMemory) attachment->store->env().removeFile(attachment->path);
     attachment.reset();
   }
   ~Connection() { discardAttachment(); }

@@ -63,8 +63,7 @@ void* openIncoming(struct soap* soap, const char*, const char* type, const char*
     c.attachment = std::move(attachment);
     return c.attachment.get();
   }
-  attachment->path = c.service->store().incomingPath();
-  attachment->env = &c.service->store().env();
+  attachment->store = &c.service->store();
   attachment->syncOnClose = c.service->store().syncsEachContent();
   attachment->inFlight = &c.service->attachmentBytesInFlight();
   if (c.service->config().quotaBytes >= 0) {
