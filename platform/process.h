@@ -121,6 +121,9 @@ class ChildProcess {
   // Asks it to end (SIGTERM), then waits; returns the exit status as for
   // ProcessResult::exitCode (-1 when it was killed by a signal).
   int stop();
+  // Asks it to end without waiting, so that a reader on another thread can
+  // read its output to the end before wait() (which closes the output).
+  void requestStop();
   // Waits for it to end by itself; the exit status as for stop().
   int wait();
   // Ends it outright (SIGKILL; its whole group when it has its own) and

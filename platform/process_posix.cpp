@@ -285,8 +285,12 @@ bool ChildProcess::running() const {
 
 int ChildProcess::stop() {
   if (pid_ <= 0) return -1;
-  ::kill(pid_, SIGTERM);
+  requestStop();
   return wait();
+}
+
+void ChildProcess::requestStop() {
+  if (pid_ > 0) ::kill(pid_, SIGTERM);
 }
 
 void ChildProcess::kill() {

@@ -294,6 +294,11 @@ int ChildProcess::stop() {
   return code;
 }
 
+void ChildProcess::requestStop() {
+  // No polite request here either (see stop()).
+  if (process_ && running()) TerminateProcess(process_, 1);
+}
+
 int ChildProcess::wait() {
   if (!process_) return -1;
   int code = waitForExit(process_);

@@ -46,10 +46,11 @@ class WatchingAgent {
     std::lock_guard<std::mutex> lock(mutex_);
     return output_;
   }
+  // The reader reads the output to its end before the child is reaped.
   int stop() {
-    int code = child_.stop();
+    child_.requestStop();
     join();
-    return code;
+    return child_.wait();
   }
   void kill() {
     if (child_.running()) child_.kill();
