@@ -71,7 +71,7 @@ TEST_F(ClientTest, UploadStepsAndDeletionsReachTheService) {
   EXPECT_TRUE(client.loggedIn());
   EXPECT_EQ(client.attachmentId(), client.sessionKey());
   auto& store = service.service().store();
-  EXPECT_EQ(localservice::storedContent(store, "c:\\docs\\a.txt"), "alpha");
+  EXPECT_EQ(testsupport::storedContent(store, "c:\\docs\\a.txt"), "alpha");
   localservice::CacheStore::StoredFile info;
   ASSERT_TRUE(store.fileInfo("c:\\docs\\a.txt", info));
   EXPECT_EQ(info.metadata, "origin.size=5\n");

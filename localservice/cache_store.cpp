@@ -271,11 +271,6 @@ bool CacheStore::Content::read(platform::Env& env, std::string* out) const {
   return platform::readFileToString(env, file, out).isOk();
 }
 
-std::string storedContent(CacheStore& store, const std::string& agent, const std::string& path) {
-  std::string out;
-  return store.content(agent, path).read(store.env(), &out) ? out : "";
-}
-
 bool CacheStore::keepContentLocked(const Received& received, const std::string& storage) {
   if (received.bytes) {
     Statement insert(statements_, db_, "INSERT OR REPLACE INTO contents(storage, data) VALUES(?, ?)");

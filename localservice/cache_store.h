@@ -305,11 +305,6 @@ class CacheStore {
   int64_t lastReportMs_ = -1;
 };
 
-// A final file's whole content, wherever the store keeps it; empty when
-// there is none or it cannot be read.
-std::string storedContent(CacheStore& store, const std::string& agent, const std::string& path);
-inline std::string storedContent(CacheStore& store, const std::string& path) { return storedContent(store, "", path); }
-
 bool validRemotePath(const std::string& path);
 // The catalogue's key of an agent's path: the agent "" keeps the path as
 // it is; others put their name and a separator no accepted path holds (a

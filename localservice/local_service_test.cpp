@@ -111,7 +111,7 @@ TEST_F(LocalServiceTest, LargeAndBoundaryFilesArriveByteIdentical) {
     std::string path = "c:\\big\\" + std::to_string(size);
     size_t filesBefore = testsupport::filesBelow(store.root() + "/store").size();
     ASSERT_EQ(upload(s, key, path, content), "-2 -2 -2") << size;
-    EXPECT_TRUE(localservice::storedContent(store, path) == content) << size;
+    EXPECT_TRUE(testsupport::storedContent(store, path) == content) << size;
     // Small contents have no file of their own; nothing is left on its way.
     EXPECT_EQ(store.content(path).file.empty(), size <= kInCatalogue) << size;
     EXPECT_EQ(testsupport::filesBelow(store.root() + "/store").size(), filesBefore + (size <= kInCatalogue ? 0 : 1));
@@ -156,7 +156,7 @@ TEST_F(LocalServiceTest, HostilePathsStayInsideTheRoot) {
   std::vector<std::string> names;
   platform::Env::defaultEnv()->listDirectory(service.root(), &names);
   EXPECT_EQ(names, std::vector<std::string>{"store"});
-  EXPECT_EQ(localservice::storedContent(service.service().store(), "/etc/passwd"), "payload");
+  EXPECT_EQ(testsupport::storedContent(service.service().store(), "/etc/passwd"), "payload");
 }
 
 // Raw requests that no client of ours would send. Returns what came back
@@ -295,7 +295,7 @@ TEST_F(LocalServiceTest, AnUploadIsFinishedOnlyByTheSessionThatBeganIt) {
   EXPECT_EQ(s.writeFileAttachment(b, path, fileWith("from b", "b"), b), "-2");
   EXPECT_EQ(s.finalizeFile(a, path), "-10");
   EXPECT_EQ(s.finalizeFile(b, path), "-2");
-  EXPECT_EQ(localservice::storedContent(service.service().store(), path), "from b");
+  EXPECT_EQ(testsupport::storedContent(service.service().store(), path), "from b");
 }
 
 TEST_F(LocalServiceTest, PathsAListingCannotCarryAreRefused) {
@@ -372,7 +372,7 @@ TEST_F(LocalServiceTest, AFullDiskIsAFullStoreAndKeepsTheLastGoodCopy) {
   EXPECT_EQ(upload(s, key, "c:\\a.txt", "first version"), "-2 -2 -2");
   disk.full.store(true);
   EXPECT_EQ(upload(s, key, "c:\\a.txt", std::string(300000, 'n')), "-2 -9 -7");
-  EXPECT_EQ(localservice::storedContent(service.service().store(), "c:\\a.txt"), "first version");
+  EXPECT_EQ(testsupport::storedContent(service.service().store(), "c:\\a.txt"), "first version");
 }
 
 // No web page can reach the store: another site's Origin, a Host that is
@@ -532,7 +532,7 @@ TEST_F(LocalServiceTest, ConcurrentClients) {
         std::string path = "c:\\client" + std::to_string(c) + "\\" + std::to_string(i);
         std::string content(1000 + i * 100 + c, static_cast<char>('a' + c));
         if (upload(s, key, path, content) == "-2 -2 -2" &&
-            localservice::storedContent(service.service().store(), path) == content) {
+            testsupport::storedContent(service.service().store(), path) == content) {
           ++good;
         }
       }

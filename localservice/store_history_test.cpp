@@ -8,6 +8,7 @@
 
 #include "localservice/cache_store.h"
 #include "platform/clock.h"
+#include "tests/local_service_fixture.h"
 #include "tests/test_support.h"
 
 namespace {
@@ -102,7 +103,7 @@ TEST_F(StoreHistory, EveryReplacedOrDeletedContentIsKeptInOrder) {
         EXPECT_LE(found[i].became, found[i].ended);
       }
       versions += found.size();
-      EXPECT_EQ(localservice::storedContent(*store, path), live.count(path) ? live[path] : "");
+      EXPECT_EQ(testsupport::storedContent(*store, path), live.count(path) ? live[path] : "");
     }
     EXPECT_EQ(storedContentCount(*store), live.size() + versions);
     store.reset();
@@ -147,7 +148,7 @@ TEST_F(StoreHistory, SharedContentIsStoredOnceAndLivesAsLongAsARowNamesIt) {
     std::set<std::string> named;
     int64_t namedBytes = 0;
     for (const std::string& p : paths) {
-      ASSERT_EQ(localservice::storedContent(*store, p), live.count(p) ? live[p] : "") << p;
+      ASSERT_EQ(testsupport::storedContent(*store, p), live.count(p) ? live[p] : "") << p;
       if (live.count(p) && named.insert(live[p]).second) namedBytes += static_cast<int64_t>(live[p].size());
       for (const std::string& kept : versionContents(*store, p)) {
         ASSERT_NE(std::find(pool.begin(), pool.end(), kept), pool.end()) << p << " step " << step;
@@ -226,7 +227,7 @@ TEST_F(StoreHistory, TheQuotaCountsASharedContentOnceAndDropsWhatFreesRoom) {
   ASSERT_EQ(put(*store, "c:\\c", "c1--------"), localservice::kSuccess);  // fits: 30
   EXPECT_EQ(store->usedBytes(), 30);
   EXPECT_EQ(put(*store, "c:\\d", "d1--------"), localservice::kStorageFull);  // dropping a's version frees nothing
-  EXPECT_EQ(localservice::storedContent(*store, "c:\\b"), "shared----");
+  EXPECT_EQ(testsupport::storedContent(*store, "c:\\b"), "shared----");
   EXPECT_EQ(versionContents(*store, "c:\\a"), std::vector<std::string>{"shared----"});
 }
 
@@ -285,7 +286,7 @@ TEST_F(StoreHistory, OpeningUpgradesAnOlderCatalogueAndRemovesFilesNoRowNames) {
   sqlite3_close(db);
   testsupport::writeFile(dir_.path() + "/store/ab/left-behind", "orphan");
   auto store = openStore();
-  EXPECT_EQ(localservice::storedContent(*store, "c:\\a"), "kept");
+  EXPECT_EQ(testsupport::storedContent(*store, "c:\\a"), "kept");
   EXPECT_FALSE(testsupport::fileExists(dir_.path() + "/store/ab/left-behind"));
   ASSERT_EQ(put(*store, "c:\\a", "new"), localservice::kSuccess);
   EXPECT_EQ(versionContents(*store, "c:\\a"), std::vector<std::string>{"kept"});

@@ -31,7 +31,7 @@ TEST_F(SessionTest, UploadRoundTrip) {
     EXPECT_EQ(session.writeFileAttachment(key, path, std::move(file), key), "-2") << size;
     EXPECT_EQ(session.finalizeFile(key, path), "-2");
     ASSERT_TRUE(service.service().store().content(path).found);
-    EXPECT_EQ(localservice::storedContent(service.service().store(), path), content) << size;
+    EXPECT_EQ(testsupport::storedContent(service.service().store(), path), content) << size;
   }
 }
 

@@ -351,7 +351,7 @@ TEST_F(Agent, BackupsKilledAtRandomMomentsEndLikeAnUndisturbedOne) {
     ASSERT_EQ(backup().exitCode, 0);
     undisturbedMs = static_cast<int64_t>(platform::tickCountMs() - started);
     for (const auto& file : undisturbed.service().store().filesUnder(logical())) {
-      reference[file.path] = localservice::storedContent(undisturbed.service().store(), file.path);
+      reference[file.path] = testsupport::storedContent(undisturbed.service().store(), file.path);
     }
   }
   std::mt19937 random(static_cast<unsigned>(settingOf("ZR_RESILIENCE_SEED", 7)));
@@ -368,7 +368,7 @@ TEST_F(Agent, BackupsKilledAtRandomMomentsEndLikeAnUndisturbedOne) {
     ASSERT_EQ(again.exitCode, 0) << "cycle " << cycle << " killed at " << afterMs << " ms: " << explain(again);
     std::map<std::string, std::string> now;
     for (const auto& file : service.service().store().filesUnder(logical())) {
-      now[file.path] = localservice::storedContent(service.service().store(), file.path);
+      now[file.path] = testsupport::storedContent(service.service().store(), file.path);
     }
     ASSERT_TRUE(now == reference) << "cycle " << cycle << " killed at " << afterMs << " ms";
   }

@@ -286,7 +286,7 @@ class VelkanIoFaults : public ::testing::Test {
       localservice::CacheStore::Content stored = service.service().store().content(logical(name));
       EXPECT_TRUE(stored.found) << name << " is indexed but not stored";
       if (!stored.found) continue;
-      std::string content = localservice::storedContent(service.service().store(), logical(name));
+      std::string content = testsupport::storedContent(service.service().store(), logical(name));
       if (std::string(name) == "notes.txt") content = testsupport::gunzipBytes(content);
       if (std::string(name) == "anim.gif") {
         EXPECT_FALSE(content.empty());

@@ -6,6 +6,11 @@
 
 namespace testsupport {
 
+std::string storedContent(localservice::CacheStore& store, const std::string& path) {
+  std::string out;
+  return store.content(path).read(store.env(), &out) ? out : "";
+}
+
 RunningService::RunningService(localservice::ServiceConfig config, platform::Env* env) {
   if (config.root.empty()) config.root = root_.file("store");
   if (config.timeoutSeconds == 300) config.timeoutSeconds = 20;

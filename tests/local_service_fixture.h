@@ -11,6 +11,10 @@
 
 namespace testsupport {
 
+// A final file's whole content, wherever the store keeps it; empty when
+// there is none or it cannot be read.
+std::string storedContent(localservice::CacheStore& store, const std::string& path);
+
 class RunningService {
  public:
   // The service reaches its files through `env` (null: the system's).

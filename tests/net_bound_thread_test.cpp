@@ -85,8 +85,8 @@ TEST_F(Uploads, OriginAndPreparedCopiesWithTheirMetadata) {
   prepared["extraMetaData"] = "cache.mimetype=application/msword\ncache.encoding=gzip\n";
   upload(*c, {plain, prepared});
   auto& store = service.service().store();
-  EXPECT_EQ(localservice::storedContent(store, dir_.file("a.txt")), "origin text");
-  EXPECT_EQ(localservice::storedContent(store, dir_.file("b.doc")), "gzipped bytes");
+  EXPECT_EQ(testsupport::storedContent(store, dir_.file("a.txt")), "origin text");
+  EXPECT_EQ(testsupport::storedContent(store, dir_.file("b.doc")), "gzipped bytes");
   localservice::CacheStore::StoredFile a, b;
   ASSERT_TRUE(store.fileInfo(dir_.file("a.txt"), a));
   ASSERT_TRUE(store.fileInfo(dir_.file("b.doc"), b));
@@ -217,7 +217,7 @@ TEST_F(Uploads, AFileThatChangesWhileItIsSentIsSentAgainInItsNewVersion) {
     });
     upload(*c, {changing});
     changer.join();
-    EXPECT_EQ(localservice::storedContent(store, dir_.file(k.name)), k.after);
+    EXPECT_EQ(testsupport::storedContent(store, dir_.file(k.name)), k.after);
     localservice::CacheStore::StoredFile stored;
     ASSERT_TRUE(store.fileInfo(dir_.file(k.name), stored));
     EXPECT_NE(stored.metadata.find("origin.size=" + std::to_string(k.after.size()) + "\n"), std::string::npos);
@@ -254,7 +254,7 @@ TEST_F(Uploads, AFileThatNeverHoldsStillGoesFromAPrivateCopy) {
   done.store(true);
   writer.join();
   auto& store = service.service().store();
-  std::string stored = localservice::storedContent(store, path);
+  std::string stored = testsupport::storedContent(store, path);
   ASSERT_GE(stored.size(), 400000u) << logText();
   EXPECT_EQ(stored.size() % 1000, 0u) << "a whole number of records";
   EXPECT_EQ(stored.substr(0, 400000), std::string(400000, 'm'));

@@ -120,7 +120,7 @@ class Resilience : public testsupport::VelkanFixture {
   Contents contentsOf(testsupport::RunningService& service) const {
     Contents out;
     auto& store = service.service().store();
-    for (const auto& file : store.filesUnder(logical())) out[file.path] = localservice::storedContent(store, file.path);
+    for (const auto& file : store.filesUnder(logical())) out[file.path] = testsupport::storedContent(store, file.path);
     return out;
   }
 

@@ -49,13 +49,13 @@ TEST_F(Velkan, FirstRunUploadsAllSecondRunOnlyTheChanges) {
   EXPECT_NE(first.standardOutput.find("uploaded " + logical("docs/report.txt")), std::string::npos) << first.standardOutput;
   auto& store = service.service().store();
   EXPECT_EQ(stored(service).size(), 7u);
-  EXPECT_EQ(testsupport::gunzipBytes(localservice::storedContent(store, logical("docs/report.txt"))),
+  EXPECT_EQ(testsupport::gunzipBytes(testsupport::storedContent(store, logical("docs/report.txt"))),
             std::string(20000, 'r'));
-  EXPECT_EQ(localservice::storedContent(store, logical("music/song.mp3")), std::string(3000, 'm'));
-  EXPECT_EQ(localservice::storedContent(store, logical("pics/small.jpg")), readFile(home("pics/small.jpg")));
+  EXPECT_EQ(testsupport::storedContent(store, logical("music/song.mp3")), std::string(3000, 'm'));
+  EXPECT_EQ(testsupport::storedContent(store, logical("pics/small.jpg")), readFile(home("pics/small.jpg")));
   int w = 0, h = 0;
   std::string scaled = dir_.file("scaled.jpg");
-  testsupport::writeFile(scaled, localservice::storedContent(store, logical("pics/large.jpg")));
+  testsupport::writeFile(scaled, testsupport::storedContent(store, logical("pics/large.jpg")));
   ASSERT_TRUE(velkan::readImageSize(*platform::Env::defaultEnv(), scaled, w, h));
   EXPECT_EQ(w, 768);
   EXPECT_EQ(h, 384);
@@ -71,9 +71,9 @@ TEST_F(Velkan, FirstRunUploadsAllSecondRunOnlyTheChanges) {
                                        logical("docs/report.txt"), logical("music/song.mp3"), logical("pics/large.jpg"),
                                        logical("pics/small.jpg")};
   EXPECT_EQ(stored(service), expected);
-  EXPECT_EQ(testsupport::gunzipBytes(localservice::storedContent(store, logical("docs/notes.doc"))),
+  EXPECT_EQ(testsupport::gunzipBytes(testsupport::storedContent(store, logical("docs/notes.doc"))),
             "notes version two");
-  EXPECT_EQ(testsupport::gunzipBytes(localservice::storedContent(store, logical("docs/new.txt"))), "brand new");
+  EXPECT_EQ(testsupport::gunzipBytes(testsupport::storedContent(store, logical("docs/new.txt"))), "brand new");
   // Only what changed went again.
   EXPECT_EQ(testsupport::countOf(second.standardOutput, "uploaded "), 2u) << second.standardOutput;
 }
@@ -110,7 +110,7 @@ TEST_F(Velkan, SeveralUploadSessionsStoreEveryFileAndKeepTheLimits) {
       ASSERT_EQ(run.exitCode, 0) << velkanLog();
       EXPECT_EQ(stored(service).size(), 40u);
       for (const auto& [name, content] : files) {
-        std::string stored = localservice::storedContent(service.service().store(), logical(name));
+        std::string stored = testsupport::storedContent(service.service().store(), logical(name));
         EXPECT_EQ(name.size() > 4 && name.substr(name.size() - 4) == ".txt" ? testsupport::gunzipBytes(stored) : stored,
                   content)
             << name;
@@ -376,7 +376,7 @@ TEST_F(Velkan, OnlyPlainFilesAreSentAndLongNamesFit) {
   for (const char* name : {"pipe.txt", "zero.txt"}) {
     EXPECT_NE(velkanLog().find(logical(name) + " is not a plain file"), std::string::npos) << name << velkanLog();
   }
-  EXPECT_EQ(testsupport::gunzipBytes(localservice::storedContent(service.service().store(), logical(long255))),
+  EXPECT_EQ(testsupport::gunzipBytes(testsupport::storedContent(service.service().store(), logical(long255))),
             "two hundred and fifty-five " + text);
   // What velkan writes is its user's alone.
   for (const std::string& path : {dir_.file("logs/velkan.log"), dir_.file("cabinet.db"),
