@@ -60,6 +60,7 @@ struct Connection {
   std::string requestKey;  // the first part of the request being read
   std::unique_ptr<Attachment> attachment;
   size_t (*receive)(struct soap*, char*, size_t) = nullptr;  // the transport's own reader
+  int (*send)(struct soap*, const char*, size_t) = nullptr;     // the transport's own writer
   int64_t received = 0;
   uint64_t requestStartedMs = 0;  // the first read of the request being read; 0: none yet
   uint64_t requestBytes = 0;

@@ -13,6 +13,7 @@
 #include "platform/env.h"
 #include "platform/process.h"
 #include "platform/socket_port.h"
+#include "service/prompt_send.h"
 #include "service/soap_namespaces.h"
 #include "soapH.h"
 
@@ -189,6 +190,10 @@ size_t faultyReceive(struct soap* soap, char* buffer, size_t length) {
   return got;
 }
 
+int promptSend(struct soap* soap, const char* data, size_t length) {
+  return velkan::sendPromptly(soap, connectionOf(soap).send, data, length);
+}
+
 }  // namespace
 
 LocalService::LocalService(platform::Env& env, ServiceConfig config)
@@ -326,6 +331,7 @@ void LocalService::serve(struct soap* soap) {
   Connection connection;
   connection.service = this;
   connection.receive = soap->frecv;
+  connection.send = soap->fsend;
   soap->user = &connection;
   soap->fdimewriteopen = openIncoming;
   soap->fdimewrite = writeIncoming;
@@ -335,6 +341,7 @@ void LocalService::serve(struct soap* soap) {
   soap->fmimewriteopen = refuseMime;
   soap->fserveloop = afterRequest;
   soap->frecv = config_.dropAfterBytes >= 0 || config_.slowReadBytesPerSecond > 0 ? faultyReceive : timedReceive;
+  soap->fsend = promptSend;
   if (config_.tlsCertificate.empty() || soap_ssl_accept(soap) == SOAP_OK) soap_serve(soap);
   soap->user = nullptr;
   soap_destroy(soap);

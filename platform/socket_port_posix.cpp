@@ -13,4 +13,9 @@ int localPortOf(uint64_t socket) {
   return ntohs(address.sin_port);
 }
 
+size_t sendWithoutWaiting(uint64_t socket, const char* data, size_t length) {
+  ssize_t sent = ::send(static_cast<int>(socket), data, length, MSG_DONTWAIT | MSG_NOSIGNAL);
+  return sent > 0 ? static_cast<size_t>(sent) : 0;
+}
+
 }  // namespace platform

@@ -11,4 +11,7 @@ int localPortOf(uint64_t socket) {
   return ntohs(address.sin_port);
 }
 
+// A Windows socket is blocking unless switched: the toolkit's own send does it all.
+size_t sendWithoutWaiting(uint64_t, const char*, size_t) { return 0; }
+
 }  // namespace platform

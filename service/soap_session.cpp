@@ -17,6 +17,7 @@
 #include "platform/process.h"
 #include "platform/path.h"
 #include "service/error_messages.h"
+#include "service/prompt_send.h"
 #include "soapH.h"
 
 namespace velkan {
@@ -119,7 +120,7 @@ constexpr size_t kGatheredBytes = 64 * 1024;
 
 int sendGathered(struct soap* soap, SessionHooks& hooks) {
   if (hooks.pending.empty()) return SOAP_OK;
-  int rc = hooks.send(soap, hooks.pending.data(), hooks.pending.size());
+  int rc = sendPromptly(soap, hooks.send, hooks.pending.data(), hooks.pending.size());
   hooks.pending.clear();
   return rc;
 }
