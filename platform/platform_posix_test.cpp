@@ -1,10 +1,13 @@
 // What the POSIX side of the platform layer promises beyond the common part.
 #include <gtest/gtest.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 #include "platform/env.h"
 #include "platform/known_folders.h"
 #include "platform/path.h"
 #include "platform/process.h"
+#include "platform/socket_port.h"
 #include "tests/test_support.h"
 
 namespace {
@@ -62,6 +65,36 @@ TEST(RunProcess, CollectsOutputAndExitCode) {
   EXPECT_EQ(result.exitCode, 3);
   EXPECT_EQ(result.standardOutput, "out\n");
   EXPECT_EQ(result.standardError, "err\n");
+}
+
+// A full connection takes nothing more and the call returns at once; what
+// it took arrives whole; a closed peer raises no signal that would end us.
+TEST(SendWithoutWaiting, TakesWhatFitsAndNeverWaits) {
+  int ends[2];
+  ASSERT_EQ(::socketpair(AF_UNIX, SOCK_STREAM, 0, ends), 0);
+  const std::string block(1 << 20, 'x');
+  size_t taken = 0;
+  for (int i = 0; i < 64; ++i) {
+    size_t sent = platform::sendWithoutWaiting(static_cast<uint64_t>(ends[0]), block.data(), block.size());
+    if (sent == 0) break;
+    taken += sent;
+  }
+  ASSERT_GT(taken, 0u);
+  ASSERT_LT(taken, 64 * block.size());
+  EXPECT_EQ(platform::sendWithoutWaiting(static_cast<uint64_t>(ends[0]), "y", 1), 0u);
+
+  std::string arrived;
+  char buffer[65536];
+  while (arrived.size() < taken) {
+    ssize_t got = ::read(ends[1], buffer, sizeof buffer);
+    ASSERT_GT(got, 0);
+    arrived.append(buffer, static_cast<size_t>(got));
+  }
+  EXPECT_EQ(arrived, std::string(taken, 'x'));
+
+  ::close(ends[1]);
+  EXPECT_EQ(platform::sendWithoutWaiting(static_cast<uint64_t>(ends[0]), "y", 1), 0u);
+  ::close(ends[0]);
 }
 
 }  // namespace
