@@ -106,8 +106,7 @@ TEST_F(LocalServiceTest, LargeAndBoundaryFilesArriveByteIdentical) {
   constexpr size_t kInCatalogue = localservice::CacheStore::kCatalogueContentBytes;
   for (size_t size : {size_t{0}, size_t{1}, size_t{1023}, size_t{1024}, size_t{1025}, kInCatalogue, kInCatalogue + 1,
                       size_t{50} << 20}) {
-    std::string content(size, '\0');
-    for (size_t i = 0; i < size; ++i) content[i] = static_cast<char>((i * 2654435761u) >> 13);
+    std::string content = testsupport::patterned(size);
     std::string path = "c:\\big\\" + std::to_string(size);
     size_t filesBefore = testsupport::filesBelow(store.root() + "/store").size();
     ASSERT_EQ(upload(s, key, path, content), "-2 -2 -2") << size;

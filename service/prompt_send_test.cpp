@@ -9,6 +9,7 @@
 #include "platform/socket_port.h"
 #include "platform/testing/tcp.h"
 #include "stdsoap2.h"
+#include "tests/test_support.h"
 
 namespace {
 
@@ -19,12 +20,6 @@ int toolkitSend(struct soap*, const char* data, size_t length) {
   forwarded.append(data, length);
   ++forwardedCalls;
   return SOAP_OK;
-}
-
-std::string pattern(size_t size) {
-  std::string text(size, '\0');
-  for (size_t i = 0; i < size; ++i) text[i] = static_cast<char>((i * 2654435761u) >> 13);
-  return text;
 }
 
 class PromptSend : public ::testing::Test {
@@ -49,7 +44,7 @@ TEST_F(PromptSend, AFullConnectionLeavesTheRestToTheToolkitInOrder) {
   auto reader = platform::TcpStream::connect("127.0.0.1", platform::localPortOf(soap_->master));
   ASSERT_TRUE(reader);
   ASSERT_TRUE(soap_valid_socket(soap_accept(soap_)));
-  const std::string message = pattern(32 << 20);  // more than any socket buffer holds
+  const std::string message = testsupport::patterned(32 << 20);  // more than any socket buffer holds
   ASSERT_EQ(velkan::sendPromptly(soap_, toolkitSend, message.data(), message.size()), SOAP_OK);
   EXPECT_EQ(forwardedCalls, 1);
   ASSERT_FALSE(forwarded.empty());
@@ -67,7 +62,7 @@ TEST_F(PromptSend, AFullConnectionLeavesTheRestToTheToolkitInOrder) {
 }
 
 TEST_F(PromptSend, WithoutAConnectionEverythingGoesToTheToolkit) {
-  const std::string message = pattern(1000);
+  const std::string message = testsupport::patterned(1000);
   ASSERT_EQ(velkan::sendPromptly(soap_, toolkitSend, message.data(), message.size()), SOAP_OK);
   EXPECT_EQ(forwarded, message);
   EXPECT_EQ(forwardedCalls, 1);

@@ -257,8 +257,7 @@ void screenshot(const std::string& url, const std::string& name);
 
 TEST_F(Agent, TheStatusPageShowsARunningUploadWithItsBars) {
   if (!testsupport::fileExists("/usr/bin/chromium")) GTEST_SKIP() << "no chromium on this machine";
-  std::string big(4 << 20, '\0');
-  for (size_t i = 0; i < big.size(); ++i) big[i] = static_cast<char>((i * 2654435761u) >> 13);
+  std::string big = testsupport::patterned(4 << 20);
   writeFile(home("music/big.mp3"), big);
   localservice::ServiceConfig slow;
   slow.slowReadBytesPerSecond = 128 << 10;  // 32 s for the file: time enough for a browser on a busy machine

@@ -21,6 +21,7 @@
 
 namespace {
 
+using testsupport::patterned;
 using testsupport::readFile;
 using testsupport::writeFile;
 
@@ -44,12 +45,6 @@ class Restore : public testsupport::AgentFixture {
   testsupport::TempDir store_;
   testsupport::ServiceProcess service_{SERVICE_PATH, store_.path()};
 };
-
-std::string patterned(size_t size, unsigned seed) {
-  std::string out(size, '\0');
-  for (size_t i = 0; i < size; ++i) out[i] = static_cast<char>((i * 2654435761u + seed) >> 13);
-  return out;
-}
 
 TEST_F(Restore, EveryFileComesBackWhateverItsContentOrName) {
   std::string boundary = patterned((1 << 20) + 5000, 1);

@@ -149,6 +149,12 @@ std::string gunzipBytes(const std::string& data) {
   return status == Z_STREAM_END ? out : "<not gzip>";
 }
 
+std::string patterned(size_t size, unsigned seed) {
+  std::string out(size, '\0');
+  for (size_t i = 0; i < size; ++i) out[i] = static_cast<char>((i * 2654435761u + seed) >> 13);
+  return out;
+}
+
 bool matchesWhole(const std::string& text, const std::string& pattern) {
 #ifdef _WIN32
   try {

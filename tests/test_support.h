@@ -80,6 +80,9 @@ size_t countOf(const std::string& text, const std::string& needle);
 std::string gunzip(const std::string& path);
 // The same for gzip data in memory.
 std::string gunzipBytes(const std::string& data);
+// `size` bytes of a fixed pattern that does not compress, the same for the
+// same `seed`: large contents whose every byte a comparison can check.
+std::string patterned(size_t size, unsigned seed = 0);
 
 // True when the whole of `text` matches the POSIX extended regular
 // expression `pattern`. (std::regex trips GCC's maybe-uninitialized warning

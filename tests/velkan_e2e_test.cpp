@@ -388,8 +388,7 @@ TEST_F(Velkan, OnlyPlainFilesAreSentAndLongNamesFit) {
 }
 
 TEST_F(Velkan, AnInterruptedRunRecordsNothingHalfAndSaysHowFarItGot) {
-  std::string big(3 << 20, '\0');
-  for (size_t i = 0; i < big.size(); ++i) big[i] = static_cast<char>((i * 2654435761u) >> 13);
+  std::string big = testsupport::patterned(3 << 20);
   writeFile(home("a-first.txt"), "small first");
   writeFile(home("big.mp3"), big);
   localservice::ServiceConfig slow;
