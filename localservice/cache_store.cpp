@@ -164,6 +164,13 @@ bool CacheStore::open(std::string& error) {
   }
   // A catalogue made before uploads had owners gets the column (else: there already).
   exec("ALTER TABLE files ADD COLUMN pending_owner TEXT");
+  // Uploads commit in a steady stream. A checkpoint after every thousand
+  // pages of log (the default) copies the same index pages into an ever
+  // larger catalogue again and again, every request waiting meanwhile; one
+  // after about 64 MiB of log copies each page once a round. Failing, the
+  // defaults stay: slower, no less safe.
+  exec("PRAGMA wal_autocheckpoint=16000");
+  exec("PRAGMA journal_size_limit=67108864");
   if (!platform::FolderHandle::open(root_, &rootHandle_)) rootHandle_.reset();
   syncEachContent_ = !env_.syncFileSystem(root_);
   pruneHistory(now());
