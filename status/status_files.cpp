@@ -311,6 +311,8 @@ class UploadedTodayReader : public ZR::CXmlHandler {
 
 void StatusFiles::loadUploadedToday(const std::string& today) {
   today_.emplace();
+  todayEntriesXml_.clear();
+  todayEntriesFormatted_ = 0;
   todayDate_ = today;
   noteVersion(uploadedTodayFile(), todaySeen_);
   UploadedTodayReader reader;
@@ -346,9 +348,16 @@ void StatusFiles::writeUploadedToday() {
   startList(xml, "cs_uploadedtoday");
   xml.attribute("date", todayDate_);
   const std::vector<Uploaded>& entries = *today_;
-  for (const Uploaded& u : entries) {
-    addFile(xml, u.path, nullptr, &u.size, &u.time);
-    if (entries.size() <= kListedEntries) std::printf("vectorUploaded : %s\n", u.path.c_str());
+  // The list only grows until it is read again: each entry is formatted
+  // once, not at every rewrite of a list that a long run makes large.
+  ZR::CXmlWriter formatted(todayEntriesXml_, false);
+  for (size_t i = todayEntriesFormatted_; i < entries.size(); ++i) {
+    addFile(formatted, entries[i].path, nullptr, &entries[i].size, &entries[i].time);
+  }
+  todayEntriesFormatted_ = entries.size();
+  xml.children(todayEntriesXml_);
+  if (entries.size() <= kListedEntries) {
+    for (const Uploaded& u : entries) std::printf("vectorUploaded : %s\n", u.path.c_str());
   }
   if (entries.size() > kListedEntries) {
     std::printf("vectorUploaded : %zu files, last %s\n", entries.size(), entries.back().path.c_str());

@@ -127,6 +127,8 @@ class StatusFiles {
   std::optional<platform::FileInfo> waitingSeen_;
   std::vector<std::string> removedSinceWrite_;
   std::optional<std::vector<Uploaded>> today_;
+  std::string todayEntriesXml_;  // the first `todayEntriesFormatted_` entries, as written
+  size_t todayEntriesFormatted_ = 0;
   std::string todayDate_;
   bool todayDirty_ = false;
   uint64_t todayWritten_ = 0;

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <memory>
+#include <random>
 
 #include "bindings/zrcore/string_utils.h"
 #include "bindings/zrcore/xml_builder.h"
@@ -152,6 +153,44 @@ TEST_F(Status, AnotherWritersEntriesAreNeverLost) {
   std::vector<std::string> paths;
   for (size_t i = 0; doc && i < doc->getChildCount(); ++i) paths.push_back(doc->getChild(i)->getChild("path")->getText());
   EXPECT_EQ(paths, (std::vector<std::string>{"c:\\one", "c:\\theirs", "c:\\two"}));
+}
+
+// A long run rewrites today's list many times, while other programs may
+// add to the file between the rewrites: every entry is in the file once, in
+// the order it came, whatever falls between which rewrite.
+TEST_F(Status, UploadedTodayHoldsEveryEntryOnceAcrossRewrites) {
+  platform::Env::defaultEnv()->createDirectories(dir_.file("status"));
+  StatusFiles cached(*platform::Env::defaultEnv(), dir_.file("status"), 60000);  // rewritten when flushed
+  auto pathsInFile = [&] {
+    std::vector<std::string> paths;
+    auto doc = read(cached.uploadedTodayFile());
+    for (size_t i = 0; doc && i < doc->getChildCount(); ++i)
+      paths.push_back(doc->getChild(i)->getChild("path")->getText());
+    return paths;
+  };
+  for (unsigned seed = 1; seed <= 5; ++seed) {
+    SCOPED_TRACE("seed " + std::to_string(seed));
+    std::mt19937 random(seed);
+    std::vector<std::string> expected = pathsInFile();
+    ::testing::internal::CaptureStdout();
+    for (int round = 0; round < 40; ++round) {
+      for (unsigned i = random() % 4; i > 0; --i) {
+        expected.push_back("c:\\s" + std::to_string(seed) + "\\r" + std::to_string(round) + "-" + std::to_string(i));
+        cached.addUploadedToday(expected.back(), i);
+      }
+      if (random() % 2 != 0) continue;
+      cached.flush();
+      ASSERT_EQ(pathsInFile(), expected) << "round " << round;
+      if (random() % 3 != 0 || expected.empty()) continue;  // another writer adds one
+      std::string text = testsupport::readFile(cached.uploadedTodayFile());
+      expected.push_back("c:\\theirs-" + std::to_string(seed) + "-" + std::to_string(round));
+      text.insert(text.find("</cs_uploadedtoday>"), "<file><path>" + expected.back() + "</path></file>");
+      testsupport::writeFile(cached.uploadedTodayFile(), text);
+    }
+    cached.flush();
+    ::testing::internal::GetCapturedStdout();
+    EXPECT_EQ(pathsInFile(), expected);
+  }
 }
 
 // The file being uploaded is named at once for an upload that lasts, and

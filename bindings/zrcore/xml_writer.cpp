@@ -110,6 +110,13 @@ void CXmlWriter::text(std::string_view text) {
   appendEscaped(out_, text, false);
 }
 
+void CXmlWriter::children(std::string_view markup) {
+  if (open_.empty() || markup.empty()) return;
+  closeStartTag();
+  open_.back().hasChildren = true;
+  out_ += markup;
+}
+
 void CXmlWriter::endElement() {
   if (open_.empty()) return;
   Frame frame = std::move(open_.back());

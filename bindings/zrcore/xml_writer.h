@@ -35,6 +35,9 @@ class CXmlWriter {
   // Adds an attribute to the element just started. Ignored after content.
   void attribute(const std::string& name, std::string_view value);
   void text(std::string_view text);
+  // Adds whole elements written by another, unindented writer as children
+  // of the element open now.
+  void children(std::string_view markup);
   void endElement();
   // Ends every element still open.
   void finish();
