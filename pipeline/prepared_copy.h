@@ -4,8 +4,13 @@
 // that failed, and never outlives the upload it was made for.
 #pragma once
 
+#include <algorithm>
 #include <atomic>
+#include <chrono>
+#include <condition_variable>
 #include <cstdint>
+#include <functional>
+#include <mutex>
 #include <string>
 #include <utility>
 
@@ -61,12 +66,31 @@ class MemoryBudget {
     } while (!used_.compare_exchange_weak(used, used + bytes));
     return true;
   }
-  void give(uint64_t bytes) { used_.fetch_sub(bytes); }
+  // The same, waiting up to `waitMs` for the uploads to give back enough,
+  // unless `ended` says they stopped.
+  bool take(uint64_t bytes, uint64_t waitMs, const std::function<bool()>& ended) {
+    constexpr auto kLookAgain = std::chrono::milliseconds(50);
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(waitMs);
+    std::unique_lock<std::mutex> lock(mutex_);
+    while (!take(bytes)) {
+      auto now = std::chrono::steady_clock::now();
+      if (bytes > limit_ || now >= deadline || (ended && ended())) return false;
+      given_.wait_until(lock, std::min(deadline, now + kLookAgain));
+    }
+    return true;
+  }
+  void give(uint64_t bytes) {
+    used_.fetch_sub(bytes);
+    std::lock_guard<std::mutex> lock(mutex_);
+    given_.notify_all();
+  }
   uint64_t used() const { return used_.load(); }
 
  private:
   std::atomic<uint64_t> used_{0};
   uint64_t limit_;
+  std::mutex mutex_;
+  std::condition_variable given_;
 };
 
 }  // namespace velkan

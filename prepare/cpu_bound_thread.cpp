@@ -171,11 +171,16 @@ void CCPUBoundThread::prepareFrom(UploadItem& item, const std::string& source) {
 
 // A small file is compressed into memory when the run's budget allows: no
 // file is made for a copy that lives a moment. The budget holds the copy's
-// size until the upload is done with it.
+// size until the upload is done with it. A full budget means preparation is
+// far ahead of the uploads: it waits for them rather than making files that
+// only wait longer (and a file after all if they make no room).
 bool CCPUBoundThread::compressInMemory(UploadItem& item, const std::string& source) {
   MemoryBudget* budget = host_.memoryBudget();
   uint64_t bound = item.origin ? item.origin->size + 1024 : 0;
-  if (!budget || !item.origin || item.origin->size > kInMemoryCopyBytes || !budget->take(bound)) return false;
+  if (!budget || !item.origin || item.origin->size > kInMemoryCopyBytes ||
+      !budget->take(bound, kMemoryWaitMs, [this] { return host_.uploadsStopped(); })) {
+    return false;
+  }
   context_.log->info("CCPUBoundThread compressing: %s", item.object.c_str());
   const PreparationSettings& settings = host_.preparationSettings();
   if (ZR::CStringUtils::isAscii(item.object)) {

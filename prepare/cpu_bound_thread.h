@@ -19,6 +19,9 @@ namespace velkan {
 
 // Files up to this size are compressed into memory (budget allowing).
 constexpr uint64_t kInMemoryCopyBytes = 1u << 20;
+// How long preparation waits for the uploads to give back memory before a
+// copy goes to a file.
+constexpr uint64_t kMemoryWaitMs = 10000;
 
 class CCPUBoundThread : public ZR::CThread {
  public:
