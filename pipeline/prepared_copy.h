@@ -71,13 +71,14 @@ class MemoryBudget {
   bool take(uint64_t bytes, uint64_t waitMs, const std::function<bool()>& ended) {
     constexpr auto kLookAgain = std::chrono::milliseconds(50);
     auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(waitMs);
-    std::unique_lock<std::mutex> lock(mutex_);
-    while (!take(bytes)) {
+    for (;;) {
+      if (take(bytes)) return true;
       auto now = std::chrono::steady_clock::now();
       if (bytes > limit_ || now >= deadline || (ended && ended())) return false;
+      std::unique_lock<std::mutex> lock(mutex_);
+      if (take(bytes)) return true;  // given back since: its wake-up came before this wait
       given_.wait_until(lock, std::min(deadline, now + kLookAgain));
     }
-    return true;
   }
   void give(uint64_t bytes) {
     used_.fetch_sub(bytes);
