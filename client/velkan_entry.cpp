@@ -217,13 +217,16 @@ RunEnding runConfigured(const std::string& path, int percent) {
                                  percent < 100 ? (", " + std::to_string(percent) + " % of one core").c_str() : "");
   // What changed while the run waits (for the service, say) is written all
   // the same, by a thread of its own, woken at the run's end so that a
-  // short run does not wait for it.
+  // short run does not wait for it; so are the lines of uploaded files.
   std::mutex flushing;
   std::condition_variable runEnded;
   bool ended = false;
   std::thread flusher([&] {
     std::unique_lock<std::mutex> waiting(flushing);
-    while (!runEnded.wait_for(waiting, std::chrono::milliseconds(200), [&] { return ended; })) progress.flush();
+    while (!runEnded.wait_for(waiting, std::chrono::milliseconds(200), [&] { return ended; })) {
+      progress.flush();
+      std::fflush(stdout);
+    }
   });
   RunEnding ending = percent < 100 ? runThrottled(path, percent, &progress) : runClient(path, &progress);
   {
