@@ -130,6 +130,26 @@ TEST_F(Velkan, SeveralUploadSessionsStoreEveryFileAndKeepTheLimits) {
   }
 }
 
+// A long run tells each uploaded file while it goes on, not all at its end
+// (the lines are passed on in batches, not one by one).
+TEST_F(Velkan, EachUploadedFileIsToldWhileTheRunGoesOn) {
+  constexpr size_t kFiles = 4;
+  for (size_t i = 0; i < kFiles; ++i) writeFile(home("told/f" + std::to_string(i) + ".bin"), std::string(100 + i, 'x'));
+  localservice::ServiceConfig slow;
+  slow.latencyMs = 250;  // each file's three answers: 0.75 s
+  testsupport::RunningService service(slow);
+  plan(service.server(), "<UploadSessions value='1'/>");
+  platform::ChildProcess velkan;
+  ASSERT_TRUE(velkan.start({VELKAN_PATH, dir_.file("cfg.xml")}, env_, dir_.file("work")));
+  std::vector<bool> runningWhenTold;
+  for (std::string line; velkan.readLine(line, 20000);) {
+    if (line.rfind("uploaded ", 0) == 0) runningWhenTold.push_back(velkan.running());
+  }
+  EXPECT_EQ(velkan.wait(), 0) << velkanLog();
+  ASSERT_EQ(runningWhenTold.size(), kFiles);
+  EXPECT_TRUE(runningWhenTold.front()) << "the first file was told only once the run had ended";
+}
+
 TEST_F(Velkan, AFullStoreEndsTheRunWithMinus9) {
   writeFile(home("a.txt"), "a");
   writeFile(home("b.txt"), "b");
