@@ -294,7 +294,7 @@ int CacheStore::createFile(const std::string& agent, const std::string& owner, c
   if (!validRemotePath(path)) return kInvalidValues;
   std::string key = catalogueKey(agent, path);
   std::lock_guard<std::mutex> lock(mutex_);
-  awaitingFinalize_.erase(key);  // a new upload of the path begins
+  stopAwaitingLocked(key);  // a new upload of the path begins
   joinGroupTransactionLocked();
   std::string previousPending;
   {
@@ -408,7 +408,7 @@ int CacheStore::finalizeFile(const std::string& agent, const std::string& owner,
                              const std::string* metadata) {
   std::string key = catalogueKey(agent, path);
   std::unique_lock<std::mutex> lock(mutex_);
-  awaitingFinalize_.erase(key);
+  stopAwaitingLocked(key);
   Statement query(statements_, db_,
                   "SELECT pending, pending_storage, storage, pending_metadata, pending_owner FROM files WHERE path = ?");
   if (!query.bind(1, key).row() || query.integer(0) == 0) return kInvalidPath;
@@ -418,7 +418,6 @@ int CacheStore::finalizeFile(const std::string& agent, const std::string& owner,
   query.reset();
   mine.inFile = !inCatalogueLocked(mine.storage);
   staged_.push_back(&mine);
-  staging_.notify_all();
   while (!mine.done) {
     if (committing_) {
       committed_.wait(lock);
@@ -440,15 +439,19 @@ int CacheStore::finalizeFile(const std::string& agent, const std::string& owner,
 // have left it unfinished).
 void CacheStore::awaitCompanions(std::unique_lock<std::mutex>& lock) {
   constexpr auto kStale = std::chrono::seconds(1);
-  auto start = std::chrono::steady_clock::now();
-  for (;;) {
-    auto now = std::chrono::steady_clock::now();
-    std::erase_if(awaitingFinalize_, [&](const auto& entry) {
-      return now - entry.second > std::max<std::chrono::nanoseconds>(kStale, groupWindow_);
-    });
-    if (awaitingFinalize_.empty() || now - start >= groupWindow_) return;
-    staging_.wait_for(lock, groupWindow_ / 8);
-  }
+  auto now = std::chrono::steady_clock::now();
+  std::erase_if(awaitingFinalize_, [&](const auto& entry) {
+    return now - entry.second > std::max<std::chrono::nanoseconds>(kStale, groupWindow_);
+  });
+  staging_.wait_until(lock, now + groupWindow_, [this] { return awaitingFinalize_.empty(); });
+}
+
+// The group's leader is woken when the last upload it awaits is staged
+// (or ended otherwise), not at each one: a wake-up per upload costs more
+// than the wait it shortens. The leader needs the lock to go on, so one
+// staged right after this call is in its group.
+void CacheStore::stopAwaitingLocked(const std::string& key) {
+  if (awaitingFinalize_.erase(key) != 0 && awaitingFinalize_.empty()) staging_.notify_all();
 }
 
 // The names the batch's contents were given when they arrived, and the
@@ -514,7 +517,7 @@ void CacheStore::commitStaged(std::unique_lock<std::mutex>& lock) {
 int CacheStore::deleteFile(const std::string& agent, const std::string& path) {
   std::string key = catalogueKey(agent, path);
   std::lock_guard<std::mutex> lock(mutex_);
-  awaitingFinalize_.erase(key);
+  stopAwaitingLocked(key);
   settleLocked();
   Statement query(statements_, db_, "SELECT storage, pending_storage FROM files WHERE path = ?");
   if (!query.bind(1, key).row()) return kInvalidPath;

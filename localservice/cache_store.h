@@ -286,6 +286,8 @@ class CacheStore {
   // Waits a moment for the uploads whose content has arrived to be staged
   // too. REQUIRES: mutex_ held (released while waiting).
   void awaitCompanions(std::unique_lock<std::mutex>& lock);
+  // The upload of `key` is no longer awaited. REQUIRES: mutex_ held.
+  void stopAwaitingLocked(const std::string& key);
   void syncFoldersOf(const std::vector<Finalizing*>& batch);
 
   std::mutex mutex_;

@@ -7,12 +7,16 @@
 
 #include <atomic>
 #include <chrono>
+#include <functional>
 #include <future>
 #include <memory>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "bindings/zrcore/file.h"
 #include "localservice/cache_store.h"
+#include "platform/clock.h"
 #include "platform/env.h"
 #include "service/soap_session.h"
 #include "tests/local_service_fixture.h"
@@ -161,6 +165,24 @@ TEST_F(GroupCommit, UploadsDueTogetherShareOneSyncAndNoneWaitsInVain) {
         10.0);
     EXPECT_TRUE(store->content("c:\\done").found);
     EXPECT_FALSE(store->content("c:\\left").found);
+  }
+  using Ending = std::function<int(localservice::CacheStore&)>;
+  for (const auto& [how, end] : std::vector<std::pair<std::string, Ending>>{
+           {"begun anew", [](auto& store) { return store.createFile("", "ann", "c:\\awaited", "m=2\n"); }},
+           {"deleted", [](auto& store) { return store.deleteFile("", "c:\\awaited"); }}}) {
+    SCOPED_TRACE("an awaited upload " + how + " holds the group no longer");
+    auto store = openStore(env, std::chrono::seconds(30));
+    attach(*store, "ann", "c:\\awaited");
+    attach(*store, "bob", "c:\\waiting");
+    double seconds = 0;
+    auto waiting = std::async(std::launch::async, [&] {
+      seconds =
+          secondsOf([&] { EXPECT_EQ(store->finalizeFile("", "bob", "c:\\waiting", nullptr), localservice::kSuccess); });
+    });
+    platform::sleepMs(200);  // its group awaits the other upload by now
+    EXPECT_EQ(end(*store), localservice::kSuccess);
+    waiting.get();
+    EXPECT_LT(seconds, 10.0);
   }
 }
 
