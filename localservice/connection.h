@@ -37,8 +37,12 @@ struct Connection {
     bool syncOnClose = false;     // the store cannot sync its file system at once
     int64_t counted = 0;
     ContentDigest digest;  // of the bytes kept, as they arrive
-    ~Attachment() {
+    ~Attachment() { stopCounting(); }
+    // Its bytes are no longer on their way: an operation took it (the
+    // store counts them from then on, or they are dropped).
+    void stopCounting() {
       if (inFlight) *inFlight -= counted;
+      counted = 0;
     }
     // Gives the content a file (the pending bytes go first); false when it cannot.
     bool openFile() {

@@ -330,6 +330,37 @@ TEST_F(LocalServiceTest, TheQuotaCountsEveryStoredByteAndNothingIsKeptForAnUnkno
   EXPECT_TRUE(incoming.empty());
 }
 
+// Watches the moment the store takes an attachment's file: what the
+// service then still counts as on its way.
+class TakeoverWatchingEnv : public platform::EnvWrapper {
+ public:
+  TakeoverWatchingEnv() : EnvWrapper(platform::Env::defaultEnv()) {}
+  std::atomic<std::atomic<int64_t>*> inFlight{nullptr};
+  std::atomic<int64_t> seenAtTakeover{-1};
+
+  platform::Status renameFile(const std::string& from, const std::string& to) override {
+    std::atomic<int64_t>* counted = inFlight.load();
+    if (counted && from.find("/incoming/") != std::string::npos) seenAtTakeover = counted->load();
+    return target()->renameFile(from, to);
+  }
+};
+
+// Bytes the store has taken are not counted as on their way as well: an
+// attachment arriving on another connection meanwhile would find the quota
+// full with them counted twice (70,000 + 70,000 of 100,000).
+TEST_F(LocalServiceTest, BytesTheStoreTookNoLongerCountAsOnTheirWay) {
+  TakeoverWatchingEnv env;
+  localservice::ServiceConfig config;
+  config.quotaBytes = 100000;
+  testsupport::RunningService service(config, &env);
+  env.inFlight = &service.service().attachmentBytesInFlight();
+  CSoapSession s(service.server(), ServiceOptions(), log());
+  std::string key = s.login("agent");
+  EXPECT_EQ(upload(s, key, "c:\\tune.bin", std::string(70000, 't')), "-2 -2 -2");
+  EXPECT_EQ(env.seenAtTakeover.load(), 0);
+  EXPECT_EQ(upload(s, key, "c:\\data.csv", "-1,2,3\n"), "-2 -2 -2");
+}
+
 // A disk that fills up under the store: writes fail and no byte is free.
 class FullDiskEnv : public platform::EnvWrapper {
  public:

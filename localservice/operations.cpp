@@ -24,9 +24,14 @@ using localservice::LocalService;
 
 constexpr int64_t kMaxGhostDocument = 16 * 1024 * 1024;
 
-// Takes the attachment that came with this request, if any.
+// Takes the attachment that came with this request, if any. Its bytes stop
+// counting as on their way at once: once the store has counted them too, an
+// attachment arriving meanwhile on another connection would find the quota
+// full with bytes counted twice.
 std::unique_ptr<localservice::Connection::Attachment> takeAttachment(struct soap* soap) {
-  return std::move(static_cast<localservice::Connection*>(soap->user)->attachment);
+  auto attachment = std::move(static_cast<localservice::Connection*>(soap->user)->attachment);
+  if (attachment) attachment->stopCounting();
+  return attachment;
 }
 
 // The policy documents an administrator placed in <root>/policies, those
